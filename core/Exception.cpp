@@ -1,0 +1,30 @@
+#include "core/Exception.h"
+
+#include <cstring>
+
+#include "platform/Utf.h"
+
+namespace zo {
+
+Exception::Exception(String message) : message_(std::move(message)) {}
+
+Exception::Exception(StringView format, std::initializer_list<FormatArg> args)
+    : message_(Format(format, args)) {}
+
+const char* Exception::what() const noexcept {
+  try {
+    what_ = ToUtf8(Message());
+  } catch (...) {
+    what_.clear();
+  }
+  return what_.c_str();
+}
+
+String SystemErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r returns a pointer that may or may not be buffer.
+  const char* text = strerror_r(error, buffer, sizeof buffer);
+  return FromUtf8(text);
+}
+
+}  // namespace zo

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run its demo.
+# Idempotent: checks what is already there and installs only what is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ cmake ninja-build pkg-config libgtest-dev
+  # libraries the modules link
+  zlib1g-dev libssl-dev unixodbc unixodbc-dev qt6-base-dev qt6-qpa-plugins
+  # test database: PostgreSQL server and its ODBC driver
+  postgresql-common postgresql-15 odbc-postgresql
+  # peer zip tools and the checkers of what we write
+  zip unzip p7zip-full libarchive-tools python3
+  # window screenshots without a display
+  xvfb xauth fonts-dejavu-core imagemagick
+  # fuzzing and sanitizer runtime
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# Keep postgresql-common from creating and starting a cluster of its own on 5432:
+# the tests and the demo start private clusters.
+$SUDO mkdir -p /etc/postgresql-common
+if ! grep -qs '^create_main_cluster *= *false' /etc/postgresql-common/createcluster.conf; then
+  echo 'create_main_cluster = false' | $SUDO tee -a /etc/postgresql-common/createcluster.conf >/dev/null
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
