@@ -1,0 +1,58 @@
+// Starting a program from one command line and waiting for it.
+//
+// The upgrade tool describes the program to run by a single command line, in
+// the form the Windows process API takes. Here that line is split into
+// arguments by the same rules Windows programs use to read their command line,
+// and the program is spawned with them; so a quoted item such as
+// "-SA B" arrives as the one argument -SA B on every platform.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <vector>
+
+#include "core/String.h"
+
+namespace zo {
+
+// Splits a command line by the Windows rules:
+// - the first item (the program) ends at the first blank outside quotes;
+//   quotes in it only group, backslashes are plain characters;
+// - in the other items, blanks outside quotes separate; 2n backslashes before
+//   a quote give n backslashes and the quote toggles quoting; 2n+1 give n
+//   backslashes and a literal quote; "" inside quotes is a literal quote;
+//   backslashes before anything else are plain characters.
+std::vector<String> SplitCommandLine(StringView commandLine);
+
+// A child process started by StartProcess. Waits for nothing on destruction:
+// a started program is the caller's to wait for (Wait), as the tool must see
+// it end before it reads the program's results.
+class ChildProcess {
+ public:
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  pid_t Pid() const { return pid_; }
+
+  // Blocks until the program ends, without a time limit. Returns its exit
+  // code, or 128 + signal number when a signal ended it.
+  int Wait();
+
+ private:
+  pid_t pid_;
+};
+
+// Starts the program that the command line names, with the caller's
+// environment and working directory. When the first item is not quoted and
+// names no file, blanks in it are taken as part of the path one at a time
+// ("/opt/my tools/Lifter.exe -x" finds "/opt/my tools/Lifter.exe"), as the
+// Windows loader does with an unquoted program path.
+// Returns nothing when the program cannot be started; errorCode then holds
+// the system's reason (errno).
+std::optional<ChildProcess> StartProcess(StringView commandLine, int* errorCode = nullptr);
+
+}  // namespace zo

@@ -1,0 +1,26 @@
+#include "platform/Environment.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace zo {
+namespace {
+
+TEST(Environment, Variables) {
+  setenv("ZO_ENV_TEST", "w\xC3\xA4rt", 1);
+  EXPECT_EQ(GetEnvironmentVariable(u"ZO_ENV_TEST"), std::u16string(u"w\u00E4rt"));
+  unsetenv("ZO_ENV_TEST");
+  EXPECT_FALSE(GetEnvironmentVariable(u"ZO_ENV_TEST").has_value());
+}
+
+TEST(Environment, HostAndExecutable) {
+  EXPECT_FALSE(GetHostName().empty());
+  const std::u16string dir = ExecutableDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.front(), u'/');
+  EXPECT_NE(dir.back(), u'/');
+  EXPECT_NE(dir.find(u"tests/platform"), std::u16string::npos);
+}
+
+}  // namespace
+}  // namespace zo

@@ -1,0 +1,102 @@
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Utf.h"
+
+namespace zo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SplitCommandLine, WindowsRules) {
+  const struct {
+    std::u16string line;
+    std::vector<std::u16string> args;
+  } cases[] = {
+      {u"", {}},
+      {u"   ", {}},
+      {u"prog", {u"prog"}},
+      {u"prog a  b\tc", {u"prog", u"a", u"b", u"c"}},
+      {u"\"C:\\my dir\\Lifter.exe\" -x", {u"C:\\my dir\\Lifter.exe", u"-x"}},
+      {u"C:\\dir\\p.exe \"-SA B\" -D", {u"C:\\dir\\p.exe", u"-SA B", u"-D"}},
+      {u"p \"-iC:\\Data\\IVersion_5.1\\\" -u", {u"p", u"-iC:\\Data\\IVersion_5.1\" -u"}},
+      {u"p a\\\\\"b c\" d", {u"p", u"a\\b c", u"d"}},
+      {u"p a\\\\\\\"b", {u"p", u"a\\\"b"}},
+      {u"p a\\\\b", {u"p", u"a\\\\b"}},
+      {u"p \"\"", {u"p", u""}},
+      {u"p \"a\"\"b\"", {u"p", u"a\"b"}},
+      {u"p \"unterminated arg", {u"p", u"unterminated arg"}},
+      {u"\"unterminated prog", {u"unterminated prog"}},
+      {u"p \"-n10;20\"", {u"p", u"-n10;20"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << ToUtf8(c.line);
+}
+
+class StartProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("zo-process-" + std::to_string(getpid()));
+    fs::create_directories(dir_ / "with space");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A program that writes its arguments, one per line, next to itself.
+  fs::path WriteRecorder(const fs::path& where) {
+    std::ofstream(where) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/args.txt\"\nexit 3\n";
+    fs::permissions(where, fs::perms::owner_all);
+    return where;
+  }
+  std::string RecordedArgs(const fs::path& where) {
+    std::ifstream in(where.parent_path() / "args.txt");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(StartProcessTest, QuotedItemArrivesAsOneArgument) {
+  const fs::path prog = WriteRecorder(dir_ / "Lifter.exe");
+  auto child = StartProcess(FromUtf8(prog.string()) + u" -TSQLSERVER \"-SA B\" -p\u00E4 \"-d\"");
+  ASSERT_TRUE(child.has_value());
+  EXPECT_EQ(child->Wait(), 3);
+  EXPECT_EQ(RecordedArgs(prog), "-TSQLSERVER\n-SA B\n-p\xC3\xA4\n-d\n");
+}
+
+TEST_F(StartProcessTest, UnquotedProgramPathWithBlanks) {
+  const fs::path prog = WriteRecorder(dir_ / "with space" / "Lifter.exe");
+  auto child = StartProcess(FromUtf8(prog.string()) + u" -x");
+  ASSERT_TRUE(child.has_value());
+  EXPECT_EQ(child->Wait(), 3);
+  EXPECT_EQ(RecordedArgs(prog), "-x\n");
+}
+
+TEST_F(StartProcessTest, MissingOrNotExecutableProgramFails) {
+  int error = 0;
+  EXPECT_FALSE(StartProcess(FromUtf8((dir_ / "nothing.exe").string()) + u" -x", &error).has_value());
+  EXPECT_EQ(error, ENOENT);
+  std::ofstream(dir_ / "plain.txt") << "x";
+  EXPECT_FALSE(StartProcess(FromUtf8((dir_ / "plain.txt").string()), &error).has_value());
+  EXPECT_EQ(error, EACCES);
+  EXPECT_FALSE(StartProcess(u"", &error).has_value());
+}
+
+TEST_F(StartProcessTest, SignalEndsTheWait) {
+  const fs::path prog = dir_ / "killer.sh";
+  std::ofstream(prog) << "#!/bin/sh\nkill -9 $$\n";
+  fs::permissions(prog, fs::perms::owner_all);
+  auto child = StartProcess(FromUtf8(prog.string()));
+  ASSERT_TRUE(child.has_value());
+  EXPECT_EQ(child->Wait(), 128 + 9);
+}
+
+}  // namespace
+}  // namespace zo
