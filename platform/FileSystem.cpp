@@ -1,0 +1,301 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "platform/Utf.h"
+
+namespace zo {
+
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+std::string OsPath(StringView path) { return ToUtf8(path); }
+
+std::uint32_t AttrFromStat(const struct stat& st, StringView name) {
+  std::uint32_t attr = 0;
+  if (S_ISDIR(st.st_mode)) attr |= faDirectory;
+  else if (S_ISREG(st.st_mode)) attr |= faArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
+  if (!name.empty() && name[0] == u'.') attr |= faHidden;
+  return attr;
+}
+
+TLocalTime LocalTimeFromTimespec(const struct timespec& ts) {
+  struct tm tm {};
+  time_t seconds = ts.tv_sec;
+  localtime_r(&seconds, &tm);
+  TLocalTime t;
+  t.Year = tm.tm_year + 1900;
+  t.Month = tm.tm_mon + 1;
+  t.Day = tm.tm_mday;
+  t.Hour = tm.tm_hour;
+  t.Minute = tm.tm_min;
+  t.Second = tm.tm_sec;
+  t.Millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+  return t;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+// --- Attributes -------------------------------------------------------------
+
+std::uint32_t FileGetAttr(StringView path) {
+  struct stat st {};
+  if (stat(OsPath(path).c_str(), &st) != 0) return kInvalidFileAttributes;
+  return AttrFromStat(st, ExtractFileName(ExcludeTrailingPathDelimiter(path)));
+}
+
+bool FileSetAttr(StringView path, std::uint32_t attr) {
+  const std::string os = OsPath(path);
+  struct stat st {};
+  if (lstat(os.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attr & faReadOnly) {
+    mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return mode == (st.st_mode & 07777) || chmod(os.c_str(), mode) == 0;
+}
+
+bool FileExists(StringView path) {
+  struct stat st {};
+  return stat(OsPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(StringView path) {
+  struct stat st {};
+  return stat(OsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathEntryExists(StringView path) {
+  struct stat st {};
+  return lstat(OsPath(path).c_str(), &st) == 0;
+}
+
+bool IsSymbolicLink(StringView path) {
+  struct stat st {};
+  return lstat(OsPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// --- Times ------------------------------------------------------------------
+
+std::optional<TLocalTime> FileGetLocalTime(StringView path) {
+  struct stat st {};
+  if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
+  return LocalTimeFromTimespec(st.st_mtim);
+}
+
+bool FileSetLocalTime(StringView path, const TLocalTime& time) {
+  struct tm tm {};
+  tm.tm_year = time.Year - 1900;
+  tm.tm_mon = time.Month - 1;
+  tm.tm_mday = time.Day;
+  tm.tm_hour = time.Hour;
+  tm.tm_min = time.Minute;
+  tm.tm_sec = time.Second;
+  tm.tm_isdst = -1;  // let the zone rules decide, as the stamp is wall-clock time
+  const time_t seconds = mktime(&tm);
+  if (seconds == static_cast<time_t>(-1) && errno == EOVERFLOW) return false;
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = seconds;
+  times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(time.Millisecond) * 1000000;
+  // Never through a symbolic link: extraction replaces links, it does not follow them.
+  return utimensat(AT_FDCWD, OsPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+TLocalTime NowLocalTime() {
+  struct timespec ts {};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return LocalTimeFromTimespec(ts);
+}
+
+std::uint32_t LocalTimeToDos(const TLocalTime& t) {
+  TLocalTime c = t;
+  if (c.Year < 1980) c = TLocalTime{};
+  if (c.Year > 2107) c = TLocalTime{2107, 12, 31, 23, 59, 58, 0};
+  const std::uint32_t date = static_cast<std::uint32_t>(((c.Year - 1980) << 9) | (c.Month << 5) | c.Day);
+  const std::uint32_t time = static_cast<std::uint32_t>((c.Hour << 11) | (c.Minute << 5) | (c.Second / 2));
+  return (date << 16) | (time & 0xFFFF);
+}
+
+TLocalTime DosToLocalTime(std::uint32_t dos) {
+  const std::uint32_t date = dos >> 16;
+  const std::uint32_t time = dos & 0xFFFF;
+  TLocalTime t;
+  t.Year = static_cast<int>(1980 + (date >> 9));
+  // Damaged stamps (month 0, day 0, second 60+) are clamped into range so
+  // that a file time can always be set from them.
+  t.Month = std::clamp(static_cast<int>((date >> 5) & 0x0F), 1, 12);
+  t.Day = std::clamp(static_cast<int>(date & 0x1F), 1, 31);
+  t.Hour = std::min(static_cast<int>(time >> 11), 23);
+  t.Minute = std::min(static_cast<int>((time >> 5) & 0x3F), 59);
+  t.Second = std::min(static_cast<int>((time & 0x1F) * 2), 59);
+  return t;
+}
+
+// --- Listing ----------------------------------------------------------------
+
+bool MatchesMask(StringView name, StringView mask) {
+  if (mask == u"*.*") return true;
+  // Greedy match with one back-tracking point: linear in practice and never
+  // exponential, whatever the mask holds.
+  size_t n = 0, m = 0;
+  size_t starMask = StringView::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == u'*') {
+      starMask = m++;
+      starName = n;
+    } else if (m < mask.size() && (mask[m] == u'?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
+      ++m;
+      ++n;
+    } else if (starMask != StringView::npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == u'*') ++m;
+  return m == mask.size();
+}
+
+std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr) {
+  std::vector<TSearchRec> result;
+  const String dir = ExtractFilePath(pathWithMask);
+  const String mask = ExtractFileName(pathWithMask);
+  const std::string osDir = OsPath(dir.empty() ? String(u".") : dir);
+  std::unique_ptr<DIR, DirCloser> handle(opendir(osDir.c_str()));
+  if (!handle) return result;
+  const std::uint32_t excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
+  while (dirent* entry = readdir(handle.get())) {
+    const std::string osName = entry->d_name;
+    if (osName == "." || osName == "..") continue;
+    String name = FromUtf8(osName);
+    if (!MatchesMask(name, mask)) continue;
+    struct stat st {};
+    // Links are followed: what a link names is what gets listed. A dangling
+    // link is listed as an ordinary empty file, so the caller meets it (and
+    // fails to open it) rather than losing it silently.
+    if (fstatat(dirfd(handle.get()), osName.c_str(), &st, 0) != 0 &&
+        fstatat(dirfd(handle.get()), osName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;
+    }
+    TSearchRec rec;
+    rec.Attr = AttrFromStat(st, name);
+    if (S_ISLNK(st.st_mode)) rec.Attr |= faArchive;
+    if (rec.Attr & excluded) continue;
+    rec.Name = std::move(name);
+    rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+    rec.Time = LocalTimeFromTimespec(st.st_mtim);
+    result.push_back(std::move(rec));
+  }
+  std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
+  return result;
+}
+
+// --- Paths and directories ----------------------------------------------------
+
+String GetCurrentDir() {
+  std::string buffer(4096, '\0');
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return String();
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return FromUtf8(buffer);
+}
+
+String ExpandFileName(StringView path, StringView base) {
+  String joined;
+  if (!path.empty() && IsSeparator(path[0])) {
+    joined = String(path);
+  } else {
+    joined = base.empty() ? GetCurrentDir() : String(base);
+    joined += u'/';
+    joined += path;
+  }
+  const bool trailing = !joined.empty() && IsSeparator(joined.back());
+  std::vector<String> parts;
+  String part;
+  auto flush = [&] {
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (char16_t c : joined) {
+    if (IsSeparator(c)) flush();
+    else part += c;
+  }
+  flush();
+  String result;
+  for (const String& p : parts) {
+    result += u'/';
+    result += p;
+  }
+  if (result.empty()) return u"/";
+  if (trailing) result += u'/';
+  return result;
+}
+
+String IncludeTrailingPathDelimiter(StringView path) {
+  String result(path);
+  if (result.empty() || !IsSeparator(result.back())) result += u'/';
+  return result;
+}
+
+String ExcludeTrailingPathDelimiter(StringView path) {
+  String result(path);
+  if (result.size() > 1 && IsSeparator(result.back())) result.pop_back();
+  return result;
+}
+
+String ExtractFilePath(StringView path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) return String(path.substr(0, i));
+  }
+  return String();
+}
+
+String ExtractFileName(StringView path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) return String(path.substr(i));
+  }
+  return String(path);
+}
+
+bool ForceDirectories(StringView path) {
+  const String full = ExcludeTrailingPathDelimiter(path);
+  if (full.empty()) return false;
+  if (DirectoryExists(full)) return true;
+  const String parent = ExcludeTrailingPathDelimiter(ExtractFilePath(full));
+  if (!parent.empty() && parent != full && !ForceDirectories(parent)) return false;
+  if (mkdir(OsPath(full).c_str(), 0777) == 0) return true;
+  return errno == EEXIST && DirectoryExists(full);
+}
+
+bool DeleteFile(StringView path) { return unlink(OsPath(path).c_str()) == 0; }
+
+bool RemoveDir(StringView path) { return rmdir(OsPath(path).c_str()) == 0; }
+
+}  // namespace zo

@@ -1,0 +1,117 @@
+// File attributes, times, listings and directories, in the terms the ZIP
+// engine and the console tool think in (Windows-style attribute bits, local
+// date and time), mapped onto POSIX.
+//
+// Attribute mapping: a directory is 0x10; 0x01 (read-only) when the owner may
+// not write; 0x02 (hidden) when the name starts with '.'; 0x20 (archive) for
+// every regular file; no other bit is ever reported. Restoring attributes only
+// honours read-only (it takes the write permissions away, or gives the owner's
+// back); the rest has no POSIX counterpart and is ignored.
+//
+// Paths are UTF-16 inside the system and UTF-8 on the disk. Functions that
+// take a path given by a user treat both '\' and '/' as separators; paths they
+// return use '/'.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/String.h"
+
+namespace zo {
+
+inline constexpr std::uint32_t faReadOnly = 0x01;
+inline constexpr std::uint32_t faHidden = 0x02;
+inline constexpr std::uint32_t faSysFile = 0x04;
+inline constexpr std::uint32_t faVolumeID = 0x08;
+inline constexpr std::uint32_t faDirectory = 0x10;
+inline constexpr std::uint32_t faArchive = 0x20;
+inline constexpr std::uint32_t faNormal = 0x80;
+inline constexpr std::uint32_t faAnyFile = 0x1FF;
+// What FileGetAttr answers for a path that does not exist.
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
+// A moment in local time, broken down; the form file times and DOS stamps
+// share. Month and Day count from 1.
+struct TLocalTime {
+  int Year = 1980, Month = 1, Day = 1, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+  bool operator==(const TLocalTime&) const = default;
+};
+
+// One object of a directory listing.
+struct TSearchRec {
+  String Name;            // the name alone, no directory
+  std::uint32_t Attr = 0;  // attribute bits as above
+  std::int64_t Size = 0;   // bytes; 0 for directories
+  TLocalTime Time;         // last write, local time
+};
+
+// --- Attributes -----------------------------------------------------------
+
+// The attribute bits of an existing file or directory (symbolic links are
+// followed), or kInvalidFileAttributes when there is none.
+std::uint32_t FileGetAttr(StringView path);
+// Applies the read-only bit; false when the path is missing or the change
+// is refused. A symbolic link is never changed through.
+bool FileSetAttr(StringView path, std::uint32_t attr);
+
+bool FileExists(StringView path);        // exists and is not a directory
+bool DirectoryExists(StringView path);   // exists and is a directory
+// True when anything at all sits at path, a dangling symbolic link included.
+bool PathEntryExists(StringView path);
+bool IsSymbolicLink(StringView path);
+
+// --- Times ----------------------------------------------------------------
+
+// Last write time in local time; nothing when it cannot be read.
+std::optional<TLocalTime> FileGetLocalTime(StringView path);
+// Sets the last write (and access) time; false when that fails.
+bool FileSetLocalTime(StringView path, const TLocalTime& time);
+TLocalTime NowLocalTime();
+
+// DOS stamps: date in the high 16 bits (years since 1980 << 9 | month << 5 |
+// day), time in the low 16 bits (hour << 11 | minute << 5 | second / 2).
+// Years outside 1980..2107 are clamped to that range.
+std::uint32_t LocalTimeToDos(const TLocalTime& time);
+TLocalTime DosToLocalTime(std::uint32_t dos);
+
+// --- Listing --------------------------------------------------------------
+
+// Lists the directory part of pathWithMask for names that match its last
+// element under the wildcard rules ('*', '?', ASCII case ignored, "*.*"
+// matches every name). Objects are left out when they carry one of the bits
+// hidden, system, volume or directory that attr lacks, as the classic
+// attribute-filtered listing does; "." and ".." are never listed. Entries come
+// sorted by name so that results do not depend on the file system. Errors
+// (a missing or unreadable directory) give an empty list.
+std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr);
+
+// The wildcard test: ASCII case ignored, '*' any run of characters (also
+// none), '?' exactly one character, anything else itself; a mask that is
+// exactly "*.*" matches everything.
+bool MatchesMask(StringView name, StringView mask);
+
+// --- Paths and directories --------------------------------------------------
+
+String GetCurrentDir();
+// An absolute path for path ('\' and '/' both separate): relative paths are
+// joined to base (the current directory when base is empty); "." and ".."
+// elements and repeated separators are resolved textually. A trailing
+// separator is kept.
+String ExpandFileName(StringView path, StringView base = {});
+String IncludeTrailingPathDelimiter(StringView path);
+String ExcludeTrailingPathDelimiter(StringView path);
+// Up to and including the last separator ('\' or '/'); empty when none.
+String ExtractFilePath(StringView path);
+// After the last separator.
+String ExtractFileName(StringView path);
+
+// Creates the directory and every missing parent; true when it exists
+// afterwards.
+bool ForceDirectories(StringView path);
+// Removes a file or a symbolic link (never what a link points to).
+bool DeleteFile(StringView path);
+bool RemoveDir(StringView path);
+
+}  // namespace zo

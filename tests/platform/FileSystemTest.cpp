@@ -1,0 +1,128 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/Utf.h"
+
+namespace zo {
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zo-fs-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+  }
+  void TearDown() override { std::system(("chmod -R u+w '" + root_ + "'; rm -rf '" + root_ + "'").c_str()); }
+
+  String Path(const std::string& rel) const { return FromUtf8(root_ + "/" + rel); }
+  void Write(const std::string& rel, const std::string& content = "x") const {
+    std::ofstream(root_ + "/" + rel) << content;
+  }
+
+  std::string root_;
+};
+
+TEST(MatchesMaskTest, Cases) {
+  struct Case {
+    const char16_t* name;
+    const char16_t* mask;
+    bool match;
+  } cases[] = {
+      {u"readme", u"*.*", true},       {u"a.txt", u"*.TXT", true},  {u"A.TXT", u"a.t?t", true},
+      {u"a.txt", u"a.t?", false},      {u"", u"*", true},           {u"", u"?", false},
+      {u"abc", u"a*c", true},          {u"abcbc", u"a*bc", true},   {u"abcbd", u"a*bc", false},
+      {u"sub/b.txt", u"*", true},      {u"x", u"", false},          {u"\u00C4.txt", u"\u00E4.txt", false},
+      {u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", u"*a*a*a*a*a*a*a*a*a*a*c", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchesMask(c.name, c.mask), c.match) << ToUtf8(c.name) << " ~ " << ToUtf8(c.mask);
+  }
+}
+
+TEST(ExpandFileNameTest, Cases) {
+  EXPECT_EQ(ExpandFileName(u"a/./b/../c", u"/base"), u"/base/a/c");
+  EXPECT_EQ(ExpandFileName(u"sub\\dir\\", u"/base"), u"/base/sub/dir/");
+  EXPECT_EQ(ExpandFileName(u"/x//y/../../..", u"/base"), u"/");
+  EXPECT_EQ(ExpandFileName(u"f", u""), GetCurrentDir() + u"/f");
+  EXPECT_EQ(ExtractFilePath(u"a\\b/c.txt"), u"a\\b/");
+  EXPECT_EQ(ExtractFileName(u"a\\b/c.txt"), u"c.txt");
+}
+
+TEST(DosTimeTest, RoundTripAndClamping) {
+  const TLocalTime t{2024, 2, 29, 23, 59, 58, 0};
+  EXPECT_EQ(DosToLocalTime(LocalTimeToDos(t)), t);
+  // Odd seconds go down to the two-second grid.
+  EXPECT_EQ(DosToLocalTime(LocalTimeToDos({2001, 1, 2, 3, 4, 5, 678})), (TLocalTime{2001, 1, 2, 3, 4, 4, 0}));
+  EXPECT_EQ(LocalTimeToDos({1970, 1, 1, 0, 0, 0, 0}), LocalTimeToDos({1980, 1, 1, 0, 0, 0, 0}));
+  // A damaged stamp (month 0, day 0, 31 two-second units) still gives a usable time.
+  const TLocalTime damaged = DosToLocalTime((0u << 16) | 31u);
+  EXPECT_EQ(damaged.Month, 1);
+  EXPECT_EQ(damaged.Day, 1);
+  EXPECT_EQ(damaged.Second, 59);
+}
+
+TEST_F(FileSystemTest, AttributesFollowTheMapping) {
+  Write("plain.txt");
+  Write(".hidden");
+  ASSERT_TRUE(ForceDirectories(Path("d1/d2/d3")));
+  EXPECT_EQ(FileGetAttr(Path("plain.txt")), faArchive);
+  EXPECT_EQ(FileGetAttr(Path(".hidden")), faArchive | faHidden);
+  EXPECT_EQ(FileGetAttr(Path("d1/d2")), faDirectory);
+  EXPECT_EQ(FileGetAttr(Path("missing")), kInvalidFileAttributes);
+
+  ASSERT_TRUE(FileSetAttr(Path("plain.txt"), faReadOnly | faArchive));
+  EXPECT_EQ(FileGetAttr(Path("plain.txt")), faReadOnly | faArchive);
+  ASSERT_TRUE(FileSetAttr(Path("plain.txt"), faArchive));
+  EXPECT_EQ(FileGetAttr(Path("plain.txt")), faArchive);
+  EXPECT_FALSE(FileSetAttr(Path("missing"), 0));
+}
+
+TEST_F(FileSystemTest, TimesRoundTripInLocalTime) {
+  Write("t.txt");
+  const TLocalTime t{2019, 7, 14, 13, 37, 42, 0};
+  ASSERT_TRUE(FileSetLocalTime(Path("t.txt"), t));
+  EXPECT_EQ(FileGetLocalTime(Path("t.txt")), t);
+  EXPECT_FALSE(FileGetLocalTime(Path("missing")).has_value());
+}
+
+TEST_F(FileSystemTest, ListingFiltersByAttributesAndSortsByName) {
+  Write("b.txt");
+  Write("a");
+  Write(".h");
+  ASSERT_TRUE(ForceDirectories(Path("sub")));
+  auto names = [](const std::vector<TSearchRec>& list) {
+    std::u16string joined;
+    for (const auto& r : list) joined += r.Name + u",";
+    return joined;
+  };
+  EXPECT_EQ(names(FindFiles(Path("*.*"), 0x28AF)), u".h,a,b.txt,");
+  EXPECT_EQ(names(FindFiles(Path("*.*"), faArchive)), u"a,b.txt,");
+  EXPECT_EQ(names(FindFiles(Path("*"), 0x16)), u".h,a,b.txt,sub,");
+  EXPECT_EQ(names(FindFiles(Path("*"), 0x20)), u"a,b.txt,");
+  EXPECT_EQ(names(FindFiles(Path("*.TXT"), 0x28BF)), u"b.txt,");
+  EXPECT_TRUE(FindFiles(Path("nowhere/*.*"), 0x28BF).empty());
+  const auto one = FindFiles(Path("b.txt"), 0x28BF);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].Size, 1);
+  EXPECT_EQ(one[0].Attr, faArchive);
+}
+
+TEST_F(FileSystemTest, DeleteRemovesALinkNotItsTarget) {
+  Write("target.txt");
+  ASSERT_EQ(symlink((root_ + "/target.txt").c_str(), (root_ + "/link").c_str()), 0);
+  EXPECT_TRUE(IsSymbolicLink(Path("link")));
+  EXPECT_TRUE(DeleteFile(Path("link")));
+  EXPECT_FALSE(PathEntryExists(Path("link")));
+  EXPECT_TRUE(FileExists(Path("target.txt")));
+}
+
+}  // namespace
+}  // namespace zo
