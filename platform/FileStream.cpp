@@ -1,0 +1,103 @@
+#include "platform/FileStream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Utf.h"
+
+namespace zo {
+
+TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int TFileHandle::Open(const std::u16string& path, OpenKind kind) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (kind) {
+    case OpenKind::Read: flags |= O_RDONLY; break;
+    case OpenKind::Write: flags |= O_WRONLY; break;
+    case OpenKind::ReadWrite: flags |= O_RDWR; break;
+    case OpenKind::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  const std::string native = ToUtf8(path);
+  int fd;
+  do {
+    fd = ::open(native.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  // A directory opens read-only on POSIX; it is not a file for a stream.
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return EISDIR;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+void TFileHandle::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+std::int64_t TFileHandle::Read(void* buffer, std::int64_t count) {
+  auto* out = static_cast<char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_, out + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TFileHandle::Write(const void* buffer, std::int64_t count) {
+  const auto* in = static_cast<const char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TFileHandle::Seek(std::int64_t offset, int whence) {
+  return ::lseek(fd_, offset, whence);
+}
+
+int TFileHandle::Truncate(std::int64_t size) {
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, size);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : errno;
+}
+
+int TFileHandle::Sync() { return ::fsync(fd_) == 0 ? 0 : errno; }
+
+std::int64_t TFileHandle::Size() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+}  // namespace zo

@@ -1,0 +1,150 @@
+// The in-memory directory of an open archive: one TDirItem per entry, the
+// growable entry array with its name index, and the directory manager that
+// holds the current list, the rollback copy and the end records.
+//
+// Also here: how entry names become bytes (EncodeEntryName) and back
+// (DecodeEntryName), and the writing of the central directory (SaveDir).
+// Implemented in zip/ZipDirectory.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "core/String.h"
+#include "zip/ZipErrors.h"
+#include "zip/ZipFormat.h"
+#include "zip/ZipStreams.h"
+
+namespace zo {
+
+struct TZEExtraFieldDataBlock {
+  std::uint16_t headerID = 0;
+  std::uint16_t dataSize = 0;
+  Bytes pData;   // dataSize bytes
+};
+
+// Real values of the fields that hold a Zip64 marker.
+struct TZEZip64ExtendedInfo {
+  std::uint64_t uncompSize = 0;
+  std::uint64_t compSize = 0;
+  std::uint64_t relOffsetLH = 0;
+  std::uint32_t diskNumberStart = 0;
+};
+
+// One entry: the central header fields (inherited, so item.crc32 reads as the
+// record does) followed by everything the engine keeps about it.
+struct TDirItem : TZEZipCentralDir {
+  String Name;            // "/" separators, trailing "/" for a directory
+  String OldName;
+  AnsiText Comment;
+  std::vector<TZEExtraFieldDataBlock> ExtraFields;   // as read, Zip64 block included
+  bool bHugeFile = false;
+  TZEZip64ExtendedInfo Zip64ExtInfo;
+  bool Modified = false;
+  String Password;
+  // Source of the data to store: a caller's stream (not owned) or the
+  // engine's own copy (OwnedStream holds it; bDestroyStream() is then true).
+  TStream* Stream = nullptr;
+  std::shared_ptr<TStream> OwnedStream;
+  std::int64_t Position = 0;
+  bool Tagged = false;
+  String SrcFileName;     // file source; empty for streams and directories
+  std::uint16_t CompressionMethod = kZipMethodDeflate;
+  std::uint8_t CompressionMode = 1;
+  TZEProcessOperation Operation = poAdd;
+
+  bool bDestroyStream() const { return OwnedStream != nullptr; }
+
+  // The real 64-bit values, whichever field holds them.
+  std::uint64_t UncompressedSize() const;
+  std::uint64_t CompressedSize() const;
+  std::uint64_t LocalHeaderOffset() const;
+  bool IsDirectory() const;   // attribute bit 0x10 or a name ending in "/"
+};
+
+// The entry array with an index of names in which ASCII letters count without
+// case ("A.TXT" finds "a.txt"; "Ä" does not find "ä").
+class TZEDirArray {
+ public:
+  TZEDirArray() = default;
+  TZEDirArray(const TZEDirArray& other);
+  TZEDirArray& operator=(const TZEDirArray& other);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  TDirItem& operator[](int index) { return items_[static_cast<std::size_t>(index)]; }
+  const TDirItem& operator[](int index) const { return items_[static_cast<std::size_t>(index)]; }
+
+  // Appends and indexes the item; returns its index.
+  int Add(TDirItem item);
+  void Delete(int index);
+  void Clear();
+  // The first entry with this name (ASCII case ignored), or -1.
+  int IndexOf(StringView name) const;
+  // Gives entry index a new name; native 59 when another entry has it.
+  void Rename(int index, const String& newName);
+
+  // Growth step: starts at 500, doubles with each growth, at most MaxAllocBy.
+  static constexpr int kMaxAllocBy = 10000;
+  int AllocBy() const { return allocBy_; }
+
+  // ASCII-only lower case (A-Z to a-z) and the index's hash of a name: a
+  // 32-bit accumulator rotated left by 2 and XOR-ed with each code unit.
+  static String NameKey(StringView name);
+  static std::uint32_t NameHash(StringView key);
+
+ private:
+  struct KeyHash {
+    std::size_t operator()(const String& key) const { return NameHash(key); }
+  };
+  void Reserve();
+  void IndexName(int index);
+  void RebuildIndex();
+
+  std::vector<TDirItem> items_;
+  // Name key -> indices in ascending order (archives written elsewhere may
+  // hold one name twice).
+  std::unordered_map<String, std::vector<int>, KeyHash> FItemNamesList;
+  int allocBy_ = 500;
+};
+
+// Name encoding for local and central headers alike. With oemFileNames the
+// name goes in the OEM code page (CP437) when it survives the round trip
+// through it, without it in the ANSI code page (Windows-1252) under the same
+// test; otherwise in UTF-8, and bit 11 (kZipFlagUtf8) is set in
+// genPurposeFlag. The flag is never cleared here.
+Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag);
+// Bytes of a stored name back to text: valid UTF-8 that is not pure ASCII is
+// UTF-8 (whatever the flag says; other tools leave it out); anything else is
+// the OEM code page with oemFileNames and bit 11 clear, else the ANSI one.
+String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag);
+
+// Settings the directory code needs from the engine.
+struct TZEDirSettings {
+  bool OEMFileNames = true;
+};
+
+class TZEDirManager {
+ public:
+  TZEDirArray CDir;     // current entries
+  TZEDirArray RBCDir;   // copy taken when a transaction starts
+  TZEZipCentralDirEnd CentralDirEnd;
+  TZEZip64CentralDirEnd Zip64CentralDirEnd;
+  TZEZip64CentralDirEndLocator Zip64CentralDirEndLocator;
+  AnsiText ArchiveComment;
+  std::int64_t StubSize = 0;          // offset of the first entry
+  std::int64_t CentralDirOffset = 0;  // where the central directory starts
+  bool FZip64 = false;                // the archive has Zip64 end records
+
+  // Writes the central directory of CDir and the end records (Zip64 ones
+  // when the count reaches 65,535 or an offset 4 GiB) at the end of stream,
+  // in one write of the directory and one of the end records. Errors go to
+  // the caller. RecreateCDirEnd: recompute the end record (always true here).
+  void SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirSettings& settings);
+
+  // Back to a new, empty archive.
+  void Clear();
+};
+
+}  // namespace zo

@@ -1,0 +1,252 @@
+// The ZIP engine: one object that holds one open archive, keeps its directory
+// in memory and changes the archive only inside update transactions.
+//
+// Where each group is implemented:
+//   zip/ZipEngine.cpp   construction, settings, opening (the file modes),
+//                       closing, transactions and the commit with rollback,
+//                       AddFromStream, entry registration, the failure
+//                       decision and the other hook defaults
+//   zip/ZipWriter.cpp   storing one entry (local header, deflate, CRC)
+//   zip/ZipDirectory.cpp  directory array, name index, name encoding, SaveDir
+//   zip/ZipReader.cpp   loading the directory of an existing archive,
+//                       recovery, stub detection (LoadDir)
+//   zip/ZipExtract.cpp  FindFirst/FindNext, ExtractToStream, ExtractFiles
+//   zip/ZipCollect.cpp  AddFiles and the collection of files on disk
+//
+// Typical use:
+//   TZipEngine engine;
+//   engine.SetFileName(u"/tmp/a.zip");
+//   engine.OpenArchive(fmCreate);
+//   engine.AddFromStream(u"dir\\a.txt", source, false, 0, 0, 0x20, 0);
+//   engine.CloseArchive();
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "core/String.h"
+#include "zip/ZipDirectory.h"
+#include "zip/ZipErrors.h"
+#include "zip/ZipFormat.h"
+#include "zip/ZipStreams.h"
+
+namespace zo {
+
+enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
+using enum TZECompressionLevel;
+enum class TZip64Mode : std::uint8_t { zmDisabled, zmAuto, zmAlways };
+using enum TZip64Mode;
+enum class TZEStorePathMode : std::uint8_t { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
+using enum TZEStorePathMode;
+// Sharing of source files; the file-mode bits are 0, 0x10, 0x20, 0x30, 0x40.
+enum class TZEFileShareMode : std::uint8_t {
+  smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone
+};
+using enum TZEFileShareMode;
+enum class TZEOverwriteMode : std::uint8_t { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+using enum TZEOverwriteMode;
+
+std::uint16_t ShareModeBits(TZEFileShareMode mode);
+
+inline constexpr std::uint32_t kZEDefaultSearchAttr = 0x28BF;
+
+struct TZEOptions {
+  TZEStorePathMode StorePath = spRelativePath;
+  bool Recurse = true;
+  TZEFileShareMode ShareMode = smShareDenyNone;
+  TZEOverwriteMode OverwriteMode = omAlways;
+  bool CreateDirs = true;
+  bool ReplaceReadOnly = true;
+  bool SetAttributes = true;
+  std::uint32_t SearchAttr = kZEDefaultSearchAttr;
+  bool FlushBuffers = true;
+  bool OEMFileNames = true;
+};
+
+// --- Search (implemented in zip/ZipExtract.cpp) -------------------------------
+struct TInternalSearchRec {
+  int ItemNo = 0;              // current index into the directory
+  String FileMask;             // "/" separators, no drive
+  bool Wildcards = false;
+  std::uint32_t FFindAttr = 0;
+  String ExclusionMask;
+};
+
+struct TZEArchiveItem {
+  String FileName;             // last element of the entry's name
+  String StoredPath;           // the rest, "\" separators and a trailing "\"
+  std::int64_t CompressedSize = 0;
+  std::int64_t UncompressedSize = 0;
+  double CompressionRate = 0;  // percent
+  bool Encrypted = false;
+  std::uint16_t LastModFileDate = 0;
+  std::uint16_t LastModFileTime = 0;
+  std::uint32_t CRC = 0;
+  std::uint32_t ExternalFileAttributes = 0;
+  AnsiText Comment;
+  TInternalSearchRec Handle;
+};
+
+class TZEBaseArchiver {
+ public:
+  TZEBaseArchiver();
+  virtual ~TZEBaseArchiver();   // closes the archive
+  TZEBaseArchiver(const TZEBaseArchiver&) = delete;
+  TZEBaseArchiver& operator=(const TZEBaseArchiver&) = delete;
+
+  // --- Settings (values at creation in the member initialisers) -------------
+  const String& FileName() const { return FFileName; }
+  void SetFileName(const String& value) { FFileName = value; }
+  const String& BaseDir() const { return FBaseDir; }
+  void SetBaseDir(const String& value) { FBaseDir = value; }
+  // Directory for temporary files; empty: the system's.
+  const String& TempDir() const { return FTempDir; }
+  void SetTempDir(const String& value) { FTempDir = value; }
+
+  TZECompressionLevel CompressionLevel() const { return FCompressionLevel; }
+  // Sets the mode 0, 1, 6 or 9.
+  void SetCompressionLevel(TZECompressionLevel value);
+  int CompressionMode() const { return FCompressionMode; }
+  // 0..9, else native 5; sets the level that contains the mode.
+  void SetCompressionMode(int value);
+  std::uint16_t CompressionMethod() const { return FCompressionMethod; }
+
+  TZip64Mode Zip64Mode() const { return FZip64Mode; }
+  void SetZip64Mode(TZip64Mode value) { FZip64Mode = value; }
+  bool UnicodeFilenames = false;     // not written by this engine
+  bool OpenCorruptedArchives = true;
+  bool ExtractCorruptedFiles = false;
+  TZEOptions Options;
+  std::vector<String> FileMasks;
+  std::vector<String> ExclusionMasks;
+  std::vector<String> NoCompressionMasks;
+  String Password;                   // never set in this system
+  String Name;                       // component name; prefixes messages when set
+
+  // --- Hooks (zip/ZipErrors.h); empty = the default ------------------------
+  TZEProcessFileFailureEvent OnProcessFileFailure;
+  TZEConfirmProcessFileEvent OnConfirmProcessFile;
+  TZEStoreFileEvent OnStoreFile;
+  TZEExtractFileEvent OnExtractFile;
+  TZEConfirmOverwriteEvent OnConfirmOverwrite;
+  TZEDiskFullEvent OnDiskFull;
+  TZEFileProgressEvent OnFileProgress;
+  TZEOverallProgressEvent OnOverallProgress;
+  TZECopyTempFileProgressEvent OnCopyTempFileProgress;
+  // Who answers the interactive questions of the defaults; nullptr (the
+  // default) is DefaultUserPrompt(). Not owned.
+  void SetUserPrompt(TZEUserPrompt* prompt) { FUserPrompt = prompt; }
+
+  // --- Opening and closing (ZipEngine.cpp; loading in ZipReader.cpp) -------
+  // Mode fmCreate (0xFF00) creates or empties FileName; 2 opens it for reading
+  // and writing, 0x20 for reading with others denied write access (the
+  // directory is loaded).
+  void OpenArchive(std::uint16_t Mode);
+  // A caller's stream; Create empties it and writes an empty archive at once,
+  // otherwise its directory is loaded. The stream is never freed here.
+  void OpenArchive(TStream& Stream, bool Create);
+  void CloseArchive();
+  bool Active() const { return FActive; }
+
+  // --- Transactions (ZipEngine.cpp) -----------------------------------------
+  void BeginUpdate();
+  // The outermost call commits.
+  void EndUpdate();
+  // Drops the transaction without committing.
+  void CancelUpdate();
+  int UpdateCount() const { return FUpdateCount; }
+  bool InUpdate() const { return FUpdateCount > 0; }
+
+  // --- Writing (ZipEngine.cpp) ----------------------------------------------
+  // One entry from Stream, in a transaction of its own. Count 0 with
+  // CopyToBuffer: the whole stream. DateTime 0: the current local time.
+  void AddFromStream(const String& FileName, TStream& Stream, bool CopyToBuffer,
+                     std::int64_t Position, std::int64_t Count, std::uint32_t Attr,
+                     TDateTime DateTime);
+
+  // --- Adding files from disk (ZipCollect.cpp) ------------------------------
+  void AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
+
+  // --- Reading (ZipExtract.cpp) ---------------------------------------------
+  bool FindFirst(const String& FileMask, TZEArchiveItem& Item, const String& ExclusionMask,
+                 std::uint32_t SearchAttr);
+  bool FindNext(TZEArchiveItem& Item);
+  void ExtractToStream(const String& FileName, TStream& Stream);
+  void ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
+
+  // --- The directory ---------------------------------------------------------
+  TZEDirManager& Dir() { return FDir; }
+  const TZEDirManager& Dir() const { return FDir; }
+  TStream* ArchiveStream() const { return FStream; }
+
+  // --- Shared by the writing and the reading side ----------------------------
+
+  // Entry registration. Name: the stored name ("/" separators; a directory
+  // ends with "/"). SrcFileName empty for stream sources. DosStamp: date in
+  // the high, time in the low 16 bits. IsDirectory: a directory entry (no
+  // data). Returns the entry's index, or -1 when the entry is skipped (name
+  // exists and the overwrite mode says no).
+  int RegisterItem(String Name, const String& SrcFileName, std::uint32_t Attr,
+                   std::uint32_t DosStamp, bool IsDirectory);
+
+  // The failure decision for E raised while FileName was processed.
+  TZEAction ProcessFileFailure(const String& FileName, TZEProcessOperation Operation,
+                               const EZEException& E);
+  // OnConfirmProcessFile or yes.
+  bool ConfirmProcessFile(const String& FileName, TZEProcessOperation Operation);
+  // Under omPrompt: OnConfirmOverwrite or the question; "No to all" and
+  // "Yes to all" change Options.OverwriteMode.
+  bool ConfirmOverwrite(const String& SourceFileName, String& DestFileName);
+  // The process-wide lock of collection and extraction passes is
+  // CollectionLock() in zip/ZipCollect.h.
+
+ protected:
+  // TZipEngine chooses the method by the mode.
+  virtual void UpdateCompressionMethod() {}
+  std::uint16_t FCompressionMethod = kZipMethodDeflate;
+  TZip64Mode FZip64Mode = zmAuto;
+
+ private:
+  // --- Writing side (ZipEngine.cpp, ZipWriter.cpp) --------------------------
+  void CheckActive() const;
+  void Commit();
+  void StoreItem(int index);       // ZipWriter.cpp
+  void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
+  TZEUserPrompt& UserPrompt() const;
+
+  // --- Reading side (ZipReader.cpp, ZipExtract.cpp, ZipCollect.cpp) ---------
+  // Loads the directory of FStream into FDir (recovery included).
+  void LoadDir();
+  // Writes entry index's data to Stream with the size and CRC checks.
+  void ExtractItem(int index, TStream& Stream);
+
+  String FFileName;
+  String FBaseDir;
+  String FTempDir;
+  TZECompressionLevel FCompressionLevel = clFastest;
+  int FCompressionMode = 1;
+
+  bool FActive = false;
+  int FUpdateCount = 0;
+  std::uint16_t FFileMode = 0;
+  TStream* FStream = nullptr;                   // the archive
+  std::unique_ptr<TStream> FOwnedStream;        // set when the engine opened it
+  TZEDirManager FDir;
+  TZEUserPrompt* FUserPrompt = nullptr;
+  String FCurrentDir;                           // of a collection pass
+};
+
+// The engine the wrapper uses: Zip64 disabled at creation, and stored (0)
+// rather than deflate (8) whenever the compression mode is 0.
+class TZipEngine : public TZEBaseArchiver {
+ public:
+  TZipEngine();
+
+ protected:
+  void UpdateCompressionMethod() override;
+};
+
+}  // namespace zo

@@ -1,0 +1,159 @@
+#include "zip/ZipErrors.h"
+
+#include <array>
+#include <utility>
+
+#include "zip/ZipEngine.h"
+
+namespace zo {
+
+namespace {
+
+constexpr std::array<const char16_t*, 41> kMessages = {
+    u"Unknown error",
+    u"Index out of bounds",
+    u"Invalid compression mode. Mode must be in [0-9] range",
+    u"Unexpected nil pointer",
+    u"Invalid size or check sum of file or unsupported compression format",
+    u"File name is blank. Specify appropriate file name",
+    u"File \"%s\" not found",
+    u"Archive is not open",
+    u"SFXStub property is not specified",
+    u"Cannot create file \"%s\"",
+    u"Cannot create directory \"%s\"",
+    u"Internal error. Update is not started",
+    u"Cannot open file \"%s\"",
+    u"Cannot proceed when update is not ended. Preceding EndUpdate call is required.",
+    u"Cannot delete file \"%s\"",
+    u"In-memory archive can be created only",
+    u"File is open in read-only mode",
+    u"Invalid compressed size, rfs.size = %d, count = %d",
+    u"Invalid archive file.",
+    u"Cannot create output file. Probably file is locked by another process. FileName = '%s'.",
+    u"Archive is open. You should close it beore performing this operation.",
+    u"Unable to create directory",
+    u"Cannot find 64-bit directory end record",
+    u"Cannot compress file '%s'. Zip64 mode is not enabled",
+    u"Cannot open archive file. Opening aborted or invalid file",
+    u"Write to stream error",
+    u"Cannot place SFX stub on volume. Volume size limit is too small",
+    u"Archive is damaged. Open failed",
+    u"MakeSFX is not allowed for splitted or spanned archives. Set SFXStub before archive "
+    u"creation instead of MakeSFX",
+    u"Archive already has SFX stub",
+    u"Multi-volume archive is not allowed for custom stream",
+    u"Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods "
+    u"to add files several times",
+    u"Deflate64 compression method is not supported",
+    u"MakeSFX error",
+    u"Hashed list of file names is invalid",
+    u"Cannot delete folder \"%s\"",
+    u"File name is too long: \r\n\"%s\"",
+    u"Multiple transactions are not supported for multi-volume archives",
+    u"Invalid InitVector index = %d. Index should be >= 0 and < %d",
+    u"Disk is full. There is not enough free space on disk.",
+    u"Invalid password. Cannot decompress encrypted file.",
+};
+
+// Native number -> message index, for native numbers 0..67.
+constexpr std::array<std::int8_t, 68> kNativeToCode = {
+    0,                                   // 0
+    1, 1, 1, 1,                          // 1-4
+    2,                                   // 5
+    3,                                   // 6
+    1,                                   // 7
+    4,                                   // 8
+    5, 5,                                // 9-10
+    6, 6,                                // 11-12
+    7, 7,                                // 13-14
+    6,                                   // 15
+    1,                                   // 16
+    8,                                   // 17
+    6,                                   // 18
+    9,                                   // 19
+    10,                                  // 20
+    1,                                   // 21
+    11,                                  // 22
+    9,                                   // 23
+    1,                                   // 24
+    11,                                  // 25
+    13,                                  // 26
+    14,                                  // 27
+    15,                                  // 28
+    5,                                   // 29
+    6, 6,                                // 30-31
+    16,                                  // 32
+    12,                                  // 33
+    17,                                  // 34
+    18,                                  // 35
+    19,                                  // 36
+    20,                                  // 37
+    6,                                   // 38
+    21,                                  // 39
+    22,                                  // 40
+    23,                                  // 41
+    6,                                   // 42
+    23,                                  // 43
+    24, 24,                              // 44-45
+    25,                                  // 46
+    26,                                  // 47
+    27,                                  // 48
+    28,                                  // 49
+    29,                                  // 50
+    30,                                  // 51
+    31,                                  // 52
+    6, 6,                                // 53-54
+    32,                                  // 55
+    33,                                  // 56
+    27,                                  // 57
+    34, 34,                              // 58-59
+    35,                                  // 60
+    36,                                  // 61
+    37,                                  // 62
+    38, 38,                              // 63-64
+    39, 39,                              // 65-66
+    40,                                  // 67
+};
+
+// "%5d" with its blanks turned into zeros: 3 -> "00003", -3 -> "000-3",
+// 123456 -> "123456".
+String PaddedNative(int nativeError) {
+  String text = Format(u"%5d", {nativeError});
+  for (char16_t& c : text) {
+    if (c == u' ') c = u'0';
+  }
+  return text;
+}
+
+String ComposeText(int nativeError, int errorCode, const String& formatted,
+                   const TZEBaseArchiver* engine) {
+  (void)errorCode;
+  String text = formatted;
+  if (engine != nullptr && !engine->Name.empty()) text = Format(u"%s: %s", {engine->Name, text});
+  return text + u" - Native error: " + PaddedNative(nativeError);
+}
+
+}  // namespace
+
+int ZEErrorCodeOf(int nativeError) {
+  if (nativeError < 0 || nativeError >= static_cast<int>(kNativeToCode.size())) return 0;
+  return kNativeToCode[static_cast<std::size_t>(nativeError)];
+}
+
+StringView ZEMessageTemplate(int errorCode) {
+  if (errorCode < 0 || errorCode >= static_cast<int>(kMessages.size())) return kMessages[0];
+  return kMessages[static_cast<std::size_t>(errorCode)];
+}
+
+EZEException::EZEException(int nativeError, const TZEBaseArchiver* engine)
+    : NativeError(nativeError), ErrorCode(ZEErrorCodeOf(nativeError)) {
+  SetMessage(ComposeText(nativeError, ErrorCode, String(ZEMessageTemplate(ErrorCode)), engine));
+}
+
+EZEException::EZEException(int nativeError, std::initializer_list<FormatArg> args,
+                           const TZEBaseArchiver* engine)
+    : NativeError(nativeError), ErrorCode(ZEErrorCodeOf(nativeError)) {
+  SetMessage(ComposeText(nativeError, ErrorCode, Format(ZEMessageTemplate(ErrorCode), args), engine));
+}
+
+}  // namespace zo

@@ -1,0 +1,114 @@
+// The streams the engine reads and writes: an abstract byte stream with a
+// position, a file stream and a memory stream.
+//
+// The engine writes archives to, and reads sources from, a TStream. A stream
+// given by a caller (an archive opened on a stream, an entry added from a
+// stream) stays the caller's: the engine never frees it. Failures of the
+// stream layer are its own exceptions (EFCreateError/EFOpenError with the
+// system's reason, EReadError, EWriteError), not engine errors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/Exception.h"
+#include "core/String.h"
+#include "platform/FileStream.h"
+
+namespace zo {
+
+// "Stream read error" / "Stream write error": a ReadBuffer or WriteBuffer
+// that could not move all its bytes.
+class EStreamError : public Exception { using Exception::Exception; };
+class EReadError : public EStreamError { using EStreamError::EStreamError; };
+class EWriteError : public EStreamError { using EStreamError::EStreamError; };
+inline constexpr char16_t kSReadError[] = u"Stream read error";
+inline constexpr char16_t kSWriteError[] = u"Stream write error";
+
+enum class TSeekOrigin : std::uint8_t { soBeginning, soCurrent, soEnd };
+using enum TSeekOrigin;
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  // Up to count bytes; fewer only at the end of the data (or on failure, as
+  // the concrete stream documents). Returns the number moved.
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  // The new position.
+  virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+  // Truncates or extends; the position is kept unless it lies past the new end.
+  virtual void SetSize(std::int64_t size) = 0;
+  virtual std::int64_t Size();
+  // Pushes written data to the storage device (file streams only).
+  virtual void Flush() {}
+
+  std::int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(std::int64_t position) { Seek(position, soBeginning); }
+
+  // All count bytes or EReadError / EWriteError.
+  void ReadBuffer(void* buffer, std::int64_t count);
+  void WriteBuffer(const void* buffer, std::int64_t count);
+  // Copies count bytes from source's current position; count 0 copies the
+  // whole of source from its start. Returns the number copied.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+};
+
+// File modes: one of the open modes, or'ed with one of the share modes.
+// Sharing has no mandatory counterpart on POSIX and is accepted but not
+// enforced there.
+inline constexpr std::uint16_t fmCreate = 0xFF00;
+inline constexpr std::uint16_t fmOpenRead = 0x0000;
+inline constexpr std::uint16_t fmOpenWrite = 0x0001;
+inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr std::uint16_t fmShareCompat = 0x0000;
+inline constexpr std::uint16_t fmShareExclusive = 0x0010;
+inline constexpr std::uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr std::uint16_t fmShareDenyRead = 0x0030;
+inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
+
+class TFileStream : public TStream {
+ public:
+  // fmCreate creates the file or empties an existing one (EFCreateError
+  // "Cannot create file "%s". %s"); other modes open an existing file
+  // (EFOpenError "Cannot open file "%s". %s"). The second %s is the system's
+  // reason.
+  TFileStream(const String& fileName, std::uint16_t mode);
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  void SetSize(std::int64_t size) override;
+  std::int64_t Size() override;
+  void Flush() override;
+
+  const String& FileName() const { return fileName_; }
+  std::uint16_t Mode() const { return mode_; }
+  int Handle() const { return file_.Descriptor(); }
+
+ private:
+  String fileName_;
+  std::uint16_t mode_;
+  TFileHandle file_;
+};
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  void SetSize(std::int64_t size) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+
+  const Bytes& Memory() const { return data_; }
+  void Clear() { data_.clear(); position_ = 0; }
+
+ private:
+  Bytes data_;
+  std::int64_t position_ = 0;
+};
+
+}  // namespace zo
