@@ -14,6 +14,8 @@ PACKAGES=(
   zip unzip p7zip-full libarchive-tools python3
   # window screenshots without a display
   xvfb xauth fonts-dejavu-core imagemagick
+  # locale sources, to test number text under a decimal-comma locale
+  locales
   # fuzzing and sanitizer runtime
   clang libclang-rt-14-dev
 )
