@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <system_error>
+
+#include <unistd.h>
 
 #include "core/Exception.h"
 #include "core/Format.h"
@@ -162,11 +165,19 @@ class CommaLocale {
     const char* saved = std::setlocale(LC_ALL, nullptr);
     saved_ = saved ? saved : "C";
     if (TrySet()) return;
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "zo-core-locales";
-    std::filesystem::create_directories(dir);
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-    if (!std::filesystem::exists(dir / "de_DE.UTF-8" / "LC_NUMERIC") && std::system(command.c_str()) == -1) return;
+    // Built once per machine and shared; a private directory renamed into
+    // place keeps concurrent runs from reading a half-written locale.
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "zo-core-locales";
+    if (!fs::exists(dir / "de_DE.UTF-8" / "LC_NUMERIC")) {
+      const fs::path fresh = fs::temp_directory_path() / ("zo-core-locales-" + std::to_string(getpid()));
+      fs::create_directories(fresh);
+      const std::string command =
+          "localedef -i de_DE -f UTF-8 '" + (fresh / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+      std::error_code ec;
+      if (std::system(command.c_str()) == 0) fs::rename(fresh, dir, ec);
+      fs::remove_all(fresh, ec);
+    }
     setenv("LOCPATH", dir.c_str(), 1);
     setLocPath_ = true;
     TrySet();
