@@ -139,6 +139,12 @@ class TZEBaseArchiver {
   // Who answers the interactive questions of the defaults; nullptr (the
   // default) is DefaultUserPrompt(). Not owned.
   void SetUserPrompt(TZEUserPrompt* prompt) { FUserPrompt = prompt; }
+  // The failure that the last failure decision answered with fxaAbort. An
+  // aborted operation returns without an exception; a caller that must not
+  // let a failure pass unreported (the console tool) reads it here. nullptr
+  // when there was none since ClearAbortedFailure.
+  const EZEException* AbortedFailure() const { return FAbortedFailure.get(); }
+  void ClearAbortedFailure() { FAbortedFailure.reset(); }
 
   // --- Opening and closing (ZipEngine.cpp; loading in ZipReader.cpp) -------
   // Mode fmCreate (0xFF00) creates or empties FileName; 2 opens it for reading
@@ -212,10 +218,23 @@ class TZEBaseArchiver {
  private:
   // --- Writing side (ZipEngine.cpp, ZipWriter.cpp) --------------------------
   void CheckActive() const;
+  // The archive may be changed: a caller's stream, or a file opened with
+  // write access.
+  bool IsWritable() const;
+  TZEDirSettings DirSettings() const;
   void Commit();
-  void StoreItem(int index);       // ZipWriter.cpp
+  void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
+  // Writes entry index at the archive's current position; false when a
+  // progress hook cancelled. Engine errors go to the caller (the commit).
+  bool StoreItem(int index);       // ZipWriter.cpp
+  // Compresses (or copies) source into the archive; false when cancelled.
+  bool CompressData(TDirItem& item, TStream& source, std::int64_t size, std::uint32_t& crc,
+                    std::int64_t& bytesRead, std::int64_t& written);   // ZipWriter.cpp
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
+  // The decision itself: the hook, or the default by native number.
+  TZEAction DecideFileFailure(const String& FileName, TZEProcessOperation Operation,
+                              const EZEException& E);
 
   // --- Reading side (ZipReader.cpp, ZipExtract.cpp, ZipCollect.cpp) ---------
   // Loads the directory of FStream into FDir (recovery included).
@@ -233,9 +252,11 @@ class TZEBaseArchiver {
   int FUpdateCount = 0;
   std::uint16_t FFileMode = 0;
   TStream* FStream = nullptr;                   // the archive
+  bool FCallerStream = false;                   // FStream is a caller's stream
   std::unique_ptr<TStream> FOwnedStream;        // set when the engine opened it
   TZEDirManager FDir;
   TZEUserPrompt* FUserPrompt = nullptr;
+  std::shared_ptr<const EZEException> FAbortedFailure;
   String FCurrentDir;                           // of a collection pass
 };
 

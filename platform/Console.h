@@ -1,0 +1,25 @@
+// A question put to the person at the controlling terminal.
+//
+// Used where the system would show a modal question box: the console program
+// has no window, so it asks on /dev/tty (not on standard input or output,
+// which may be redirected). Without a controlling terminal nobody can answer,
+// and the question reports that, so the caller falls back to its safe answer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zo {
+
+struct TConsoleChoice {
+  std::string Key;     // what the person types ("a"), compared without case
+  std::string Label;   // shown in the offer ("Abort")
+};
+
+// Writes message and the offer ("[a] Abort, [r] Retry, [i] Ignore? ") and
+// reads lines until one matches a choice's key or label (ASCII case
+// ignored). Returns the index of the choice, or -1 when there is no
+// controlling terminal or it reached end of input.
+int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>& choices);
+
+}  // namespace zo

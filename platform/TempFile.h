@@ -1,0 +1,20 @@
+// Unique temporary files, made the way the system's "temporary file name"
+// service makes them: a new empty file whose name is a prefix and a unique
+// suffix, in a given directory or in the user's temporary directory.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zo {
+
+// $TMPDIR when it is set and names a directory, else /tmp; no trailing '/'.
+std::u16string TempDirectory();
+
+// Creates the file (empty, closed again, readable and writable by the owner
+// only) in dir (empty: TempDirectory()) and returns its canonical path. On
+// failure returns an empty text and sets *error (when given) to the errno.
+std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefix,
+                              int* error = nullptr);
+
+}  // namespace zo

@@ -1,0 +1,243 @@
+#include "zip/ZipDirectory.h"
+
+#include <algorithm>
+
+#include "platform/CodePage.h"
+
+namespace zo {
+
+// --- TDirItem --------------------------------------------------------------------
+
+std::uint64_t TDirItem::UncompressedSize() const {
+  return unCompSize == kZip64Marker32 ? Zip64ExtInfo.uncompSize : unCompSize;
+}
+std::uint64_t TDirItem::CompressedSize() const {
+  return compSize == kZip64Marker32 ? Zip64ExtInfo.compSize : compSize;
+}
+std::uint64_t TDirItem::LocalHeaderOffset() const {
+  return relOffsetLH == kZip64Marker32 ? Zip64ExtInfo.relOffsetLH : relOffsetLH;
+}
+bool TDirItem::IsDirectory() const {
+  return (externalAttr & 0x10) != 0 || (!Name.empty() && Name.back() == u'/');
+}
+
+// --- TZEDirArray -------------------------------------------------------------------
+
+TZEDirArray::TZEDirArray(const TZEDirArray& other) = default;
+TZEDirArray& TZEDirArray::operator=(const TZEDirArray& other) = default;
+
+String TZEDirArray::NameKey(StringView name) {
+  String key(name);
+  for (char16_t& c : key) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+  }
+  return key;
+}
+
+std::uint32_t TZEDirArray::NameHash(StringView key) {
+  std::uint32_t hash = 0;
+  for (char16_t c : key) hash = ((hash << 2) | (hash >> 30)) ^ c;
+  return hash;
+}
+
+void TZEDirArray::Reserve() {
+  if (items_.size() < items_.capacity()) return;
+  items_.reserve(items_.capacity() + static_cast<std::size_t>(allocBy_));
+  allocBy_ = std::min(allocBy_ * 2, kMaxAllocBy);
+}
+
+void TZEDirArray::IndexName(int index) {
+  std::vector<int>& slots = FItemNamesList[NameKey(items_[static_cast<std::size_t>(index)].Name)];
+  slots.insert(std::lower_bound(slots.begin(), slots.end(), index), index);
+}
+
+void TZEDirArray::RebuildIndex() {
+  FItemNamesList.clear();
+  for (int i = 0; i < Count(); ++i) IndexName(i);
+}
+
+int TZEDirArray::Add(TDirItem item) {
+  Reserve();
+  items_.push_back(std::move(item));
+  IndexName(Count() - 1);
+  return Count() - 1;
+}
+
+void TZEDirArray::Delete(int index) {
+  if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
+  items_.erase(items_.begin() + index);
+  RebuildIndex();
+}
+
+void TZEDirArray::Clear() {
+  items_.clear();
+  FItemNamesList.clear();
+}
+
+int TZEDirArray::IndexOf(StringView name) const {
+  const auto found = FItemNamesList.find(NameKey(name));
+  if (found == FItemNamesList.end() || found->second.empty()) return -1;
+  return found->second.front();
+}
+
+void TZEDirArray::Rename(int index, const String& newName) {
+  if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
+  const int existing = IndexOf(newName);
+  if (existing >= 0 && existing != index) throw EZEException(kZENativeNameIndexClash);
+  TDirItem& item = items_[static_cast<std::size_t>(index)];
+  auto old = FItemNamesList.find(NameKey(item.Name));
+  if (old != FItemNamesList.end()) {
+    std::erase(old->second, index);
+    if (old->second.empty()) FItemNamesList.erase(old);
+  }
+  item.Name = newName;
+  IndexName(index);
+}
+
+// --- Name encoding -------------------------------------------------------------------
+
+Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag) {
+  std::string bytes;
+  bool exact = false;
+  // A name already marked UTF-8 stays UTF-8: code-page bytes under the flag
+  // would be read back as broken UTF-8.
+  if ((genPurposeFlag & kZipFlagUtf8) == 0) {
+    // The name goes in the code page it is finally stored in only when it
+    // survives the trip there and back; a name that would come back with '?'
+    // in it is stored in UTF-8 instead, so no name is ever changed.
+    bytes = EncodeCodePage(name, oemFileNames ? cpOem : cpAnsi, &exact);
+  }
+  if (!exact) {
+    bytes = EncodeCodePage(name, cpUtf8);
+    genPurposeFlag |= kZipFlagUtf8;
+  }
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag) {
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
+  if (!ascii && IsValidUtf8(view)) return DecodeCodePage(view, cpUtf8);
+  const bool oem = oemFileNames && (genPurposeFlag & kZipFlagUtf8) == 0;
+  return DecodeCodePage(view, oem ? cpOem : cpAnsi);
+}
+
+// --- TZEDirManager -------------------------------------------------------------------
+
+namespace {
+
+void Append16(Bytes& out, std::uint16_t v) {
+  std::uint8_t b[2];
+  PutLE16(b, v);
+  out.insert(out.end(), b, b + 2);
+}
+void Append32(Bytes& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  PutLE32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+void Append64(Bytes& out, std::uint64_t v) {
+  std::uint8_t b[8];
+  PutLE64(b, v);
+  out.insert(out.end(), b, b + 8);
+}
+
+// The Zip64 extra block of a central header: a value for each field that
+// holds the marker, in the fixed order; empty when no field needs one.
+Bytes CentralZip64Extra(const TDirItem& item) {
+  Bytes data;
+  if (item.unCompSize == kZip64Marker32) Append64(data, item.Zip64ExtInfo.uncompSize);
+  if (item.compSize == kZip64Marker32) Append64(data, item.Zip64ExtInfo.compSize);
+  if (item.relOffsetLH == kZip64Marker32) Append64(data, item.Zip64ExtInfo.relOffsetLH);
+  if (item.diskNumberStart == kZip64Marker16) Append32(data, item.Zip64ExtInfo.diskNumberStart);
+  return data;
+}
+
+std::uint32_t Clamp32(std::uint64_t value) {
+  return value >= kZip64Marker32 ? kZip64Marker32 : static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirSettings& settings) {
+  CentralDirOffset = stream.Seek(0, soEnd);
+
+  Bytes buffer;
+  for (int i = 0; i < CDir.Count(); ++i) {
+    TDirItem& item = CDir[i];
+    const Bytes zip64 = CentralZip64Extra(item);
+    std::size_t extra = zip64.empty() ? 0 : 4 + zip64.size();
+    for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+      if (block.headerID != kZip64ExtraId) extra += 4 + block.pData.size();
+    }
+    const Bytes name = EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag);
+    item.nameLength = static_cast<std::uint16_t>(name.size());
+    item.extraLength = static_cast<std::uint16_t>(extra);
+    item.commentLength = static_cast<std::uint16_t>(item.Comment.size());
+
+    std::uint8_t header[kZipCentralHeaderSize];
+    static_cast<const TZEZipCentralDir&>(item).Write(header);
+    buffer.insert(buffer.end(), header, header + kZipCentralHeaderSize);
+    buffer.insert(buffer.end(), name.begin(), name.end());
+    if (!zip64.empty()) {
+      Append16(buffer, kZip64ExtraId);
+      Append16(buffer, static_cast<std::uint16_t>(zip64.size()));
+      buffer.insert(buffer.end(), zip64.begin(), zip64.end());
+    }
+    for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+      if (block.headerID == kZip64ExtraId) continue;
+      Append16(buffer, block.headerID);
+      Append16(buffer, static_cast<std::uint16_t>(block.pData.size()));
+      buffer.insert(buffer.end(), block.pData.begin(), block.pData.end());
+    }
+    buffer.insert(buffer.end(), item.Comment.begin(), item.Comment.end());
+  }
+  stream.WriteBuffer(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+
+  const std::uint64_t count = static_cast<std::uint64_t>(CDir.Count());
+  const std::uint64_t dirSize = buffer.size();
+  const std::uint64_t dirEnd = static_cast<std::uint64_t>(CentralDirOffset) + dirSize;
+  if (RecreateCDirEnd) {
+    CentralDirEnd = TZEZipCentralDirEnd{};
+    CentralDirEnd.entriesOnDisk = count <= 0xFFFE ? static_cast<std::uint16_t>(count) : kZip64Marker16;
+    CentralDirEnd.entriesCentralDir = CentralDirEnd.entriesOnDisk;
+    CentralDirEnd.centralDirSize = Clamp32(dirSize);
+    CentralDirEnd.offsetStartDir = Clamp32(static_cast<std::uint64_t>(CentralDirOffset));
+    CentralDirEnd.commentLength = static_cast<std::uint16_t>(ArchiveComment.size());
+  }
+
+  Bytes tail;
+  FZip64 = dirEnd >= kZip64Marker32 || count >= 0xFFFF;
+  if (FZip64) {
+    Zip64CentralDirEnd = TZEZip64CentralDirEnd{};
+    Zip64CentralDirEnd.entriesOnDisk = count;
+    Zip64CentralDirEnd.entriesCentralDir = count;
+    Zip64CentralDirEnd.centralDirSize = dirSize;
+    Zip64CentralDirEnd.offsetStartDir = static_cast<std::uint64_t>(CentralDirOffset);
+    Zip64CentralDirEndLocator = TZEZip64CentralDirEndLocator{};
+    Zip64CentralDirEndLocator.offsetStartDirEnd = dirEnd;
+    std::uint8_t record[kZip64EndRecordSize + kZip64EndLocatorSize];
+    Zip64CentralDirEnd.Write(record);
+    Zip64CentralDirEndLocator.Write(record + kZip64EndRecordSize);
+    tail.insert(tail.end(), record, record + sizeof record);
+  }
+  std::uint8_t end[kZipEndRecordSize];
+  CentralDirEnd.Write(end);
+  tail.insert(tail.end(), end, end + kZipEndRecordSize);
+  tail.insert(tail.end(), ArchiveComment.begin(), ArchiveComment.end());
+  stream.WriteBuffer(tail.data(), static_cast<std::int64_t>(tail.size()));
+}
+
+void TZEDirManager::Clear() {
+  CDir.Clear();
+  RBCDir.Clear();
+  CentralDirEnd = TZEZipCentralDirEnd{};
+  Zip64CentralDirEnd = TZEZip64CentralDirEnd{};
+  Zip64CentralDirEndLocator = TZEZip64CentralDirEndLocator{};
+  ArchiveComment.clear();
+  StubSize = 0;
+  CentralDirOffset = 0;
+  FZip64 = false;
+}
+
+}  // namespace zo
