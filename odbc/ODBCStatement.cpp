@@ -85,7 +85,9 @@ SQLSMALLINT DataTypeToCDataType(SQLSMALLINT DataType) {
   switch (DataType) {
     case SQL_INTEGER: return SQL_C_LONG;
     case SQL_SMALLINT: return SQL_C_SHORT;
-    case SQL_TINYINT: return SQL_C_TINYINT;
+    // A tinyint holds 0 to 255: the signed C type would make the driver
+    // reject or mangle the upper half.
+    case SQL_TINYINT: return SQL_C_UTINYINT;
     case SQL_BIGINT: return SQL_C_SBIGINT;
     case SQL_DOUBLE: return SQL_C_DOUBLE;
     case SQL_TYPE_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
@@ -109,7 +111,8 @@ std::size_t CBufferTypeSize(SQLSMALLINT CDataType, std::size_t ValueSize) {
     case SQL_C_SBIGINT: return 8;
     case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
     case SQL_C_WCHAR: return ValueSize + 2;
-    case SQL_C_TINYINT: return 1;
+    case SQL_C_TINYINT:
+    case SQL_C_UTINYINT: return 1;
     case SQL_C_BINARY: return ValueSize;
     default: throw Exception(kSCBufferType, {static_cast<int>(CDataType)});
   }

@@ -1,0 +1,60 @@
+// The test driver library (TestDriver.cpp): a driver of our own that browses,
+// reports no transaction support and returns several diagnostic records.
+//
+// Connections can load it by path (DRIVER=<path>). Browsing needs a
+// registered name, so RegisterTestDriver() points the driver manager at a
+// private odbcinst.ini holding the current entries plus "ZO Test Driver".
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/String.h"
+#include "platform/Utf.h"
+
+namespace zo::test {
+
+inline constexpr char16_t kTestDriverName[] = u"ZO Test Driver";
+
+inline String TestDriverPath() {
+#ifdef ZO_TEST_DRIVER_PATH
+  return FromUtf8(ZO_TEST_DRIVER_PATH);
+#else
+  return String();
+#endif
+}
+
+// Call before the first ODBC call of the program; true when registered.
+inline bool RegisterTestDriver() {
+#ifdef ZO_TEST_DRIVER_PATH
+  namespace fs = std::filesystem;
+  const char* current = std::getenv("ODBCSYSINI");
+  const fs::path source = fs::path(current && *current ? current : "/etc") / "odbcinst.ini";
+  std::stringstream entries;
+  if (std::ifstream in(source); in) entries << in.rdbuf();
+
+  std::string dir = (fs::temp_directory_path() / "zo-odbcinst.XXXXXX").string();
+  if (!::mkdtemp(dir.data())) return false;
+  std::ofstream out(fs::path(dir) / "odbcinst.ini");
+  out << entries.str() << "\n[" << ToUtf8(kTestDriverName) << "]\nDescription=zo test driver\nDriver="
+      << ZO_TEST_DRIVER_PATH << "\n";
+  out.close();
+  ::setenv("ODBCSYSINI", dir.c_str(), 1);
+  static const std::string removeAtExit = dir;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(removeAtExit, ignored);
+  });
+  return true;
+#else
+  return false;
+#endif
+}
+
+}  // namespace zo::test
