@@ -1,0 +1,232 @@
+// Extraction to files below a destination directory: every option, the
+// failure decision, and the guarantees that extraction stays inside the
+// destination and never leaves a half-written file behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Utf.h"
+#include "tests/zip/ZipTestArchive.h"
+#include "zip/ZipEngine.h"
+
+namespace zo {
+namespace {
+
+using test::BuildArchive;
+using test::TestEntry;
+
+class ZipExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zipread-extract-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    sandbox_ = tmpl;
+    dest_ = sandbox_ + "/dest";
+    ASSERT_EQ(mkdir(dest_.c_str(), 0777), 0);
+    engine_.SetBaseDir(FromUtf8(dest_));
+    engine_.OnProcessFileFailure = [this](TZEBaseArchiver&, const String& name, TZEProcessOperation,
+                                          int native, int, const String& message, TZEAction& action) {
+      failures_.push_back(ToUtf8(name) + ": " + ToUtf8(message));
+      natives_.push_back(native);
+      action = answer_;
+    };
+  }
+  void TearDown() override {
+    engine_.CloseArchive();
+    std::system(("chmod -R u+w '" + sandbox_ + "'; rm -rf '" + sandbox_ + "'").c_str());
+  }
+
+  void Open(const std::vector<TestEntry>& entries) {
+    const std::string bytes = BuildArchive(entries);
+    stream_.Clear();
+    stream_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    engine_.OpenArchive(stream_, false);
+  }
+  void ExtractAll() { engine_.ExtractFiles(u"*.*", 0x28BF, u""); }
+
+  std::string Read(const std::string& rel) const {
+    std::ifstream in(dest_ + "/" + rel, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void Write(const std::string& path, const std::string& content) const { std::ofstream(path) << content; }
+  bool Exists(const std::string& path) const {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+  }
+  // Every path below the sandbox, to prove nothing landed outside dest.
+  std::string Tree() const {
+    std::string out;
+    FILE* p = popen(("cd '" + sandbox_ + "' && find . | sort").c_str(), "r");
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+    return out;
+  }
+
+  std::string sandbox_, dest_;
+  TMemoryStream stream_;
+  TZipEngine engine_;
+  TZEAction answer_ = fxaIgnore;
+  std::vector<std::string> failures_;
+  std::vector<int> natives_;
+};
+
+TEST_F(ZipExtractTest, ExtractsFilesDirectoriesTimesAndAttributes) {
+  Open({{.name = "top.txt", .data = "top", .dosTime = (13 << 11) | (37 << 5) | 21, .dosDate = (39 << 9) | (7 << 5) | 14},
+        {.name = "empty/", .data = "", .method = 0, .externalAttr = 0x10},
+        {.name = "a/b/deep.txt", .data = std::string(300000, 'z')},
+        {.name = "zero.txt", .data = "", .method = 0, .dosTime = 0, .dosDate = (44 << 9) | (1 << 5) | 2},
+        {.name = "ro.txt", .data = "read only", .externalAttr = 0x21}});
+  ExtractAll();
+  EXPECT_TRUE(failures_.empty());
+  EXPECT_EQ(Read("top.txt"), "top");
+  EXPECT_EQ(Read("a/b/deep.txt"), std::string(300000, 'z'));
+  EXPECT_TRUE(DirectoryExists(FromUtf8(dest_ + "/empty")));
+  EXPECT_EQ(Read("zero.txt"), "");
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/top.txt")), (TLocalTime{2019, 7, 14, 13, 37, 42, 0}));
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/zero.txt")), (TLocalTime{2024, 1, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(FileGetAttr(FromUtf8(dest_ + "/ro.txt")), faReadOnly | faArchive);
+
+  // Without CreateDirs and SetAttributes: names lose their directories, attributes stay.
+  std::system(("chmod -R u+w '" + dest_ + "'; rm -rf '" + dest_ + "'/*").c_str());
+  engine_.Options.CreateDirs = false;
+  engine_.Options.SetAttributes = false;
+  ExtractAll();
+  EXPECT_EQ(Read("deep.txt"), std::string(300000, 'z'));
+  EXPECT_FALSE(Exists(dest_ + "/a"));
+  EXPECT_EQ(FileGetAttr(FromUtf8(dest_ + "/ro.txt")), faArchive);
+}
+
+TEST_F(ZipExtractTest, NamesLeadingOutsideTheDestinationAreRefused) {
+  const char* hostile[] = {"../evil.txt", "/abs.txt", "C:/drive.txt", "//server/share.txt",
+                           "a/../../up.txt", "..\\back.txt", "x\\..\\..\\back2.txt"};
+  std::vector<TestEntry> entries;
+  for (const char* name : hostile) entries.push_back({.name = name, .data = "evil"});
+  entries.push_back({.name = "good/ok.txt", .data = "ok"});
+  Open(entries);
+  const std::string before = Tree();
+  ExtractAll();
+  EXPECT_EQ(Read("good/ok.txt"), "ok");
+  ASSERT_EQ(failures_.size(), std::size(hostile));
+  for (size_t i = 0; i < std::size(hostile); ++i) {
+    EXPECT_EQ(failures_[i], std::string(hostile[i]) + ": Cannot extract file \"" + hostile[i] +
+                                "\": its name leads outside the destination directory - Native error: 00019");
+  }
+  EXPECT_EQ(Tree(), before + "./dest/good\n./dest/good/ok.txt\n");
+}
+
+TEST_F(ZipExtractTest, SymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
+  const std::string victim = sandbox_ + "/victim.txt";
+  Write(victim, "precious");
+  ASSERT_EQ(symlink(victim.c_str(), (dest_ + "/link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((sandbox_ + "/nowhere").c_str(), (dest_ + "/dangling.txt").c_str()), 0);
+  Open({{.name = "link.txt", .data = "new"}, {.name = "dangling.txt", .data = "also new"}});
+  ExtractAll();
+  EXPECT_TRUE(failures_.empty());
+  EXPECT_FALSE(IsSymbolicLink(FromUtf8(dest_ + "/link.txt")));
+  EXPECT_EQ(Read("link.txt"), "new");
+  EXPECT_EQ(Read("dangling.txt"), "also new");
+  EXPECT_FALSE(Exists(sandbox_ + "/nowhere"));
+  std::ifstream in(victim);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "precious");
+}
+
+TEST_F(ZipExtractTest, OverwriteModesAndReadOnlyReplacement) {
+  // The entry is stamped 2024-01-01 12:00; existing files are older or newer.
+  const TLocalTime older{2020, 1, 1, 0, 0, 0, 0}, newer{2030, 1, 1, 0, 0, 0, 0};
+  const struct {
+    TZEOverwriteMode mode;
+    TLocalTime existing;
+    bool readOnly;
+    bool replaceReadOnly;
+    bool replaced;
+  } cases[] = {
+      {omAlways, newer, false, true, true},  {omNever, older, false, true, false},
+      {omIfNewer, older, false, true, true}, {omIfNewer, newer, false, true, false},
+      {omIfOlder, newer, false, true, true}, {omIfOlder, older, false, true, false},
+      {omAlways, older, true, false, false}, {omAlways, older, true, true, true},
+  };
+  Open({{.name = "f.txt", .data = "archive"}});
+  const String target = FromUtf8(dest_ + "/f.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode) * 100 + c.existing.Year);
+    FileSetAttr(target, 0);
+    Write(dest_ + "/f.txt", "existing");
+    ASSERT_TRUE(FileSetLocalTime(target, c.existing));
+    if (c.readOnly) FileSetAttr(target, faReadOnly);
+    engine_.Options.OverwriteMode = c.mode;
+    engine_.Options.ReplaceReadOnly = c.replaceReadOnly;
+    ExtractAll();
+    EXPECT_EQ(Read("f.txt"), c.replaced ? "archive" : "existing");
+  }
+  EXPECT_TRUE(failures_.empty());
+}
+
+TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
+  Open({{.name = "first.txt", .data = "1"},
+        {.name = "bad.txt", .data = std::string(100000, 'b'), .badCrc = true},
+        {.name = "secret.txt", .data = "s", .flags = 1},
+        {.name = "last.txt", .data = "2"}});
+  ExtractAll();
+  EXPECT_EQ(Read("first.txt"), "1");
+  EXPECT_EQ(Read("last.txt"), "2");
+  EXPECT_FALSE(Exists(dest_ + "/bad.txt"));     // written, failed its check, deleted
+  EXPECT_FALSE(Exists(dest_ + "/secret.txt"));  // never created
+  EXPECT_EQ(natives_, (std::vector<int>{8, 67}));
+  EXPECT_EQ(failures_[1], "secret.txt: File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
+
+  // Abort ends the pass at once, without an exception for the caller.
+  std::system(("rm -rf '" + dest_ + "'/*").c_str());
+  failures_.clear();
+  answer_ = fxaAbort;
+  EXPECT_NO_THROW(ExtractAll());
+  EXPECT_EQ(failures_.size(), 1u);
+  EXPECT_TRUE(Exists(dest_ + "/first.txt"));
+  EXPECT_FALSE(Exists(dest_ + "/last.txt"));
+
+  // Retry handles the same entry again.
+  failures_.clear();
+  int retries = 0;
+  engine_.OnProcessFileFailure = [&](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
+                                     const String&, TZEAction& action) {
+    action = ++retries < 3 ? fxaRetry : fxaIgnore;
+  };
+  ExtractAll();
+  EXPECT_EQ(retries, 4);  // bad.txt: retried twice, then ignored; secret.txt: ignored
+}
+
+TEST_F(ZipExtractTest, UncreatableTargetsAreNatives19And20) {
+  Write(dest_ + "/blocker", "a file where a directory should go");
+  ASSERT_TRUE(ForceDirectories(FromUtf8(dest_ + "/isdir")));
+  Open({{.name = "blocker/inner.txt", .data = "x"}, {.name = "isdir", .data = "x"}});
+  ExtractAll();
+  ASSERT_EQ(failures_.size(), 2u);
+  EXPECT_EQ(failures_[0], "blocker/inner.txt: Cannot create directory \"" + dest_ + "/blocker/\" - Native error: 00020");
+  EXPECT_EQ(failures_[1], "isdir: Cannot create file \"" + dest_ + "/isdir\" - Native error: 00019");
+}
+
+TEST_F(ZipExtractTest, SelectionByMaskAndExclusion) {
+  Open({{.name = "a.txt", .data = "a"}, {.name = "b.log", .data = "b"}, {.name = "sub/c.txt", .data = "c"}});
+  engine_.ExtractFiles(u"*.txt", 0x28BF, u"c.*");
+  EXPECT_TRUE(Exists(dest_ + "/a.txt"));
+  EXPECT_FALSE(Exists(dest_ + "/b.log"));
+  EXPECT_FALSE(Exists(dest_ + "/sub/c.txt"));
+  engine_.Options.Recurse = false;
+  engine_.ExtractFiles(u"sub\\c.txt", 0x28BF, u"");
+  EXPECT_TRUE(Exists(dest_ + "/sub/c.txt"));
+  EXPECT_FALSE(Exists(dest_ + "/b.log"));
+}
+
+}  // namespace
+}  // namespace zo

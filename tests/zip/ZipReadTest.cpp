@@ -1,0 +1,300 @@
+// Loading directories (end record, Zip64, stubs, recovery) and finding and
+// extracting entries to streams, over archives built byte by byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Utf.h"
+#include "tests/zip/ZipTestArchive.h"
+#include "zip/ZipEngine.h"
+
+namespace zo {
+namespace {
+
+using test::BuildArchive;
+using test::PutLE;
+using test::TestArchiveOptions;
+using test::TestEntry;
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : s) {
+    x = x * 1103515245 + 12345;
+    c = static_cast<char>((x >> 16) % 40 + 'A');
+  }
+  return s;
+}
+
+class ZipReadTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& bytes) {
+    stream_.Clear();
+    stream_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    stream_.SetPosition(0);
+    engine_.OpenArchive(stream_, false);
+  }
+
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (int i = 0; i < engine_.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(engine_.Dir().CDir[i].Name));
+    return names;
+  }
+
+  std::string Extract(const String& name) {
+    TMemoryStream out;
+    engine_.ExtractToStream(name, out);
+    return std::string(out.Memory().begin(), out.Memory().end());
+  }
+
+  // The message of the engine error that f raises, or "" when none.
+  template <typename F>
+  static std::string ErrorOf(F f) {
+    try {
+      f();
+    } catch (const EZEException& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  TMemoryStream stream_;
+  TZipEngine engine_;
+};
+
+const std::vector<TestEntry> kSample = {
+    {.name = "dir/", .data = "", .method = 0, .externalAttr = 0x10},
+    {.name = "dir/deflated.txt", .data = Pattern(200000)},
+    {.name = "stored.bin", .data = "stored bytes", .method = 0},
+    {.name = "empty.txt", .data = "", .method = 0},
+};
+
+TEST_F(ZipReadTest, EmptyArchiveOpensWithNoEntries) {
+  Open(BuildArchive({}));
+  EXPECT_TRUE(engine_.Active());
+  EXPECT_EQ(engine_.Dir().CDir.Count(), 0);
+  TZEArchiveItem item;
+  EXPECT_FALSE(engine_.FindFirst(u"*.*", item, u"", 0x1FF));
+}
+
+TEST_F(ZipReadTest, ListsAndExtractsEveryKindOfEntry) {
+  Open(BuildArchive(kSample));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"dir/", "dir/deflated.txt", "stored.bin", "empty.txt"}));
+  EXPECT_EQ(Extract(u"DIR\\Deflated.TXT"), kSample[1].data);  // '\' and ASCII case do not matter
+  EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
+  EXPECT_EQ(Extract(u"empty.txt"), "");
+  EXPECT_EQ(ErrorOf([&] { Extract(u"missing.txt"); }), "File \"missing.txt\" not found - Native error: 00015");
+
+  TZEArchiveItem item;
+  ASSERT_TRUE(engine_.FindFirst(u"*.*", item, u"", 0x1FF));
+  EXPECT_EQ(item.FileName, u"dir");
+  EXPECT_EQ(item.StoredPath, u"");
+  ASSERT_TRUE(engine_.FindNext(item));
+  EXPECT_EQ(item.FileName, u"deflated.txt");
+  EXPECT_EQ(item.StoredPath, u"dir\\");
+  EXPECT_EQ(item.UncompressedSize, 200000);
+  EXPECT_GT(item.CompressionRate, 10.0);
+  EXPECT_EQ(item.LastModFileDate, 0x5821);
+  ASSERT_TRUE(engine_.FindNext(item));
+  ASSERT_TRUE(engine_.FindNext(item));
+  EXPECT_EQ(item.FileName, u"empty.txt");
+  EXPECT_EQ(item.CompressionRate, 100.0);
+  EXPECT_FALSE(engine_.FindNext(item));
+}
+
+TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
+  Open(BuildArchive({{.name = "a.txt", .data = "a"},
+                     {.name = "sub/", .data = "", .method = 0, .externalAttr = 0x10},
+                     {.name = "sub/b.txt", .data = "b"},
+                     {.name = "sub/c.log", .data = "c"},
+                     {.name = ".hidden", .data = "h", .externalAttr = 0x22}}));
+  auto find = [&](const String& mask, const String& exclusion, std::uint32_t attr) {
+    std::string found;
+    TZEArchiveItem item;
+    for (bool ok = engine_.FindFirst(mask, item, exclusion, attr); ok; ok = engine_.FindNext(item)) {
+      found += ToUtf8(item.StoredPath + item.FileName) + ",";
+    }
+    return found;
+  };
+  EXPECT_EQ(find(u"*.*", u"", 0x1FF), "a.txt,sub,sub\\b.txt,sub\\c.log,.hidden,");
+  EXPECT_EQ(find(u"*.*", u"", 0x28AF), "a.txt,sub\\b.txt,sub\\c.log,.hidden,");  // no directories
+  EXPECT_EQ(find(u"*.*", u"", 0x20), "a.txt,sub\\b.txt,sub\\c.log,");           // no hidden ones
+  EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,sub\\b.txt,");
+  EXPECT_EQ(find(u"*.*", u"*.log", 0x28BF), "a.txt,sub,sub\\b.txt,.hidden,");
+  EXPECT_EQ(find(u"C:\\sub\\b.txt", u"", 0x28BF), "sub\\b.txt,");  // drive dropped
+  engine_.Options.Recurse = false;
+  EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,");
+  EXPECT_EQ(find(u"sub/*.txt", u"", 0x28BF), "sub\\b.txt,");
+  EXPECT_EQ(find(u"SUB\\C.LOG", u"", 0x28BF), "sub\\c.log,");
+  EXPECT_EQ(find(u"nothing", u"", 0x28BF), "");
+}
+
+TEST_F(ZipReadTest, ArchiveCommentOfAnyLengthIsFound) {
+  for (size_t length : {size_t{0}, size_t{1}, size_t{65535}}) {
+    const std::string comment(length, 'c');
+    Open(BuildArchive(kSample, {.comment = comment}));
+    EXPECT_EQ(engine_.Dir().ArchiveComment, comment);
+    EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+    EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
+  }
+}
+
+TEST_F(ZipReadTest, StubInFrontIsDetectedAndOffsetsCorrected) {
+  const std::string stub(1000, '\x90');
+  Open(BuildArchive(kSample, {.stub = stub}));
+  EXPECT_EQ(engine_.Dir().StubSize, 1000);
+  EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
+  EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
+  EXPECT_EQ(engine_.Dir().CDir[0].LocalHeaderOffset(), 1000u);  // directories move too
+}
+
+// Damaged directories that are rebuilt from the local headers.
+TEST_F(ZipReadTest, RecoveryRebuildsTheDirectoryFromLocalHeaders) {
+  const std::string good = BuildArchive(kSample);
+  const std::string bodyOnly = BuildArchive(kSample, {.withCentralDirectory = false});
+  std::string overwritten = good;
+  std::fill(overwritten.begin() + static_cast<long>(bodyOnly.size()), overwritten.end(), '\xAA');
+  std::string claimsTooMuch = good;  // 0xFFFE entries
+  const size_t end = good.size() - 22;
+  claimsTooMuch[end + 8] = claimsTooMuch[end + 10] = '\xFE';
+  claimsTooMuch[end + 9] = claimsTooMuch[end + 11] = '\xFF';
+  std::string countFFFF = good;
+  countFFFF[end + 8] = countFFFF[end + 9] = countFFFF[end + 10] = countFFFF[end + 11] = '\xFF';
+  std::string farEnd = good + std::string(70000, '\0');  // end record out of the search window
+
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"cut off", good.substr(0, bodyOnly.size() + 30)},
+      {"overwritten", overwritten},
+      {"no directory at all", bodyOnly},
+      {"count beyond what the directory holds", claimsTooMuch},
+      {"count 0xFFFF without Zip64", countFFFF},
+      {"end record too far from the end", farEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Open(c.bytes);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dir/", "dir/deflated.txt", "stored.bin", "empty.txt"}));
+    EXPECT_EQ(engine_.Dir().CDir[0].externalAttr, 0x10u);
+    EXPECT_EQ(engine_.Dir().CDir[3].externalAttr, 0x20u);  // an empty file stays a file
+    EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
+    EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
+    EXPECT_EQ(Extract(u"empty.txt"), "");
+  }
+}
+
+TEST_F(ZipReadTest, RecoveryTakesSizesFromDataDescriptors) {
+  std::vector<TestEntry> entries = {{.name = "a.txt", .data = Pattern(5000), .dataDescriptor = true},
+                                    {.name = "b.bin", .data = "PK\x07\x08 inside", .method = 0, .dataDescriptor = true}};
+  Open(BuildArchive(entries, {.withCentralDirectory = false}));
+  ASSERT_EQ(Names(), (std::vector<std::string>{"a.txt", "b.bin"}));
+  EXPECT_EQ(Extract(u"a.txt"), entries[0].data);
+  EXPECT_EQ(Extract(u"b.bin"), entries[1].data);
+}
+
+TEST_F(ZipReadTest, HostileZip64RecordsFailOrRecoverAtOnce) {
+  const std::string body = BuildArchive(kSample, {.withCentralDirectory = false});
+  const std::string central = BuildArchive(kSample).substr(body.size());
+  const std::string centralOnly = central.substr(0, central.size() - 22);
+  auto zip64 = [&](std::uint64_t count, std::uint64_t size, std::uint64_t locatorTarget) {
+    std::string a = body + centralOnly;
+    const std::uint64_t recordAt = a.size();
+    PutLE(a, 0x06064B50, 4);
+    PutLE(a, 44, 8);
+    PutLE(a, 45, 2);
+    PutLE(a, 45, 2);
+    PutLE(a, 0, 8);
+    PutLE(a, count, 8);
+    PutLE(a, count, 8);
+    PutLE(a, size, 8);
+    PutLE(a, body.size(), 8);
+    PutLE(a, 0x07064B50, 4);
+    PutLE(a, 0, 4);
+    PutLE(a, locatorTarget == 0 ? recordAt : locatorTarget, 8);
+    PutLE(a, 1, 4);
+    PutLE(a, 0x06054B50, 4);
+    PutLE(a, 0, 4);
+    PutLE(a, 0xFFFF, 2);
+    PutLE(a, 0xFFFF, 2);
+    PutLE(a, 0xFFFFFFFF, 4);
+    PutLE(a, 0xFFFFFFFF, 4);
+    PutLE(a, 0, 2);
+    return a;
+  };
+  Open(zip64(4, centralOnly.size(), 0));  // a sound Zip64 archive
+  EXPECT_TRUE(engine_.Dir().FZip64);
+  EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
+
+  Open(zip64(4000000000ull, centralOnly.size(), 0));  // four billion entries in a few KiB
+  EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+  Open(zip64(4, 0xFFFFFFFFFFFFull, 0));  // a directory larger than the file
+  EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+
+  engine_.CloseArchive();
+  EXPECT_EQ(ErrorOf([&] { Open(zip64(4, centralOnly.size(), 0xFFFFFFFFFFFFFFF0ull)); }),
+            "Cannot find 64-bit directory end record - Native error: 00040");
+}
+
+TEST_F(ZipReadTest, NoSignatureAtAllIsAnInvalidArchive) {
+  for (const std::string& bytes : {std::string(), std::string("not an archive at all"), std::string(100000, 'x')}) {
+    EXPECT_EQ(ErrorOf([&] { Open(bytes); }), "Invalid archive file. - Native error: 00035");
+  }
+}
+
+TEST_F(ZipReadTest, BadEntriesFailTheirChecks) {
+  std::vector<TestEntry> entries = {
+      {.name = "crc.txt", .data = "payload", .badCrc = true},
+      {.name = "method12.bin", .data = "x", .method = 12},
+      {.name = "deflate64.bin", .data = "x", .method = 9},
+      {.name = "secret.txt", .data = "x", .method = 0, .flags = 1},
+      {.name = "ok.txt", .data = "fine"},
+  };
+  std::string bytes = BuildArchive(entries);
+  Open(bytes);
+  EXPECT_EQ(ErrorOf([&] { Extract(u"crc.txt"); }),
+            "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+  EXPECT_EQ(ErrorOf([&] { Extract(u"method12.bin"); }),
+            "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+  EXPECT_EQ(ErrorOf([&] { Extract(u"deflate64.bin"); }),
+            "Deflate64 compression method is not supported - Native error: 00055");
+  EXPECT_EQ(ErrorOf([&] { Extract(u"secret.txt"); }),
+            "File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
+  EXPECT_EQ(Extract(u"ok.txt"), "fine");
+  engine_.ExtractCorruptedFiles = true;
+  EXPECT_EQ(Extract(u"crc.txt"), "payload");
+}
+
+TEST_F(ZipReadTest, CompressedSizeIsCutAtTheCentralDirectory) {
+  std::string bytes = BuildArchive({{.name = "a.txt", .data = Pattern(3000)}, {.name = "b.txt", .data = "short", .method = 0}});
+  // The second entry's central compressed size claims far more than is there.
+  const size_t central = bytes.find("PK\x01\x02");
+  const size_t second = bytes.find("PK\x01\x02", central + 4);
+  bytes[second + 20] = bytes[second + 21] = bytes[second + 22] = '\x7F';
+  Open(bytes);
+  // Stored data is cut where the directory starts, which leaves the right length.
+  EXPECT_EQ(ErrorOf([&] { Extract(u"b.txt"); }), "");
+  EXPECT_EQ(Extract(u"a.txt"), Pattern(3000));
+}
+
+TEST_F(ZipReadTest, NamesAreDecodedFromEveryEncoding) {
+  std::string unicodeExtra;
+  PutLE(unicodeExtra, 0x554E, 2);
+  PutLE(unicodeExtra, 4 + 4 + 2 * 3, 2);
+  unicodeExtra += "NUCX";
+  PutLE(unicodeExtra, 3, 4);
+  for (char16_t c : std::u16string(u"\u03A9\u20AC!")) PutLE(unicodeExtra, c, 2);
+  Open(BuildArchive({
+      {.name = "Gr\x81\xE1" "e.txt", .data = "cp437"},                       // OEM code page
+      {.name = "\xC3\xA9t\xC3\xA9.txt", .data = "utf8 no flag"},            // UTF-8 without bit 11
+      {.name = "\xE2\x82\xAC.txt", .data = "utf8 flag", .flags = 0x800},   // UTF-8 with bit 11
+      {.name = "placeholder", .data = "utf16", .centralExtra = unicodeExtra},
+  }));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Grüße.txt", "été.txt", "€.txt", "Ω€!"}));
+  EXPECT_EQ(Extract(u"Ω€!"), "utf16");
+}
+
+}  // namespace
+}  // namespace zo

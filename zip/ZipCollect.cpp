@@ -1,0 +1,282 @@
+#include "zip/ZipCollect.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/FileSystem.h"
+#include "platform/Utf.h"
+
+namespace zo {
+
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+String Slashed(StringView path) {
+  String result(path);
+  std::replace(result.begin(), result.end(), u'\\', u'/');
+  return result;
+}
+
+char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool SameTextAscii(StringView a, StringView b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
+}
+
+bool StartsWithAscii(StringView text, StringView prefix) {
+  return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
+}
+
+// A mask that names its own place: rooted at "/", opening with two
+// separators, or climbing out with "..". Everything else is relative to the
+// directory being searched.
+bool IsPlacedMask(StringView mask) {
+  if (mask.empty()) return false;
+  if (mask[0] == u'/') return true;
+  if (mask.size() >= 2 && IsSeparator(mask[0]) && IsSeparator(mask[1])) return true;
+  return mask.find(u"../") != StringView::npos || mask.find(u"..\\") != StringView::npos;
+}
+
+// The identity of a file on disk, to recognise the archive itself under any
+// name and to notice directory cycles made by symbolic links.
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> IdOf(StringView path) {
+  struct stat st {};
+  if (stat(ToUtf8(path).c_str(), &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
+// The relative path from base (a directory, trailing '/') to path, with "../"
+// steps where path lies outside base.
+String RelativePath(StringView base, StringView path) {
+  auto split = [](StringView p) {
+    std::vector<String> parts;
+    String part;
+    for (char16_t c : p) {
+      if (IsSeparator(c)) {
+        if (!part.empty()) parts.push_back(std::move(part));
+        part.clear();
+      } else {
+        part += c;
+      }
+    }
+    if (!part.empty()) parts.push_back(std::move(part));
+    return parts;
+  };
+  const std::vector<String> b = split(base);
+  const std::vector<String> p = split(path);
+  size_t common = 0;
+  while (common < b.size() && common < p.size() && b[common] == p[common]) ++common;
+  String result;
+  for (size_t i = common; i < b.size(); ++i) result += u"../";
+  for (size_t i = common; i < p.size(); ++i) {
+    if (i > common) result += u'/';
+    result += p[i];
+  }
+  return result;
+}
+
+class Collector {
+ public:
+  Collector(std::uint32_t searchAttr, const TZECollectSettings& settings)
+      : attr_(searchAttr), settings_(settings), archiveId_(IdOf(settings.ArchivePath)) {}
+
+  void SearchDirectory(const String& dir, const String& mask, bool recursive) {
+    const std::optional<FileId> id = IdOf(dir);
+    if (!id || std::find(stack_.begin(), stack_.end(), *id) != stack_.end()) return;
+    stack_.push_back(*id);
+    const String searchPath = IncludeTrailingPathDelimiter(dir) + mask;
+    FilePass(searchPath);
+    if ((attr_ & faDirectory) || recursive) DirectoryPass(dir, searchPath, mask, recursive);
+    stack_.pop_back();
+  }
+
+  std::vector<TZEFoundFile> Take() { return std::move(found_); }
+
+ private:
+  void FilePass(const String& searchPath) {
+    const std::uint32_t filter = attr_ & ~faDirectory;
+    // Objects without any attribute bit are taken only by a filter that
+    // asks for every kind of ordinary file.
+    constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
+    for (const TSearchRec& rec : FindFiles(searchPath, filter)) {
+      if (rec.Attr & faDirectory) continue;
+      if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
+      const String full = ExpandFileName(ExtractFilePath(Slashed(searchPath)) + rec.Name);
+      if (IsExcluded(full)) continue;
+      Add(full, false, rec);
+    }
+  }
+
+  void DirectoryPass(const String& dir, const String& searchPath, const String& mask, bool recursive) {
+    for (const TSearchRec& rec : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", faHidden | faSysFile | faDirectory)) {
+      if (!(rec.Attr & faDirectory)) continue;
+      const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
+      if (IsExcluded(full)) continue;
+      if ((attr_ & faDirectory) &&
+          (MatchesMask(full, Slashed(searchPath)) || MatchesMask(full + u".", Slashed(searchPath)))) {
+        Add(full, true, rec);
+        SearchDirectory(full, ExtractFileName(mask), true);
+      } else if (recursive) {
+        SearchDirectory(full, mask, recursive);
+      }
+    }
+  }
+
+  bool IsExcluded(const String& full) const {
+    if (full == settings_.ArchivePath) return true;
+    if (archiveId_ && IdOf(full) == archiveId_) return true;
+    for (const String& mask : settings_.ExclusionMasks) {
+      if (IsExcludedBy(full, mask, settings_.BaseDir)) return true;
+    }
+    return false;
+  }
+
+  void Add(const String& full, bool isDirectory, const TSearchRec& rec) {
+    TZEFoundFile f;
+    f.FullPath = full;
+    f.StoredName = StoredNameOf(full, settings_.BaseDir, settings_.StorePath);
+    if (isDirectory) f.StoredName += u'/';
+    f.IsDirectory = isDirectory;
+    f.Attr = rec.Attr;
+    f.Size = rec.Size;
+    found_.push_back(std::move(f));
+  }
+
+  std::uint32_t attr_;
+  const TZECollectSettings& settings_;
+  std::optional<FileId> archiveId_;
+  std::vector<FileId> stack_;
+  std::vector<TZEFoundFile> found_;
+};
+
+}  // namespace
+
+std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
+                                       const TZECollectSettings& settings) {
+  String mask = Slashed(fileMask);
+  String dir = ExcludeTrailingPathDelimiter(settings.BaseDir);
+  if (IsPlacedMask(mask)) {
+    // A mask with its own directory is searched there, so that recursion
+    // walks below that directory rather than repeating it.
+    dir = ExcludeTrailingPathDelimiter(ExpandFileName(ExtractFilePath(mask), settings.BaseDir));
+    mask = ExtractFileName(mask);
+  } else if (mask.starts_with(u"./")) {
+    mask.erase(0, 2);
+  }
+  if (mask.empty()) return {};
+  Collector collector(searchAttr, settings);
+  collector.SearchDirectory(dir, mask, settings.Recurse);
+  return collector.Take();
+}
+
+String ResolveBaseDir(StringView baseDir) {
+  if (baseDir.empty()) return IncludeTrailingPathDelimiter(GetCurrentDir());
+  return IncludeTrailingPathDelimiter(ExpandFileName(baseDir));
+}
+
+String RemoveDrivePart(StringView path) {
+  String p(path);
+  auto isLetter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
+  if (p.size() >= 2 && isLetter(p[0]) && p[1] == u':') {
+    p.erase(0, 2);
+  } else if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
+    size_t i = 2;
+    while (i < p.size() && IsSeparator(p[i])) ++i;
+    while (i < p.size() && !IsSeparator(p[i])) ++i;  // the server
+    if (i < p.size()) ++i;                           // and its separator
+    p.erase(0, i);
+  }
+  if (!p.empty() && IsSeparator(p[0])) p.erase(0, 1);
+  return p;
+}
+
+String StoredNameOf(StringView fullPath, StringView baseDir, TZEStorePathMode mode) {
+  String full = ExpandFileName(fullPath, baseDir);
+  if (full.size() > 1 && IsSeparator(full.back())) full.pop_back();
+  if (full.size() > 1 && full.back() == u'.') full.pop_back();
+  String name;
+  switch (mode) {
+    case spNoPath:
+      name = ExtractFileName(full);
+      break;
+    case spRelativePath:
+      name = RelativePath(baseDir, full);
+      if (name.find(u"../") != String::npos || name.starts_with(u"..")) name = full;
+      break;
+    case spFullPath:
+      name = full;
+      break;
+    case spFullPathWithDrive:
+      name = ExpandFileName(full);
+      break;
+  }
+  if (mode != spFullPathWithDrive) name = RemoveDrivePart(name);
+  return Slashed(name);
+}
+
+bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir) {
+  String m = Slashed(mask);
+  if (m.empty()) return false;
+  if (m.find(u'/') == String::npos) return MatchesMask(ExtractFileName(fullPath), m);
+  if (m[0] != u'/') m = ExpandFileName(m, currentDir);
+  const String maskDir = ExtractFilePath(m);
+  const String candidateDir = ExtractFilePath(fullPath);
+  if (SameTextAscii(maskDir, candidateDir)) return MatchesMask(fullPath, m);
+  return ExtractFileName(m) == u"*.*" && StartsWithAscii(candidateDir, maskDir);
+}
+
+std::mutex& CollectionLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace zo
+
+namespace zo {
+
+void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask) {
+  CheckActive();
+  TZECollectSettings settings;
+  if (!ExclusionMask.empty()) settings.ExclusionMasks.push_back(ExclusionMask);
+  // The archive file itself is never collected, wherever it lies.
+  if (FOwnedStream && !FFileName.empty()) settings.ArchivePath = ExpandFileName(FFileName);
+  settings.StorePath = Options.StorePath;
+  settings.Recurse = Options.Recurse;
+
+  BeginUpdate();
+  try {
+    {
+      std::lock_guard<std::mutex> lock(CollectionLock());
+      settings.BaseDir = ResolveBaseDir(FBaseDir);
+      FCurrentDir = settings.BaseDir;
+      for (const TZEFoundFile& found : CollectFiles(FileMask, SearchAttr, settings)) {
+        if (!found.IsDirectory && !ConfirmProcessFile(found.FullPath, poAdd)) continue;
+        std::uint32_t attr = FileGetAttr(found.FullPath);
+        if (attr == kInvalidFileAttributes) attr = PathEntryExists(found.FullPath) ? faSysFile : faArchive;
+        const std::optional<TLocalTime> time = found.IsDirectory ? std::nullopt : FileGetLocalTime(found.FullPath);
+        const std::uint32_t stamp = LocalTimeToDos(time ? *time : NowLocalTime());
+        const int index = RegisterItem(found.StoredName, found.FullPath, attr, stamp, found.IsDirectory);
+        if (index >= 0 && found.Size >= static_cast<std::int64_t>(kZip64Marker32)) FDir.CDir[index].bHugeFile = true;
+      }
+      FCurrentDir.clear();
+    }
+    EndUpdate();
+  } catch (...) {
+    FCurrentDir.clear();
+    CancelUpdate();
+    throw;
+  }
+}
+
+}  // namespace zo

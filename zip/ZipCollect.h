@@ -1,0 +1,67 @@
+// Collection of files and directories on disk for adding to an archive.
+//
+// One search walks the base directory (and, as asked, its subdirectories),
+// picks objects by a mask and an attribute filter, leaves out what the
+// exclusion masks name, and gives each picked object its stored name. The
+// engine's AddFiles registers what comes back, in the order it comes back:
+// within one directory all files first, then each subdirectory, a directory
+// entry immediately followed by everything below it.
+//
+// Paths are absolute and worked out as text; the process's current directory
+// is never changed, so a collection in one engine cannot disturb anything
+// else in the process.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "core/String.h"
+#include "zip/ZipEngine.h"
+
+namespace zo {
+
+// One object picked for adding.
+struct TZEFoundFile {
+  String FullPath;       // absolute, '/' separators; directories without a trailing '/'
+  String StoredName;     // the entry's name: '/' separators, a trailing '/' for directories
+  bool IsDirectory = false;
+  std::uint32_t Attr = 0;
+  std::int64_t Size = 0;
+};
+
+struct TZECollectSettings {
+  String BaseDir;                 // absolute, with a trailing '/'
+  TZEStorePathMode StorePath = spRelativePath;
+  bool Recurse = true;
+  std::vector<String> ExclusionMasks;  // absolute or relative to BaseDir
+  String ArchivePath;             // absolute; never collected
+};
+
+// Runs the search of mask below settings.BaseDir and returns the objects in
+// registration order. Listing failures end that listing quietly.
+std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
+                                       const TZECollectSettings& settings);
+
+// The base directory a collection or extraction works in: baseDir made
+// absolute with a trailing '/' when it exists, unchanged when it does not,
+// the process's current directory when it is empty.
+String ResolveBaseDir(StringView baseDir);
+
+// The stored name of an object at fullPath under the path mode (without the
+// trailing '/' that directories get at registration).
+String StoredNameOf(StringView fullPath, StringView baseDir, TZEStorePathMode mode);
+
+// fullPath without its drive part: a leading "X:", or for a path that opens
+// with two separators the "//server/share/" part; then one leading separator.
+String RemoveDrivePart(StringView path);
+
+// True when fullPath is excluded by mask (see the exclusion rules in
+// ZipCollect.cpp); currentDir anchors relative masks.
+bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir);
+
+// The process-wide lock held around each collection pass and each
+// extraction pass.
+std::mutex& CollectionLock();
+
+}  // namespace zo

@@ -1,0 +1,39 @@
+// Small pieces shared by the loading of a directory (zip/ZipReader.cpp) and
+// by extraction (zip/ZipExtract.cpp). Each one is careful with lengths that
+// come from the archive: none reads past the bytes it was given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/String.h"
+#include "zip/ZipDirectory.h"
+#include "zip/ZipStreams.h"
+
+namespace zo {
+
+// Reads up to count bytes at position; returns how many were read (fewer
+// at the end of the stream, 0 for a negative position).
+std::int64_t ReadAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count);
+
+// Cuts an extra field into (ID, size, data) blocks; a block whose size runs
+// past the field is cut to what remains.
+std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, std::size_t size);
+
+// Takes the real values from a Zip64 extra block for the fields of item that
+// hold the marker, in the order uncompressed size, compressed size, local
+// header offset, disk number, as long as bytes remain; marks item bHugeFile.
+void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block);
+
+// The name carried by a UTF-16 name block ("NUCX", a 32-bit count, that many
+// UTF-16 units); nothing when the block is not one or is too short.
+std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block);
+
+// Whether an entry name could reach outside the directory it is extracted
+// into: after turning '\' into '/', it is absolute, carries a drive letter,
+// opens with "//", or has a ".." element. Such entries are never extracted.
+bool IsUnsafeEntryName(StringView name);
+
+}  // namespace zo
