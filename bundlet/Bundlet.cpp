@@ -1,0 +1,172 @@
+#include "bundlet/Bundlet.h"
+
+#include <cerrno>
+#include <exception>
+
+#include "bundlet/CommandLine.h"
+#include "bundlet/ZipArchive.h"
+#include "core/Exception.h"
+#include "core/Exceptions.h"
+#include "platform/Console.h"
+#include "platform/FileSystem.h"
+#include "platform/Utf.h"
+
+namespace zo {
+
+namespace {
+
+String NativePath(StringView path) {
+  String result(path);
+  for (char16_t& c : result) {
+    if (c == u'\\') c = u'/';
+  }
+  return result;
+}
+
+// The engine's questions, asked on the controlling terminal. Without one the
+// answer is Abort (No for an overwrite), given silently: the failure that was
+// aborted is then printed as the run's one error text.
+class TConsolePrompt : public TZEUserPrompt {
+ public:
+  TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override {
+    std::vector<TConsoleChoice> choices;
+    std::vector<TZEAnswer> answers;
+    switch (Kind) {
+      case qkAbortRetryIgnore:
+        choices = {{"a", "Abort"}, {"r", "Retry"}, {"i", "Ignore"}};
+        answers = {zaAbort, zaRetry, zaIgnore};
+        break;
+      case qkAbortIgnore:
+        choices = {{"a", "Abort"}, {"i", "Ignore"}};
+        answers = {zaAbort, zaIgnore};
+        break;
+      case qkYesNoAll:
+        choices = {{"y", "Yes"}, {"n", "No"}, {"x", "No to all"}, {"a", "Yes to all"}};
+        answers = {zaYes, zaNo, zaNoToAll, zaYesToAll};
+        break;
+    }
+    const int chosen = AskOnTerminal(ToUtf8(Message), choices);
+    if (chosen >= 0) return answers[static_cast<size_t>(chosen)];
+    return Kind == qkYesNoAll ? zaNo : zaAbort;
+  }
+};
+
+// The stream layer's open error for a source that is missing or is not what
+// the command line says it is.
+[[noreturn]] void CannotOpen(const String& Path, int Reason) {
+  throw EFOpenError(kSFOpenError, {Path, SystemErrorText(Reason)});
+}
+
+// Why Path cannot be opened as a file: the system's reason from looking it up.
+int MissingFileReason(const String& Path) {
+  if (DirectoryExists(Path)) return EISDIR;
+  errno = 0;
+  if (FileGetAttr(Path) == kInvalidFileAttributes && errno != 0) return errno;
+  return ENOENT;
+}
+
+// After an operation of the wrapper: a failure that the engine's decision
+// answered with Abort ended it without an exception; it ends the run here.
+void RaiseAbortedFailure(const TZipArchive& Archive) {
+  if (const EZEException* failure = Archive.AbortedFailure()) throw EZEException(*failure);
+}
+
+// One -Azp part: the file or directory PartPath below BaseDir. A part with a
+// '.' names a file; one without names a directory when there is one, and is
+// taken for a file otherwise, so that a file without an extension is stored
+// and a missing part is reported rather than leaving nothing behind.
+struct TPackPart {
+  String BaseDir;
+  String PartPath;
+  bool IsDirectory = false;
+};
+
+TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
+  TPackPart part{BaseDir, PartPath, false};
+  const String path = IncludeTrailingPathDelimiter(NativePath(BaseDir)) + NativePath(PartPath);
+  part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
+  if (!part.IsDirectory && !FileExists(path)) CannotOpen(path, MissingFileReason(path));
+  return part;
+}
+
+void PackAll(TZipArchive& Archive, const TBundletCommand& Command) {
+  const String directory = Command.Directories.GetName(0);
+  // Checked before the archive is opened: opening empties an existing one.
+  if (!DirectoryExists(NativePath(directory))) {
+    CannotOpen(directory, FileExists(NativePath(directory)) ? ENOTDIR : ENOENT);
+  }
+  Archive.Open(Command.ArchivePath, omZip);
+  Archive.Pack(directory, true, true, zmDeflate, zlBest);
+  RaiseAbortedFailure(Archive);
+  Archive.Close();
+}
+
+void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
+  // Every part is looked up before the archive is opened, so a mistyped part
+  // leaves an existing archive as it was.
+  std::vector<TPackPart> parts;
+  for (int i = 0; i < Command.Directories.Count(); ++i) {
+    parts.push_back(ResolvePart(Command.Directories.GetName(i), Command.Directories.GetValue(i)));
+  }
+  Archive.Open(Command.ArchivePath, omZip);
+  for (const TPackPart& part : parts) {
+    if (part.IsDirectory) {
+      Archive.PackDirectory(part.BaseDir, part.PartPath);
+    } else {
+      Archive.PackFile(part.BaseDir, part.PartPath);
+    }
+    RaiseAbortedFailure(Archive);
+  }
+  Archive.Close();
+}
+
+void Unpack(TZipArchive& Archive, const TBundletCommand& Command) {
+  const String directory = Command.Directories.GetName(0);
+  // A failure here shows in the extraction, with the engine's own text.
+  ForceDirectories(NativePath(directory));
+  Archive.Open(Command.ArchivePath, omUnzip);
+  Archive.Unpack(directory, umOverwrite, true);
+  RaiseAbortedFailure(Archive);
+  Archive.Close();
+}
+
+}  // namespace
+
+String RunBundlet(const std::vector<String>& Arguments) {
+  TBundletCommand Command;
+  // Outlives the archive, whose closing may still ask.
+  TConsolePrompt Prompt;
+  // Destroyed on every way out, which closes a created archive with a valid
+  // end record.
+  TZipArchive Archive;
+  Archive.SetUserPrompt(&Prompt);
+  try {
+    ParseBundletArguments(Arguments, Command);
+    CheckBundletCommand(Command);
+    if (Command.Action == kBundletPackAll) {
+      PackAll(Archive, Command);
+    } else if (Command.Action == kBundletPackParts) {
+      PackParts(Archive, Command);
+    } else {
+      Unpack(Archive, Command);
+    }
+    return String();
+  } catch (const std::exception& E) {
+    return ComposeExceptionMessage(E);
+  } catch (...) {
+    return ComposeExceptionMessage(Exception(String(u"Unknown error")));
+  }
+}
+
+std::string BundletConsoleText(const String& Text) {
+  String lines;
+  lines.reserve(Text.size() + 1);
+  for (size_t i = 0; i < Text.size(); ++i) {
+    if (Text[i] == u'\r' && i + 1 < Text.size() && Text[i + 1] == u'\n') continue;
+    lines += Text[i];
+  }
+  lines += u'\n';
+  return ToUtf8(lines);
+}
+
+}  // namespace zo

@@ -1,0 +1,254 @@
+#include "bundlet/ZipArchive.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "core/DateTime.h"
+#include "core/Exception.h"
+#include "core/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "platform/Utf.h"
+
+namespace zo {
+
+namespace {
+
+constexpr char16_t kAllFiles[] = u"*.*";
+
+// A path given to the wrapper, with the separators this platform's file
+// system takes. Users may write either '\' or '/'.
+String NativePath(StringView path) {
+  String result(path);
+  for (char16_t& c : result) {
+    if (c == u'\\') c = u'/';
+  }
+  return result;
+}
+
+// Dir and Name joined by one separator; an empty Name gives Dir with its
+// trailing separator.
+String JoinPath(StringView Dir, StringView Name) {
+  return IncludeTrailingPathDelimiter(NativePath(Dir)) + NativePath(Name);
+}
+
+// Name of a stored entry for a path relative to a base directory: '/'
+// separators and no leading separator (a relative name never starts at a
+// root; unpacking tools would take it for an absolute path).
+String RelativeEntryName(StringView Path) {
+  String name = NativePath(Path);
+  size_t start = 0;
+  while (start < name.size() && name[start] == u'/') ++start;
+  return name.substr(start);
+}
+
+// The last element of FileName: after the last '\', '/' or ':'.
+String LastElement(StringView FileName) {
+  const size_t at = FileName.find_last_of(u"\\/:");
+  return String(at == StringView::npos ? FileName : FileName.substr(at + 1));
+}
+
+TDateTime LocalTimeToDateTime(const TLocalTime& t) {
+  return EncodeDateTime(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
+}
+
+}  // namespace
+
+TZECompressionLevel ZipEngineLevel(TZipMethod Method, TZipLevel Level) {
+  if (Method == zmStore) return clNone;
+  switch (Level) {
+    case zlNone: return clNone;
+    case zlFastest: return clFastest;
+    case zlDefault: return clNormal;
+    case zlBest: return clMax;
+  }
+  return clMax;
+}
+
+// --- Creation and opening ----------------------------------------------------
+
+TZipArchive::TZipArchive() : FZipEngine(std::make_unique<TZipEngine>()) {
+  // The tool writes many archives that nobody reads at once; flushing each
+  // commit to the disk would only slow it down.
+  FZipEngine->Options.FlushBuffers = false;
+}
+
+TZipArchive::~TZipArchive() = default;
+
+void TZipArchive::Open(const String& Filename, TZipOpenMode Mode, TStream* Stream) {
+  if (Stream != nullptr) {
+    switch (Mode) {
+      case omZip: FZipEngine->OpenArchive(*Stream, true); break;
+      case omUnzip:
+      case omZipUnzip: FZipEngine->OpenArchive(*Stream, false); break;
+      case omNone: break;
+    }
+  } else {
+    FZipEngine->SetFileName(NativePath(Filename));
+    switch (Mode) {
+      case omZip: FZipEngine->OpenArchive(fmCreate); break;
+      case omZipUnzip:
+        FZipEngine->OpenArchive(FileExists(NativePath(Filename)) ? fmOpenReadWrite : fmCreate);
+        break;
+      case omUnzip: FZipEngine->OpenArchive(fmOpenRead | fmShareDenyWrite); break;
+      case omNone: break;
+    }
+  }
+  FMode = Mode;
+}
+
+void TZipArchive::Close() { FZipEngine->CloseArchive(); }
+
+void TZipArchive::CheckZipMode() const {
+  if (FMode != omZip && FMode != omZipUnzip) throw EZipError(kZipErrZipModeRequired);
+}
+
+void TZipArchive::CheckUnzipMode() const {
+  if (FMode != omUnzip && FMode != omZipUnzip) throw EZipError(kZipErrUnzipModeRequired);
+}
+
+void TZipArchive::SetLevel(TZipMethod Method, TZipLevel Level) {
+  FZipEngine->SetCompressionLevel(ZipEngineLevel(Method, Level));
+}
+
+bool TZipArchive::IsOpenArchive(const String& Path) const {
+  if (!FZipEngine->Active() || FZipEngine->FileName().empty()) return false;
+  return ExpandFileName(NativePath(Path)) == ExpandFileName(FZipEngine->FileName());
+}
+
+const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->AbortedFailure(); }
+
+void TZipArchive::SetUserPrompt(TZEUserPrompt* Prompt) { FZipEngine->SetUserPrompt(Prompt); }
+
+void TZipArchive::StartOperation() { FZipEngine->ClearAbortedFailure(); }
+
+// --- Writing -------------------------------------------------------------------
+
+void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel Level,
+                            const String& /*Comment*/) {
+  CheckZipMode();
+  StartOperation();
+  const String path = NativePath(Filename);
+  if (!FileExists(path)) throw EZipError(kZipErrFileNotFound, Filename);
+  TFileStream source(path, fmOpenRead | fmShareDenyWrite);
+  const std::optional<TLocalTime> time = FileGetLocalTime(path);
+  if (!time) throw EInOutError(SystemErrorText(errno));
+  const std::uint32_t attr = FileGetAttr(path);
+  if (attr == kInvalidFileAttributes) throw EInOutError(SystemErrorText(errno));
+  SetLevel(Method, Level);
+  FZipEngine->AddFromStream(Filename, source, false, 0, 0, attr, LocalTimeToDateTime(*time));
+}
+
+void TZipArchive::WriteFile(const String& Filename, TStream& Stream, TZipMethod Method, TZipLevel Level,
+                            const String& /*Comment*/) {
+  CheckZipMode();
+  StartOperation();
+  SetLevel(Method, Level);
+  FZipEngine->AddFromStream(Filename, Stream, false, 0, 0, kZipAttrNormal, Now());
+}
+
+void TZipArchive::Pack(const String& Path, bool Recursive, bool StorePathNames, TZipMethod Method,
+                       TZipLevel Level) {
+  CheckZipMode();
+  StartOperation();
+  SetLevel(Method, Level);
+  FZipEngine->SetBaseDir(NativePath(Path));
+  const bool withPaths = StorePathNames && Recursive;
+  FZipEngine->Options.StorePath = withPaths ? spRelativePath : spNoPath;
+  FZipEngine->Options.Recurse = Recursive;
+  FZipEngine->AddFiles(kAllFiles, withPaths ? kZipAttrWithDirs : kZipAttrWithoutDirs, String());
+}
+
+void TZipArchive::PackDirectory(const String& MainDirPath, const String& PartDirPath) {
+  StartOperation();
+  // An empty part is the main directory itself; its children are then stored
+  // under their bare names.
+  const String partPrefix = PartDirPath.empty() ? String() : IncludeTrailingPathDelimiter(PartDirPath);
+  const std::vector<TSearchRec> listing = FindFiles(JoinPath(MainDirPath, partPrefix) + kAllFiles, 0xFF);
+  for (const TSearchRec& found : listing) {
+    const String childPart = partPrefix + found.Name;
+    if ((found.Attr & faDirectory) != 0) {
+      PackDirectory(MainDirPath, childPart);
+    } else {
+      PackFile(MainDirPath, childPart);
+    }
+    // An aborted file ends the walk, as an abort ends any other operation.
+    if (AbortedFailure() != nullptr) return;
+  }
+}
+
+void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath) {
+  StartOperation();
+  const String path = JoinPath(MainDirPath, PartFilePath);
+  // Reading the archive while it grows would store a torn copy of itself.
+  if (IsOpenArchive(path)) return;
+  TFileStream source(path, fmOpenRead | fmShareDenyWrite);
+  WriteFile(RelativeEntryName(PartFilePath), source, zmDeflate, zlBest, String());
+}
+
+void TZipArchive::FileFromBinary(const String& FileName, const Bytes& FileData) {
+  TMemoryStream data;
+  data.WriteBuffer(FileData.data(), static_cast<std::int64_t>(FileData.size()));
+  data.SetPosition(0);
+  WriteFile(LastElement(FileName), data, zmDeflate, zlBest, String());
+}
+
+void TZipArchive::FileFromSL(const String& FileName, const std::vector<String>& SL) {
+  std::string text;
+  for (const String& line : SL) {
+    text += ToUtf8(line);
+    text += "\r\n";
+  }
+  FileFromBinary(FileName, Bytes(text.begin(), text.end()));
+}
+
+// --- Reading -------------------------------------------------------------------
+
+void TZipArchive::ReadFile(const String& Filename, TStream& Stream) {
+  CheckUnzipMode();
+  StartOperation();
+  FZipEngine->ExtractToStream(Filename, Stream);
+}
+
+void TZipArchive::Unpack(const String& Path, TZipUnpackMode /*Mode*/, bool /*RestorePaths*/) {
+  CheckUnzipMode();
+  StartOperation();
+  FZipEngine->SetBaseDir(NativePath(Path));
+  FZipEngine->ExtractFiles(kAllFiles, kZipAttrWithDirs, String());
+}
+
+void TZipArchive::ListFiles(std::vector<String>& List) {
+  CheckUnzipMode();
+  List.clear();
+  TZEArchiveItem item;
+  bool found = FZipEngine->FindFirst(kAllFiles, item, String(), faAnyFile);
+  while (found) {
+    List.push_back(item.StoredPath + item.FileName);
+    found = FZipEngine->FindNext(item);
+  }
+}
+
+bool TZipArchive::Locate(const String& Filename, TZEArchiveItem* ZEArchiveItem) {
+  CheckUnzipMode();
+  TZEArchiveItem own;
+  TZEArchiveItem& item = ZEArchiveItem != nullptr ? *ZEArchiveItem : own;
+  if (!FZipEngine->FindFirst(Filename, item, String(), kZipAttrWithDirs)) {
+    throw EZipError(kZipErrFileNotFound, Filename);
+  }
+  return true;
+}
+
+Bytes TZipArchive::FileToBinary(const String& FileName) {
+  TMemoryStream data;
+  ReadFile(LastElement(FileName), data);
+  return data.Memory();
+}
+
+void TZipArchive::FileToSL(const String& FileName, std::vector<String>& SL) {
+  const Bytes data = FileToBinary(FileName);
+  const String text = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  SL = SplitLines(text);
+}
+
+}  // namespace zo

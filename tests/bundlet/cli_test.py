@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the bundlet program: real command lines, real trees,
+archives checked with Python's zipfile and the peer tools unzip and 7z.
+
+Usage: cli_test.py <path of the bundlet executable> [unittest arguments]
+
+Every run starts in a new session, without a controlling terminal, as an
+installer or a script would start the tool: the engine then cannot ask about
+a failed entry and answers Abort itself.
+"""
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+BUNDLET = None
+
+
+def run(*args, cwd=None):
+    """Runs bundlet; returns its standard output. The exit code is always 0."""
+    proc = subprocess.run([BUNDLET, *args], cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          start_new_session=True, timeout=120)
+    assert proc.returncode == 0, (args, proc.returncode, proc.stderr)
+    assert proc.stderr == b"", proc.stderr
+    return proc.stdout.decode("utf-8")
+
+
+def error(message):
+    """The program's output for an error that ended its run."""
+    return "  Original message :\n" + message + "\n\n"
+
+
+def write(path, data=b""):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def dos_time(seconds):
+    """A file time as the DOS stamp keeps it: local time, even seconds."""
+    t = time.localtime(seconds)
+    return (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec // 2 * 2)
+
+
+def make_tree(root):
+    """Files, empty files, empty and nested directories, hidden files, names
+    with blanks and non-ASCII characters (inside and outside the ANSI code
+    page), a read-only file and a file of several deflate blocks."""
+    files = {
+        "a.txt": b"alpha\n" * 100,
+        "empty.txt": b"",
+        ".hidden": b"secret",
+        "noext": b"no extension",
+        "with space/file name.txt": b"blanks",
+        "caf\u00e9/\u00e4 \u00f6 \u00fc.txt": "Umlaute".encode(),
+        "\u03a9mega/\u65e5\u672c.txt": "unicode".encode(),
+        "\u20acuro.txt": b"euro",
+        "nested/deeper/deepest/leaf.bin": bytes(range(256)) * 10,
+        "nested/big.bin": (b"0123456789abcdef" * 65536 + os.urandom(1 << 20)) * 2,
+        "readonly.txt": b"do not touch",
+    }
+    for name, data in files.items():
+        write(os.path.join(root, name), data)
+    os.makedirs(os.path.join(root, "emptydir"))
+    os.makedirs(os.path.join(root, "nested/emptyinner"))
+    old = time.time() - 400 * 86400
+    os.utime(os.path.join(root, "a.txt"), (old, old))
+    os.chmod(os.path.join(root, "readonly.txt"), 0o444)
+    return files
+
+
+def tree_of(root):
+    """Relative path -> None for a directory, (bytes, DOS time, writable) for a file."""
+    result = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for d in dirnames:
+            result[os.path.relpath(os.path.join(dirpath, d), root)] = None
+        for f in filenames:
+            p = os.path.join(dirpath, f)
+            st = os.stat(p)
+            with open(p, "rb") as fh:
+                result[os.path.relpath(p, root)] = (fh.read(), dos_time(st.st_mtime),
+                                                    bool(st.st_mode & stat.S_IWUSR))
+    return result
+
+
+class BundletTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="zo-bundlet-")
+
+    def tearDown(self):
+        for dirpath, dirnames, filenames in os.walk(self.root):
+            for n in dirnames + filenames:
+                p = os.path.join(dirpath, n)
+                if not os.path.islink(p):
+                    os.chmod(p, 0o755)
+        shutil.rmtree(self.root)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def check_with_peers(self, archive, empty=False):
+        with zipfile.ZipFile(archive) as z:
+            self.assertIsNone(z.testzip())
+        if not empty:  # unzip fails on an archive without entries
+            subprocess.run(["unzip", "-tqq", archive], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["7z", "t", archive], check=True, stdout=subprocess.DEVNULL)
+
+
+class ArgumentErrors(BundletTest):
+    def test_each_error_with_its_exact_output(self):
+        param = "Incorrect parameter "
+        count = "Incorrect number of parameters."
+        dcount = "Incorrect number of -D parameters "
+        cases = [
+            ([], count),
+            (["-aza"], param + "-aza"),
+            (["-Z"], param + "-Z"),
+            (["-D"], param + "-D"),
+            (["x.zip"], param + "x.zip"),
+            (["--"], param + "--"),
+            (["-Ax"], param + "-Ax"),
+            (["-AZA", "-D/tmp", "-Z/tmp/a.zip"], param + "-AZA"),
+            (["-Azaa"], param + "-Azaa"),
+            (["-Qfoo"], param + "-Qfoo"),
+            (["-zfoo"], param + "-zfoo"),
+            (["-D/tmp", "-Aza", "-Z/tmp/a.zip"], param + "-D/tmp"),
+            (["-Z/tmp/a.zip", "-D/tmp", "-Aza"], param + "-D/tmp"),
+            (["-Azp", "-D\\\\part"], param + "-D\\\\part"),
+            (["-Azp", "-D/data/part"], param + "-D/data/part"),
+            (["-Azp", "-D/data\\part"], param + "-D/data\\part"),
+            (["-aza", "-Qfoo"], param + "-aza"),
+            (["-Aza", "-D/tmp"], count),
+            (["-Aza", "-Z/tmp/a.zip"], count),
+            (["-Z/tmp/a.zip", "-D"], param + "-D"),
+            (["-Z/tmp/a.zip"], count),
+            (["-Aza", "-D/a", "-D/b", "-Z/tmp/a.zip"], dcount),
+            (["-Aua", "-D/a", "-D/b", "-Z/tmp/a.zip"], dcount),
+            (["-Azp", "-D/a\\\\x", "-Aza", "-Z/tmp/a.zip", "-D/b"], dcount),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                self.assertEqual(run(*args), error(message))
+
+    def test_a_wrong_command_line_never_touches_an_existing_archive(self):
+        write(self.path("src/a.txt"), b"a")
+        archive = self.path("keep.zip")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), "")
+        before = read(archive)
+        missing = self.path("missing")
+        for args, message in [
+            (["-Aza", "-D" + self.path("src"), "-D/x", "-Z" + archive], "Incorrect number of -D parameters "),
+            (["-Aza", "-Z" + archive, "-Qx"], "Incorrect parameter -Qx"),
+            (["-Aza", "-D" + missing, "-Z" + archive],
+             'Cannot open file "%s". No such file or directory' % missing),
+            (["-Aza", "-D" + self.path("src/a.txt"), "-Z" + archive],
+             'Cannot open file "%s". Not a directory' % self.path("src/a.txt")),
+            (["-Azp", "-D" + self.path("src") + "\\\\a.txt", "-D" + self.path("src") + "\\\\gone", "-Z" + archive],
+             'Cannot open file "%s". No such file or directory' % self.path("src/gone")),
+        ]:
+            with self.subTest(args=args):
+                self.assertEqual(run(*args), error(message))
+                self.assertEqual(read(archive), before)
+
+
+class PackAll(BundletTest):
+    def test_pack_a_whole_tree(self):
+        src = self.path("src")
+        files = make_tree(src)
+        archive = self.path("src", "nested", "self.zip")  # inside its own source tree
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), "")
+        self.check_with_peers(archive)
+        with zipfile.ZipFile(archive) as z:
+            infos = {i.filename: i for i in z.infolist()}
+            expected = set(files) | {"emptydir/", "nested/emptyinner/"}
+            for name in files:
+                parent = os.path.dirname(name)
+                while parent:
+                    expected.add(parent + "/")
+                    parent = os.path.dirname(parent)
+            self.assertEqual(set(infos), expected)
+            self.assertNotIn("nested/self.zip", infos)
+            # Files of a directory first, then each subdirectory, its entry
+            # right before what lies below it.
+            names = [i.filename for i in z.infolist()]
+            self.assertLess(names.index("readonly.txt"), names.index("caf\u00e9/"))
+            self.assertEqual(names[names.index("nested/") + 1], "nested/big.bin")
+            for name, data in files.items():
+                info = infos[name]
+                self.assertEqual(z.read(name), data, name)
+                st = os.stat(os.path.join(src, name))
+                self.assertEqual(info.date_time, dos_time(st.st_mtime), name)
+                attr = 0x20 | (0x02 if os.path.basename(name).startswith(".") else 0)
+                attr |= 0x01 if name == "readonly.txt" else 0
+                self.assertEqual(info.external_attr, attr, name)
+                self.assertEqual(info.compress_type, zipfile.ZIP_STORED if not data else zipfile.ZIP_DEFLATED, name)
+            for name in ("emptydir/", "nested/emptyinner/", "caf\u00e9/"):
+                self.assertEqual(infos[name].external_attr, 0x10, name)
+                self.assertEqual(infos[name].compress_type, zipfile.ZIP_STORED)
+            # Names outside the ANSI code page go as UTF-8 with bit 11.
+            self.assertTrue(infos["\u03a9mega/\u65e5\u672c.txt"].flag_bits & 0x800)
+            self.assertFalse(infos["a.txt"].flag_bits & 0x800)
+
+    def test_archive_cannot_be_created(self):
+        write(self.path("src/a.txt"), b"a")
+        target = self.path("no", "such", "x.zip")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + target),
+                         error('Cannot create file "%s". No such file or directory' % target))
+
+    def test_an_empty_directory_gives_an_empty_archive(self):
+        os.makedirs(self.path("empty"))
+        self.assertEqual(run("-Aza", "-D" + self.path("empty"), "-Z" + self.path("e.zip")), "")
+        self.assertEqual(os.path.getsize(self.path("e.zip")), 22)
+        self.check_with_peers(self.path("e.zip"), empty=True)
+
+
+class PackParts(BundletTest):
+    def test_file_and_directory_parts(self):
+        base = self.path("data")
+        write(self.path("data/sub/x.txt"), b"x" * 1000)
+        write(self.path("data/sub/deeper/y.txt"), b"y")
+        write(self.path("data/sub/deeper/.dot"), b"dot")
+        write(self.path("data/sub/README"), b"readme")
+        os.makedirs(self.path("data/sub/emptydir"))
+        write(self.path("other/z z/\u00e9t\u00e9.txt"), b"summer")
+        write(self.path("other/x.txt"), b"later data")
+        old = time.time() - 100 * 86400
+        os.utime(self.path("data/sub/x.txt"), (old, old))
+        archive = self.path("parts.zip")
+        started = time.time()
+        out = run("-Azp",
+                  "-D" + base + "\\\\sub\\x.txt",           # a file, '\' inside the part
+                  "-D" + base + "\\\\sub/deeper",           # a directory, '/' inside the part
+                  "-D" + base + "\\\\sub\\README",          # a file without an extension
+                  "-D" + self.path("other").replace("/", "\\") + "\\\\z z",  # base written with '\'
+                  "-D" + self.path("other") + "\\\\x.txt",  # the same stored name again
+                  "-Z" + archive)
+        self.assertEqual(out, "")
+        self.check_with_peers(archive)
+        with zipfile.ZipFile(archive) as z:
+            names = [i.filename for i in z.infolist()]
+            self.assertEqual(names, ["sub/x.txt", "sub/deeper/.dot", "sub/deeper/y.txt", "sub/README",
+                                     "z z/\u00e9t\u00e9.txt", "x.txt"])
+            self.assertEqual(z.read("sub/x.txt"), b"x" * 1000)
+            self.assertEqual(z.read("z z/\u00e9t\u00e9.txt"), b"summer")
+            self.assertEqual(z.read("x.txt"), b"later data")
+            for info in z.infolist():
+                # Parts are stored with the time of the run and plain attributes.
+                self.assertEqual(info.external_attr, 0x80, info.filename)
+                self.assertGreaterEqual(info.date_time, dos_time(started - 2), info.filename)
+
+    def test_a_name_met_twice_keeps_one_entry_with_the_later_data(self):
+        write(self.path("one/x.txt"), b"first")
+        write(self.path("two/x.txt"), b"second")
+        archive = self.path("twice.zip")
+        self.assertEqual(run("-Azp", "-D" + self.path("one") + "\\\\x.txt",
+                             "-D" + self.path("two") + "\\\\x.txt", "-Z" + archive), "")
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.namelist(), ["x.txt"])
+            self.assertEqual(z.read("x.txt"), b"second")
+
+    def test_empty_part_walks_the_base_directory_itself(self):
+        write(self.path("data/a.txt"), b"a")
+        write(self.path("data/sub/b.txt"), b"b")
+        archive = self.path("data/self.zip")
+        self.assertEqual(run("-Azp", "-D" + self.path("data") + "\\\\", "-Z" + archive), "")
+        with zipfile.ZipFile(archive) as z:
+            # Relative names, and the archive is not stored into itself.
+            self.assertEqual(z.namelist(), ["a.txt", "sub/b.txt"])
+
+    def test_part_errors(self):
+        write(self.path("data/dir.v2/a.txt"), b"a")
+        archive = self.path("p.zip")
+        self.assertEqual(run("-Azp", "-D" + self.path("data") + "\\\\dir.v2", "-Z" + archive),
+                         error('Cannot open file "%s". Is a directory' % self.path("data/dir.v2")))
+        self.assertEqual(run("-Azp", "-D" + self.path("nowhere") + "\\\\sub", "-Z" + archive),
+                         error('Cannot open file "%s". No such file or directory' % self.path("nowhere/sub")))
+        self.assertFalse(os.path.exists(archive))
+
+
+class Unpack(BundletTest):
+    def test_round_trip_into_a_missing_directory(self):
+        src = self.path("src")
+        make_tree(src)
+        archive = self.path("t.zip")
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), "")
+        dest = self.path("restore", "deep", "er")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        self.assertEqual(tree_of(dest), tree_of(src))
+        # Unpacking again overwrites what is there, read-only files included.
+        write(os.path.join(dest, "a.txt"), b"changed")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        self.assertEqual(tree_of(dest), tree_of(src))
+
+    def test_archive_written_by_a_peer(self):
+        src = self.path("src")
+        make_tree(src)
+        archive = self.path("peer.zip")
+        subprocess.run(["zip", "-qr", archive, "."], cwd=src, check=True)
+        dest = self.path("out")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        ours, theirs = tree_of(dest), tree_of(src)
+        self.assertEqual({k: v and v[0] for k, v in ours.items()}, {k: v and v[0] for k, v in theirs.items()})
+
+    def test_missing_archive(self):
+        missing = self.path("none.zip")
+        self.assertEqual(run("-Aua", "-D" + self.path("out"), "-Z" + missing),
+                         error('File "%s" not found - Native error: 00012' % missing))
+
+    def test_not_an_archive(self):
+        write(self.path("junk.zip"), b"this is not an archive at all" * 10)
+        self.assertEqual(run("-Aua", "-D" + self.path("out"), "-Z" + self.path("junk.zip")),
+                         error("Invalid archive file. - Native error: 00035"))
+
+    def test_damaged_entry_is_reported_not_passed_over(self):
+        write(self.path("src/1-good.txt"), b"good")
+        write(self.path("src/2-bad.txt"), b"The quick brown fox jumps over the lazy dog. " * 200)
+        write(self.path("src/3-after.txt"), b"after")
+        archive = self.path("d.zip")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), "")
+        with zipfile.ZipFile(archive) as z:
+            info = z.getinfo("2-bad.txt")
+        data = bytearray(read(archive))
+        start = info.header_offset + 30 + len(info.filename)
+        data[start + info.compress_size // 2] ^= 0x55
+        write(archive, bytes(data))
+        dest = self.path("out")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive),
+                         error("Invalid size or check sum of file or unsupported compression format"
+                               " - Native error: 00008"))
+        # The good entry before it is there, the damaged one is not left half
+        # written, and the abort ended the pass.
+        self.assertEqual(sorted(os.listdir(dest)), ["1-good.txt"])
+
+
+if __name__ == "__main__":
+    BUNDLET = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
