@@ -1,9 +1,73 @@
-// The reinstall sequence behind BReinstall.
-// Placeholder until the sequence is written: the button does nothing yet.
+// The reinstall sequence behind BReinstall: the database is brought from its
+// version to the target one version at a time, in the order of Versions.sl,
+// one run of the upgrade program per version.
+#include "core/Exception.h"
 #include "upliner/ReinstallForm.h"
+#include "upliner/Versions.h"
 
 namespace zo {
 
-void TReinstallForm::BReinstallClick() {}
+namespace {
+
+constexpr char16_t kSVersionNotSupported[] = u"Version \"%s\" of your database is not supported";
+constexpr char16_t kSNewestVersion[] = u"You have newest supported version. Reinstall is not neccessary";
+constexpr char16_t kSBackupRecommendation[] =
+    u"It is highly recommended that you perform a backup of your database before starting the upgrade process.\r\n"
+    u"We assume no responsibility for possible irrecoverable database corruption during the upgrade.\r\n"
+    u"Do you want to continue anyway?";
+constexpr char16_t kSRecommendationCaption[] = u"Recommendation";
+
+// What a step's result means for the sequence.
+constexpr int kStepDone = 0;           // version reached cleanly: go on
+constexpr int kStepNotReached = 1;     // stop; the database kept its version
+                                       // 2: stop; the database is at the step's version
+
+}  // namespace
+
+void TReinstallForm::BReinstallClick() {
+  // The stamp is checked again against the fields as they are now; a refusal
+  // (and the two checks below) escapes to the standard error box with the
+  // window untouched and nothing run.
+  FConnected = false;
+  UpdateControls();
+  InspectDatabase();
+
+  const String actual = EActualVersion.Text;
+  if (IndexOfVersion(FVersionSL, actual) < 0) throw Exception(kSVersionNotSupported, {actual});
+  if (IndexOfVersion({FVersionSL.back()}, actual) == 0) throw Exception(kSNewestVersion);
+
+  if (!FDialogs.AskYesNo(kSBackupRecommendation, kSRecommendationCaption, miWarning)) return;
+
+  // Only the upgrade program's window is to be seen while it runs; ours comes
+  // back however the steps end, an unexpected failure included.
+  Hide();
+  const auto showAgain = [this] {
+    if (CBCheckChanges.Checked) CBShowChanges.Enabled = true;
+    Show();
+  };
+  try {
+    try {
+      ClearLines(MState);
+      ClearLines(MChanges);
+      const int from = IndexOfVersion(FVersionSL, EActualVersion.Text);
+      const int to = IndexOfVersion(FVersionSL, ETargetVersion.Text);
+      for (int i = from + 1; i <= to; ++i) {
+        const String version = FVersionSL[static_cast<std::size_t>(i)];
+        const int result = RunUpgradeStep(version, {}, 2, 2, i == to);
+        if (result == kStepNotReached) break;
+        SetText(EActualVersion, version);
+        if (result != kStepDone) break;  // reached, but with errors: stop here
+      }
+    } catch (const Exception& E) {
+      // The report says how far the steps got; EActualVersion keeps the last
+      // version that was reached.
+      FDialogs.ShowMessage(E.Message());
+    }
+  } catch (...) {
+    showAgain();
+    throw;
+  }
+  showAgain();
+}
 
 }  // namespace zo
