@@ -7,3 +7,4 @@ bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
 echo "demo: built. The programs' demos are added here as they land."
+bash scripts/demo-bundlet.sh build
