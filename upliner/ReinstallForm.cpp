@@ -33,9 +33,12 @@ constexpr int kBannerGroupWidth = 480;
 constexpr int kBannerFieldMargin = 36;
 
 // Labels size themselves to their caption: an average character of the
-// window's small font is about six pixels wide.
+// window's small font is about six pixels wide, seven when bold.
 constexpr int kAverageCharWidth = 6;
-int LabelWidth(StringView Caption) { return static_cast<int>(Caption.size()) * kAverageCharWidth; }
+constexpr int kAverageBoldCharWidth = 7;
+int LabelWidth(StringView Caption, bool Bold = false) {
+  return static_cast<int>(Caption.size()) * (Bold ? kAverageBoldCharWidth : kAverageCharWidth);
+}
 
 void Place(TControl& C, String Name, TControlKind Kind, TControl* Parent, int Left, int Top, int Width, int Height,
            String Text = {}) {
@@ -199,6 +202,7 @@ void TReinstallForm::FormCreate(const std::vector<String>& Args) {
   if (FReinstallAction == rraReinstall) HandleEvent([this] { LoadSupportedVersions(); });
 
   PageName.Bold = true;
+  SetCaption(PageName, PageName.Text);
 }
 
 void TReinstallForm::LoadSupportedVersions() {
@@ -426,7 +430,7 @@ void TReinstallForm::ClearLines(TControl& C) {
 
 void TReinstallForm::SetCaption(TControl& C, StringView Text) {
   C.Text = String(Text);
-  if (C.Kind == ckLabel) C.Width = LabelWidth(Text);
+  if (C.Kind == ckLabel) C.Width = LabelWidth(Text, C.Bold);
 }
 
 // ---- The user's actions -----------------------------------------------------------------------

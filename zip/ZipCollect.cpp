@@ -188,7 +188,9 @@ String ResolveBaseDir(StringView baseDir) {
 String RemoveDrivePart(StringView path) {
   String p(path);
   auto isLetter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
-  if (p.size() >= 2 && isLetter(p[0]) && p[1] == u':') {
+  // "X:" counts as a drive only before a separator or at the end: on this
+  // platform "a:b.txt" is an ordinary file name.
+  if (p.size() >= 2 && isLetter(p[0]) && p[1] == u':' && (p.size() == 2 || IsSeparator(p[2]))) {
     p.erase(0, 2);
   } else if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
     size_t i = 2;

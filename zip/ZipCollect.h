@@ -52,7 +52,7 @@ String ResolveBaseDir(StringView baseDir);
 // trailing '/' that directories get at registration).
 String StoredNameOf(StringView fullPath, StringView baseDir, TZEStorePathMode mode);
 
-// fullPath without its drive part: a leading "X:", or for a path that opens
+// fullPath without its drive part: a leading "X:" (before a separator), or for a path that opens
 // with two separators the "//server/share/" part; then one leading separator.
 String RemoveDrivePart(StringView path);
 

@@ -1,0 +1,222 @@
+// The Qt view, run on the offscreen platform.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include "ScriptedDialogs.h"
+#include "upliner/DirDialog.h"
+#include "upliner/QtDialogs.h"
+#include "upliner/ReinstallWindow.h"
+
+namespace zo::testing {
+namespace {
+
+class WindowTest : public AppDirFixture {
+ protected:
+  void SetUp() override {
+    AppDirFixture::SetUp();
+    WriteVersions("5.0\r\n5.1\r\n");
+  }
+
+  // The window as the program shows it.
+  void Show(std::vector<String> args = {}) {
+    window_.reset();
+    form_ = Open(std::move(args));
+    window_ = std::make_unique<TReinstallWindow>(*form_);
+    window_->show();
+    QApplication::processEvents();
+  }
+
+  template <typename W>
+  W* Widget(const TControl& c) {
+    auto* w = qobject_cast<W*>(window_->WidgetOf(c));
+    EXPECT_NE(w, nullptr) << ToUtf8(c.Name);
+    return w;
+  }
+
+  std::unique_ptr<TReinstallForm> form_;
+  std::unique_ptr<TReinstallWindow> window_;
+};
+
+TEST_F(WindowTest, EveryWidgetSitsWhereTheModelSays) {
+  for (const std::vector<String>& args :
+       {std::vector<String>{}, {u"-n40;30"}, {u"-li"}, {u"-aa"}, {u"-ed"}, {u"-ea", u"-n5;6"}}) {
+    SCOPED_TRACE(args.empty() ? "reinstall" : ToUtf8(args[0]));
+    Show(args);
+    EXPECT_EQ(window_->windowTitle(), ToQString(form_->Caption));
+    EXPECT_EQ(window_->size(), QSize(form_->ClientWidth(), form_->ClientHeight()));
+    EXPECT_EQ(window_->pos(), QPoint(form_->Left, form_->Top));
+    for (const TControl* c : form_->Controls()) {
+      const QWidget* w = window_->WidgetOf(*c);
+      ASSERT_NE(w, nullptr);
+      EXPECT_EQ(w->geometry(), QRect(c->Left, c->Top, c->Width, c->Height)) << ToUtf8(c->Name);
+      EXPECT_EQ(w->isVisibleTo(window_.get()), form_->Showing(*c)) << ToUtf8(c->Name);
+      EXPECT_EQ(w->testAttribute(Qt::WA_Disabled), !c->Enabled) << ToUtf8(c->Name);
+      if (auto* button = qobject_cast<const QPushButton*>(w)) {
+        EXPECT_EQ(button->text(), ToQString(c->Text));
+      }
+      if (auto* label = qobject_cast<const QLabel*>(w); label && c->Kind == ckLabel) {
+        EXPECT_EQ(label->text(), ToQString(c->Text));
+      }
+      if (auto* group = qobject_cast<const QGroupBox*>(w)) {
+        EXPECT_EQ(group->title(), ToQString(c->Text));
+      }
+    }
+  }
+}
+
+TEST_F(WindowTest, UserActionsReachTheHandlers) {
+  Show();
+  // Typing into a connection field is an edit of the model.
+  form_->FConnected = true;
+  QTest::keyClicks(Widget<QLineEdit>(form_->EPassword), "pw");
+  EXPECT_EQ(form_->EPassword.Text, u"pw");
+  EXPECT_FALSE(form_->FConnected);
+  EXPECT_EQ(Widget<QLineEdit>(form_->EPassword)->echoMode(), QLineEdit::Password);
+
+  QTest::keyClicks(Widget<QComboBox>(form_->CServerName)->lineEdit(), "srv");
+  QTest::keyClicks(Widget<QComboBox>(form_->CDatabaseName)->lineEdit(), "db");
+  EXPECT_EQ(form_->CServerName.Text, u"srv");
+  EXPECT_TRUE(Widget<QPushButton>(form_->BConnect)->isEnabled());
+
+  // Save Results follows the report, and a click asks for a file name.
+  form_->AddLine(form_->MState, u"report");
+  window_->SyncFromModel();
+  ASSERT_TRUE(Widget<QPushButton>(form_->BSave)->isEnabled());
+  QTest::mouseClick(Widget<QPushButton>(form_->BSave), Qt::LeftButton);
+  EXPECT_EQ(dialogs.SaveRequests.size(), 1u);
+
+  // Show Changes swaps the reports.
+  form_->CBShowChanges.Enabled = true;
+  window_->SyncFromModel();
+  QTest::mouseClick(Widget<QCheckBox>(form_->CBShowChanges), Qt::LeftButton);
+  EXPECT_TRUE(form_->CBShowChanges.Checked);
+  EXPECT_TRUE(window_->WidgetOf(form_->MChanges)->isVisible());
+  EXPECT_FALSE(window_->WidgetOf(form_->MState)->isVisible());
+  EXPECT_FALSE(Widget<QPushButton>(form_->BSave)->isEnabled());
+
+  // Choosing an integrity item is an edit of a connection value.
+  form_->FConnected = true;
+  Widget<QComboBox>(form_->CCheckIntegrity)->activated(2);
+  EXPECT_EQ(form_->CCheckIntegrity.ItemIndex, 2);
+  EXPECT_FALSE(form_->FConnected);
+
+  QTest::mouseClick(Widget<QPushButton>(form_->BClose), Qt::LeftButton);
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(WindowTest, DropDownAndDirectoryButtonRunTheirHandlers) {
+  Show({u"-ea"});
+  Widget<QComboBox>(form_->CDatabaseName)->showPopup();
+  EXPECT_EQ(dialogs.Errors, std::vector<String>{u"You must choose Server Name first."});
+  Widget<QComboBox>(form_->CDatabaseName)->hidePopup();
+
+  dialogs.Directories = {String(u"/srv/ext")};
+  QTest::mouseClick(window_->WidgetOf(form_->SBNewDir), Qt::LeftButton);
+  EXPECT_EQ(form_->ENewDir.Text, u"/srv/ext");
+  EXPECT_EQ(Widget<QLineEdit>(form_->ENewDir)->text(), QStringLiteral("/srv/ext"));
+}
+
+TEST_F(WindowTest, HidingTheModelHidesTheWindowAtOnce) {
+  Show();
+  form_->Hide();
+  EXPECT_FALSE(window_->isVisible());
+  form_->Show();
+  EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(WindowTest, BadCommandLineEndsWithCodeZeroBeforeAnyWindow) {
+  EXPECT_EQ(RunUpliner({u"-li", u"-ad"}, AppDir(), dialogs), 0);
+  EXPECT_EQ(dialogs.Messages,
+            std::vector<String>{u"Alter archive parameter \"-ad\" is incompatible with rest of input parameters"});
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
+}
+
+class DirDialogTest : public AppDirFixture {
+ protected:
+  void SetUp() override {
+    AppDirFixture::SetUp();
+    std::filesystem::create_directories(Path("sub/inner"));
+  }
+  String Sub() const { return FromUtf8(std::filesystem::canonical(Path("sub")).string()); }
+};
+
+TEST_F(DirDialogTest, ControlsAndDirectory) {
+  TIDirDialog dialog;
+  EXPECT_EQ(IDirDialog, &dialog);
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Choosing Directory"));
+  EXPECT_EQ(dialog.size(), QSize(201, 288));
+  EXPECT_EQ(dialog.LBDir->geometry(), QRect(8, 8, 185, 217));
+  EXPECT_EQ(dialog.CBDrive->geometry().topLeft(), QPoint(8, 232));
+  EXPECT_EQ(dialog.OkBtn->geometry(), QRect(40, 256, 75, 25));
+  EXPECT_EQ(dialog.OkBtn->text(), QStringLiteral("Ok"));
+  EXPECT_EQ(dialog.CancelBtn->geometry(), QRect(120, 256, 75, 25));
+  EXPECT_EQ(dialog.CancelBtn->text(), QStringLiteral("Cancel"));
+  EXPECT_GE(dialog.CBDrive->findText(QStringLiteral("/")), 0);
+  EXPECT_FALSE(dialog.ChoosedDir);
+
+  EXPECT_TRUE(dialog.SetDirectory(Sub()));
+  EXPECT_EQ(dialog.Directory(), Sub());
+  const String before = dialog.Directory();
+  EXPECT_FALSE(dialog.SetDirectory(u""));
+  EXPECT_FALSE(dialog.SetDirectory(AppDir() + u"/no-such-dir"));
+  EXPECT_EQ(dialog.Directory(), before);
+}
+
+TEST_F(DirDialogTest, EnterConfirmsEscAndCloseBoxCancel) {
+  struct Case {
+    const char* Name;
+    std::function<void(TIDirDialog&)> Act;
+    bool Choosed;
+  };
+  const Case cases[] = {
+      {"enter", [](TIDirDialog& d) { QTest::keyClick(d.LBDir, Qt::Key_Return); }, true},
+      {"ok", [](TIDirDialog& d) { QTest::mouseClick(d.OkBtn, Qt::LeftButton); }, true},
+      {"esc", [](TIDirDialog& d) { QTest::keyClick(d.LBDir, Qt::Key_Escape); }, false},
+      {"cancel", [](TIDirDialog& d) { QTest::mouseClick(d.CancelBtn, Qt::LeftButton); }, false},
+      {"close box", [](TIDirDialog& d) { d.close(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TIDirDialog dialog;
+    dialog.ChoosedDir = !c.Choosed;
+    dialog.show();
+    QApplication::processEvents();
+    c.Act(dialog);
+    EXPECT_EQ(dialog.ChoosedDir, c.Choosed);
+    EXPECT_FALSE(dialog.isVisible());
+  }
+}
+
+// The Qt dialogs run the picker modally and hand back what was chosen.
+TEST_F(DirDialogTest, QtDialogsReturnTheChosenDirectoryOnlyAfterOk) {
+  TQtFormDialogs qtDialogs;
+  QTimer::singleShot(0, [] { QTest::keyClick(IDirDialog->LBDir, Qt::Key_Return); });
+  EXPECT_EQ(qtDialogs.ChooseDirectory(Sub()), std::optional<String>(Sub()));
+  QTimer::singleShot(0, [] { QTest::keyClick(IDirDialog->LBDir, Qt::Key_Escape); });
+  EXPECT_EQ(qtDialogs.ChooseDirectory(Sub()), std::nullopt);
+  EXPECT_EQ(IDirDialog, nullptr);
+}
+
+TEST(QtNameFilters, PairsBecomeQtFilters) {
+  EXPECT_EQ(ToQtNameFilters(u"*.txt|*.txt"), QStringLiteral("*.txt (*.txt)"));
+  EXPECT_EQ(ToQtNameFilters(u"Text|*.txt;*.log|All|*.*"), QStringLiteral("Text (*.txt *.log);;All (*.*)"));
+}
+
+}  // namespace
+}  // namespace zo::testing
+
+// The application object lives exactly as long as the tests run.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

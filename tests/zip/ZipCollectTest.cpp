@@ -1,0 +1,159 @@
+// Collection of files on disk for adding: selection, order, stored names,
+// exclusions, and AddFiles end to end.
+#include "zip/ZipCollect.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Utf.h"
+#include "zip/ZipEngine.h"
+
+namespace zo {
+namespace {
+
+class ZipCollectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zipread-collect-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    base_ = root_ + "/base/";
+    ASSERT_EQ(mkdir(base_.c_str(), 0777), 0);
+  }
+  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+  void File(const std::string& rel, const std::string& content = "x") const {
+    const std::string path = base_ + rel;
+    ForceDirectories(FromUtf8(path.substr(0, path.rfind('/'))));
+    std::ofstream(path) << content;
+  }
+  void Dir(const std::string& rel) const { ForceDirectories(FromUtf8(base_ + rel)); }
+
+  std::string Collect(StringView mask, std::uint32_t attr, TZEStorePathMode mode, bool recurse,
+                      std::vector<String> exclusions = {}, const String& archive = u"") const {
+    TZECollectSettings s;
+    s.BaseDir = FromUtf8(base_);
+    s.StorePath = mode;
+    s.Recurse = recurse;
+    s.ExclusionMasks = std::move(exclusions);
+    s.ArchivePath = archive;
+    std::string names;
+    for (const TZEFoundFile& f : CollectFiles(mask, attr, s)) names += ToUtf8(f.StoredName) + ",";
+    return names;
+  }
+
+  std::string root_, base_;
+};
+
+TEST_F(ZipCollectTest, SelectionAndOrderFollowTheSettings) {
+  File("a.txt");
+  File("sub/b.txt");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true), "a.txt,sub/,sub/b.txt,");
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spNoPath, false), "a.txt,");
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spNoPath, true), "a.txt,b.txt,");
+  // Files of a directory come before its subdirectories, each subdirectory
+  // entry right before its content.
+  File("z.txt");
+  File("sub/deeper/c.txt");
+  File("other/d.txt");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true),
+            "a.txt,z.txt,other/,other/d.txt,sub/,sub/b.txt,sub/deeper/,sub/deeper/c.txt,");
+  EXPECT_EQ(Collect(u"*.txt", 0x28AF, spRelativePath, true), "a.txt,z.txt,other/d.txt,sub/b.txt,sub/deeper/c.txt,");
+  EXPECT_EQ(Collect(u"sub/*.txt", 0x28AF, spRelativePath, false), "sub/b.txt,");
+}
+
+TEST_F(ZipCollectTest, DirectoriesHiddenFilesAndNamesWithoutDot) {
+  Dir("empty");
+  Dir("nodot");
+  File("README");
+  File(".hidden");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true), ".hidden,README,empty/,nodot/,");
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true), ".hidden,README,");
+  EXPECT_EQ(Collect(u"*.*", 0x20, spRelativePath, true), "README,");  // hidden ones left out
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {}, FromUtf8(base_ + "README")), ".hidden,empty/,nodot/,");
+}
+
+TEST_F(ZipCollectTest, ExclusionsAndMasksOutsideTheBase) {
+  File("keep.txt");
+  File("drop.log");
+  File("sub/drop.txt");
+  File("sub/keep2.txt");
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true, {u"*.log"}), "keep.txt,sub/drop.txt,sub/keep2.txt,");
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true, {u"sub/drop.txt"}), "drop.log,keep.txt,sub/keep2.txt,");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {FromUtf8(base_ + "sub/*.*")}), "drop.log,keep.txt,sub/,");
+
+  // A file reached through an absolute mask keeps its full path, without the root.
+  std::ofstream(root_ + "/outside.txt") << "o";
+  const std::string expected = root_.substr(1) + "/outside.txt,";
+  EXPECT_EQ(Collect(FromUtf8(root_ + "/outside.txt"), 0x28AF, spRelativePath, false), expected);
+  EXPECT_EQ(Collect(u"../outside.txt", 0x28AF, spRelativePath, false), expected);
+}
+
+TEST_F(ZipCollectTest, SymbolicLinkCyclesEndTheWalk) {
+  File("sub/a.txt");
+  ASSERT_EQ(symlink(base_.c_str(), (base_ + "sub/loop").c_str()), 0);
+  EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true), "sub/a.txt,");
+}
+
+TEST(StoredNameTest, Cases) {
+  EXPECT_EQ(StoredNameOf(u"/data/sub/b.txt", u"/data/", spRelativePath), u"sub/b.txt");
+  EXPECT_EQ(StoredNameOf(u"/data/sub/", u"/data/", spRelativePath), u"sub");
+  EXPECT_EQ(StoredNameOf(u"/data/sub/b.txt", u"/data/", spNoPath), u"b.txt");
+  EXPECT_EQ(StoredNameOf(u"/data/sub/b.txt", u"/data/", spFullPath), u"data/sub/b.txt");
+  EXPECT_EQ(StoredNameOf(u"/data/sub/b.txt", u"/data/", spFullPathWithDrive), u"/data/sub/b.txt");
+  EXPECT_EQ(StoredNameOf(u"/elsewhere/c.txt", u"/data/", spRelativePath), u"elsewhere/c.txt");
+  EXPECT_EQ(StoredNameOf(u"/data/a:b.txt", u"/data/", spRelativePath), u"a:b.txt");  // ':' is a name character here
+  EXPECT_EQ(RemoveDrivePart(u"C:\\data\\a.txt"), u"data\\a.txt");
+  EXPECT_EQ(RemoveDrivePart(u"\\\\server\\share\\a.txt"), u"share\\a.txt");
+  EXPECT_EQ(RemoveDrivePart(u"//server/share/a.txt"), u"share/a.txt");
+  EXPECT_EQ(RemoveDrivePart(u"/a.txt"), u"a.txt");
+}
+
+TEST(ExclusionTest, Cases) {
+  EXPECT_TRUE(IsExcludedBy(u"/d/x/a.log", u"*.log", u"/d/"));             // name only
+  EXPECT_FALSE(IsExcludedBy(u"/d/x/a.log", u"x/b.log", u"/d/"));
+  EXPECT_TRUE(IsExcludedBy(u"/d/x/a.log", u"x/A.LOG", u"/d/"));           // relative to the current dir
+  EXPECT_TRUE(IsExcludedBy(u"/d/x/y/a.txt", u"/d/x/*.*", u"/d/"));        // "*.*" covers the tree below
+  EXPECT_FALSE(IsExcludedBy(u"/d/x/y/a.txt", u"/d/x/*.txt", u"/d/"));     // other masks only their directory
+  EXPECT_TRUE(IsExcludedBy(u"/d/x/a.txt", u"/d/x/*.txt", u"/d/"));
+  EXPECT_FALSE(IsExcludedBy(u"/d/y/a.zip", u"/d/x/a.zip", u"/d/"));       // same name elsewhere is kept
+}
+
+TEST_F(ZipCollectTest, AddFilesStoresTheTreeButNotTheArchiveItself) {
+  File("a.txt", "alpha");
+  File("sub/b.txt", "beta");
+  File("one/same.txt", "first");
+  File("two/same.txt", "second");
+  const String archive = FromUtf8(base_ + "self.zip");
+  {
+    TZipEngine engine;
+    engine.SetFileName(archive);
+    engine.OpenArchive(fmCreate);
+    engine.SetBaseDir(FromUtf8(base_));
+    engine.Options.StorePath = spNoPath;
+    engine.AddFiles(u"*.*", 0x28AF, u"");
+    engine.CloseArchive();
+  }
+  TZipEngine reader;
+  reader.SetFileName(archive);
+  reader.OpenArchive(0x20);
+  std::string names;
+  for (int i = 0; i < reader.Dir().CDir.Count(); ++i) names += ToUtf8(reader.Dir().CDir[i].Name) + ",";
+  // Same names collected without paths leave one entry, the last one found.
+  EXPECT_EQ(names, "a.txt,same.txt,b.txt,");
+  TMemoryStream out;
+  reader.ExtractToStream(u"same.txt", out);
+  EXPECT_EQ(std::string(out.Memory().begin(), out.Memory().end()), "second");
+  reader.CloseArchive();
+  EXPECT_EQ(std::system(("unzip -tqq '" + base_ + "self.zip' >/dev/null").c_str()), 0);
+}
+
+}  // namespace
+}  // namespace zo
