@@ -1,0 +1,136 @@
+// Helpers for writing tests: a private scratch directory, file contents, and
+// the peer tools (unzip, 7z, bsdtar, Python's zipfile) run on an archive.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "core/String.h"
+#include "platform/Utf.h"
+#include "zip/ZipEngine.h"
+
+namespace zo::test {
+
+struct CommandResult {
+  int status = -1;
+  std::string output;   // standard output and error together
+};
+
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer;
+  std::size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  const int raw = ::pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
+inline std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+// A scratch directory removed with everything in it at the end of the test.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = "/tmp/zipwrite-test-XXXXXX";
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~ScratchDir() { RunCommand("rm -rf " + Quoted(path_)); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  String UFile(const std::string& name) const { return FromUtf8(File(name)); }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary);
+  out << data;
+}
+
+// A memory stream holding text.
+inline std::unique_ptr<TMemoryStream> StreamOf(const std::string& data) {
+  auto stream = std::make_unique<TMemoryStream>();
+  stream->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  stream->SetPosition(0);
+  return stream;
+}
+
+// Data that compresses somewhat, reproducibly.
+inline std::string SampleData(std::size_t size, unsigned seed = 1) {
+  std::string data(size, '\0');
+  unsigned state = seed;
+  for (std::size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    data[i] = static_cast<char>("abcdefghij \n"[(state >> 16) % 12]);
+  }
+  return data;
+}
+
+// The integrity checks of all four peers. Each must accept the archive.
+inline void ExpectPeersAccept(const std::string& archive) {
+  const CommandResult unzip = RunCommand("unzip -t -qq " + Quoted(archive));
+  EXPECT_EQ(unzip.status, 0) << "unzip -t: " << unzip.output;
+  const CommandResult sevenZip = RunCommand("7z t -bd " + Quoted(archive));
+  EXPECT_EQ(sevenZip.status, 0) << "7z t: " << sevenZip.output;
+  const CommandResult bsdtar = RunCommand("bsdtar -tf " + Quoted(archive) + " > /dev/null");
+  EXPECT_EQ(bsdtar.status, 0) << "bsdtar -tf: " << bsdtar.output;
+  const CommandResult python = RunCommand(
+      "python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+      "bad = z.testzip(); sys.exit(1 if bad else 0)' " + Quoted(archive));
+  EXPECT_EQ(python.status, 0) << "zipfile.testzip: " << python.output;
+}
+
+// Python's view of the archive: one line per entry, "name<TAB>flags<TAB>
+// method<TAB>hex of the content's SHA-1" (names as Python decodes them:
+// UTF-8 with flag bit 11, CP437 without).
+inline std::string PythonListing(const std::string& archive) {
+  const CommandResult result = RunCommand(
+      "python3 -c 'import sys, zipfile, hashlib\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "for i in z.infolist():\n"
+      "    sys.stdout.buffer.write((i.filename + \"\\t%d\\t%d\\t\" % (i.flag_bits, i.compress_type) + hashlib.sha1(z.read(i)).hexdigest() + \"\\n\").encode())\n"
+      "' " + Quoted(archive));
+  EXPECT_EQ(result.status, 0) << result.output;
+  return result.output;
+}
+
+inline std::string Sha1Hex(const std::string& data) {
+  const std::string dir = "/tmp";
+  char name[] = "/tmp/zipwrite-sha-XXXXXX";
+  const int fd = ::mkstemp(name);
+  ::close(fd);
+  WriteAll(name, data);
+  std::string out = RunCommand(std::string("sha1sum ") + name).output.substr(0, 40);
+  ::unlink(name);
+  return out;
+}
+
+}  // namespace zo::test
