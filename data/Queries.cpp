@@ -67,11 +67,21 @@ class LineBreaker {
   void SplitAtJoins() {
     int found = 0;
     while (FindTextFrom(u"join", FText, FP + 1, found)) {
-      const int back = found >= 7 && Chars(FText, found - 6, found - 2) == u"outer" ? 11 : 0;
+      const int back = found >= 7 && Chars(FText, found - 6, found - 2) == u"outer" ? OuterJoinReach(found) : 0;
       FLines.push_back(Chars(FText, FP - FB, found - back - 1));
       FP = found;
       FB = back;
     }
+  }
+
+  // How far before "join" at Join its line starts: at the word in front of
+  // "outer" ("left ", "right ", "full "), never before the current line.
+  int OuterJoinReach(int Join) const {
+    const int lineStart = FP - FB;
+    int start = Join - 6;  // the "o" of "outer"
+    while (start - 1 > lineStart && FText[static_cast<std::size_t>(start - 2)] == u' ') --start;
+    while (start - 1 > lineStart && FText[static_cast<std::size_t>(start - 2)] != u' ') --start;
+    return Join - start;
   }
 
   std::vector<String> Finish() {

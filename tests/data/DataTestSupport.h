@@ -95,12 +95,13 @@ inline void FillAsPostgreSQL(TConnectionInfo& Connection) {
                                 server.User, server.Password, u"app", u"pc", false);
 }
 
-// One value read on a connection of its own, as another session sees it.
+// One value read on a session of its own, as another user sees it. The
+// session stays open for the program (connecting costs more than the query).
 inline std::int64_t ScalarOnOtherSession(const String& Sql) {
-  TODBCDatabase db;
-  db.SetConnectionString(SuiteDatabase()->ConnectionString());
+  static TODBCDatabase observer;
+  if (!observer.Active()) observer.SetConnectionString(SuiteDatabase()->ConnectionString());
   TODBCStatement stmt;
-  stmt.SetDatabase(&db);
+  stmt.SetDatabase(&observer);
   stmt.SetCommandText(Sql);
   stmt.Open();
   return stmt.BigintValue(0, -1);
