@@ -1,11 +1,143 @@
 // Inspection of the database's version stamp: Connect and the readers.
-// Placeholder until the inspection is written: Connect does nothing yet.
+//
+// Every reader opens a connection of its own, runs one query and frees both
+// before it returns, so no connection outlives a user action. An ordinary
+// error inside a reader is replaced by the reader's own message; the stamp
+// reader keeps the cause on a second line, because that is where the user
+// learns why the database could not be reached.
+#include <memory>
+
+#include "core/Exception.h"
+#include "core/Format.h"
+#include "core/IDList.h"
+#include "core/StringUtils.h"
+#include "core/Types.h"
+#include "crypt/CryptUtils.h"
+#include "crypt/SystemKey.h"
+#include "data/ConnectionInfo.h"
+#include "data/Queries.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo {
 
-void TReinstallForm::BConnectClick() {}
+namespace {
 
-void TReinstallForm::InspectDatabase() {}
+// The shared steps of every reader: a connection filled from the window's
+// values, one query on it, and both freed on every way out (the query
+// first, as it refers to the connection).
+template <class ReadRows>
+void ReadFromDatabase(const String& DriverName, const TConnectionValues& C, const String& SQLText,
+                      bool ASmallBuffer, ReadRows&& Read) {
+  auto connection = std::make_unique<TConnectionInfo>();
+  auto query = std::make_unique<TExReadQuery>();
+  connection->FillConnectionInfo(CurrentSQLServerType, DriverName, String(), C.ServerName, C.DatabaseName,
+                                 C.UserName, C.Password, Format(u"%s-%s SysConnect", {ProductPrefix, C.DatabaseName}),
+                                 ComputerName(), C.TrustedConnection);
+  connection->Open();
+  query->FillConnectionProps(connection.get());
+  query->SetSQLText(SQLText, nullptr, false, ASmallBuffer);
+  query->Open();
+  Read(*query);
+  query->Close();
+  connection->Close();
+}
+
+}  // namespace
+
+TConnectionValues TReinstallForm::ConnectionValues() const {
+  return {CServerName.Text, CDatabaseName.Text, EUserName.Text, EPassword.Text, CBTrustedConnection.Checked};
+}
+
+bool TReinstallForm::ReadDatabaseVersion(const TConnectionValues& C, String& Version,
+                                         TCDBVersionType& VersionType) {
+  bool consistent = true;
+  VersionType = cdbvtRelease;
+  try {
+    ReadFromDatabase(FDriverName, C, u"select a277u0,a212u0 from dbo.a15830u10", true, [&](TExReadQuery& Q) {
+      if (Q.IsEmpty()) return;
+      Version = Q.StringValue(0);
+      const Bytes encrypted = Q.BinaryValue(1);
+      if (encrypted.empty()) return;
+      const String stamp = AESDecodeToText(encrypted, SystemKey);
+      VersionType = TCDBVersionTypeHelper::FromString(TextAfterComma(stamp));
+      if (TextBeforeComma(stamp) != Version) consistent = false;
+    });
+  } catch (const Exception& E) {
+    // The cause's full text: a structured error (such as a failed
+    // decryption) answers with its composed form, so the reason is never
+    // lost behind an empty line.
+    throw Exception(Format(u"Database \"%s\" cannot be connected\r\n%s", {C.DatabaseName, E.Message()}));
+  }
+  return consistent;
+}
+
+void TReinstallForm::ReadDatabaseLanguages(const TConnectionValues& C, TIDList& Languages) {
+  Languages.Clear();
+  try {
+    ReadFromDatabase(FDriverName, C, u"Select ic,u from dbo.a194u0", false, [&](TExReadQuery& Q) {
+      for (; !Q.Eof(); Q.Next()) Languages.Add(TIDValue(Q.BigintValue(0, 0), Q.IntegerValue(1, 0)));
+    });
+  } catch (const Exception&) {
+    throw Exception(u"Languages from database \"%s\" cannot be returned", {C.DatabaseName});
+  }
+}
+
+bool TReinstallForm::ReadArchiveSupport(const TConnectionValues& C) {
+  bool support = false;
+  try {
+    ReadFromDatabase(FDriverName, C, u"select a2439u0 from dbo.a15830u10", true,
+                     [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
+  } catch (const Exception&) {
+    throw Exception(u"Archive state from database \"%s\" cannot be returned", {C.DatabaseName});
+  }
+  return support;
+}
+
+bool TReinstallForm::ReadExtDBSupport(const TConnectionValues& C) {
+  bool support = false;
+  try {
+    ReadFromDatabase(FDriverName, C, u"select a2583u0 from dbo.a15830u10", true,
+                     [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
+  } catch (const Exception&) {
+    throw Exception(u"External DB state from database \"%s\" cannot be returned", {C.DatabaseName});
+  }
+  return support;
+}
+
+void TReinstallForm::InspectDatabase() {
+  const TConnectionValues values = ConnectionValues();
+  String version;
+  TCDBVersionType versionType = cdbvtRelease;
+  const bool consistent = ReadDatabaseVersion(values, version, versionType);
+
+  // The order of the checks decides which refusal the user sees first.
+  if (version.empty()) throw Exception(String(u"Version of your database cannot be found"));
+  if (!consistent) {
+    if (versionType == cdbvtCorrupt)
+      throw Exception(
+          String(u"Incorrect version. Probably corrupted by last reinstall.\r\nVersionType is Corrupt"));
+    throw Exception(
+        String(u"Incorrect version. Probably unqualified action on database.\r\nVersionType not equal to VersionID"));
+  }
+  if (versionType == cdbvtBeta) throw Exception(String(u"Beta version cannot be reinstalled or changed!!"));
+
+  // The support flags are read before anything is shown, so that a failed
+  // read leaves the window as it was.
+  const bool archiveSupport = FArchiveActions.Empty() ? FArchiveSupport : ReadArchiveSupport(values);
+  const bool extDBSupport = FExtDBActions.Empty() ? FExtDBSupport : ReadExtDBSupport(values);
+  SetText(EActualVersion, version);
+  FArchiveSupport = archiveSupport;
+  FExtDBSupport = extDBSupport;
+  FConnected = true;
+  UpdateControls();
+}
+
+void TReinstallForm::BConnectClick() {
+  try {
+    InspectDatabase();
+  } catch (const Exception& E) {
+    FDialogs.ShowMessage(E.Message());
+  }
+}
 
 }  // namespace zo

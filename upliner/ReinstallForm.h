@@ -29,6 +29,14 @@
 
 namespace zo {
 
+class TIDList;
+
+// The five connection values of the window at the moment a reader runs.
+struct TConnectionValues {
+  String ServerName, DatabaseName, UserName, Password;
+  bool TrustedConnection = false;
+};
+
 // The window frame around the client area: a single, non-resizable border
 // with a caption. Outer size = client size + frame.
 inline constexpr int kFrameWidth = 6;
@@ -188,6 +196,24 @@ class TReinstallForm {
   // errors (UpgradeStep.cpp).
   int RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction, int AExtDBAction,
                      bool ALastStep);
+
+  // ---- Database readers (DatabaseInspection.cpp) ----------------------------------
+  // Each opens a connection of its own for one query and frees it again.
+
+  TConnectionValues ConnectionValues() const;
+  // False when the encrypted copy names another version than the plain
+  // column; Version is left alone when the stamp table has no row.
+  bool ReadDatabaseVersion(const TConnectionValues& C, String& Version, TCDBVersionType& VersionType);
+  void ReadDatabaseLanguages(const TConnectionValues& C, TIDList& Languages);
+  bool ReadArchiveSupport(const TConnectionValues& C);
+  bool ReadExtDBSupport(const TConnectionValues& C);
+
+  // ---- The installation (UpgradeStep.cpp) --------------------------------------------
+  // Given by the installer as LicenceNumber.txt and TargetLanguages.txt beside
+  // the program; empty when the file is absent.
+
+  String LicenceNumber() const;
+  std::vector<String> TargetLanguages() const;
 
   IFormDialogs& Dialogs() { return FDialogs; }
 

@@ -1,9 +1,250 @@
 // One run of the upgrade program for one version.
-// Placeholder until the step runner is written: reports "not reached".
+//
+// The tool never changes the database itself: it starts Lifter.exe from the
+// version's folder with a command line built from the window, waits for it,
+// reads the version stamp again and turns the two result files the program
+// wrote into the report. The result files are temporary and are removed on
+// every way out.
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "core/Exception.h"
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "core/StringUtils.h"
+#include "data/DataTypes.h"
+#include "platform/FileStream.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/TempFile.h"
+#include "platform/TextFile.h"
 #include "upliner/ReinstallForm.h"
+#include "upliner/Versions.h"
 
 namespace zo {
 
-int TReinstallForm::RunUpgradeStep(const String&, TMTSActionType, int, int, bool) { return 1; }
+namespace {
+
+// Where an installer leaves what the upgrade actions need to know about the
+// installation, beside the program (the command line has no room for it).
+constexpr char16_t kLicenceFileName[] = u"LicenceNumber.txt";
+constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
+
+// The lines of a file beside the program, or none when it is absent.
+std::vector<String> InstallationLines(const String& AppDir, StringView FileName) {
+  const String path = AppDir + PathDelimiter + String(FileName);
+  if (!PathEntryExists(path)) return {};
+  return LoadStringsFromFile(path);
+}
+
+String Trimmed(StringView Text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+  std::size_t first = 0, last = Text.size();
+  while (first < last && blank(Text[first])) ++first;
+  while (last > first && blank(Text[last - 1])) --last;
+  return String(Text.substr(first, last - first));
+}
+
+// A result file: a new empty file in the user's temporary directory, which
+// the upgrade program fills and which is deleted when this object goes.
+class TResultFile {
+ public:
+  TResultFile() = default;
+  ~TResultFile() {
+    if (!FPath.empty()) DeleteFile(FPath);
+  }
+  TResultFile(const TResultFile&) = delete;
+  TResultFile& operator=(const TResultFile&) = delete;
+
+  void Create() {
+    int error = 0;
+    FPath = CreateTempFile(u"", u"tmp", &error);
+    if (FPath.empty()) throw EInOutError(SystemErrorText(error));
+  }
+  bool Created() const { return !FPath.empty(); }
+  const String& Path() const { return FPath; }
+
+  // Every line the program wrote, in order; none for an empty file. The
+  // bytes are text in the system's code page (a byte-order mark is honoured).
+  std::vector<String> ReadLines() const {
+    TFileHandle file;
+    if (const int error = file.Open(FPath, TFileHandle::OpenKind::Read); error != 0)
+      throw EFOpenError(kSFOpenError, {FPath, SystemErrorText(error)});
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+      const std::int64_t count = file.Read(buffer, sizeof buffer);
+      if (count < 0) throw EInOutError(SystemErrorText(errno));
+      if (count == 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    return SplitLines(DecodeTextFile(bytes));
+  }
+
+ private:
+  String FPath;
+};
+
+// An item enclosed in quotes as a whole, switch included. The program reads
+// its command line by the Windows rules, so backslashes before a quote and
+// quotes inside the value are escaped for those rules: the value arrives
+// exactly as the field holds it, also a directory that ends with '\'.
+String QuotedItem(StringView Item) {
+  String text = u"\"";
+  std::size_t backslashes = 0;
+  for (char16_t c : Item) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == u'"') {
+      text.append(backslashes * 2 + 1, u'\\');
+    } else {
+      text.append(backslashes, u'\\');
+    }
+    backslashes = 0;
+    text += c;
+  }
+  text.append(backslashes * 2, u'\\');
+  text += u'"';
+  return text;
+}
+
+// An item written as it is, unless its value would fall apart into several
+// arguments (a password with a blank in it): then it is quoted as a whole.
+String PlainItem(StringView Item) {
+  for (char16_t c : Item)
+    if (c == u' ' || c == u'\t' || c == u'"') return QuotedItem(Item);
+  return String(Item);
+}
+
+}  // namespace
+
+String TReinstallForm::LicenceNumber() const {
+  const std::vector<String> lines = InstallationLines(FAppDir, kLicenceFileName);
+  return lines.empty() ? String() : Trimmed(lines.front());
+}
+
+std::vector<String> TReinstallForm::TargetLanguages() const {
+  std::vector<String> languages;
+  for (const String& line : InstallationLines(FAppDir, kTargetLanguagesFileName)) {
+    String code = Trimmed(line);
+    if (!code.empty()) languages.push_back(std::move(code));
+  }
+  return languages;
+}
+
+int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction,
+                                   int AExtDBAction, bool ALastStep) {
+  const bool checkChanges = CBCheckChanges.Checked;
+  const String licence = LicenceNumber();
+
+  TResultFile errorsFile, changesFile;
+  errorsFile.Create();
+  if (checkChanges) changesFile.Create();
+
+  // "Only last version", "Always", "Never"; a typed text that is none of
+  // them asks for no check.
+  int integrity = 0;
+  if (CCheckIntegrity.ItemIndex == 0) integrity = ALastStep ? 1 : 0;
+  else if (CCheckIntegrity.ItemIndex == 1) integrity = 1;
+
+  const String programFolder = FAppDir + PathDelimiter + u"Lifter_" + AVersion + PathDelimiter;
+  const String dataFolder = FAppDir + PathDelimiter + u"IVersion_" + AVersion + PathDelimiter;
+  std::vector<String> items = {
+      programFolder + u"Lifter.exe",
+      u"-TSQLSERVER",
+      QuotedItem(u"-S" + CServerName.Text),
+      QuotedItem(u"-D" + CDatabaseName.Text),
+      PlainItem(u"-u" + EUserName.Text),
+      PlainItem(u"-p" + EPassword.Text),
+      CBTrustedConnection.Checked ? u"-m1" : u"-m0",
+      QuotedItem(u"-e" + errorsFile.Path()),
+      QuotedItem(u"-i" + dataFolder),
+      QuotedItem(u"-r" + programFolder),
+      u"-l" + IntToStr(ActionSetToInteger(ALangActions)),
+      u"-b" + IntToStr(AArchiveAction),
+      QuotedItem(u"-d" + ENewDir.Text),
+      u"-x" + IntToStr(AExtDBAction),
+      PlainItem(u"-N" + ENewName.Text),
+  };
+  if (checkChanges) items.push_back(QuotedItem(u"-c" + changesFile.Path()));
+  items.push_back(u"-h" + IntToStr(integrity));
+  String commandLine = JoinList(items, u" ");
+  if (FInnosetupForm) commandLine = Format(u"%s \"-n%s;%s\"", {commandLine, IntToStr(Left), IntToStr(Top)});
+
+  std::optional<ChildProcess> program = StartProcess(commandLine);
+  if (!program)
+    throw Exception(
+        u"Running Reinstall to version \"%s\" in licence %s failed. Probably corrupted or missing Lifter.Exe file.",
+        {AVersion, licence});
+  program->Wait();
+
+  // The stamp tells how far the program got. A failed read is reported as
+  // an unknown new version and raised once the report is written.
+  String newVersion;
+  bool stampOK = false;
+  std::exception_ptr readError;
+  try {
+    TCDBVersionType versionType = cdbvtRelease;
+    stampOK = ReadDatabaseVersion(ConnectionValues(), newVersion, versionType);
+  } catch (const Exception&) {
+    readError = std::current_exception();
+    newVersion.clear();
+  }
+
+  int result = 1;
+  const std::vector<String> errors = errorsFile.ReadLines();
+  AddLine(MState, u"");
+  if (errors.empty()) {
+    if (newVersion.empty()) {
+      AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished unexpectedly (new version read error)",
+                             {AVersion, licence}));
+      AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
+      result = 2;
+    } else if (newVersion != AVersion) {
+      AddLine(MState, Format(u"Upgrade to version %s (licence %s) was canceled", {AVersion, licence}));
+      result = 1;
+    } else {
+      AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished successfully", {AVersion, licence}));
+      result = 0;
+    }
+  } else {
+    AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished with following errors : ", {AVersion, licence}));
+    for (const String& line : errors) AddLine(MState, line);
+    if (newVersion.empty()) {
+      AddLine(MState, u"Upgrade finished unexpectedly (new version read error)");
+      AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
+      result = 2;
+    } else if (newVersion != AVersion) {
+      AddLine(MState, stampOK ? u"Errors did not corrupt database. It do not have to be restored."
+                              : u"Errors corrupted database. Database must be restored!!");
+      result = 1;
+    } else {
+      AddLine(MState,
+              u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
+              u"before continuing!!");
+      result = 2;
+    }
+  }
+
+  if (checkChanges) {
+    const std::vector<String> changes = changesFile.ReadLines();
+    AddLine(MChanges, u"");
+    if (changes.empty()) {
+      AddLine(MChanges, u"No system changes were done or error occured.");
+    } else {
+      AddLine(MChanges, Format(u"Upgrade to version %s (licence %s) finished with following system changes : ",
+                               {AVersion, licence}));
+      for (const String& line : changes) AddLine(MChanges, line);
+    }
+  }
+
+  if (readError) std::rethrow_exception(readError);
+  return result;
+}
 
 }  // namespace zo

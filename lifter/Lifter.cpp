@@ -1,0 +1,327 @@
+#include "lifter/Lifter.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/Exception.h"
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "core/IDList.h"
+#include "core/StringUtils.h"
+#include "core/Types.h"
+#include "crypt/CryptUtils.h"
+#include "data/ConnectionInfo.h"
+#include "data/Queries.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "platform/Utf.h"
+
+namespace zo {
+
+namespace {
+
+constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
+constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
+
+// The lines of a text file, or raises the file error with the system's reason.
+std::vector<String> ReadTextLines(const String& Path) {
+  std::string bytes;
+  if (const int error = ReadWholeFile(Path, bytes); error != 0)
+    throw EFOpenError(kSFOpenError, {Path, SystemErrorText(error)});
+  return SplitLines(DecodeTextFile(bytes));
+}
+
+String Trimmed(StringView Text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+  std::size_t first = 0, last = Text.size();
+  while (first < last && blank(Text[first])) ++first;
+  while (last > first && blank(Text[last - 1])) --last;
+  return String(Text.substr(first, last - first));
+}
+
+String ReplaceAll(String Text, StringView What, StringView With) {
+  for (std::size_t at = Text.find(What); at != String::npos; at = Text.find(What, at + With.size()))
+    Text.replace(at, What.size(), With);
+  return Text;
+}
+
+// A value made safe for the inside of a string literal.
+String LiteralText(StringView Value) { return ReplaceAll(String(Value), u"'", u"''"); }
+
+// The batches of a script: a line that holds only GO (any letter case,
+// blanks around it allowed) separates them; blank batches are dropped.
+std::vector<String> SplitBatches(const String& Script) {
+  std::vector<String> batches;
+  String batch;
+  auto flush = [&] {
+    if (!Trimmed(ReplaceAll(ReplaceAll(batch, u"\r", u""), u"\n", u"")).empty()) batches.push_back(batch);
+    batch.clear();
+  };
+  for (const String& line : SplitLines(Script)) {
+    const String word = Trimmed(line);
+    if (word.size() == 2 && (word[0] == u'G' || word[0] == u'g') && (word[1] == u'O' || word[1] == u'o')) {
+      flush();
+    } else {
+      batch += line;
+      batch += u"\n";
+    }
+  }
+  flush();
+  return batches;
+}
+
+// The stamp's enciphered copy: "version,0" (a release) as UTF-16LE bytes.
+Bytes StampBytes(const String& Version) {
+  const String text = Version + u",0";
+  Bytes bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+String ErrorText(const std::exception& E) {
+  if (const auto* e = dynamic_cast<const Exception*>(&E)) return OneLine(e->Message());
+  return OneLine(FromUtf8(E.what()));
+}
+
+}  // namespace
+
+String OneLine(StringView Message) { return Trimmed(JoinList(SplitLines(Message), u" ")); }
+
+TLifter::TLifter(TLifterOptions Options) : FOptions(std::move(Options)) {}
+
+TLifter::~TLifter() = default;
+
+void TLifter::AddError(const String& Message) { FErrors.push_back(OneLine(Message)); }
+
+bool TLifter::Run() {
+  try {
+    FindFolders();
+    Connect();
+    FConnection->StartTransaction();
+    try {
+      const TStamp stamp = ReadStamp();
+      if (stamp.Version != FVersion) Upgrade();
+      AlterLanguages();
+      const TVariables variables = CommonVariables();
+      AlterSupport(FOptions.ArchiveAction, u"Archive", u"a2439u0", u"Archive support", variables);
+      AlterSupport(FOptions.ExtDBAction, u"ExtDB", u"a2583u0", u"External database support", variables);
+      if (!stamp.Exists || stamp.Version != FVersion) WriteStamp(stamp);
+      FConnection->Commit();
+    } catch (...) {
+      // Nothing of this run stays: the stamp keeps the version it had.
+      FChanges.clear();
+      try {
+        FConnection->Rollback();
+      } catch (const std::exception& E) {
+        AddError(u"The changes could not be rolled back: " + ErrorText(E));
+      }
+      throw;
+    }
+    if (FOptions.CheckIntegrity) CheckIntegrity();
+  } catch (const std::exception& E) {
+    FErrors.insert(FErrors.begin(), ErrorText(E));
+  }
+  if (FConnection) FConnection->Close();
+  return FErrors.empty();
+}
+
+void TLifter::FindFolders() {
+  const String programFolder = ExcludeTrailingPathDelimiter(
+      FOptions.ProgramFolder.empty() ? ExecutableDirectory() : FOptions.ProgramFolder);
+  const String folderName = ExtractFileName(programFolder);
+  const String prefix = kProgramFolderPrefix;
+  if (folderName.size() <= prefix.size() || folderName.compare(0, prefix.size(), prefix) != 0)
+    throw Exception(u"The program folder \"%s\" is not named Lifter_<version>", {programFolder});
+  FVersion = folderName.substr(prefix.size());
+  FToolFolder = ExtractFilePath(programFolder);
+  FDataFolder = IncludeTrailingPathDelimiter(FOptions.DataFolder.empty()
+                                                 ? FToolFolder + u"IVersion_" + FVersion
+                                                 : FOptions.DataFolder);
+}
+
+void TLifter::Connect() {
+  FConnection = std::make_unique<TConnectionInfo>();
+  FConnection->FillConnectionInfo(stSQLServer, u"SQL Server", String(), FOptions.ServerName, FOptions.DatabaseName,
+                                  FOptions.UserName, FOptions.Password,
+                                  Format(u"%s-%s Lifter", {ProductPrefix, FOptions.DatabaseName}), ComputerName(),
+                                  FOptions.TrustedConnection);
+  try {
+    FConnection->Open();
+  } catch (const Exception& E) {
+    throw Exception(u"Database \"%s\" cannot be connected: %s", {FOptions.DatabaseName, OneLine(E.Message())});
+  }
+}
+
+TLifter::TStamp TLifter::ReadStamp() {
+  TStamp stamp;
+  TExReadQuery query;
+  query.FillConnectionProps(FConnection.get());
+  query.SetSQLText(u"select a277u0 from dbo.a15830u10", nullptr, false, true);
+  query.Open();
+  if (!query.IsEmpty()) {
+    stamp.Exists = true;
+    stamp.Version = query.StringValue(0);
+  }
+  query.Close();
+  return stamp;
+}
+
+void TLifter::Upgrade() {
+  if (!DirectoryExists(FDataFolder))
+    throw Exception(u"The data folder \"%s\" of version %s does not exist", {FDataFolder, FVersion});
+  const TVariables variables = CommonVariables();
+  for (const TSearchRec& script : FindFiles(FDataFolder + u"*.sql", 0)) {
+    RunScript(FDataFolder + script.Name, variables, true);
+    FChanges.push_back(Format(u"Script \"%s\" was run", {script.Name}));
+  }
+}
+
+void TLifter::AlterLanguages() {
+  if (!FOptions.AddLanguages && !FOptions.RemoveLanguages) return;
+  const String listPath = FToolFolder + kTargetLanguagesFileName;
+  if (!PathEntryExists(listPath)) return;  // no target set: nothing to bring in line
+
+  std::vector<TIDValue> target;
+  for (const String& line : ReadTextLines(listPath)) {
+    const String code = Trimmed(line);
+    if (code.empty()) continue;
+    try {
+      target.push_back(TIDValue::FromString(code));
+    } catch (const Exception&) {
+      throw Exception(u"Language code \"%s\" in %s is not valid", {code, listPath});
+    }
+  }
+  if (target.empty()) return;
+
+  std::vector<TIDValue> installed;
+  {
+    TExReadQuery query;
+    query.FillConnectionProps(FConnection.get());
+    query.SetSQLText(u"select ic,u from dbo.a194u0", nullptr, false, false);
+    query.Open();
+    for (; !query.Eof(); query.Next()) installed.emplace_back(query.BigintValue(0, 0), query.IntegerValue(1, 0));
+    query.Close();
+  }
+  const auto contains = [](const std::vector<TIDValue>& list, const TIDValue& v) {
+    return std::find(list.begin(), list.end(), v) != list.end();
+  };
+  const auto variablesFor = [&](const TIDValue& language) {
+    TVariables variables = CommonVariables();
+    variables.emplace_back(u"Language", language.ToString());
+    variables.emplace_back(u"LangIC", IntToStr(language.IC));
+    variables.emplace_back(u"LangU", IntToStr(language.U));
+    return variables;
+  };
+
+  if (FOptions.RemoveLanguages) {
+    for (const TIDValue& language : installed) {
+      if (contains(target, language)) continue;
+      RunScript(FDataFolder + u"Languages/Remove.sql", variablesFor(language), false);
+      Execute(Format(u"delete from dbo.a194u0 where ic = %s and u = %s",
+                     {IntToStr(language.IC), IntToStr(language.U)}));
+      FChanges.push_back(Format(u"Language %s was removed", {language.ToString()}));
+    }
+  }
+  if (FOptions.AddLanguages) {
+    for (const TIDValue& language : target) {
+      if (contains(installed, language)) continue;
+      RunScript(FDataFolder + u"Languages/Add.sql", variablesFor(language), false);
+      Execute(Format(u"insert into dbo.a194u0 (ic,u) values (%s,%s)", {IntToStr(language.IC), IntToStr(language.U)}));
+      installed.push_back(language);
+      FChanges.push_back(Format(u"Language %s was added", {language.ToString()}));
+    }
+  }
+}
+
+void TLifter::AlterSupport(TSupportAction Action, const String& Folder, const String& Column, const String& What,
+                           const TVariables& Variables) {
+  if (Action == saKeep) return;
+  const bool add = Action == saAdd;
+  if (add && FOptions.Directory.empty()) throw Exception(u"%s needs a directory (-d)", {What});
+  if (add && Column == u"a2583u0" && FOptions.ExtDBName.empty())
+    throw Exception(u"%s needs a database name (-N)", {What});
+  RunScript(FDataFolder + Folder + (add ? u"/Add.sql" : u"/Remove.sql"), Variables, false);
+  Execute(Format(u"update dbo.a15830u10 set %s = %s", {Column, add ? String(u"1") : String(u"0")}));
+  FChanges.push_back(Format(add ? u"%s was added" : u"%s was removed", {What}));
+}
+
+void TLifter::WriteStamp(const TStamp& Stamp) {
+  const Bytes cipher = TCryptUtils::SystemEncode(StampBytes(FVersion));
+  TExWriteQuery query;
+  query.FillConnectionProps(FConnection.get());
+  query.SetSQLText(Stamp.Exists ? u"update dbo.a15830u10 set a277u0 = ?, a212u0 = ?"
+                                : u"insert into dbo.a15830u10 (a277u0, a212u0) values (?, ?)");
+  query.FillParam(0, odtNVarchar, FVersion);
+  query.FillParam(1, odtBlob, cipher.data(), static_cast<std::int32_t>(cipher.size()));
+  query.ExecSQL(false);
+  FChanges.push_back(Format(u"Version of the database was set to %s", {FVersion}));
+}
+
+void TLifter::CheckIntegrity() {
+  const String folder = FDataFolder + u"Integrity/";
+  for (const TSearchRec& check : FindFiles(folder + u"*.sql", 0)) {
+    try {
+      String text;
+      for (const String& line : ReadTextLines(folder + check.Name)) text += line + u"\n";
+      TExReadQuery query;
+      query.FillConnectionProps(FConnection.get());
+      query.SetSQLText(text, nullptr, false, false);
+      query.Open();
+      for (; !query.Eof(); query.Next()) {
+        std::vector<String> values;
+        for (int i = 0; i < query.FieldCount(); ++i) values.push_back(query.StringValue(i));
+        AddError(Format(u"Integrity check \"%s\": %s", {check.Name, JoinList(values, u", ")}));
+      }
+      query.Close();
+    } catch (const Exception& E) {
+      AddError(Format(u"Integrity check \"%s\" failed: %s", {check.Name, OneLine(E.Message())}));
+    }
+  }
+}
+
+void TLifter::RunScript(const String& Path, const TVariables& Variables, bool Required) {
+  if (!Required && !PathEntryExists(Path)) return;
+  String script;
+  for (const String& line : ReadTextLines(Path)) script += line + u"\n";
+  for (const auto& [name, value] : Variables) script = ReplaceAll(script, u"$(" + name + u")", LiteralText(value));
+  try {
+    for (const String& batch : SplitBatches(script)) Execute(batch);
+  } catch (const Exception& E) {
+    throw Exception(u"Script \"%s\" failed: %s", {Path, OneLine(E.Message())});
+  }
+}
+
+void TLifter::Execute(const String& SQLText) {
+  TExWriteQuery query;
+  query.FillConnectionProps(FConnection.get());
+  query.SetSQLText(SQLText);
+  query.ExecSQL(false);
+}
+
+TLifter::TVariables TLifter::CommonVariables() const {
+  return {{u"Version", FVersion},
+          {u"Database", FOptions.DatabaseName},
+          {u"Dir", FOptions.Directory},
+          {u"Name", FOptions.ExtDBName}};
+}
+
+bool TLifter::WriteResultFiles() {
+  bool written = true;
+  const auto write = [&](const String& Path, const std::vector<String>& Lines) {
+    std::string bytes;
+    for (const String& line : Lines) bytes += ToUtf8(line) + "\r\n";
+    if (const int error = WriteWholeFile(Path, bytes); error != 0) {
+      FErrors.push_back(Format(kSFCreateError, {Path, SystemErrorText(error)}));
+      written = false;
+    }
+  };
+  if (!FOptions.ChangesFile.empty()) write(FOptions.ChangesFile, FChanges);
+  if (!FOptions.ErrorsFile.empty()) write(FOptions.ErrorsFile, FErrors);
+  return written;
+}
+
+}  // namespace zo

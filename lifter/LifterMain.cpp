@@ -1,0 +1,46 @@
+// Lifter.exe: the reference upgrade program (see lifter/Lifter.h).
+//
+// Exit code 0 when the run recorded no error, 1 otherwise; the upgrade tool
+// does not read it, it reads the result files and the version stamp.
+#include <cstdio>
+#include <vector>
+
+#include "core/Exception.h"
+#include "core/Types.h"
+#include "lifter/Lifter.h"
+#include "lifter/LifterOptions.h"
+#include "platform/TextFile.h"
+#include "platform/Utf.h"
+
+namespace {
+
+// The errors file named on a command line that could not be read as a
+// whole, so that even a bad command line is reported where the tool looks.
+zo::String ErrorsFileOf(const std::vector<zo::String>& Args) {
+  for (const zo::String& arg : Args)
+    if (arg.size() > 2 && arg[0] == u'-' && arg[1] == u'e') return arg.substr(2);
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<zo::String> args;
+  for (int i = 1; i < argc; ++i) args.push_back(zo::FromUtf8(argv[i]));
+
+  zo::TLifterOptions options;
+  try {
+    options = zo::ParseLifterOptions(args);
+  } catch (const zo::Exception& E) {
+    const std::string line = zo::ToUtf8(zo::OneLine(E.Message()));
+    std::fprintf(stderr, "Lifter: %s\n", line.c_str());
+    if (const zo::String errors = ErrorsFileOf(args); !errors.empty()) zo::WriteWholeFile(errors, line + "\r\n");
+    return 1;
+  }
+
+  zo::TLifter lifter(std::move(options));
+  bool ok = lifter.Run();
+  ok = lifter.WriteResultFiles() && ok;
+  for (const zo::String& error : lifter.Errors()) std::fprintf(stderr, "Lifter: %s\n", zo::ToUtf8(error).c_str());
+  return ok ? 0 : 1;
+}
