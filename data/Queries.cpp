@@ -22,7 +22,9 @@ constexpr char16_t kSExecAfterInternalRollback[] =
 class RestoreStateOnExit {
  public:
   RestoreStateOnExit(TConnectionInfo* Connection, TConnectionState State) : FConnection(Connection), FState(State) {}
-  ~RestoreStateOnExit() { FConnection->SetState(FState); }
+  ~RestoreStateOnExit() {
+    if (FConnection) FConnection->SetState(FState);
+  }
   RestoreStateOnExit(const RestoreStateOnExit&) = delete;
   RestoreStateOnExit& operator=(const RestoreStateOnExit&) = delete;
 
@@ -203,8 +205,22 @@ void TExQuery::DoError() {
 
 TExReadQuery::TExReadQuery(TComponent* AOwner) : TExQuery(AOwner) {}
 
+TExReadQuery::~TExReadQuery() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // Freeing must complete; the statement's own destructor frees the handle.
+  }
+}
+
+void TExReadQuery::FillConnectionProps(TConnectionInfo* ConnectionInfo) {
+  Close();
+  TExQuery::FillConnectionProps(ConnectionInfo);
+}
+
 void TExReadQuery::SetSQLText(const String& SQLText, TDBFieldsList* ADBFieldsList, bool WithBlobs,
                               bool ASmallBuffer) {
+  Close();
   SetCommandText(SQLText);
   FDBFieldsList = ADBFieldsList;
   SetCursorProps(WithBlobs, ASmallBuffer);

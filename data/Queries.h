@@ -53,9 +53,15 @@ class TExQuery : public TODBCStatement {
 class TExReadQuery : public TExQuery {
  public:
   explicit TExReadQuery(TComponent* AOwner = nullptr);
+  // A query freed while its cursor is open still gives the connection its
+  // state back.
+  ~TExReadQuery() override;
 
-  // The text, the field list it was built from (not owned, may be null) and
-  // the cursor settings. Raises "Not supported function
+  // Closes an open cursor first (putting the state back), then as TExQuery.
+  void FillConnectionProps(TConnectionInfo* ConnectionInfo);
+
+  // Closes an open cursor (putting the state back), then sets the text, the
+  // field list it was built from (not owned, may be null) and the cursor settings. Raises "Not supported function
   // TExReadQuery.SetCursorProps for SQLServerType (%d)" for a kind without them.
   void SetSQLText(const String& SQLText, TDBFieldsList* ADBFieldsList, bool WithBlobs, bool ASmallBuffer);
   TDBFieldsList* DBFieldsList() const { return FDBFieldsList; }

@@ -219,6 +219,19 @@ TEST(ConnectionStates, ReadsAndWritesPutTheStateBack) {
   outer.Close();
   EXPECT_EQ(connection.State(), csIdle);
 
+  // A new text, or freeing the query, closes the cursor the same way.
+  outer.Open();
+  outer.SetSQLText(u"select 3", nullptr, false, true);
+  EXPECT_EQ(connection.State(), csIdle);
+  {
+    TExReadQuery freed;
+    freed.FillConnectionProps(&connection);
+    freed.SetSQLText(u"select 4", nullptr, false, true);
+    freed.Open();
+    EXPECT_EQ(connection.State(), csReading);
+  }
+  EXPECT_EQ(connection.State(), csIdle);
+
   TExWriteQuery write;
   write.FillConnectionProps(&connection);
   write.SetSQLText(u"select 1/0");
