@@ -383,7 +383,8 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& 
   String target;
   if (Options.CreateDirs) {
     const String dirPart = DirectoryPart(name);
-    if (!dirPart.empty() && !ForceDirectories(destination + dirPart)) {
+    // The destination itself is created too when it is missing.
+    if (!ForceDirectories(destination + dirPart)) {
       throw EZEException(kZENativeCannotCreateDir, {destination + dirPart});
     }
     target = destination + name;
