@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""Packs and unpacks three corpora with bundlet and with peer zip tools in one
+run, and prints one table: median wall time, CPU time, peak memory, archive
+size, and the ratio of each peer to bundlet.
+
+    bench/bundlet/bench.py <build directory> [--runs N] [--scale F] [--parts]
+                           [--work DIR] [--keep]
+
+Corpora (about 230 MB at scale 1):
+  small   many small text files in nested directories
+  large   a few large compressible files (text and logs)
+  random  incompressible random data
+Peers: zip -9 -r / unzip, 7z (zip format, level 9, one thread and default
+threads) and bsdtar (zip, level 9). Every unpacker reads the archive bundlet
+wrote, so all of them inflate the same data.
+
+--parts also times "-Azp" on one directory part of 1,000 to 10,000 small
+files: every stored file there is its own transaction, which rewrites the
+central directory.
+
+Not run by CI. The machine is shared: keep --scale moderate.
+"""
+import argparse
+import hashlib
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+WORDS = ("archive deflate block window entry header central directory record stream "
+         "buffer offset length checksum method level folder file name time date "
+         "attribute version install upgrade database server table column value "
+         "the of and to in is that for it as with was on be by at this from").split()
+
+
+def text_blob(rng, size):
+    out = []
+    n = 0
+    while n < size:
+        line = " ".join(rng.choice(WORDS) for _ in range(rng.randint(4, 14)))
+        line = "%06d %s\n" % (rng.randint(0, 999999), line)
+        out.append(line)
+        n += len(line)
+    return "".join(out).encode()[:size]
+
+
+def build_corpora(work, scale):
+    rng = random.Random(20261209)
+    corpora = {}
+    small = os.path.join(work, "corpus-small")
+    if not os.path.isdir(small):
+        count = int(8000 * scale)
+        for i in range(count):
+            d = os.path.join(small, "d%02d" % (i % 40), "s%d" % (i % 7))
+            os.makedirs(d, exist_ok=True)
+            with open(os.path.join(d, "f%05d.txt" % i), "wb") as f:
+                f.write(text_blob(rng, rng.randint(200, 9000)))
+    corpora["small"] = small
+    large = os.path.join(work, "corpus-large")
+    if not os.path.isdir(large):
+        os.makedirs(large)
+        block = text_blob(rng, 1 << 20)
+        for i in range(3):
+            with open(os.path.join(large, "big%d.log" % i), "wb") as f:
+                for j in range(int(40 * scale)):
+                    # Repeated text with a changing counter: compressible,
+                    # but not trivially.
+                    f.write(b"%08d " % (i * 1000 + j) + block[j * 997 % 4096:] + block[:j * 997 % 4096])
+    corpora["large"] = large
+    rnd = os.path.join(work, "corpus-random")
+    if not os.path.isdir(rnd):
+        os.makedirs(rnd)
+        for i in range(2):
+            with open(os.path.join(rnd, "random%d.bin" % i), "wb") as f:
+                for _ in range(int(30 * scale)):
+                    f.write(os.urandom(1 << 20))
+    corpora["random"] = rnd
+    return corpora
+
+
+def tree_size(path):
+    total = files = 0
+    for dirpath, _, filenames in os.walk(path):
+        for n in filenames:
+            total += os.path.getsize(os.path.join(dirpath, n))
+            files += 1
+    return total, files
+
+
+def measure(cmd, cwd=None):
+    """Runs cmd under GNU time; returns (wall s, CPU s, peak RSS MiB). The
+    peak is the program's own: time's child is small when it execs it."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+        start = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", report.name, *cmd], cwd=cwd,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        wall = time.perf_counter() - start
+        if proc.returncode != 0:
+            raise RuntimeError("%s failed (%d): %s" % (cmd, proc.returncode, proc.stdout[-2000:]))
+        if cmd[0].endswith("bundlet") and proc.stdout:
+            raise RuntimeError("%s reported: %s" % (cmd, proc.stdout.decode()))
+        _, user, system, peak_kib = report.read().split()[-4:]
+    return wall, float(user) + float(system), int(peak_kib) / 1024.0
+
+
+def packers(bundlet):
+    return [
+        ("bundlet -Aza", lambda src, out: ([bundlet, "-Aza", "-D" + src, "-Z" + out], None)),
+        ("zip -9 -r", lambda src, out: (["zip", "-9", "-r", "-q", out, "."], src)),
+        ("7z zip mx9 mmt1", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-mmt=1", "-bd", out, "."], src)),
+        ("7z zip mx9 mmt", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-bd", out, "."], src)),
+        ("bsdtar zip 9", lambda src, out: (["bsdtar", "--format", "zip", "--options", "zip:compression-level=9",
+                                            "-cf", out, "-C", src, "."], None)),
+    ]
+
+
+def unpackers(bundlet):
+    return [
+        ("bundlet -Aua", lambda arc, dest: [bundlet, "-Aua", "-D" + dest, "-Z" + arc]),
+        ("unzip", lambda arc, dest: ["unzip", "-q", "-o", arc, "-d", dest]),
+        ("7z x mmt1", lambda arc, dest: ["7z", "x", "-tzip", "-mmt=1", "-bd", "-y", "-o" + dest, arc]),
+        ("7z x mmt", lambda arc, dest: ["7z", "x", "-tzip", "-bd", "-y", "-o" + dest, arc]),
+        ("bsdtar -x", lambda arc, dest: ["mkdir-then", dest, "bsdtar", "-xf", arc, "-C", dest]),
+    ]
+
+
+def run_cmd(cmd):
+    if cmd[0] == "mkdir-then":
+        os.makedirs(cmd[1], exist_ok=True)
+        return cmd[2:]
+    return cmd
+
+
+def digest_tree(path):
+    h = hashlib.sha256()
+    for dirpath, dirnames, filenames in sorted(os.walk(path)):
+        dirnames.sort()
+        for n in sorted(filenames):
+            p = os.path.join(dirpath, n)
+            h.update(os.path.relpath(p, path).encode())
+            with open(p, "rb") as f:
+                while True:
+                    chunk = f.read(1 << 20)
+                    if not chunk:
+                        break
+                    h.update(chunk)
+    return h.hexdigest()
+
+
+def bench_corpora(args, bundlet, work, corpora):
+    rows = []
+    for name, src in corpora.items():
+        size, files = tree_size(src)
+        print("corpus %-6s %8.1f MB in %d files" % (name, size / 1e6, files), file=sys.stderr)
+        source_digest = digest_tree(src)
+        bundlet_archive = None
+        pack_rows = []
+        for tool, make in packers(bundlet):
+            samples = []
+            out = os.path.join(work, "out-%s-%s.zip" % (name, tool.split()[0] + str(len(pack_rows))))
+            for _ in range(args.runs):
+                if os.path.exists(out):
+                    os.remove(out)
+                cmd, cwd = make(src, out)
+                samples.append(measure(cmd, cwd))
+            pack_rows.append((name, "pack", tool, samples, os.path.getsize(out)))
+            if bundlet_archive is None:
+                bundlet_archive = out
+            else:
+                os.remove(out)
+        rows += pack_rows
+        unpack_rows = []
+        for tool, make in unpackers(bundlet):
+            samples = []
+            dest = os.path.join(work, "unpacked")
+            for i in range(args.runs):
+                shutil.rmtree(dest, ignore_errors=True)
+                samples.append(measure(run_cmd(make(bundlet_archive, dest))))
+            if digest_tree(dest) != source_digest:
+                raise RuntimeError("%s unpacked %s wrongly" % (tool, name))
+            shutil.rmtree(dest, ignore_errors=True)
+            unpack_rows.append((name, "unpack", tool, samples, None))
+        rows += unpack_rows
+        os.remove(bundlet_archive)
+    return rows
+
+
+def print_table(rows):
+    header = "%-7s %-6s %-16s %9s %9s %9s %11s %8s %8s" % (
+        "corpus", "op", "tool", "wall s", "cpu s", "peak MiB", "archive MB", "wall/b", "size/b")
+    print(header)
+    print("-" * len(header))
+    base = {}
+    for corpus, op, tool, samples, size in rows:
+        wall = statistics.median(s[0] for s in samples)
+        cpu = statistics.median(s[1] for s in samples)
+        peak = max(s[2] for s in samples)
+        if tool.startswith("bundlet"):
+            base[(corpus, op)] = (wall, size)
+        bwall, bsize = base[(corpus, op)]
+        print("%-7s %-6s %-16s %9.2f %9.2f %9.1f %11s %8.2f %8s" % (
+            corpus, op, tool, wall, cpu, peak,
+            "%.2f" % (size / 1e6) if size is not None else "-",
+            wall / bwall,
+            "%.3f" % (size / bsize) if size is not None else "-"))
+
+
+def bench_parts(bundlet, work, counts, runs):
+    rng = random.Random(7)
+    print()
+    print("-Azp of one directory part of N small files (each file one transaction)")
+    header = "%8s %9s %9s %9s %11s %12s" % ("files", "wall s", "cpu s", "peak MiB", "archive MB", "ms per file")
+    print(header)
+    print("-" * len(header))
+    for count in counts:
+        base = os.path.join(work, "parts-%d" % count)
+        part = os.path.join(base, "part")
+        if not os.path.isdir(part):
+            for i in range(count):
+                d = os.path.join(part, "d%02d" % (i % 20))
+                os.makedirs(d, exist_ok=True)
+                with open(os.path.join(d, "f%05d.txt" % i), "wb") as f:
+                    f.write(text_blob(rng, rng.randint(100, 2000)))
+        out = os.path.join(work, "parts.zip")
+        samples = []
+        for _ in range(runs):
+            if os.path.exists(out):
+                os.remove(out)
+            samples.append(measure([bundlet, "-Azp", "-D" + base + "\\\\part", "-Z" + out]))
+        wall = statistics.median(s[0] for s in samples)
+        print("%8d %9.2f %9.2f %9.1f %11.2f %12.2f" % (
+            count, wall, statistics.median(s[1] for s in samples), max(s[2] for s in samples),
+            os.path.getsize(out) / 1e6, wall * 1000 / count))
+        os.remove(out)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--parts", action="store_true", help="also time -Azp on 1,000..10,000 files")
+    parser.add_argument("--parts-only", action="store_true")
+    parser.add_argument("--work", default=None, help="directory for corpora and archives")
+    parser.add_argument("--keep", action="store_true", help="keep the corpora for the next run")
+    args = parser.parse_args()
+    bundlet = os.path.join(os.path.abspath(args.build), "bundlet", "bundlet")
+    if not os.access(bundlet, os.X_OK):
+        sys.exit("bench: %s is not built" % bundlet)
+    work = args.work or tempfile.mkdtemp(prefix="zo-bench-bundlet-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        if not args.parts_only:
+            corpora = build_corpora(work, args.scale)
+            print_table(bench_corpora(args, bundlet, work, corpora))
+        if args.parts or args.parts_only:
+            bench_parts(bundlet, work, [1000, 2000, 5000, 10000], max(1, min(args.runs, 3)))
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
