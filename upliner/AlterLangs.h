@@ -1,0 +1,14 @@
+// The language names the upgrade window shows when it asks before altering
+// the database's languages.
+#pragma once
+
+#include "core/String.h"
+
+namespace zo {
+
+// The name of a language code in its text form ("401,0" is "Czech"); codes
+// are compared as exact texts. A code without a name raises Exception
+// "Language "%s" has no name" with the code.
+String LanguageName(StringView Code);
+
+}  // namespace zo
