@@ -300,11 +300,11 @@ void TODBCStatement::Open() {
     throw;
   }
   FState.Include(ossOpened);
-  ResetParams();
 
   // From here a failure closes the cursor again, so the statement can be
   // opened anew and nothing half-built stays behind.
   try {
+    ResetParams();
     DescribeColumns();
     BindColumns();
     FBof = true;
@@ -313,6 +313,10 @@ void TODBCStatement::Open() {
       CheckResult(SQLSetStmtAttrW(hStmt, SQL_ATTR_ROW_BIND_TYPE, AttrValue(FFixBufferSize), SQL_IS_INTEGER));
       CheckResult(SQLSetStmtAttrW(hStmt, SQL_ATTR_ROW_ARRAY_SIZE, AttrValue(FMaxRecordCount), SQL_IS_INTEGER));
       CheckResult(SQLSetStmtAttrW(hStmt, SQL_ATTR_ROWS_FETCHED_PTR, &FActRecordCount, SQL_IS_INTEGER));
+    } else if (FState.Contains(ossPrepared)) {
+      // A prepared handle keeps the rowset size of its earlier cursors; one
+      // row must not be fetched as many into a buffer of one.
+      CheckResult(SQLSetStmtAttrW(hStmt, SQL_ATTR_ROW_ARRAY_SIZE, AttrValue(1), SQL_IS_INTEGER));
     }
     FetchFirst();
   } catch (...) {

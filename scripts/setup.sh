@@ -12,6 +12,8 @@ PACKAGES=(
   postgresql-common postgresql-15 odbc-postgresql
   # peer zip tools and the checkers of what we write
   zip unzip p7zip-full libarchive-tools python3
+  # ODBC benchmark peer (bench/odbc, not CI)
+  python3-pyodbc
   # window screenshots without a display
   xvfb xauth fonts-dejavu-core imagemagick
   # locale sources, to test number text under a decimal-comma locale

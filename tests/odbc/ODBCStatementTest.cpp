@@ -495,6 +495,26 @@ TEST_F(ODBCStatementTest, PreparedStatementRunsWithNewParametersEachTime) {
   EXPECT_TRUE(stmt->StmtState().Empty());
 }
 
+TEST_F(ODBCStatementTest, PreparedStatementReopenedWithSmallerRowsets) {
+  // The handle outlives its cursors; a rowset of one after rowsets of 30
+  // must fetch one row at a time into its smaller buffer.
+  stmt->SetCommandText(u"select n, repeat('v', n) as t from generate_series(1, 45) n order by n");
+  stmt->Prepare();
+  for (std::uint64_t size : {30, 1, 30, 1}) {
+    stmt->SetBufferCount(size);
+    stmt->Open();
+    int row = 0;
+    for (; !stmt->Eof(); stmt->Next()) {
+      ++row;
+      ASSERT_EQ(stmt->IntegerValue(0), row);
+      ASSERT_EQ(stmt->StringValue(1).size(), static_cast<std::size_t>(row));
+      ASSERT_LE(stmt->RowsInRowset(), size);
+    }
+    EXPECT_EQ(row, 45);
+    stmt->Close();
+  }
+}
+
 TEST_F(ODBCStatementTest, DestroyingOpenStatementsAndConnectionsFreesEverything) {
   // Under the leak checker: an open cursor with long values and a failed
   // execution that keeps its handle.
