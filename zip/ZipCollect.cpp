@@ -111,6 +111,10 @@ class Collector {
     constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
     for (const TSearchRec& rec : FindFiles(searchPath, filter)) {
       if (rec.Attr & faDirectory) continue;
+      // Named pipes, sockets and devices (neither a regular file, which
+      // always carries faArchive here, nor a directory) have no content to
+      // store: opening a pipe for reading would wait for a writer forever.
+      if (!(rec.Attr & faArchive)) continue;
       if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
       const String full = ExpandFileName(ExtractFilePath(Slashed(searchPath)) + rec.Name);
       if (IsExcluded(full)) continue;
