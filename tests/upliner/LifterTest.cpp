@@ -1,0 +1,239 @@
+// The reference upgrade program, run by the step runner as Lifter_5.1/Lifter.exe
+// against the test server, and its command line on its own.
+#include "StampFixture.h"
+#include "core/Exception.h"
+#include "lifter/LifterOptions.h"
+#include "platform/Process.h"
+
+namespace zo::testing {
+namespace {
+
+class LifterTest : public StampFixture {
+ protected:
+  void SetUp() override {
+    StampFixture::SetUp();
+    if (IsSkipped()) return;
+    WriteAppFile("LicenceNumber.txt", "L-7\n");
+    std::filesystem::create_directories(AppPath("Lifter_5.1"));
+    std::filesystem::create_symlink(ZO_LIFTER_PATH, AppPath("Lifter_5.1/Lifter.exe"));
+  }
+  void WriteScript(const std::string& Name, const std::string& Text) const {
+    WriteAppFile("IVersion_5.1/" + Name, Text);
+  }
+  static String Encrypted() { return Query(u"select encode(a212u0, 'hex') from dbo.a15830u10").value_or(u""); }
+  static bool TableExists(const String& Name) {
+    return Query(u"select to_regclass('" + Name + u"') is not null").value_or(u"") == u"1";
+  }
+};
+
+TEST_F(LifterTest, OneStepRunsTheScriptsInNameOrderAndStamps) {
+  SetVersion(u"5.0");
+  WriteScript("020_more.sql", "alter table dbo.t51 add column extra integer;\n");
+  WriteScript("010_table.sql",
+              "create table dbo.t51 (id integer, name varchar(20));\n"
+              "insert into dbo.t51 values (1, '$(Version)');\n"
+              "go\n"
+              "insert into dbo.t51 values (2, 'two');\n");
+  TReinstallForm& f = OpenForm();
+  f.SetChecked(f.CBCheckChanges, true);
+
+  const Outcome outcome = Run(f);
+
+  EXPECT_EQ(outcome.Error, std::nullopt);
+  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(f.MState.Lines,
+            (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished successfully"}));
+  EXPECT_EQ(f.MChanges.Lines,
+            (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished with following system changes : ",
+                                 u"Script \"010_table.sql\" was run", u"Script \"020_more.sql\" was run",
+                                 u"Version of the database was set to 5.1"}));
+  EXPECT_EQ(Query(u"select count(extra) || '/' || count(*) from dbo.t51"), u"0/2");
+  EXPECT_EQ(Query(u"select name from dbo.t51 where id = 1"), u"5.1");
+  EXPECT_TRUE(TempFiles().empty());
+
+  // The new stamp passes the inspection: both copies name 5.1.
+  f.BConnectClick();
+  EXPECT_TRUE(dialogs.Messages.empty());
+  EXPECT_EQ(f.EActualVersion.Text, u"5.1");
+
+  // A second run at the same version leaves the scripts alone.
+  EXPECT_EQ(Run(f).Result, 0);
+  EXPECT_EQ(f.MChanges.Lines.back(), u"No system changes were done or error occured.");
+  EXPECT_EQ(Query(u"select count(*) from dbo.t51"), u"2");
+}
+
+TEST_F(LifterTest, FailingScriptChangesNothing) {
+  SetVersion(u"5.0");
+  const String stampBefore = Encrypted();
+  WriteScript("010_table.sql", "create table dbo.t51 (id integer);\ninsert into dbo.t51 values (1);\n");
+  WriteScript("020_bad.sql", "insert into dbo.nowhere values (1);\n");
+  TReinstallForm& f = OpenForm();
+  f.SetChecked(f.CBCheckChanges, true);
+
+  const Outcome outcome = Run(f);
+
+  EXPECT_EQ(outcome.Result, 1);
+  ASSERT_EQ(f.MState.Lines.size(), 4u);
+  EXPECT_EQ(f.MState.Lines[1], u"Upgrade to version 5.1 (licence L-7) finished with following errors : ");
+  const String error = f.MState.Lines[2];
+  EXPECT_NE(error.find(u"020_bad.sql\" failed: "), String::npos) << ToUtf8(error);
+  EXPECT_NE(error.find(u"\"dbo.nowhere\" does not exist"), String::npos) << ToUtf8(error);
+  EXPECT_EQ(f.MState.Lines[3], u"Errors did not corrupt database. It do not have to be restored.");
+  EXPECT_EQ(f.MChanges.Lines.back(), u"No system changes were done or error occured.");
+  EXPECT_FALSE(TableExists(u"dbo.t51"));
+  EXPECT_EQ(PlainVersion(), u"5.0");
+  EXPECT_EQ(Encrypted(), stampBefore);
+}
+
+TEST_F(LifterTest, WrongPasswordIsReportedAndChangesNothing) {
+  SetVersion(u"5.0");
+  WriteScript("010_table.sql", "create table dbo.t51 (id integer);\n");
+  TReinstallForm& f = OpenForm();
+  // The runner reads the stamp with the same values afterwards and fails
+  // too; the program's own error is in the report before that.
+  f.SetText(f.EPassword, u"wrong password");
+  const Outcome outcome = Run(f);
+  ASSERT_TRUE(outcome.Error);
+  ASSERT_GE(f.MState.Lines.size(), 3u);
+  EXPECT_EQ(f.MState.Lines[2].rfind(u"Database \"" + Db().Name() + u"\" cannot be connected: ", 0), 0u)
+      << ToUtf8(f.MState.Lines[2]);
+  EXPECT_NE(f.MState.Lines[2].find(u"password authentication failed"), String::npos);
+  EXPECT_FALSE(TableExists(u"dbo.t51"));
+}
+
+TEST_F(LifterTest, IntegrityChecksReportEveryRowAfterTheUpgrade) {
+  SetVersion(u"5.0");
+  WriteScript("010_orders.sql",
+              "create table dbo.orders (id integer, customer integer);\n"
+              "insert into dbo.orders values (1, 10), (2, NULL), (3, NULL);\n");
+  WriteScript("Integrity/orphans.sql",
+              "select 'Order ' || id, 'no customer' from dbo.orders where customer is null order by id\n");
+  WriteScript("Integrity/broken.sql", "select * from dbo.missing\n");
+  WriteScript("Integrity/clean.sql", "select id from dbo.orders where id < 0\n");
+  TReinstallForm& f = OpenForm();
+
+  EXPECT_EQ(Run(f, {}, 2, 2, false).Result, 0);  // "Only last version": not the last step, no checks
+  SetVersion(u"5.0");
+  Sql(u"drop table dbo.orders");
+  const Outcome outcome = Run(f);  // the last step: checked
+
+  EXPECT_EQ(outcome.Result, 2);
+  ASSERT_EQ(f.MState.Lines.size(), 8u);
+  EXPECT_EQ(f.MState.Lines[4].rfind(u"Integrity check \"broken.sql\" failed: ", 0), 0u) << ToUtf8(f.MState.Lines[4]);
+  EXPECT_EQ(f.MState.Lines[5], u"Integrity check \"orphans.sql\": Order 2, no customer");
+  EXPECT_EQ(f.MState.Lines[6], u"Integrity check \"orphans.sql\": Order 3, no customer");
+  EXPECT_EQ(f.MState.Lines[7],
+            u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
+            u"before continuing!!");
+  EXPECT_EQ(PlainVersion(), u"5.1");  // checks come after the commit
+}
+
+TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
+  SetStamp(u"5.1", u"5.1,0", u"NULL", u"NULL");
+  const String stampBefore = Encrypted();
+  Sql(u"insert into dbo.a194u0 values (401,0),(405,0); create table dbo.journal (entry varchar)");
+  WriteAppFile("TargetLanguages.txt", "401,0\r\n413,0\r\n");
+  WriteScript("010_would_fail.sql", "select 1/0;\n");  // the database is at 5.1 already: not run
+  WriteScript("Languages/Add.sql", "insert into dbo.journal values ('add $(Language) $(LangIC) $(LangU)');\n");
+  WriteScript("Languages/Remove.sql", "insert into dbo.journal values ('remove $(Language)');\n");
+  WriteScript("Archive/Add.sql", "insert into dbo.journal values ('archive in $(Dir)');\n");
+  TReinstallForm& f = OpenForm({u"-aa"});
+  f.SetChecked(f.CBCheckChanges, true);
+  f.SetText(f.ENewDir, u"/srv/it's archive");
+
+  Outcome outcome = Run(f, {mtaInsert, mtaDelete}, 0, 2);
+
+  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(Query(u"select string_agg(ic || ',' || u, ';' order by ic) from dbo.a194u0"), u"401,0;413,0");
+  EXPECT_EQ(Query(u"select string_agg(entry, ';') from dbo.journal"),
+            u"remove 405,0;add 413,0 413 0;archive in /srv/it's archive");
+  EXPECT_EQ(Query(u"select a2439u0 from dbo.a15830u10"), u"1");
+  EXPECT_EQ(Encrypted(), stampBefore);
+  EXPECT_EQ(std::vector<String>(f.MChanges.Lines.begin() + 2, f.MChanges.Lines.end()),
+            (std::vector<String>{u"Language 405,0 was removed", u"Language 413,0 was added",
+                                 u"Archive support was added"}));
+
+  // External-database support needs a name: nothing happens and the error
+  // is reported (the version is reached, so the runner asks for a review).
+  outcome = Run(f, {}, 2, 0);
+  EXPECT_EQ(outcome.Result, 2);
+  EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"External database support needs a database name (-N)");
+  EXPECT_EQ(Query(u"select coalesce(a2583u0, -1) from dbo.a15830u10"), u"-1");
+
+  f.SetText(f.ENewName, u"Ext DB");
+  EXPECT_EQ(Run(f, {}, 1, 0).Result, 0);
+  EXPECT_EQ(Query(u"select a2439u0 || '/' || a2583u0 from dbo.a15830u10"), u"0/1");
+}
+
+TEST(LifterOptionsTest, ReadsTheToolsCommandLine) {
+  const TLifterOptions o = ParseLifterOptions(
+      {u"-TSQLSERVER", u"-S127.0.0.1;Port=5", u"-DSales Db", u"-usa", u"-p", u"-m1", u"-e/tmp/tmpA", u"-i/a/IVersion_5.1/",
+       u"-r/a/Lifter_5.1/", u"-l5", u"-b0", u"-d/srv/arch dir", u"-x1", u"-NExt", u"-c/tmp/tmpB", u"-h1", u"-n120;-80"});
+  EXPECT_EQ(o.ServerName, u"127.0.0.1;Port=5");
+  EXPECT_EQ(o.DatabaseName, u"Sales Db");
+  EXPECT_EQ(o.UserName, u"sa");
+  EXPECT_EQ(o.Password, u"");
+  EXPECT_TRUE(o.TrustedConnection);
+  EXPECT_EQ(o.ErrorsFile, u"/tmp/tmpA");
+  EXPECT_EQ(o.DataFolder, u"/a/IVersion_5.1/");
+  EXPECT_EQ(o.ProgramFolder, u"/a/Lifter_5.1/");
+  EXPECT_TRUE(o.AddLanguages);
+  EXPECT_TRUE(o.RemoveLanguages);
+  EXPECT_EQ(o.ArchiveAction, saAdd);
+  EXPECT_EQ(o.Directory, u"/srv/arch dir");
+  EXPECT_EQ(o.ExtDBAction, saRemove);
+  EXPECT_EQ(o.ExtDBName, u"Ext");
+  EXPECT_EQ(o.ChangesFile, u"/tmp/tmpB");
+  EXPECT_TRUE(o.CheckIntegrity);
+  EXPECT_EQ(o.WindowPosition, std::make_pair(120, -80));
+
+  const TLifterOptions minimal = ParseLifterOptions({u"-Ss", u"-Dd"});
+  EXPECT_EQ(minimal.ArchiveAction, saKeep);
+  EXPECT_EQ(minimal.ExtDBAction, saKeep);
+  EXPECT_FALSE(minimal.CheckIntegrity);
+}
+
+TEST(LifterOptionsTest, RefusesWhatItCannotHonour) {
+  struct Case {
+    std::vector<String> Args;
+    const char16_t* Message;
+  };
+  const Case cases[] = {
+      {{u"-Ss", u"-Dd", u"plain"}, u"Unknown argument \"plain\""},
+      {{u"-Ss", u"-Dd", u"-q"}, u"Unknown argument \"-q\""},
+      {{u"-Ss", u"-Dd", u"-"}, u"Unknown argument \"-\""},
+      {{u"-TORACLE", u"-Ss", u"-Dd"}, u"Database type \"ORACLE\" is not supported"},
+      {{u"-Ss", u"-Dd", u"-x3"}, u"Incorrect value in argument \"-x3\""},
+      {{u"-Ss", u"-Dd", u"-b"}, u"Incorrect value in argument \"-b\""},
+      {{u"-Ss", u"-Dd", u"-h2"}, u"Incorrect value in argument \"-h2\""},
+      {{u"-Ss", u"-Dd", u"-n5"}, u"Incorrect value in argument \"-n5\""},
+      {{u"-Ss", u"-Dd", u"-c"}, u"Incorrect value in argument \"-c\""},
+      {{u"-Ss", u"-Dd", u"-b1", u"-b2"}, u"Argument \"-b2\" is given twice"},
+      {{u"-Dd"}, u"The server name (-S) is missing"},
+      {{u"-Ss"}, u"The database name (-D) is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.Message));
+    try {
+      ParseLifterOptions(c.Args);
+      ADD_FAILURE() << "accepted";
+    } catch (const Exception& E) {
+      EXPECT_EQ(E.Message(), c.Message);
+    }
+  }
+}
+
+// A command line the program cannot read is still reported where the tool
+// looks for errors.
+TEST(LifterProgramTest, BadCommandLineGoesToTheErrorsFile) {
+  const std::string errors = "/tmp/lifter-bad-args-" + std::to_string(::getpid());
+  std::optional<ChildProcess> child =
+      StartProcess(FromUtf8(std::string(ZO_LIFTER_PATH) + " -Ss -Dd \"-e" + errors + "\" -q"));
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(), 1);
+  EXPECT_EQ(ReadAll(errors), "Unknown argument \"-q\"\r\n");
+  std::filesystem::remove(errors);
+}
+
+}  // namespace
+}  // namespace zo::testing
