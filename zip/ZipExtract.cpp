@@ -104,6 +104,7 @@ class CheckedOutput {
     return true;
   }
   std::uint64_t Written() const { return written_; }
+  std::uint64_t Expected() const { return expected_; }
   std::uint32_t Crc() const { return crc_; }
 
  private:
@@ -141,7 +142,9 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
   if (inflateInit2(&s.z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
   s.open = true;
   Bytes input(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(size, 1), kInflateInputChunk)));
-  Bytes output(static_cast<std::size_t>(kInflateOutputChunk));
+  // No entry can produce more than it announces, so a small entry gets a
+  // small buffer.
+  Bytes output(static_cast<std::size_t>(std::clamp<std::uint64_t>(out.Expected(), 64, kInflateOutputChunk)));
   for (;;) {
     if (s.z.avail_in == 0) {
       if (size == 0) return false;  // input ended before the deflate stream did

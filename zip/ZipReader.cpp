@@ -214,7 +214,7 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
   const TDirItem& first = items[0];
   const std::int64_t limit = dir.CentralDirOffset;
   std::int64_t found = -1;
-  Bytes chunk(static_cast<std::size_t>(kScanChunk) + kZipLocalHeaderSize + 0xFFFF);
+  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + kZipLocalHeaderSize + 0xFFFF, stream.Size())));
   for (std::int64_t from = static_cast<std::int64_t>(std::min<std::uint64_t>(first.LocalHeaderOffset(),
                                                                                static_cast<std::uint64_t>(limit)));
        from < limit && found < 0; from += kScanChunk) {
@@ -249,7 +249,7 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
 // CRC and sizes when one is found whose compressed size equals its distance
 // from dataStart. Searched up to limit.
 void ReadDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t limit, TDirItem& item) {
-  Bytes chunk(static_cast<std::size_t>(kScanChunk) + 24);
+  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 24, std::max<std::int64_t>(limit - dataStart, 0))));
   for (std::int64_t from = dataStart; from < limit; from += kScanChunk) {
     const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
     for (std::int64_t i = 0; i + 16 <= got && i < kScanChunk; ++i) {
@@ -277,7 +277,7 @@ void ReadDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t li
 
 // Next local header signature at or after from; -1 when none is left.
 std::int64_t NextLocalSignature(TStream& stream, std::int64_t from, std::int64_t streamSize) {
-  Bytes chunk(static_cast<std::size_t>(kScanChunk) + 3);
+  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 3, streamSize)));
   for (; from < streamSize; from += kScanChunk) {
     const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
     for (std::int64_t i = 0; i + 4 <= got && i < kScanChunk; ++i) {
