@@ -86,6 +86,9 @@ TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   const String path = IncludeTrailingPathDelimiter(NativePath(BaseDir)) + NativePath(PartPath);
   part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
   if (!part.IsDirectory && !FileExists(path)) CannotOpen(path, MissingFileReason(path));
+  // A named pipe, socket or device is no file to store (and a pipe would
+  // block the run until someone writes into it).
+  if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) CannotOpen(path, EINVAL);
   return part;
 }
 

@@ -170,9 +170,11 @@ void TZipArchive::PackDirectory(const String& MainDirPath, const String& PartDir
     const String childPart = partPrefix + found.Name;
     if ((found.Attr & faDirectory) != 0) {
       PackDirectory(MainDirPath, childPart);
-    } else {
+    } else if ((found.Attr & faArchive) != 0) {
       PackFile(MainDirPath, childPart);
     }
+    // Anything else is a named pipe, a socket or a device: no content to
+    // store, and opening a pipe for reading would wait for a writer forever.
     // An aborted file ends the walk, as an abort ends any other operation.
     if (AbortedFailure() != nullptr) return;
   }

@@ -89,7 +89,8 @@ class TZipArchive {
   void Pack(const String& Path, bool Recursive, bool StorePathNames, TZipMethod Method, TZipLevel Level);
   // Walks PartDirPath below MainDirPath and stores every file with PackFile,
   // in listing order, each subdirectory completely when it is met. Directories
-  // get no entries of their own. An empty PartDirPath walks MainDirPath itself.
+  // get no entries of their own, nor do named pipes, sockets and devices. An
+  // empty PartDirPath walks MainDirPath itself.
   void PackDirectory(const String& MainDirPath, const String& PartDirPath);
   // Stores the file MainDirPath/PartFilePath under the relative name
   // PartFilePath ('/' separators, no leading separator), deflated at the best
