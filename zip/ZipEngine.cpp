@@ -517,24 +517,16 @@ void TZEBaseArchiver::Commit() {
   } else {
     writePos = FDir.CentralDirOffset;
   }
-  const std::int64_t oldSize = stream.Size();
-  writePos = std::clamp<std::int64_t>(writePos, 0, oldSize);
+  std::int64_t oldSize = 0;
 
+  const TDirEndState endState{FDir.CentralDirEnd, FDir.Zip64CentralDirEnd,
+                              FDir.Zip64CentralDirEndLocator, FDir.CentralDirOffset, FDir.FZip64};
   // Everything after the write position is kept until the commit is done: in
   // a temporary file when entries there must be copied back, else (only the
   // old central directory and end records) in memory.
   std::unique_ptr<TTempTail> tail;
   Bytes savedEnd;
-  if (first < old.Count()) {
-    tail = std::make_unique<TTempTail>(FTempDir);
-    CopyRange(stream, writePos, tail->Stream(), oldSize - writePos);
-  } else {
-    savedEnd.resize(static_cast<std::size_t>(oldSize - writePos));
-    stream.SetPosition(writePos);
-    stream.ReadBuffer(savedEnd.data(), static_cast<std::int64_t>(savedEnd.size()));
-  }
-  const TDirEndState endState{FDir.CentralDirEnd, FDir.Zip64CentralDirEnd,
-                              FDir.Zip64CentralDirEndLocator, FDir.CentralDirOffset, FDir.FZip64};
+  bool truncated = false;
 
   auto rollback = [&] {
     FDir.CDir = FDir.RBCDir;
@@ -543,6 +535,7 @@ void TZEBaseArchiver::Commit() {
     FDir.Zip64CentralDirEndLocator = endState.locator;
     FDir.CentralDirOffset = endState.centralDirOffset;
     FDir.FZip64 = endState.zip64;
+    if (!truncated) return;   // the archive itself was not touched yet
     stream.SetSize(writePos);
     stream.SetPosition(writePos);
     if (tail) {
@@ -554,6 +547,17 @@ void TZEBaseArchiver::Commit() {
 
   bool aborted = false;
   try {
+    oldSize = stream.Size();
+    writePos = std::clamp<std::int64_t>(writePos, 0, oldSize);
+    if (first < old.Count()) {
+      tail = std::make_unique<TTempTail>(FTempDir);
+      CopyRange(stream, writePos, tail->Stream(), oldSize - writePos);
+    } else {
+      savedEnd.resize(static_cast<std::size_t>(oldSize - writePos));
+      stream.SetPosition(writePos);
+      stream.ReadBuffer(savedEnd.data(), static_cast<std::int64_t>(savedEnd.size()));
+    }
+    truncated = true;
     stream.SetSize(writePos);
     stream.SetPosition(writePos);
     const int oldCount = old.Count();

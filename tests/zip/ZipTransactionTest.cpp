@@ -189,6 +189,13 @@ TEST_F(ZipTransaction, ExceptionInTheCommitRollsBackAndReachesTheCaller) {
   }
 }
 
+TEST_F(ZipTransaction, UnusableTempDirFailsBeforeTheArchiveIsTouched) {
+  engine.SetTempDir(FromUtf8(scratch.File("missing")));
+  EXPECT_THROW(Add("b.txt", "new b"), EFCreateError);
+  engine.SetTempDir(FromUtf8(tempDir));
+  ExpectUnchangedAndUsable();
+}
+
 TEST_F(ZipTransaction, IgnoreDropsANewEntryAndKeepsAReplacedOne) {
   engine.OnProcessFileFailure = [](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
                                    const String&, TZEAction& action) { action = fxaIgnore; };
