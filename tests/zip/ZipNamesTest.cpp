@@ -1,0 +1,136 @@
+// Entry names and the platform pieces under them: code pages, the name
+// index, and temporary files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/CodePage.h"
+#include "platform/TempFile.h"
+#include "platform/Utf.h"
+#include "tests/zip/ZipPeerTools.h"
+#include "zip/ZipDirectory.h"
+
+namespace zo {
+namespace {
+
+Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+TEST(ZipNames, EncodingPicksTheCodePageOnlyWhenTheNameSurvivesIt) {
+  struct Case {
+    const char16_t* name;
+    bool oem;
+    std::string_view bytes;
+    bool utf8Flag;
+  };
+  const Case cases[] = {
+      {u"plain/a.txt", true, "plain/a.txt", false},
+      {u"caf\u00E9", true, "caf\x82", false},          // CP437
+      {u"caf\u00E9", false, "caf\xE9", false},         // Windows-1252
+      {u"\u256C", true, "\xCE", false},                // box drawing: CP437 only
+      {u"\u256C", false, "\xE2\x95\xAC", true},
+      {u"\u20AC", true, "\xE2\x82\xAC", true},         // euro: Windows-1252 only
+      {u"\u20AC", false, "\x80", false},
+      {u"\u0416", true, "\xD0\x96", true},             // in neither
+      {u"\U0001F600", false, "\xF0\x9F\x98\x80", true},
+  };
+  for (const Case& c : cases) {
+    std::uint16_t flag = kZipFlagDirectory;
+    EXPECT_EQ(EncodeEntryName(c.name, c.oem, flag), B(c.bytes)) << ToUtf8(c.name);
+    EXPECT_EQ(flag, kZipFlagDirectory | (c.utf8Flag ? kZipFlagUtf8 : 0)) << ToUtf8(c.name);
+    EXPECT_EQ(DecodeEntryName(B(c.bytes), c.oem, flag), c.name) << ToUtf8(c.name);
+  }
+  // A name already flagged UTF-8 stays UTF-8.
+  std::uint16_t flag = kZipFlagUtf8;
+  EXPECT_EQ(EncodeEntryName(u"caf\u00E9", true, flag), B("caf\xC3\xA9"));
+}
+
+TEST(ZipNames, DecodingTrustsValidUtf8OverTheFlag) {
+  EXPECT_EQ(DecodeEntryName(B("caf\xC3\xA9"), true, 0), u"caf\u00E9");    // UTF-8 without flag
+  EXPECT_EQ(DecodeEntryName(B("caf\xC3"), true, 0), u"caf\u251C");        // broken UTF-8: CP437
+  EXPECT_EQ(DecodeEntryName(B("\x81\x8D"), false, 0), u"\u0081\u008D");   // undefined in 1252
+}
+
+TEST(ZipNames, CodePagesReportWhatTheyCannotHold) {
+  bool exact = true;
+  EXPECT_EQ(EncodeCodePage(u"a\u20ACb", cpOem, &exact), "a?b");
+  EXPECT_FALSE(exact);
+  EXPECT_EQ(EncodeCodePage(u"a\u20ACb", cpAnsi, &exact), "a\x80" "b");
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(ConvertCodePage("\xE9", cpAnsi, cpOem), "\x82");
+  for (int b = 0; b < 256; ++b) {   // both tables read back what they write
+    const std::string one(1, static_cast<char>(b));
+    EXPECT_EQ(EncodeCodePage(DecodeCodePage(one, cpAnsi), cpAnsi), one) << b;
+    EXPECT_EQ(EncodeCodePage(DecodeCodePage(one, cpOem), cpOem), one) << b;
+  }
+  EXPECT_TRUE(IsValidUtf8("\xF4\x8F\xBF\xBF"));
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));   // above U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));           // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));       // surrogate
+}
+
+TEST(ZipNames, NameIndexIgnoresAsciiCaseOnly) {
+  TZEDirArray dir;
+  for (const char16_t* name : {u"Readme.TXT", u"\u00C4rger.txt", u"b/"}) {
+    TDirItem item;
+    item.Name = name;
+    dir.Add(item);
+  }
+  EXPECT_EQ(dir.IndexOf(u"README.txt"), 0);
+  EXPECT_EQ(dir.IndexOf(u"\u00E4rger.txt"), -1);   // not ASCII: case counts
+  EXPECT_EQ(dir.IndexOf(u"\u00C4RGER.TXT"), 1);
+  EXPECT_EQ(dir.IndexOf(u"B/"), 2);
+  dir.Delete(0);
+  EXPECT_EQ(dir.IndexOf(u"b/"), 1);
+  EXPECT_EQ(dir.IndexOf(u"readme.txt"), -1);
+  try {
+    dir.Rename(0, u"B/");
+    FAIL();
+  } catch (const EZEException& e) {
+    EXPECT_EQ(e.NativeError, 59);
+  }
+  dir.Rename(0, u"c.txt");
+  EXPECT_EQ(dir.IndexOf(u"C.TXT"), 0);
+  EXPECT_EQ(TZEDirArray::NameHash(u"ab"), ((std::uint32_t{'a'} << 2) ^ 'b'));
+}
+
+TEST(ZipNames, DirectoryArrayGrowsInDoublingSteps) {
+  TZEDirArray dir;
+  EXPECT_EQ(dir.AllocBy(), 500);
+  for (int i = 0; i < 20000; ++i) {
+    TDirItem item;
+    item.Name = u"f" + AsciiToString(std::to_string(i));
+    dir.Add(std::move(item));
+  }
+  EXPECT_EQ(dir.AllocBy(), TZEDirArray::kMaxAllocBy);
+  EXPECT_EQ(dir.IndexOf(u"F19999"), 19999);
+}
+
+TEST(ZipNames, TempFilesAreNewUniqueAndWhereAsked) {
+  test::ScratchDir scratch;
+  const std::u16string first = CreateTempFile(FromUtf8(scratch.path()), u"FC");
+  const std::u16string second = CreateTempFile(FromUtf8(scratch.path()), u"FC");
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  char real[PATH_MAX];
+  ASSERT_NE(::realpath(scratch.path().c_str(), real), nullptr);
+  EXPECT_EQ(ToUtf8(first).rfind(std::string(real) + "/FC", 0), 0u) << ToUtf8(first);
+  struct stat st;
+  ASSERT_EQ(::stat(ToUtf8(first).c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  int error = 0;
+  EXPECT_TRUE(CreateTempFile(FromUtf8(scratch.File("missing")), u"tmp", &error).empty());
+  EXPECT_EQ(error, ENOENT);
+
+  // Without a directory: $TMPDIR.
+  const char* saved = std::getenv("TMPDIR");
+  const std::string savedValue = saved ? saved : "";
+  ::setenv("TMPDIR", scratch.path().c_str(), 1);
+  const std::u16string inTmp = CreateTempFile(u"", u"tmp");
+  EXPECT_EQ(ToUtf8(inTmp).rfind(std::string(real) + "/tmp", 0), 0u) << ToUtf8(inTmp);
+  if (saved) ::setenv("TMPDIR", savedValue.c_str(), 1); else ::unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace zo
