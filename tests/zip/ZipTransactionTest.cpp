@@ -279,3 +279,39 @@ TEST_F(ZipTransaction, ReplacingAnEntryOnAReopenedArchiveCopiesTheRestUnchanged)
 
 }  // namespace
 }  // namespace zo
+
+namespace zo {
+namespace {
+
+TEST(ZipForeignArchive, EntriesWithDataDescriptorsAreCopiedWhole) {
+  // Written to a pipe, Python's zipfile cannot seek back and puts CRC and
+  // sizes in a data descriptor after each entry's data (flag bit 3).
+  test::ScratchDir scratch;
+  const std::string archive = scratch.File("foreign.zip");
+  const auto made = test::RunCommand(
+      "python3 -c 'import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.stdout.buffer, \"w\", zipfile.ZIP_DEFLATED)\n"
+      "for n in (\"a.txt\", \"b.txt\", \"c.txt\"): z.writestr(n, n * 1000)\n"
+      "z.close()\n"
+      "' | cat > " + test::Quoted(archive));
+  ASSERT_EQ(made.status, 0) << made.output;
+  const auto flags = test::RunCommand("python3 -c 'import sys, zipfile; print([i.flag_bits & 8 for i in "
+                                      "zipfile.ZipFile(sys.argv[1]).infolist()])' " + test::Quoted(archive));
+  ASSERT_EQ(flags.output, "[8, 8, 8]\n");
+
+  TZipEngine engine;
+  engine.SetFileName(FromUtf8(archive));
+  engine.OpenArchive(fmOpenReadWrite);
+  auto stream = StreamOf("new a");
+  engine.AddFromStream(u"a.txt", *stream, false, 0, 0, 0x20, 0);
+  engine.CloseArchive();
+
+  test::ExpectPeersAccept(archive);
+  EXPECT_EQ(test::PythonListing(archive),
+            "a.txt\t0\t8\t" + test::Sha1Hex("new a") + "\n" +
+                "b.txt\t8\t8\t" + test::Sha1Hex([] { std::string s; for (int i = 0; i < 1000; ++i) s += "b.txt"; return s; }()) + "\n" +
+                "c.txt\t8\t8\t" + test::Sha1Hex([] { std::string s; for (int i = 0; i < 1000; ++i) s += "c.txt"; return s; }()) + "\n");
+}
+
+}  // namespace
+}  // namespace zo
