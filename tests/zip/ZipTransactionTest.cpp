@@ -315,3 +315,58 @@ TEST(ZipForeignArchive, EntriesWithDataDescriptorsAreCopiedWhole) {
 
 }  // namespace
 }  // namespace zo
+
+namespace zo {
+namespace {
+
+// A memory stream on a small disk: writes beyond the capacity are short.
+class SmallDisk : public TMemoryStream {
+ public:
+  explicit SmallDisk(std::int64_t capacity) : capacity(capacity) {}
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    const std::int64_t room = std::max<std::int64_t>(0, capacity - Position());
+    return TMemoryStream::Write(buffer, std::min(count, room));
+  }
+  std::int64_t capacity;
+};
+
+TEST(ZipDiskFull, ShortWriteIsNative65AndAbortLeavesTheArchive) {
+  SmallDisk disk(4096);
+  TZipEngine engine;
+  engine.OpenArchive(disk, true);
+  auto small = StreamOf("small");
+  engine.AddFromStream(u"small.txt", *small, false, 0, 0, 0x20, 45418.5);
+  const Bytes before = disk.Memory();
+
+  std::vector<int> natives;
+  engine.OnProcessFileFailure = [&](TZEBaseArchiver&, const String&, TZEProcessOperation, int native,
+                                    int, const String& message, TZEAction& action) {
+    natives.push_back(native);
+    EXPECT_EQ(message, u"Disk is full. There is not enough free space on disk. - Native error: 00065");
+    action = fxaAbort;
+  };
+  const std::string big = test::SampleData(100000, 4) + std::string(50000, 'x');
+  auto source = StreamOf(big);
+  engine.AddFromStream(u"big.txt", *source, false, 0, 0, 0x20, 45418.5);
+  EXPECT_EQ(natives, std::vector<int>{65});
+  EXPECT_TRUE(disk.Memory() == before);
+
+  // A disk-full hook that makes room lets the same entry through.
+  int calls = 0;
+  engine.OnDiskFull = [&](TZEBaseArchiver&, int, const String&, bool& cancel) {
+    ++calls;
+    disk.capacity += 1 << 20;
+    cancel = false;
+  };
+  engine.AddFromStream(u"big.txt", *source, false, 0, 0, 0x20, 45418.5);
+  EXPECT_EQ(calls, 1);
+  engine.CloseArchive();
+  test::ScratchDir scratch;
+  test::WriteAll(scratch.File("d.zip"), std::string(disk.Memory().begin(), disk.Memory().end()));
+  test::ExpectPeersAccept(scratch.File("d.zip"));
+  EXPECT_EQ(test::PythonListing(scratch.File("d.zip")),
+            "small.txt\t0\t8\t" + test::Sha1Hex("small") + "\n" + "big.txt\t0\t8\t" + test::Sha1Hex(big) + "\n");
+}
+
+}  // namespace
+}  // namespace zo
