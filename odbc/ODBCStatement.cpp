@@ -231,6 +231,8 @@ void TODBCStatement::Prepare() {
 }
 
 void TODBCStatement::Unprepare() {
+  // The cursor's buffer is bound to the handle that is about to go.
+  if (FState.Contains(ossOpened)) Close();
   FState.Exclude(ossPrepared);
   FreeStatement();
 }

@@ -95,7 +95,10 @@ class TODBCStatement : public TComponent {
   std::uint64_t BufferCount() const { return FMaxRecordCount; }
   void SetBufferCount(std::uint64_t Value);
 
+  // Prepares the text on a handle that then stays until Unprepare (or a
+  // change of text or database); nothing when already prepared.
   void Prepare();
+  // Closes an open cursor, then frees the prepared handle.
   void Unprepare();
   // Executes the text as a cursor and fetches the first rowset.
   void Open();

@@ -491,8 +491,11 @@ TEST_F(ODBCStatementTest, PreparedStatementRunsWithNewParametersEachTime) {
     stmt->Close();
     EXPECT_TRUE(stmt->StmtState().Contains(ossPrepared));  // the handle stays
   }
-  stmt->Unprepare();
+  stmt->Open();
+  stmt->Unprepare();  // closes the cursor first
   EXPECT_TRUE(stmt->StmtState().Empty());
+  EXPECT_TRUE(stmt->IsEmpty());
+  EXPECT_EQ(stmt->FieldCount(), 0);
 }
 
 TEST_F(ODBCStatementTest, PreparedStatementReopenedWithSmallerRowsets) {
