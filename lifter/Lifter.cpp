@@ -23,6 +23,15 @@ namespace {
 
 constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
 constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
+constexpr char16_t kVersionsFileName[] = u"Versions.sl";
+
+// Versions compare as the tool's list does: letter case ignored (ASCII).
+bool SameLetters(StringView A, StringView B) {
+  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [&](char16_t a, char16_t b) {
+           return lower(a) == lower(b);
+         });
+}
 
 // The lines of a text file, or raises the file error with the system's reason.
 std::vector<String> ReadTextLines(const String& Path) {
@@ -104,6 +113,7 @@ bool TLifter::Run() {
     FConnection->StartTransaction();
     try {
       const TStamp stamp = ReadStamp();
+      RefuseNewerDatabase(stamp);
       if (stamp.Version != FVersion) Upgrade();
       AlterLanguages();
       const TVariables variables = CommonVariables();
@@ -168,6 +178,20 @@ TLifter::TStamp TLifter::ReadStamp() {
   }
   query.Close();
   return stamp;
+}
+
+void TLifter::RefuseNewerDatabase(const TStamp& Stamp) {
+  const String listPath = FToolFolder + kVersionsFileName;
+  if (Stamp.Version.empty() || !PathEntryExists(listPath)) return;
+  const std::vector<String> versions = ReadTextLines(listPath);
+  const auto position = [&](const String& Version) {
+    for (std::size_t i = 0; i < versions.size(); ++i)
+      if (SameLetters(versions[i], Version)) return static_cast<std::ptrdiff_t>(i);
+    return std::ptrdiff_t{-1};
+  };
+  const std::ptrdiff_t database = position(Stamp.Version), mine = position(FVersion);
+  if (database >= 0 && mine >= 0 && database > mine)
+    throw Exception(u"The database is at version %s, which is newer than %s", {Stamp.Version, FVersion});
 }
 
 void TLifter::Upgrade() {

@@ -12,7 +12,8 @@
 //      external-database support by -x (ExtDB/Add.sql, ExtDB/Remove.sql),
 //      each also setting its column of the stamp table;
 //   4. the version stamp, plain and enciphered, set to this version.
-// Any failure rolls everything back, so the stamp stays where it was. After
+// A database already past this version (by Versions.sl beside the tool) is
+// refused. Any failure rolls everything back, so the stamp stays where it was. After
 // a successful commit, -h1 runs the integrity checks (Integrity/*.sql): every
 // row a check returns is one error.
 #pragma once
@@ -60,6 +61,9 @@ class TLifter {
   void FindFolders();
   void Connect();
   TStamp ReadStamp();
+  // A database that Versions.sl beside the tool lists after this version is
+  // never taken back to it.
+  void RefuseNewerDatabase(const TStamp& Stamp);
   void Upgrade();
   void AlterLanguages();
   void AlterSupport(TSupportAction Action, const String& Folder, const String& Column, const String& What,

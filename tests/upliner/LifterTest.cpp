@@ -85,6 +85,19 @@ TEST_F(LifterTest, FailingScriptChangesNothing) {
   EXPECT_EQ(Encrypted(), stampBefore);
 }
 
+TEST_F(LifterTest, NeverTakesANewerDatabaseBack) {
+  SetVersion(u"5.2");  // Versions.sl lists 5.2 after 5.1
+  WriteScript("010_table.sql", "create table dbo.t51 (id integer);\n");
+  TReinstallForm& f = OpenForm();
+  EXPECT_EQ(Run(f).Result, 1);
+  EXPECT_EQ(f.MState.Lines,
+            (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished with following errors : ",
+                                 u"The database is at version 5.2, which is newer than 5.1",
+                                 u"Errors did not corrupt database. It do not have to be restored."}));
+  EXPECT_FALSE(TableExists(u"dbo.t51"));
+  EXPECT_EQ(PlainVersion(), u"5.2");
+}
+
 TEST_F(LifterTest, WrongPasswordIsReportedAndChangesNothing) {
   SetVersion(u"5.0");
   WriteScript("010_table.sql", "create table dbo.t51 (id integer);\n");
