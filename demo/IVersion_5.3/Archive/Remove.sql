@@ -1,0 +1,2 @@
+DROP TABLE IF EXISTS dbo.orders_archive
+GO

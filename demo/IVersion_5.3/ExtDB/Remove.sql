@@ -1,0 +1,2 @@
+DROP TABLE IF EXISTS dbo.external_db
+GO
