@@ -309,6 +309,15 @@ int RunUpliner(const std::vector<String>& Args, const String& AppDir, IFormDialo
   if (form.Terminated()) return 0;
   TReinstallWindow window(form);
   if (auto* qtDialogs = dynamic_cast<TQtFormDialogs*>(&Dialogs)) qtDialogs->SetParent(&window);
+  // The program ends when the window closes, and only then: while an action
+  // runs the window is hidden, and the message boxes shown meanwhile must not
+  // count as the last window.
+  QApplication::setQuitOnLastWindowClosed(false);
+  const std::function<void()> closeWindow = form.OnClose;
+  form.OnClose = [&] {
+    closeWindow();
+    QCoreApplication::quit();
+  };
   window.show();
   const int code = QApplication::exec();
   if (auto* qtDialogs = dynamic_cast<TQtFormDialogs*>(&Dialogs)) qtDialogs->SetParent(nullptr);

@@ -140,6 +140,18 @@ TEST_F(WindowTest, BadCommandLineEndsWithCodeZeroBeforeAnyWindow) {
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
 }
 
+TEST_F(WindowTest, ProgramRunsUntilTheWindowIsClosed) {
+  QTimer::singleShot(0, [] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (qobject_cast<TReinstallWindow*>(w) && w->isVisible())
+        QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("BClose")), Qt::LeftButton);
+    }
+  });
+  EXPECT_EQ(RunUpliner({u"-n10;20"}, AppDir(), dialogs), 0);
+  EXPECT_TRUE(dialogs.Messages.empty());
+  EXPECT_TRUE(dialogs.Errors.empty());
+}
+
 class DirDialogTest : public AppDirFixture {
  protected:
   void SetUp() override {
