@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""Fault injection and hostile input for the bundlet program, run as a real
+process: a write that fails midway (file-size limit), an unreadable source,
+an archive in a read-only directory, extraction targets that cannot be
+created or that point outside the destination, and command lines of long,
+empty, quote-only and non-UTF-8 arguments.
+
+After each fault: the program prints the failure's text and exits 0; the
+archive is byte for byte as before the run, or complete and valid; nothing is
+written outside the destination and no temporary file is left behind.
+
+Usage: bundlet_faults.py <path of the bundlet executable> [unittest arguments]
+
+Permission faults need a user the permissions apply to: as root the program
+runs as nobody for them (skipped when neither works).
+"""
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+BUNDLET = None
+NOBODY = 65534
+
+
+def limit_file_size(limit):
+    """A child setup that makes every write beyond `limit` bytes fail with
+    EFBIG (SIGXFSZ ignored), as a full disk would fail it."""
+    def setup():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return setup
+
+
+def as_nobody():
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+def run(*args, setup=None, env=None):
+    """Runs bundlet without a terminal; returns its standard output as bytes."""
+    proc = subprocess.run([BUNDLET, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, start_new_session=True, timeout=120,
+                          preexec_fn=setup, env=env)
+    assert proc.returncode == 0, (args, proc.returncode, proc.stderr)
+    assert proc.stderr == b"", proc.stderr
+    return proc.stdout
+
+
+def error(message):
+    return ("  Original message :\n" + message + "\n\n").encode("utf-8")
+
+
+DISK_FULL = error("Disk is full. There is not enough free space on disk. - Native error: 00065")
+
+
+def write(path, data=b""):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def listing(root):
+    """Every path below root with the bytes of each file."""
+    result = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for d in dirnames:
+            result[os.path.relpath(os.path.join(dirpath, d), root)] = None
+        for f in filenames:
+            p = os.path.join(dirpath, f)
+            result[os.path.relpath(p, root)] = read(p) if os.path.isfile(p) else "special"
+    return result
+
+
+class FaultTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="zo-faults-")
+        os.chmod(self.root, 0o777)
+        # The engine's temporary files go here, so leftovers are seen.
+        self.tmp = self.path("tmp")
+        os.makedirs(self.tmp)
+        os.chmod(self.tmp, 0o777)
+        self.env = dict(os.environ, TMPDIR=self.tmp)
+
+    def tearDown(self):
+        for dirpath, dirnames, filenames in os.walk(self.root):
+            for n in dirnames + filenames:
+                p = os.path.join(dirpath, n)
+                if not os.path.islink(p):
+                    os.chmod(p, 0o777)
+        shutil.rmtree(self.root)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def run_bundlet(self, *args, setup=None):
+        return run(*args, setup=setup, env=self.env)
+
+    def assert_no_temp_files(self):
+        self.assertEqual(os.listdir(self.tmp), [])
+
+    def assert_valid_and_complete(self, archive, source):
+        """The archive reads back with every entry whole: each stored file
+        equals its source (no entry cut short by the fault)."""
+        with zipfile.ZipFile(archive) as z:
+            self.assertIsNone(z.testzip())
+            for info in z.infolist():
+                if not info.is_dir():
+                    self.assertEqual(z.read(info), read(os.path.join(source, info.filename)), info.filename)
+            return len(z.infolist())
+
+    def privileged_fault(self):
+        """Permission faults apply to an ordinary user: as root the program
+        runs as nobody; everything it must reach is open to all."""
+        if os.geteuid() == 0:
+            return as_nobody
+        return None
+
+    def make_tree(self, name="src", big=1 << 20):
+        src = self.path(name)
+        write(os.path.join(src, "a.txt"), b"alpha\n" * 1000)
+        write(os.path.join(src, "sub/b.bin"), os.urandom(big))
+        write(os.path.join(src, "sub/c.txt"), b"gamma")
+        for dirpath, dirnames, filenames in os.walk(src):
+            os.chmod(dirpath, 0o777)
+            for f in filenames:
+                os.chmod(os.path.join(dirpath, f), 0o666)
+        return src
+
+
+class WriteFailsMidway(FaultTest):
+    """RLIMIT_FSIZE makes the write of the archive (or of its temporary copy)
+    fail with EFBIG part of the way through, as a full disk does."""
+
+    def test_pack_into_a_new_archive(self):
+        src = self.make_tree()
+        for limit in (100, 4096, 300 * 1024):
+            with self.subTest(limit=limit):
+                archive = self.path("new-%d.zip" % limit)
+                out = self.run_bundlet("-Aza", "-D" + src, "-Z" + archive, setup=limit_file_size(limit))
+                self.assertTrue(out.startswith(b"  Original message :\n"), out)
+                self.assertEqual(out, DISK_FULL)
+                if os.path.exists(archive):
+                    self.assert_valid_and_complete(archive, src)
+                self.assert_no_temp_files()
+
+    def test_pack_over_an_existing_archive(self):
+        src = self.make_tree()
+        archive = self.path("old.zip")
+        small = self.path("small")
+        write(os.path.join(small, "x.txt"), b"x" * 100)
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + small, "-Z" + archive), b"")
+        before = read(archive)
+        out = self.run_bundlet("-Aza", "-D" + src, "-Z" + archive, setup=limit_file_size(64 * 1024))
+        self.assertEqual(out, DISK_FULL)
+        after = read(archive)
+        if after != before:
+            self.assert_valid_and_complete(archive, src)
+        self.assert_no_temp_files()
+
+    def test_unpack_into_a_full_disk(self):
+        src = self.make_tree()
+        archive = self.path("a.zip")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + archive), b"")
+        dest = self.path("dest")
+        out = self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive, setup=limit_file_size(64 * 1024))
+        self.assertTrue(out.startswith(b"  Original message :\n"), out)
+        self.assertIn(b"File too large", out)
+        # Whatever was extracted lies inside the destination and is whole.
+        for name, data in listing(dest).items():
+            if data is not None:
+                self.assertEqual(data, read(os.path.join(src, name)), name)
+        self.assertEqual(sorted(os.listdir(self.root)), ["a.zip", "dest", "src", "tmp"])
+        self.assert_no_temp_files()
+
+
+class PermissionFaults(FaultTest):
+    def test_unreadable_source(self):
+        src = self.make_tree(big=1000)
+        secret = os.path.join(src, "sub", "c.txt")
+        os.chmod(secret, 0)
+        archive = self.path("a.zip")
+        out = self.run_bundlet("-Aza", "-D" + src, "-Z" + archive, setup=self.privileged_fault())
+        if out == b"":
+            self.skipTest("the file stayed readable: permissions do not apply here")
+        self.assertTrue(out.startswith(b"  Original message :\n"), out)
+        self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % secret))
+        if os.path.exists(archive):
+            self.assert_valid_and_complete(archive, src)
+        self.assert_no_temp_files()
+
+    def test_archive_in_a_read_only_directory(self):
+        src = self.make_tree(big=1000)
+        locked = self.path("locked")
+        os.makedirs(locked)
+        os.chmod(locked, 0o555)
+        archive = os.path.join(locked, "a.zip")
+        out = self.run_bundlet("-Aza", "-D" + src, "-Z" + archive, setup=self.privileged_fault())
+        if os.path.exists(archive):
+            self.skipTest("the directory stayed writable: permissions do not apply here")
+        self.assertEqual(out, error('Cannot create file "%s". Permission denied' % archive))
+        self.assertEqual(os.listdir(locked), [])
+        self.assert_no_temp_files()
+
+    def test_existing_read_only_archive_is_left_as_it_is(self):
+        src = self.make_tree(big=1000)
+        archive = self.path("ro.zip")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + archive), b"")
+        before = read(archive)
+        os.chmod(archive, 0o444)
+        write(os.path.join(src, "new.txt"), b"new")
+        os.chmod(os.path.join(src, "new.txt"), 0o666)
+        out = self.run_bundlet("-Aza", "-D" + src, "-Z" + archive, setup=self.privileged_fault())
+        if read(archive) != before:
+            self.skipTest("the archive stayed writable: permissions do not apply here")
+        self.assertTrue(out.startswith(b"  Original message :\n"), out)
+        self.assertIn(b"Permission denied", out)
+        self.assert_no_temp_files()
+
+
+class ExtractionTargets(FaultTest):
+    def make_archive(self, entries):
+        archive = self.path("in.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            for name, data in entries:
+                z.writestr(name, data)
+        return archive
+
+    def test_target_that_cannot_be_created(self):
+        archive = self.make_archive([("a/b.txt", b"b"), ("c.txt", b"c")])
+        dest = self.path("dest")
+        write(os.path.join(dest, "a"), b"a file where a directory is needed")
+        out = self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive)
+        self.assertTrue(out.startswith(b"  Original message :\n"), out)
+        self.assertIn(os.path.join(dest, "a").encode(), out)
+        self.assertEqual(read(os.path.join(dest, "a")), b"a file where a directory is needed")
+        self.assertEqual(sorted(os.listdir(self.root)), ["dest", "in.zip", "tmp"])
+
+    def test_destination_is_a_file(self):
+        archive = self.make_archive([("c.txt", b"c")])
+        dest = self.path("dest.txt")
+        write(dest, b"keep")
+        out = self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive)
+        self.assertTrue(out.startswith(b"  Original message :\n"), out)
+        self.assertEqual(read(dest), b"keep")
+        self.assertEqual(sorted(os.listdir(self.root)), ["dest.txt", "in.zip", "tmp"])
+
+    def test_entry_names_that_point_outside_the_destination(self):
+        outside = self.path("outside.txt")
+        names = ["../outside.txt", "../../outside.txt", "a/../../outside.txt", outside,
+                 "/" + os.path.relpath(outside, "/"), "..\\outside.txt", "a\\..\\..\\outside.txt"]
+        for name in names:
+            with self.subTest(name=name):
+                archive = self.make_archive([("inside.txt", b"in"), (name, b"escaped")])
+                dest = self.path("dest")
+                self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive)
+                self.assertFalse(os.path.exists(outside))
+                self.assertEqual(sorted(os.listdir(self.root)), ["dest", "in.zip", "tmp"])
+                for dirpath, _, filenames in os.walk(dest):
+                    for f in filenames:
+                        real = os.path.realpath(os.path.join(dirpath, f))
+                        self.assertTrue(real.startswith(os.path.realpath(dest) + os.sep), real)
+                shutil.rmtree(dest)
+
+
+class HostileCommandLines(FaultTest):
+    """Arguments no installer should pass: every one ends in the tool's own
+    message, never in a crash."""
+
+    def test_each_ends_in_its_message(self):
+        param = "Incorrect parameter "
+        count = "Incorrect number of parameters."
+        long_text = "x" * 100000  # one argument may hold at most 128 KiB
+        bad = b"-\xff\xfe\x80"
+        cases = [
+            ([b""], param),
+            ([b"", b"", b""], param),
+            ([b'"'], param + '"'),
+            ([b'""""'], param + '""""'),
+            ([b"\\\\\\\\"], param + "\\\\\\\\"),
+            ([b";;;"], param + ";;;"),
+            ([b"   "], param + "   "),
+            ([b"-Aza", b"-D", b"-Z"], param + "-D"),
+            ([b"-" + long_text.encode()], param + "-" + long_text),
+            ([b"-A" + long_text.encode()], param + "-A" + long_text),
+            ([bad], param + "-\ufffd\ufffd\ufffd"),
+            ([b"-Aza", b"-D\xc3\x28", b"-Z\xed\xa0\x80"], None),  # paths, not arguments, are wrong
+            ([b"-Azp", b"-D\\\\"], param + "-D\\\\"),
+            ([b"-Azp", b"-D" + long_text.encode()], param + "-D" + long_text),
+            ([b"-Aza", b"-D/", b"-D" + long_text.encode(), b"-Zx"], "Incorrect number of -D parameters "),
+            ([b"-Aza", b'-D"', b"-Z"], param + "-Z"),
+            ([b"-Aua", b"-D" + long_text.encode()], count),
+        ]
+        for args, message in cases:
+            with self.subTest(args=[a[:20] for a in args]):
+                out = run(*args, env=self.env)
+                if message is None:
+                    self.assertTrue(out.startswith(b"  Original message :\n"), out[:200])
+                else:
+                    self.assertEqual(out, error(message))
+
+    def test_long_paths_end_in_the_systems_reason(self):
+        src = self.make_tree(big=10)
+        long_name = self.path("a" * 300 + ".zip")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + long_name),
+                         error('Cannot create file "%s". File name too long' % long_name))
+        deep = self.path(*(["d" * 250] * 20))
+        out = self.run_bundlet("-Aza", "-D" + deep, "-Z" + self.path("x.zip"))
+        self.assertTrue(out.startswith(b"  Original message :\n"), out[:200])
+        self.assertTrue(out.startswith(error('Cannot open file "%s". ' % deep)[:-2]), out[-100:])
+        self.assertFalse(os.path.exists(self.path("x.zip")) and os.path.getsize(self.path("x.zip")) > 22)
+
+
+if __name__ == "__main__":
+    BUNDLET = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
