@@ -362,6 +362,15 @@ void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
 
 namespace {
 
+// Whether a directory below destination on the way to dirPart is a symbolic
+// link; writing through one could land anywhere on the disk.
+bool PassesThroughLink(const String& destination, const String& dirPart) {
+  for (size_t slash = dirPart.find(u'/'); slash != String::npos; slash = dirPart.find(u'/', slash + 1)) {
+    if (IsSymbolicLink(destination + dirPart.substr(0, slash))) return true;
+  }
+  return false;
+}
+
 // Extracts one entry below destination (absolute, trailing '/'); extractData
 // writes the entry's checked data into the stream it is given.
 void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& destination,
@@ -386,6 +395,11 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& 
   String target;
   if (Options.CreateDirs) {
     const String dirPart = DirectoryPart(name);
+    if (PassesThroughLink(destination, dirPart)) {
+      throw EZEEntryRefused(kZENativeCannotCreateDir,
+                            Format(u"Cannot extract file \"%s\": its path passes through a symbolic link",
+                                   {item.Name}));
+    }
     // The destination itself is created too when it is missing.
     if (!ForceDirectories(destination + dirPart)) {
       throw EZEException(kZENativeCannotCreateDir, {destination + dirPart});

@@ -142,6 +142,18 @@ TEST_F(ZipExtractTest, SymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
   EXPECT_EQ(content, "precious");
 }
 
+TEST_F(ZipExtractTest, LinkedDirectoryOnTheWayIsNotFollowed) {
+  ASSERT_TRUE(ForceDirectories(FromUtf8(sandbox_ + "/elsewhere")));
+  ASSERT_EQ(symlink((sandbox_ + "/elsewhere").c_str(), (dest_ + "/sub").c_str()), 0);
+  Open({{.name = "sub/planted.txt", .data = "x"}, {.name = "fine.txt", .data = "y"}});
+  ExtractAll();
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0], "sub/planted.txt: Cannot extract file \"sub/planted.txt\": its path passes through a "
+                          "symbolic link - Native error: 00020");
+  EXPECT_FALSE(Exists(sandbox_ + "/elsewhere/planted.txt"));
+  EXPECT_EQ(Read("fine.txt"), "y");
+}
+
 TEST_F(ZipExtractTest, OverwriteModesAndReadOnlyReplacement) {
   // The entry is stamped 2024-01-01 12:00; existing files are older or newer.
   const TLocalTime older{2020, 1, 1, 0, 0, 0, 0}, newer{2030, 1, 1, 0, 0, 0, 0};
