@@ -2,6 +2,8 @@
 // manager, and browsing through drivers that cannot or can browse.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <regex>
 
 #include "core/Exception.h"
@@ -199,10 +201,27 @@ class TestDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!kTestDriverRegistered) GTEST_SKIP() << "test driver library not built";
+    // The same instance the driver manager loads: its counters show what
+    // is still allocated or connected inside the driver.
+    FLibrary = ::dlopen(ToUtf8(test::TestDriverPath()).c_str(), RTLD_NOW);
+    ASSERT_NE(FLibrary, nullptr) << ::dlerror();
+    FLiveHandles = reinterpret_cast<int (*)()>(::dlsym(FLibrary, "zo_test_driver_live_handles"));
+    FOpenConnections = reinterpret_cast<int (*)()>(::dlsym(FLibrary, "zo_test_driver_open_connections"));
+    ASSERT_TRUE(FLiveHandles && FOpenConnections);
   }
+  void TearDown() override {
+    if (FLibrary) ::dlclose(FLibrary);
+  }
+  int LiveHandles() const { return FLiveHandles(); }
+  int OpenConnections() const { return FOpenConnections(); }
   // Connections load it by path; browsing needs its registered name.
   String Driver() const { return test::TestDriverPath(); }
   String Browse() const { return u"{" + String(test::kTestDriverName) + u"}"; }
+
+ private:
+  void* FLibrary = nullptr;
+  int (*FLiveHandles)() = nullptr;
+  int (*FOpenConnections)() = nullptr;
 };
 
 TEST_F(TestDriverTest, NoTransactionSupportConnectsButRefusesTransactions) {
@@ -224,6 +243,23 @@ TEST_F(TestDriverTest, NoTransactionSupportConnectsButRefusesTransactions) {
   db.Connect();
   SQLGetConnectAttr(db.DBCHandle(), SQL_ATTR_TXN_ISOLATION, &isolation, 0, nullptr);
   EXPECT_EQ(isolation, static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED));
+}
+
+TEST_F(TestDriverTest, AFailureAfterConnectingDisconnectsAndFreesBothHandles) {
+  TODBCDatabase db;
+  db.SetConnectionString(u"DRIVER=" + Driver() + u";ISOFAIL=1");
+  EXPECT_EQ(MessageOf([&] { db.Connect(); }), u"HY024 : [zo test driver] isolation level refused\r\n");
+  EXPECT_FALSE(db.Active());
+  EXPECT_EQ(db.DBCHandle(), nullptr);
+  EXPECT_EQ(OpenConnections(), 0);
+  EXPECT_EQ(LiveHandles(), 0);
+
+  db.SetConnectionString(u"DRIVER=" + Driver());
+  db.Connect();
+  EXPECT_EQ(OpenConnections(), 1);
+  db.Disconnect();
+  EXPECT_EQ(OpenConnections(), 0);
+  EXPECT_EQ(LiveHandles(), 0);
 }
 
 TEST_F(TestDriverTest, EveryDiagnosticRecordBecomesOneLineInOrder) {
@@ -267,6 +303,9 @@ TEST_F(TestDriverTest, BrowseFailures) {
             u"08001 : [zo test driver] server DOWN does not answer\r\n");
   // An empty server list is the empty text.
   EXPECT_EQ(driver.GetServerNames(Browse() + u";EMPTY=1"), u"");
+  // Every browse, answered or failed, was ended and its handles freed.
+  EXPECT_EQ(OpenConnections(), 0);
+  EXPECT_EQ(LiveHandles(), 0);
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 //   FAIL=3     the connect fails with three records
 //   FAIL=LONG  the connect fails with a 400-character record and a second one
 //   EMPTY=1    the browse offers an empty server list
+//   ISOFAIL=1  setting the isolation level after connecting fails
+// The exported counters zo_test_driver_live_handles() and
+// zo_test_driver_open_connections() let a test see that every handle was
+// freed and every connection (or browse) ended.
 // Browsing: without SERVER the server list; with SERVER=DOWN an error; with
 // PWD=secret, or with integrated security on, the database list; any other
 // login answers SQL_NEED_DATA without a database list.
@@ -36,7 +40,11 @@ struct DriverHandle {
 
 struct Env : DriverHandle {};
 
+int liveHandles = 0;
+int openConnections = 0;
+
 struct Dbc : DriverHandle {
+  bool refuseIsolation = false;
   SQLUINTEGER isolation = 0;
   SQLUINTEGER integratedSecurity = 0;
   SQLUINTEGER autocommit = SQL_AUTOCOMMIT_ON;
@@ -100,10 +108,13 @@ constexpr const char* kPrefix = "[zo test driver] ";
 
 extern "C" {
 
+int zo_test_driver_live_handles() { return liveHandles; }
+int zo_test_driver_open_connections() { return openConnections; }
+
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT HandleType, SQLHANDLE, SQLHANDLE* OutputHandle) {
   switch (HandleType) {
-    case SQL_HANDLE_ENV: *OutputHandle = new Env{{SQL_HANDLE_ENV, {}}}; return SQL_SUCCESS;
-    case SQL_HANDLE_DBC: *OutputHandle = new Dbc{{SQL_HANDLE_DBC, {}}}; return SQL_SUCCESS;
+    case SQL_HANDLE_ENV: *OutputHandle = new Env{{SQL_HANDLE_ENV, {}}}; ++liveHandles; return SQL_SUCCESS;
+    case SQL_HANDLE_DBC: *OutputHandle = new Dbc{{SQL_HANDLE_DBC, {}}}; ++liveHandles; return SQL_SUCCESS;
     default: return SQL_ERROR;
   }
 }
@@ -112,6 +123,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT HandleType, SQLHANDLE Handle) {
   if (HandleType == SQL_HANDLE_ENV) delete static_cast<Env*>(Handle);
   else if (HandleType == SQL_HANDLE_DBC) delete static_cast<Dbc*>(Handle);
   else return SQL_ERROR;
+  --liveHandles;
   return SQL_SUCCESS;
 }
 
@@ -125,8 +137,10 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV, SQLINTEGER, SQLPOINTER Value, SQLINTEGE
 SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC ConnectionHandle, SQLINTEGER Attribute, SQLPOINTER Value, SQLINTEGER) {
   auto* dbc = static_cast<Dbc*>(ConnectionHandle);
   const auto value = static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(Value));
-  if (Attribute == SQL_ATTR_TXN_ISOLATION) dbc->isolation = value;
-  else if (Attribute == 1203) dbc->integratedSecurity = value;
+  if (Attribute == SQL_ATTR_TXN_ISOLATION) {
+    if (dbc->refuseIsolation) return Fail(dbc, {{"HY024", std::string(kPrefix) + "isolation level refused"}});
+    dbc->isolation = value;
+  } else if (Attribute == 1203) dbc->integratedSecurity = value;
   else if (Attribute == SQL_ATTR_AUTOCOMMIT) dbc->autocommit = value;
   return SQL_SUCCESS;
 }
@@ -168,7 +182,9 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC ConnectionHandle, SQLHWND, SQLWCHAR*
                       {"42000", std::string(kPrefix) + "never read"}});
   const std::string txn = Get(attrs, "TXN");
   dbc->txnCapable = txn.empty() ? SQL_TC_ALL : static_cast<SQLUSMALLINT>(std::stoi(txn));
+  dbc->refuseIsolation = Get(attrs, "ISOFAIL") == "1";
   dbc->connected = true;
+  ++openConnections;
   WriteWide(in, OutConnectionString, BufferLength, StringLength2Ptr);
   return SQL_SUCCESS;
 }
@@ -194,11 +210,15 @@ SQLRETURN SQL_API SQLBrowseConnectW(SQLHDBC ConnectionHandle, SQLWCHAR* InConnec
     answer = "UID:Login ID=?;PWD:Password=?";
   }
   WriteWide(answer, OutConnectionString, BufferLength, StringLength2Ptr);
+  if (!dbc->connected) ++openConnections;  // a browse in progress, until SQLDisconnect
+  dbc->connected = true;
   return SQL_NEED_DATA;
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
-  static_cast<Dbc*>(ConnectionHandle)->connected = false;
+  auto* dbc = static_cast<Dbc*>(ConnectionHandle);
+  if (dbc->connected) --openConnections;
+  dbc->connected = false;
   return SQL_SUCCESS;
 }
 
