@@ -57,6 +57,7 @@ def main() -> int:
         readers = [
             ("TODBCStatement, BufferCount 30, forward-only", [bench, conn_str, sql, "30", "forward"], None),
             ("TODBCStatement, BufferCount 1, forward-only", [bench, conn_str, sql, "1", "forward"], None),
+            ("  the same without reading values (driver floor)", [bench, conn_str, sql, "30", "forward", "raw"], None),
             ("TODBCStatement, BufferCount 30, static", [bench, conn_str, sql, "30"], None),
             ("TODBCStatement, BufferCount 1, static", [bench, conn_str, sql, "1"], None),
             ("pyodbc (fetchmany 1000)", [PYTHON, os.path.join(HERE, "read_pyodbc.py"), conn_str, sql], None),
