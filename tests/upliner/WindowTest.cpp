@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -181,6 +182,14 @@ TEST_F(DirDialogTest, ControlsAndDirectory) {
   EXPECT_FALSE(dialog.SetDirectory(u""));
   EXPECT_FALSE(dialog.SetDirectory(AppDir() + u"/no-such-dir"));
   EXPECT_EQ(dialog.Directory(), before);
+
+  // Choosing a drive shows the directories of that file system.
+  const int root = dialog.CBDrive->findText(QStringLiteral("/"));
+  ASSERT_GE(root, 0);
+  emit dialog.CBDrive->activated(root);
+  EXPECT_EQ(dialog.Directory(), u"/");
+  EXPECT_EQ(static_cast<const QFileSystemModel*>(dialog.LBDir->model())->filePath(dialog.LBDir->rootIndex()),
+            QStringLiteral("/"));
 }
 
 TEST_F(DirDialogTest, EnterConfirmsEscAndCloseBoxCancel) {
