@@ -18,6 +18,7 @@
 #include <sqlucode.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
