@@ -17,7 +17,7 @@ constexpr std::int64_t kMaxDay = 2958465;   // 9999-12-31
 
 // Days from 1970-01-01 to a proleptic Gregorian date (valid for all years
 // used here); the classic era-based civil-calendar arithmetic.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -41,7 +41,7 @@ void CivilFromDays(std::int64_t z, int& Year, int& Month, int& Day) {
 }
 
 // 1899-12-30 counted from 1970-01-01.
-const std::int64_t kDateDelta = DaysFromCivil(1899, 12, 30);
+constexpr std::int64_t kDateDelta = DaysFromCivil(1899, 12, 30);
 
 [[noreturn]] void ThrowOutOfRange(TDateTime Value) {
   throw EConvertError(u"Date-time value %s is outside 0001-01-01 to 9999-12-31", {FloatToPlainText(Value)});
