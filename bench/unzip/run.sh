@@ -22,7 +22,7 @@ g++ -std=c++20 -O2 -I"$root" "$root/bench/unzip/unzip_bench.cpp" -o "$work/unzip
 make_input() {  # $1: file, $2: source list command
   : > "$1"
   while [ "$(stat -c %s "$1")" -lt $((size_mib * 1048576)) ]; do
-    eval "$2" | head -c $((size_mib * 1048576 - $(stat -c %s "$1"))) >> "$1" || true
+    eval "$2" 2>/dev/null | head -c $((size_mib * 1048576 - $(stat -c %s "$1"))) >> "$1" || true
   done
 }
 mkdir -p "$work/large"

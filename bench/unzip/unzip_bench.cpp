@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
   zo::TZEArchiveItem item;
   std::uint64_t streamed = 0;
   for (bool ok = engine.FindFirst(u"*.*", item, u"", 0x1FF); ok; ok = engine.FindNext(item)) {
+    if (engine.Dir().CDir[item.Handle.ItemNo].IsDirectory()) continue;
     NullStream sink;
     engine.ExtractToStream(item.StoredPath + item.FileName, sink);
     streamed += static_cast<std::uint64_t>(sink.size_);
