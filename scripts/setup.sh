@@ -15,7 +15,7 @@ PACKAGES=(
   # ODBC benchmark peer (bench/odbc, not CI)
   python3-pyodbc
   # window screenshots without a display
-  xvfb xauth fonts-dejavu-core imagemagick
+  xvfb xauth fonts-dejavu-core imagemagick x11-utils
   # locale sources, to test number text under a decimal-comma locale
   locales
   # fuzzing and sanitizer runtime
