@@ -195,6 +195,32 @@ TEST_F(UpgradeStepTest, SwitchesOfTheAlterActionsAndTheInstallerPosition) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
+// The program path is not quoted: a blank in the program's directory is
+// still found, and the quoted folder items arrive whole.
+TEST_F(UpgradeStepTest, ProgramDirectoryWithABlank) {
+  SetVersion(u"5.1");
+  const std::filesystem::path app = AppPath().parent_path().parent_path() / "my app";
+  std::filesystem::create_directories(app / "Lifter_5.1");
+  std::ofstream(app / "Lifter_5.1/Lifter.exe") << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '"
+                                               << (app / "args.txt").string() << "'\n";
+  ::chmod((app / "Lifter_5.1/Lifter.exe").c_str(), 0755);
+  TReinstallForm blank(dialogs, FromUtf8(app.string()));
+  blank.FormCreate({});
+  blank.SetText(blank.CServerName, ServerName());
+  blank.SetText(blank.CDatabaseName, Db().Name());
+  blank.SetText(blank.EUserName, Db().Server().User);
+  blank.SetText(blank.EPassword, Db().Server().Password);
+
+  EXPECT_EQ(Run(blank).Result, 0);
+
+  const std::vector<std::string> args = ReadLines(app / "args.txt");
+  ASSERT_EQ(args.size(), 16u);
+  EXPECT_EQ(args[0], (app / "Lifter_5.1/Lifter.exe").string());
+  EXPECT_EQ(args[8], "-i" + (app / "IVersion_5.1/").string());
+  EXPECT_EQ(args[9], "-r" + (app / "Lifter_5.1/").string());
+  std::filesystem::remove_all(app);
+}
+
 TEST_F(UpgradeStepTest, IntegrityFlagByChoiceAndLastStep) {
   struct Case {
     int Item;           // -1: a typed text that is none of the items
