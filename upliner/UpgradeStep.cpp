@@ -5,6 +5,7 @@
 // reads the version stamp again and turns the two result files the program
 // wrote into the report. The result files are temporary and are removed on
 // every way out.
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <optional>
