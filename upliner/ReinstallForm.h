@@ -189,6 +189,7 @@ class TReinstallForm {
   void BConnectClick();       // DatabaseInspection.cpp
   void InspectDatabase();     // DatabaseInspection.cpp
   void BReinstallClick();     // ReinstallSequence.cpp
+  void ShowVersionAfterFailedStep();  // ReinstallSequence.cpp
   void BAlterLangsClick();    // AlterLangs.cpp
   void BAlterArchiveClick();  // AlterSupport.cpp
   void BAlterExtDBClick();    // AlterSupport.cpp

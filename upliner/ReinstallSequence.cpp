@@ -24,6 +24,27 @@ constexpr int kStepNotReached = 1;     // stop; the database kept its version
 
 }  // namespace
 
+// A step can fail after its program moved the database (a result file that
+// could not be read, a server that went away once the change was made): the
+// window then shows the version the database holds now, and when that cannot
+// be read it gives up its connected state, so that Connect reads the truth
+// rather than the window vouching for a version it no longer knows.
+void TReinstallForm::ShowVersionAfterFailedStep() {
+  bool known = false;
+  try {
+    String version;
+    TCDBVersionType versionType = cdbvtRelease;
+    known = ReadDatabaseVersion(ConnectionValues(), version, versionType);
+    known = known && !version.empty();
+    if (known) SetText(EActualVersion, version);
+  } catch (const Exception&) {
+  }
+  if (!known) {
+    FConnected = false;
+    UpdateControls();
+  }
+}
+
 void TReinstallForm::BReinstallClick() {
   // The stamp is checked again against the fields as they are now; a refusal
   // (and the two checks below) escapes to the standard error box with the
@@ -59,9 +80,10 @@ void TReinstallForm::BReinstallClick() {
         if (result != kStepDone) break;  // reached, but with errors: stop here
       }
     } catch (const Exception& E) {
-      // The report says how far the steps got; EActualVersion keeps the last
-      // version that was reached.
+      // The report says how far the steps got; the version shown is read
+      // again, as the failed step may have moved the database.
       FDialogs.ShowMessage(E.Message());
+      ShowVersionAfterFailedStep();
     }
   } catch (...) {
     showAgain();
