@@ -234,14 +234,15 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
     return;
   }
   dir.StubSize = found;
-  for (int i = 0; i < items.Count(); ++i) {
-    if (items[i].CompressedSize() == 0) continue;
-    if (items[i].LocalHeaderOffset() < static_cast<std::uint64_t>(dir.StubSize)) {
-      // Every entry moved with the archive, directories included: their
-      // local headers are copied by later commits too.
-      for (int j = 0; j < items.Count(); ++j) AddToOffset(items[j], dir.StubSize);
-    }
-    break;
+  // Offsets written relative to the archive's own start fall short by exactly
+  // the data put in front of it. Measured on the first entry itself, so a
+  // stub of any size is caught (also one smaller than the first entry's
+  // offset), and every entry moves with the archive, directories included:
+  // their local headers are copied by later commits too.
+  const std::uint64_t recorded = first.LocalHeaderOffset();
+  if (static_cast<std::uint64_t>(found) > recorded) {
+    const std::int64_t shift = found - static_cast<std::int64_t>(recorded);
+    for (int j = 0; j < items.Count(); ++j) AddToOffset(items[j], shift);
   }
 }
 

@@ -142,9 +142,13 @@ TEST_F(ZipPeerReadTest, InfoZipArchives) {
     CheckArchive(archive);
   }
   // Data in front of the archive, offsets left relative to the archive.
-  const std::string stubbed = root_ + "/stubbed.zip";
-  ASSERT_EQ(Shell("head -c 4321 /dev/urandom > '" + stubbed + "' && cat '" + root_ + "/deflate.zip' >> '" + stubbed + "'"), 0);
-  CheckArchive(stubbed);
+  for (const char* size : {"7", "4321"}) {
+    const std::string stubbed = root_ + "/stubbed" + size + ".zip";
+    ASSERT_EQ(Shell(std::string("head -c ") + size + " /dev/urandom > '" + stubbed + "' && cat '" + root_ +
+                    "/deflate.zip' >> '" + stubbed + "'"),
+              0);
+    CheckArchive(stubbed);
+  }
 }
 
 TEST_F(ZipPeerReadTest, SevenZipArchives) {

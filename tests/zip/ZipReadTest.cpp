@@ -141,12 +141,15 @@ TEST_F(ZipReadTest, ArchiveCommentOfAnyLengthIsFound) {
 }
 
 TEST_F(ZipReadTest, StubInFrontIsDetectedAndOffsetsCorrected) {
-  const std::string stub(1000, '\x90');
-  Open(BuildArchive(kSample, {.stub = stub}));
-  EXPECT_EQ(engine_.Dir().StubSize, 1000);
-  EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
-  EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
-  EXPECT_EQ(engine_.Dir().CDir[0].LocalHeaderOffset(), 1000u);  // directories move too
+  // Stubs smaller and larger than the first entry with data.
+  for (size_t size : {size_t{8}, size_t{1000}}) {
+    SCOPED_TRACE(size);
+    Open(BuildArchive(kSample, {.stub = std::string(size, '\x90')}));
+    EXPECT_EQ(engine_.Dir().StubSize, static_cast<std::int64_t>(size));
+    EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
+    EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
+    EXPECT_EQ(engine_.Dir().CDir[0].LocalHeaderOffset(), size);  // directories move too
+  }
 }
 
 // Damaged directories that are rebuilt from the local headers.
