@@ -198,6 +198,9 @@ std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr) {
         fstatat(dirfd(handle.get()), osName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
+    // Devices, pipes and sockets are not files one can store: opening a pipe
+    // for reading would wait for a writer forever.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
     TSearchRec rec;
     rec.Attr = AttrFromStat(st, name);
     if (S_ISLNK(st.st_mode)) rec.Attr |= faArchive;

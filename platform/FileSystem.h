@@ -82,7 +82,8 @@ TLocalTime DosToLocalTime(std::uint32_t dos);
 // element under the wildcard rules ('*', '?', ASCII case ignored, "*.*"
 // matches every name). Objects are left out when they carry one of the bits
 // hidden, system, volume or directory that attr lacks, as the classic
-// attribute-filtered listing does; "." and ".." are never listed. Entries come
+// attribute-filtered listing does; "." and ".." are never listed, nor are
+// devices, pipes and sockets (nothing a file could be read from). Entries come
 // sorted by name so that results do not depend on the file system. Errors
 // (a missing or unreadable directory) give an empty list.
 std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr);
