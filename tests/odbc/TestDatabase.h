@@ -117,8 +117,15 @@ class TestDatabaseEnvironment : public ::testing::Environment {
   void SetUp() override {
     // One per program: a second registration shares the first database.
     if (SuiteDatabase()) return;
-    if (auto server = TestServer::FromEnvironment())
+    auto server = TestServer::FromEnvironment();
+    if (!server) return;
+    try {
       SuiteDatabaseSlot() = std::make_unique<TestDatabase>(*server, FSuite);
+    } catch (const std::exception& e) {
+      // A server that was promised but cannot be used fails the program
+      // instead of skipping its tests.
+      FAIL() << "cannot create the test database " << FSuite << "_<pid>: " << e.what();
+    }
   }
   void TearDown() override { SuiteDatabaseSlot().reset(); }
 
