@@ -332,6 +332,14 @@ class Unpack(BundletTest):
         self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
         self.assertEqual(tree_of(dest), tree_of(src))
 
+    def test_relative_paths_with_either_separator(self):
+        write(self.path("src/a.txt"), b"a")
+        write(self.path("src/sub/b.txt"), b"b")
+        os.makedirs(self.path("out"))
+        self.assertEqual(run("-Aza", "-Dsrc", "-Zout\\t.zip", cwd=self.root), "")
+        self.assertEqual(run("-Aua", "-Ddest\\x", "-Zout/t.zip", cwd=self.root), "")
+        self.assertEqual(tree_of(self.path("dest/x")), tree_of(self.path("src")))
+
     def test_archive_written_by_a_peer(self):
         src = self.path("src")
         make_tree(src)
