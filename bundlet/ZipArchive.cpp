@@ -49,6 +49,12 @@ String LastElement(StringView FileName) {
   return String(at == StringView::npos ? FileName : FileName.substr(at + 1));
 }
 
+// Regular files, and only they, carry the archive bit on this platform.
+bool IsRegularFile(StringView path) {
+  const std::uint32_t attr = FileGetAttr(path);
+  return attr != kInvalidFileAttributes && (attr & faArchive) != 0;
+}
+
 TDateTime LocalTimeToDateTime(const TLocalTime& t) {
   return EncodeDateTime(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
 }
@@ -130,7 +136,8 @@ void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel
   CheckZipMode();
   StartOperation();
   const String path = NativePath(Filename);
-  if (!FileExists(path)) throw EZipError(kZipErrFileNotFound, Filename);
+  // A named pipe, socket or device is no file to store: "(or invalid)".
+  if (!FileExists(path) || !IsRegularFile(path)) throw EZipError(kZipErrFileNotFound, Filename);
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
   const std::optional<TLocalTime> time = FileGetLocalTime(path);
   if (!time) throw EInOutError(SystemErrorText(errno));
@@ -185,6 +192,10 @@ void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath
   const String path = JoinPath(MainDirPath, PartFilePath);
   // Reading the archive while it grows would store a torn copy of itself.
   if (IsOpenArchive(path)) return;
+  // Opening a named pipe would wait for a writer; it is no file to store.
+  if (FileExists(path) && !IsRegularFile(path)) {
+    throw EFOpenError(kSFOpenError, {path, SystemErrorText(EINVAL)});
+  }
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
   WriteFile(RelativeEntryName(PartFilePath), source, zmDeflate, zlBest, String());
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -253,6 +254,15 @@ TEST_F(ZipArchiveTest, WriteFileTakesTheFilesTimeAndAttributes) {
     TZipArchive zip;
     zip.Open(Path("x.zip"), omZip);
     zip.WriteFile(Path("src/a.txt"), zmStore, zlBest, u"");
+    // A named pipe is no file: never opened (that would wait for a writer).
+    ASSERT_EQ(mkfifo((root_ + "/src/pipe").c_str(), 0600), 0);
+    EXPECT_THROW(zip.WriteFile(Path("src/pipe"), zmDeflate, zlBest, u""), EZipError);
+    try {
+      zip.PackFile(Path("src"), u"pipe");
+      ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), u"Cannot open file \"" + Path("src/pipe") + u"\". Invalid argument");
+    }
     try {
       zip.WriteFile(Path("src/missing.txt"), zmDeflate, zlBest, u"");
       ADD_FAILURE() << "no error";
@@ -263,6 +273,9 @@ TEST_F(ZipArchiveTest, WriteFileTakesTheFilesTimeAndAttributes) {
   }
   TZipArchive zip;
   zip.Open(Path("x.zip"), omUnzip);
+  std::vector<String> names;
+  zip.ListFiles(names);
+  EXPECT_EQ(names.size(), 1u) << "nothing but the one file";
   TZEArchiveItem item;
   zip.Locate(u"*a.txt", &item);
   EXPECT_EQ(item.ExternalFileAttributes, 0x20u);
