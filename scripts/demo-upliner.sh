@@ -27,7 +27,6 @@ root=$(pwd)
 build=${1:?usage: $0 BUILD_DIR}
 build=$(cd "$build" && pwd)
 out=${ZO_DEMO_OUT:-$build/demo-upliner}
-app=$out/app
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 app=$out/app
