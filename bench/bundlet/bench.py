@@ -154,39 +154,45 @@ def digest_tree(path):
 
 
 def bench_corpora(args, bundlet, work, corpora):
+    """Runs are interleaved (every tool once, then every tool again), so a
+    change of load on the shared machine touches all tools alike."""
     rows = []
     for name, src in corpora.items():
         size, files = tree_size(src)
         print("corpus %-6s %8.1f MB in %d files" % (name, size / 1e6, files), file=sys.stderr)
         source_digest = digest_tree(src)
-        bundlet_archive = None
-        pack_rows = []
-        for tool, make in packers(bundlet):
-            samples = []
-            out = os.path.join(work, "out-%s-%s.zip" % (name, tool.split()[0] + str(len(pack_rows))))
-            for _ in range(args.slow_runs if tool.startswith("7z") else args.runs):
-                if os.path.exists(out):
-                    os.remove(out)
-                cmd, cwd = make(src, out)
-                samples.append(measure(cmd, cwd))
-            pack_rows.append((name, "pack", tool, samples, os.path.getsize(out)))
-            if bundlet_archive is None:
-                bundlet_archive = out
-            else:
-                os.remove(out)
-        rows += pack_rows
-        unpack_rows = []
-        for tool, make in unpackers(bundlet):
-            samples = []
-            dest = os.path.join(work, "unpacked")
-            for i in range(args.slow_runs if tool.startswith("7z") else args.runs):
+        tools = packers(bundlet)
+        runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
+        outs = [os.path.join(work, "out-%s-%d.zip" % (name, i)) for i in range(len(tools))]
+        samples = [[] for _ in tools]
+        for r in range(max(runs)):
+            for i, (tool, make) in enumerate(tools):
+                if r >= runs[i]:
+                    continue
+                if os.path.exists(outs[i]):
+                    os.remove(outs[i])
+                cmd, cwd = make(src, outs[i])
+                samples[i].append(measure(cmd, cwd))
+        for i, (tool, _) in enumerate(tools):
+            rows.append((name, "pack", tool, samples[i], os.path.getsize(outs[i])))
+            if i > 0:
+                os.remove(outs[i])
+        bundlet_archive = outs[0]
+        tools = unpackers(bundlet)
+        runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
+        samples = [[] for _ in tools]
+        dest = os.path.join(work, "unpacked")
+        for r in range(max(runs)):
+            for i, (tool, make) in enumerate(tools):
+                if r >= runs[i]:
+                    continue
                 shutil.rmtree(dest, ignore_errors=True)
-                samples.append(measure(run_cmd(make(bundlet_archive, dest))))
-            if digest_tree(dest) != source_digest:
-                raise RuntimeError("%s unpacked %s wrongly" % (tool, name))
-            shutil.rmtree(dest, ignore_errors=True)
-            unpack_rows.append((name, "unpack", tool, samples, None))
-        rows += unpack_rows
+                samples[i].append(measure(run_cmd(make(bundlet_archive, dest))))
+                if r == 0 and digest_tree(dest) != source_digest:
+                    raise RuntimeError("%s unpacked %s wrongly" % (tool, name))
+        shutil.rmtree(dest, ignore_errors=True)
+        for i, (tool, _) in enumerate(tools):
+            rows.append((name, "unpack", tool, samples[i], None))
         os.remove(bundlet_archive)
     return rows
 
