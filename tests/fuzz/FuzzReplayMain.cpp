@@ -44,7 +44,10 @@ int main(int argc, char** argv) {
       for (const auto& entry : fs::recursive_directory_iterator(arg))
         if (entry.is_regular_file()) files.push_back(entry.path());
       std::sort(files.begin(), files.end());
-      for (const auto& file : files) ok = Replay(file) && ok, ++count;
+      for (const auto& file : files) {
+        ok = Replay(file) && ok;
+        ++count;
+      }
     } else {
       ok = Replay(arg) && ok;
       ++count;
