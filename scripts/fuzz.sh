@@ -17,7 +17,7 @@ root=$(pwd)
 seconds=${1:-600}
 shift || true
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-all=(core_parsers aes splitter upliner_cmdline bundlet_cmdline zip)
+all=(core_parsers aes splitter text_codecs upliner_cmdline bundlet_cmdline zip)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 

@@ -91,3 +91,16 @@ BUNDLET = [
 ]
 for i, data in enumerate(BUNDLET):
     write("bundlet_cmdline", f"seed-{i}", data)
+
+# text_codecs: first byte picks the conversion (see TextCodecsFuzz.cpp).
+TEXTS = [
+    (0, b"line1\r\nline2\nline3\rline4"), (0, b"\xef\xbb\xbfUTF-8 mark\r\n"),
+    (0, b"\xff\xfeA\x00\r\x00\n\x00B\x00"), (0, b"\xfe\xff\x00A\x00\n"), (0, b"\xff\xfe\x00\xd8"),
+    (0, b"\x80\xff\xc3\x28 bad\n\xed\xa0\x80\n"), (0, b""),
+    (1, "Grüße €uro 日本 😀".encode()), (1, b"\xc0\xaf\xe0\x80\xaf\xf4\x90\x80\x80\xed\xa0\x80"),
+    (2, utf16("Grüße 😀")), (2, b"\x00\xd8\x41\x00\x00\xdc"),
+    (3, bytes(range(256))), (4, bytes(range(256))), (5, "Grüße".encode()),
+    (6, utf16("Grüße € Ω")), (7, utf16("Grüße € Ω ╔═╗")),
+]
+for i, (which, data) in enumerate(TEXTS):
+    write("text_codecs", f"seed-{which}-{i}", bytes([which]) + data)
