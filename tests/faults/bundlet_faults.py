@@ -153,6 +153,11 @@ class WriteFailsMidway(FaultTest):
                 if os.path.exists(archive):
                     self.assert_valid_and_complete(archive, src)
                 self.assert_no_temp_files()
+                # Nothing beside the archive either: no partial copy, no temporary tail.
+                self.assertEqual(set(os.listdir(self.root)) - {"src", "tmp"},
+                                 {os.path.basename(archive)} if os.path.exists(archive) else set())
+                if os.path.exists(archive):
+                    os.remove(archive)
 
     def test_pack_over_an_existing_archive(self):
         src = self.make_tree()
@@ -167,6 +172,7 @@ class WriteFailsMidway(FaultTest):
         if after != before:
             self.assert_valid_and_complete(archive, src)
         self.assert_no_temp_files()
+        self.assertEqual(sorted(os.listdir(self.root)), ["old.zip", "small", "src", "tmp"])
 
     def test_unpack_into_a_full_disk(self):
         src = self.make_tree()
