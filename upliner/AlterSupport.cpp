@@ -54,6 +54,15 @@ void AlterSupport(TReinstallForm& Form, TSupportAction&& A) {
       Form.UpdateControls();
     } catch (const Exception& E) {
       Form.Dialogs().ShowMessage(E.Message());
+      // The step can fail after the program changed the support (a result
+      // file it deleted): the caption follows the database, or, when the
+      // state cannot be read, the window asks for Connect again.
+      try {
+        A.State = A.ReadState();
+      } catch (const Exception&) {
+        Form.FConnected = false;
+      }
+      Form.UpdateControls();
     }
   } catch (...) {
     Form.Show();

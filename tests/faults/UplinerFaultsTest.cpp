@@ -259,6 +259,29 @@ TEST_F(UplinerFaults, ResultFileDeletedByTheProgram) {
   }
 }
 
+TEST_F(UplinerFaults, AlterActionWhoseResultFileIsDeleted) {
+  // The program adds the support and then deletes its errors file: the
+  // file error is shown, and the button offers what the database now needs.
+  WriteLifter("5.0", "rm -f \"$errors\"; sql 'update dbo.a15830u10 set a2439u0=1'");
+  auto form = OpenConnected({u"-aa"});
+  form->UserSetText(form->ENewDir, u"/srv/archive");
+  ASSERT_EQ(form->BAlterArchive.Text, u"Add Archive");
+  Visibility.clear();
+  dialogs.Answers = {true};
+  form->UserClick(form->BAlterArchive);
+
+  EXPECT_EQ(FirstMessage(dialogs).rfind("Cannot open file \"", 0), 0u) << FirstMessage(dialogs);
+  EXPECT_EQ(Visibility, (std::vector<bool>{false, true}));
+  EXPECT_EQ(TempFiles(), std::vector<std::string>{});
+  EXPECT_EQ(Sql("SELECT a2439u0 FROM dbo.a15830u10"), "1");
+  if (form->FConnected) {
+    EXPECT_EQ(form->BAlterArchive.Text, u"Del Archive");
+  } else {
+    form->UserClick(form->BConnect);
+    EXPECT_EQ(form->BAlterArchive.Text, u"Del Archive");
+  }
+}
+
 TEST_F(UplinerFaults, ResultFilesThatAreNotText) {
   // Bytes no text encoding reads cleanly: bad UTF-8, NULs, a byte-order mark
   // with an odd byte after it, a lone surrogate in UTF-16. Each is reported
