@@ -7,9 +7,9 @@
 #include "bundlet/ZipArchive.h"
 #include "core/Exception.h"
 #include "core/Exceptions.h"
-#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "zip/ZipErrors.h"
 
 namespace zo {
 
@@ -22,34 +22,6 @@ String NativePath(StringView path) {
   }
   return result;
 }
-
-// The engine's questions, asked on the controlling terminal. Without one the
-// answer is Abort (No for an overwrite), given silently: the failure that was
-// aborted is then printed as the run's one error text.
-class TConsolePrompt : public TZEUserPrompt {
- public:
-  TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override {
-    std::vector<TConsoleChoice> choices;
-    std::vector<TZEAnswer> answers;
-    switch (Kind) {
-      case qkAbortRetryIgnore:
-        choices = {{"a", "Abort"}, {"r", "Retry"}, {"i", "Ignore"}};
-        answers = {zaAbort, zaRetry, zaIgnore};
-        break;
-      case qkAbortIgnore:
-        choices = {{"a", "Abort"}, {"i", "Ignore"}};
-        answers = {zaAbort, zaIgnore};
-        break;
-      case qkYesNoAll:
-        choices = {{"y", "Yes"}, {"n", "No"}, {"x", "No to all"}, {"a", "Yes to all"}};
-        answers = {zaYes, zaNo, zaNoToAll, zaYesToAll};
-        break;
-    }
-    const int chosen = AskOnTerminal(ToUtf8(Message), choices);
-    if (chosen >= 0) return answers[static_cast<size_t>(chosen)];
-    return Kind == qkYesNoAll ? zaNo : zaAbort;
-  }
-};
 
 // The stream layer's open error for a source that is missing or is not what
 // the command line says it is.
@@ -137,8 +109,10 @@ void Unpack(TZipArchive& Archive, const TBundletCommand& Command) {
 
 String RunBundlet(const std::vector<String>& Arguments) {
   TBundletCommand Command;
-  // Outlives the archive, whose closing may still ask.
-  TConsolePrompt Prompt;
+  // Outlives the archive, whose closing may still ask. Silent without a
+  // terminal: the failure that was aborted is then printed as the run's one
+  // error text.
+  TZETerminalPrompt Prompt(false);
   // Destroyed on every way out, which closes a created archive with a valid
   // end record.
   TZipArchive Archive;

@@ -145,8 +145,22 @@ class TZEUserPrompt {
   virtual TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) = 0;
 };
 
+// The question on the controlling terminal, with the choices of its kind.
+// Without a terminal nobody can answer and the safe answer is taken: Abort
+// (No for an overwrite). An aborted operation returns without an error, so a
+// prompt that reports this prints the unanswered failure question on standard
+// output; a caller that reports the aborted failure itself stays silent.
+class TZETerminalPrompt : public TZEUserPrompt {
+ public:
+  explicit TZETerminalPrompt(bool ReportUnanswered) : FReportUnanswered(ReportUnanswered) {}
+  TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override;
+
+ private:
+  bool FReportUnanswered;
+};
+
 // The process-wide prompt used by engines that have none of their own: a
-// question on the controlling terminal, answered Abort (No) without one.
+// terminal prompt that reports an unanswered failure question.
 TZEUserPrompt& DefaultUserPrompt();
 
 }  // namespace zo
