@@ -1,5 +1,6 @@
 #include "core/StringUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -77,6 +78,23 @@ String JoinList(const std::vector<String>& List, StringView Separator) {
     result.append(List[i]);
   }
   return result;
+}
+
+// ---- Letter case and blanks -----------------------------------------------
+
+bool SameTextAscii(StringView A, StringView B) {
+  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [&](char16_t a, char16_t b) {
+           return lower(a) == lower(b);
+         });
+}
+
+String TrimBlanks(StringView Text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+  size_t first = 0, last = Text.size();
+  while (first < last && blank(Text[first])) ++first;
+  while (last > first && blank(Text[last - 1])) --last;
+  return String(Text.substr(first, last - first));
 }
 
 // ---- Integers --------------------------------------------------------------

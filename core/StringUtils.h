@@ -38,6 +38,14 @@ void SplitToList(StringView Text, char16_t Delimiter, std::vector<String>& List)
 // The items with Separator between neighbours; empty for an empty list.
 String JoinList(const std::vector<String>& List, StringView Separator);
 
+// ---- Letter case and blanks ------------------------------------------------
+
+// Equal but for the case of ASCII letters; every other character compares as
+// it is, so the answer does not depend on the locale.
+bool SameTextAscii(StringView A, StringView B);
+// Text without the spaces and tabs at either end.
+String TrimBlanks(StringView Text);
+
 // ---- Numbers ---------------------------------------------------------------
 
 // Decimal integers: an optional sign and digits, nothing else. Failure raises

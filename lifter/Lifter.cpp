@@ -25,28 +25,12 @@ constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
 constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
 constexpr char16_t kVersionsFileName[] = u"Versions.sl";
 
-// Versions compare as the tool's list does: letter case ignored (ASCII).
-bool SameLetters(StringView A, StringView B) {
-  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [&](char16_t a, char16_t b) {
-           return lower(a) == lower(b);
-         });
-}
-
 // The lines of a text file, or raises the file error with the system's reason.
 std::vector<String> ReadTextLines(const String& Path) {
   std::string bytes;
   if (const int error = ReadWholeFile(Path, bytes); error != 0)
     throw EFOpenError(kSFOpenError, {Path, SystemErrorText(error)});
   return SplitLines(DecodeTextFile(bytes));
-}
-
-String Trimmed(StringView Text) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-  std::size_t first = 0, last = Text.size();
-  while (first < last && blank(Text[first])) ++first;
-  while (last > first && blank(Text[last - 1])) --last;
-  return String(Text.substr(first, last - first));
 }
 
 String ReplaceAll(String Text, StringView What, StringView With) {
@@ -64,11 +48,11 @@ std::vector<String> SplitBatches(const String& Script) {
   std::vector<String> batches;
   String batch;
   auto flush = [&] {
-    if (!Trimmed(ReplaceAll(ReplaceAll(batch, u"\r", u""), u"\n", u"")).empty()) batches.push_back(batch);
+    if (!TrimBlanks(ReplaceAll(ReplaceAll(batch, u"\r", u""), u"\n", u"")).empty()) batches.push_back(batch);
     batch.clear();
   };
   for (const String& line : SplitLines(Script)) {
-    const String word = Trimmed(line);
+    const String word = TrimBlanks(line);
     if (word.size() == 2 && (word[0] == u'G' || word[0] == u'g') && (word[1] == u'O' || word[1] == u'o')) {
       flush();
     } else {
@@ -98,7 +82,7 @@ String ErrorText(const std::exception& E) {
 
 }  // namespace
 
-String OneLine(StringView Message) { return Trimmed(JoinList(SplitLines(Message), u" ")); }
+String OneLine(StringView Message) { return TrimBlanks(JoinList(SplitLines(Message), u" ")); }
 
 TLifter::TLifter(TLifterOptions Options) : FOptions(std::move(Options)) {}
 
@@ -184,9 +168,10 @@ void TLifter::RefuseNewerDatabase(const TStamp& Stamp) {
   const String listPath = FToolFolder + kVersionsFileName;
   if (Stamp.Version.empty() || !PathEntryExists(listPath)) return;
   const std::vector<String> versions = ReadTextLines(listPath);
+  // Versions compare as the tool's list does: letter case ignored (ASCII).
   const auto position = [&](const String& Version) {
     for (std::size_t i = 0; i < versions.size(); ++i)
-      if (SameLetters(versions[i], Version)) return static_cast<std::ptrdiff_t>(i);
+      if (SameTextAscii(versions[i], Version)) return static_cast<std::ptrdiff_t>(i);
     return std::ptrdiff_t{-1};
   };
   const std::ptrdiff_t database = position(Stamp.Version), mine = position(FVersion);
@@ -211,7 +196,7 @@ void TLifter::AlterLanguages() {
 
   std::vector<TIDValue> target;
   for (const String& line : ReadTextLines(listPath)) {
-    const String code = Trimmed(line);
+    const String code = TrimBlanks(line);
     if (code.empty()) continue;
     try {
       target.push_back(TIDValue::FromString(code));

@@ -21,15 +21,6 @@ TSupportAction SupportAction(const String& Arg, const String& Value) {
   return static_cast<TSupportAction>(SmallNumber(Arg, Value, 2));
 }
 
-bool SameLetters(StringView A, StringView B) {
-  if (A.size() != B.size()) return false;
-  for (std::size_t i = 0; i < A.size(); ++i) {
-    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-    if (lower(A[i]) != lower(B[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 TLifterOptions ParseLifterOptions(const std::vector<String>& Args) {
@@ -42,7 +33,7 @@ TLifterOptions ParseLifterOptions(const std::vector<String>& Args) {
     if (!seen.insert(letter).second) throw Exception(u"Argument \"%s\" is given twice", {arg});
     switch (letter) {
       case u'T':
-        if (!SameLetters(value, u"SQLSERVER")) throw Exception(u"Database type \"%s\" is not supported", {value});
+        if (!SameTextAscii(value, u"SQLSERVER")) throw Exception(u"Database type \"%s\" is not supported", {value});
         o.ServerType = value;
         break;
       case u'S': o.ServerName = value; break;

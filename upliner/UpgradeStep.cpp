@@ -41,14 +41,6 @@ std::vector<String> InstallationLines(const String& AppDir, StringView FileName)
   return LoadStringsFromFile(path);
 }
 
-String Trimmed(StringView Text) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-  std::size_t first = 0, last = Text.size();
-  while (first < last && blank(Text[first])) ++first;
-  while (last > first && blank(Text[last - 1])) --last;
-  return String(Text.substr(first, last - first));
-}
-
 // A result file: a new empty file in the user's temporary directory, which
 // the upgrade program fills and which is deleted when this object goes.
 class TResultFile {
@@ -126,13 +118,13 @@ String PlainItem(StringView Item) {
 
 String TReinstallForm::LicenceNumber() const {
   const std::vector<String> lines = InstallationLines(FAppDir, kLicenceFileName);
-  return lines.empty() ? String() : Trimmed(lines.front());
+  return lines.empty() ? String() : TrimBlanks(lines.front());
 }
 
 std::vector<String> TReinstallForm::TargetLanguages() const {
   std::vector<String> languages;
   for (const String& line : InstallationLines(FAppDir, kTargetLanguagesFileName)) {
-    String code = Trimmed(line);
+    String code = TrimBlanks(line);
     if (!code.empty()) languages.push_back(std::move(code));
   }
   return languages;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/StringUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
 
@@ -18,14 +19,6 @@ String Slashed(StringView path) {
   String result(path);
   std::replace(result.begin(), result.end(), u'\\', u'/');
   return result;
-}
-
-char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameTextAscii(StringView a, StringView b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
 }
 
 bool StartsWithAscii(StringView text, StringView prefix) {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/StringUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
 #include "zip/ZipCollect.h"
@@ -68,14 +69,6 @@ String LastElement(StringView name) {
 String DirectoryPart(StringView name) {
   const size_t slash = name.rfind(u'/');
   return String(slash == StringView::npos ? StringView() : name.substr(0, slash + 1));
-}
-
-char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameTextAscii(StringView a, StringView b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
 }
 
 std::uint32_t DosStampOf(const TDirItem& item) {
