@@ -9,6 +9,28 @@
 
 namespace zo {
 
+namespace {
+
+// Repeats a read or write, which may move fewer bytes than asked (a signal,
+// a pipe), until count bytes have moved or the file has no more. Returns the
+// count moved, or -1 (errno set) when an error came before any byte moved.
+template <typename Transfer>
+std::int64_t TransferAll(std::int64_t count, Transfer transfer) {
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = transfer(done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+}  // namespace
+
 TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
   if (this != &other) {
     Close();
@@ -52,32 +74,16 @@ void TFileHandle::Close() {
 
 std::int64_t TFileHandle::Read(void* buffer, std::int64_t count) {
   auto* out = static_cast<char*>(buffer);
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(fd_, out + done, static_cast<size_t>(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
+  return TransferAll(count, [&](std::int64_t done) {
+    return ::read(fd_, out + done, static_cast<size_t>(count - done));
+  });
 }
 
 std::int64_t TFileHandle::Write(const void* buffer, std::int64_t count) {
   const auto* in = static_cast<const char*>(buffer);
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
+  return TransferAll(count, [&](std::int64_t done) {
+    return ::write(fd_, in + done, static_cast<size_t>(count - done));
+  });
 }
 
 std::int64_t TFileHandle::Seek(std::int64_t offset, int whence) {
