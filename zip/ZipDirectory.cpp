@@ -8,6 +8,21 @@ namespace zo {
 
 // --- TDirItem --------------------------------------------------------------------
 
+namespace {
+
+void SetWideField(TDirItem& item, std::uint32_t& field, std::uint64_t& wide, std::uint64_t value,
+                  bool forceZip64) {
+  if (value >= kZip64Marker32 || forceZip64) {
+    field = kZip64Marker32;
+    wide = value;
+    item.bHugeFile = true;
+  } else {
+    field = static_cast<std::uint32_t>(value);
+  }
+}
+
+}  // namespace
+
 std::uint64_t TDirItem::UncompressedSize() const {
   return unCompSize == kZip64Marker32 ? Zip64ExtInfo.uncompSize : unCompSize;
 }
@@ -16,6 +31,15 @@ std::uint64_t TDirItem::CompressedSize() const {
 }
 std::uint64_t TDirItem::LocalHeaderOffset() const {
   return relOffsetLH == kZip64Marker32 ? Zip64ExtInfo.relOffsetLH : relOffsetLH;
+}
+void TDirItem::SetUncompressedSize(std::uint64_t value, bool forceZip64) {
+  SetWideField(*this, unCompSize, Zip64ExtInfo.uncompSize, value, forceZip64);
+}
+void TDirItem::SetCompressedSize(std::uint64_t value, bool forceZip64) {
+  SetWideField(*this, compSize, Zip64ExtInfo.compSize, value, forceZip64);
+}
+void TDirItem::SetLocalHeaderOffset(std::uint64_t value, bool forceZip64) {
+  SetWideField(*this, relOffsetLH, Zip64ExtInfo.relOffsetLH, value, forceZip64);
 }
 bool TDirItem::IsDirectory() const {
   return (externalAttr & 0x10) != 0 || (!Name.empty() && Name.back() == u'/');

@@ -61,6 +61,12 @@ struct TDirItem : TZEZipCentralDir {
   std::uint64_t UncompressedSize() const;
   std::uint64_t CompressedSize() const;
   std::uint64_t LocalHeaderOffset() const;
+  // Each puts the value into its 32-bit field; when it does not fit there, or
+  // forceZip64 asks for it, the field gets the marker, the value goes into the
+  // Zip64 block and the entry becomes a huge one.
+  void SetUncompressedSize(std::uint64_t value, bool forceZip64 = false);
+  void SetCompressedSize(std::uint64_t value, bool forceZip64 = false);
+  void SetLocalHeaderOffset(std::uint64_t value, bool forceZip64 = false);
   bool IsDirectory() const;   // attribute bit 0x10 or a name ending in "/"
 };
 

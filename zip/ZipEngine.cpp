@@ -292,14 +292,7 @@ void TZEBaseArchiver::AddFromStream(const String& FileName, TStream& Stream, boo
         item.Stream = &Stream;
       }
       item.Position = Position;
-      const std::int64_t size = item.Stream->Size();
-      if (static_cast<std::uint64_t>(size) >= kZip64Marker32 || FZip64Mode == zmAlways) {
-        item.unCompSize = kZip64Marker32;
-        item.Zip64ExtInfo.uncompSize = static_cast<std::uint64_t>(size);
-        item.bHugeFile = true;
-      } else {
-        item.unCompSize = static_cast<std::uint32_t>(size);
-      }
+      item.SetUncompressedSize(static_cast<std::uint64_t>(item.Stream->Size()), FZip64Mode == zmAlways);
     }
     EndUpdate();
   } catch (...) {
@@ -479,15 +472,10 @@ void TZEBaseArchiver::CopyItemUnchanged(int index, TStream* tail, std::int64_t t
   TZELocalFileHeader header;
   const std::int64_t length = StoredLength(source, sourcePos, item, header);
   FStream->SetPosition(target);
-  if (static_cast<std::uint64_t>(target) >= kZip64Marker32 || item.relOffsetLH == kZip64Marker32) {
-    if (FZip64Mode == zmDisabled && static_cast<std::uint64_t>(target) >= kZip64Marker32)
-      throw EZEException(kZENativeZip64Needed, {item.Name}, this);
-    item.relOffsetLH = kZip64Marker32;
-    item.Zip64ExtInfo.relOffsetLH = static_cast<std::uint64_t>(target);
-    item.bHugeFile = true;
-  } else {
-    item.relOffsetLH = static_cast<std::uint32_t>(target);
-  }
+  if (FZip64Mode == zmDisabled && static_cast<std::uint64_t>(target) >= kZip64Marker32)
+    throw EZEException(kZENativeZip64Needed, {item.Name}, this);
+  // An entry whose offset was in its Zip64 block keeps it there.
+  item.SetLocalHeaderOffset(static_cast<std::uint64_t>(target), item.relOffsetLH == kZip64Marker32);
   CopyRange(source, sourcePos, *FStream, length);
   FStream->SetPosition(target + length);
 }

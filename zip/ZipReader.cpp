@@ -192,14 +192,7 @@ void AddToOffset(TDirItem& item, std::int64_t delta) {
     item.Zip64ExtInfo.relOffsetLH += static_cast<std::uint64_t>(delta);
     return;
   }
-  const std::uint64_t moved = static_cast<std::uint64_t>(item.relOffsetLH) + static_cast<std::uint64_t>(delta);
-  if (moved >= kZip64Marker32) {
-    item.relOffsetLH = kZip64Marker32;
-    item.Zip64ExtInfo.relOffsetLH = moved;
-    item.bHugeFile = true;
-  } else {
-    item.relOffsetLH = static_cast<std::uint32_t>(moved);
-  }
+  item.SetLocalHeaderOffset(static_cast<std::uint64_t>(item.relOffsetLH) + static_cast<std::uint64_t>(delta));
 }
 
 // Finds where the archive really starts when data was put in front of it
@@ -313,13 +306,7 @@ void RecoverDir(TStream& stream, std::int64_t streamSize, TZEDirManager& dir, bo
     item.compSize = header.compSize;
     item.unCompSize = header.unCompSize;
     item.Operation = poExtract;
-    if (position >= static_cast<std::int64_t>(kZip64Marker32)) {
-      item.relOffsetLH = kZip64Marker32;
-      item.Zip64ExtInfo.relOffsetLH = static_cast<std::uint64_t>(position);
-      item.bHugeFile = true;
-    } else {
-      item.relOffsetLH = static_cast<std::uint32_t>(position);
-    }
+    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
     const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
     Bytes name(header.nameLength);
     if (ReadAt(stream, nameAt, name.data(), header.nameLength) != header.nameLength) name.clear();

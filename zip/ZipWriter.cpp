@@ -135,13 +135,7 @@ bool TZEBaseArchiver::StoreItem(int index) {
   const std::int64_t start = FStream->Position();
   item.bHugeFile = false;
   item.Zip64ExtInfo = TZEZip64ExtendedInfo{};
-  if (static_cast<std::uint64_t>(start) >= kZip64Marker32 || FZip64Mode == zmAlways) {
-    item.relOffsetLH = kZip64Marker32;
-    item.Zip64ExtInfo.relOffsetLH = static_cast<std::uint64_t>(start);
-    item.bHugeFile = true;
-  } else {
-    item.relOffsetLH = static_cast<std::uint32_t>(start);
-  }
+  item.SetLocalHeaderOffset(static_cast<std::uint64_t>(start), FZip64Mode == zmAlways);
 
   const std::int64_t size = source != nullptr ? source->Size() : 0;
   // Sizes go into a Zip64 extra field of the local header when the source
@@ -205,15 +199,8 @@ bool TZEBaseArchiver::StoreItem(int index) {
     item.CompressionMethod = kZipMethodStored;
   }
   item.crc32 = crc;
-  if (localZip64) {
-    item.unCompSize = kZip64Marker32;
-    item.compSize = kZip64Marker32;
-    item.Zip64ExtInfo.uncompSize = static_cast<std::uint64_t>(size);
-    item.Zip64ExtInfo.compSize = static_cast<std::uint64_t>(written);
-  } else {
-    item.unCompSize = static_cast<std::uint32_t>(size);
-    item.compSize = static_cast<std::uint32_t>(written);
-  }
+  item.SetUncompressedSize(static_cast<std::uint64_t>(size), localZip64);
+  item.SetCompressedSize(static_cast<std::uint64_t>(written), localZip64);
 
   // The local header again, now with CRC, sizes and the method of an empty
   // source; then the Zip64 sizes behind the name.
