@@ -10,6 +10,7 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/odbc/MessageOf.h"
 #include "tests/odbc/TestDatabase.h"
 #include "tests/odbc/TestDriver.h"
 
@@ -21,16 +22,8 @@ static const bool kTestDriverRegistered = zo::test::RegisterTestDriver();
 namespace zo {
 namespace {
 
+using test::MessageOf;
 using test::SuiteDatabase;
-
-String MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 // Every line of an ODBC error text: SQLSTATE, " : ", a message, CR LF.
 bool IsODBCErrorText(const String& text) {

@@ -12,22 +12,14 @@
 #include "odbc/ODBCParams.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/odbc/MessageOf.h"
 #include "tests/odbc/TestDatabase.h"
-
 
 namespace zo {
 namespace {
 
+using test::MessageOf;
 using test::SuiteDatabase;
-
-String MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 template <typename T>
 T BufferAs(const TODBCParam& p) {

@@ -6,18 +6,12 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/odbc/MessageOf.h"
 
 namespace zo {
 namespace {
 
-String MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
+using test::MessageOf;
 
 TEST(ODBCTypes, MapInputDataTypeReadsTextAsUtf16NumbersAsDoubleBinaryAsLong) {
   struct Case {
