@@ -4,19 +4,12 @@
 
 #include "core/Exception.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
 
-template <typename Call>
-String ErrorOf(Call call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
+using test::MessageOf;
 
 String Items(const TIDList& list) { return list.SaveToString(); }
 
@@ -47,7 +40,7 @@ TEST(TIDValue, TextForm) {
       {u"1, 2", u"' 2' is not a valid integer value"},
   };
   for (const auto& [text, message] : failures) {
-    EXPECT_EQ(ErrorOf([&] { TIDValue::FromString(text); }), message) << ToUtf8(text);
+    EXPECT_EQ(MessageOf([&] { TIDValue::FromString(text); }), message) << ToUtf8(text);
   }
 }
 
@@ -130,10 +123,10 @@ TEST(TIDList, OutOfOrderEditsClearTheSortedMark) {
 TEST(TIDList, IndexErrors) {
   TIDList list;
   list.AddItem(1, 1);
-  EXPECT_EQ(ErrorOf([&] { list.Items(1); }), u"List index out of bounds (1)");
-  EXPECT_EQ(ErrorOf([&] { list.Delete(-1); }), u"List index out of bounds (-1)");
-  EXPECT_EQ(ErrorOf([&] { list.Insert(2, {}); }), u"List index out of bounds (2)");
-  EXPECT_EQ(ErrorOf([&] { list.SetItem(5, {}); }), u"List index out of bounds (5)");
+  EXPECT_EQ(MessageOf([&] { list.Items(1); }), u"List index out of bounds (1)");
+  EXPECT_EQ(MessageOf([&] { list.Delete(-1); }), u"List index out of bounds (-1)");
+  EXPECT_EQ(MessageOf([&] { list.Insert(2, {}); }), u"List index out of bounds (2)");
+  EXPECT_EQ(MessageOf([&] { list.SetItem(5, {}); }), u"List index out of bounds (5)");
   list.Insert(1, {2, 2});
   list.Delete(0);
   EXPECT_EQ(list[0], TIDValue(2, 2));
@@ -184,7 +177,7 @@ TEST(TIDList, ShortBinaryDataIsRejectedAndNothingIsLost) {
   for (const Case& c : cases) {
     TIDList list;
     list.AddItem(7, 7);
-    EXPECT_EQ(ErrorOf([&] { list.LoadFromBinary(c.data); }), c.message);
+    EXPECT_EQ(MessageOf([&] { list.LoadFromBinary(c.data); }), c.message);
     EXPECT_EQ(Items(list), u"7,7");
   }
 }
@@ -206,7 +199,7 @@ TEST(TIDList, TextForm) {
   };
   for (const auto& [text, message] : failures) {
     TIDList l;
-    EXPECT_EQ(ErrorOf([&] { l.LoadFromString(text); }), message) << ToUtf8(text);
+    EXPECT_EQ(MessageOf([&] { l.LoadFromString(text); }), message) << ToUtf8(text);
     EXPECT_EQ(Items(l), u"1,0");  // the items before the failing piece stay
   }
 }

@@ -15,20 +15,12 @@
 #include "core/Exception.h"
 #include "core/Format.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
 
-// The message of what Call raises, or "<no error>".
-template <typename Call>
-String ErrorOf(Call call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
+using test::MessageOf;
 
 std::string U8(const String& s) { return ToUtf8(s); }
 
@@ -148,9 +140,9 @@ TEST(StringUtils, IntegerConversions) {
   for (const Case& c : cases) {
     const String invalid = u"'" + c.text + u"' is not a valid integer value";
     if (c.ok32) EXPECT_EQ(StrToInt(c.text), c.value) << U8(c.text);
-    else EXPECT_EQ(ErrorOf([&] { StrToInt(c.text); }), invalid) << U8(c.text);
+    else EXPECT_EQ(MessageOf([&] { StrToInt(c.text); }), invalid) << U8(c.text);
     if (c.ok64) EXPECT_EQ(StrToInt64(c.text), c.value) << U8(c.text);
-    else EXPECT_EQ(ErrorOf([&] { StrToInt64(c.text); }), invalid) << U8(c.text);
+    else EXPECT_EQ(MessageOf([&] { StrToInt64(c.text); }), invalid) << U8(c.text);
   }
   EXPECT_EQ(IntToStr(-9223372036854775807LL - 1), u"-9223372036854775808");
   EXPECT_THROW(StrToInt(u"x"), EConvertError);
@@ -258,7 +250,7 @@ void CheckFloatConversions() {
   EXPECT_TRUE(std::isnan(PlainTextToFloat(u"NAN")));
   for (const String text : {u"", u"3,25", u"1e400", u"abc", u"1.2.3", u" 1", u"1 ", u"e5", u"1e", u"1e+", u".",
                             u"+", u"0x10", u"1,000.5", u"1e5.5", u"--1", u"INFINITY"}) {
-    EXPECT_EQ(ErrorOf([&] { PlainTextToFloat(text); }), u"'" + text + u"' is not a valid floating point value")
+    EXPECT_EQ(MessageOf([&] { PlainTextToFloat(text); }), u"'" + text + u"' is not a valid floating point value")
         << U8(text);
   }
   // Every value written reads back exactly to its 15-digit form.
@@ -308,12 +300,12 @@ TEST(StringUtils, SetBitState) {
   };
   for (const Failure& f : failures) {
     std::int32_t v = f.value;
-    EXPECT_EQ(ErrorOf([&] { SetBitState(v, f.index, true); }), f.message);
+    EXPECT_EQ(MessageOf([&] { SetBitState(v, f.index, true); }), f.message);
     EXPECT_EQ(v, f.value) << "unchanged after a rejection";
   }
   std::int32_t signBit = 0;
   SetBitState(signBit, 31, true);
-  EXPECT_EQ(ErrorOf([&] { SetBitState(signBit, 0, true); }),
+  EXPECT_EQ(MessageOf([&] { SetBitState(signBit, 0, true); }),
             u"Incorrect input parameter Value \"-2147483648\" ( only positive value allowed ) in SetBitState");
 }
 
@@ -424,7 +416,7 @@ TEST(StringUtils, DateTimeParsersReportTheWholeInput) {
       {u"12:00:00.12x4", TextToTime, u"Invalid Time format \"12:00:00.12x4\""},
       {u"-1:00:00", TextToTime, u"Invalid Time format \"-1:00:00\""},
   };
-  for (const Case& c : cases) EXPECT_EQ(ErrorOf([&] { c.parser(c.text); }), c.message) << U8(c.text);
+  for (const Case& c : cases) EXPECT_EQ(MessageOf([&] { c.parser(c.text); }), c.message) << U8(c.text);
 }
 
 // ---- Binary text -----------------------------------------------------------
@@ -443,7 +435,7 @@ TEST(StringUtils, BinaryTextLength) {
   for (const Case& c : cases) {
     if (c.length >= 0) EXPECT_EQ(BinaryTextLength(c.text), c.length) << U8(c.text);
     else
-      EXPECT_EQ(ErrorOf([&] { BinaryTextLength(c.text); }), u"Invalid binary format (begin with \"" + c.begin + u"\")")
+      EXPECT_EQ(MessageOf([&] { BinaryTextLength(c.text); }), u"Invalid binary format (begin with \"" + c.begin + u"\")")
           << U8(c.text);
   }
 }
@@ -460,7 +452,7 @@ TEST(StringUtils, BinaryTextToBuffer) {
   // Fewer valid pairs than Count: rejected, never read past the text.
   const Case failures[] = {{u"0xzz", 1}, {u"0xA", 1}, {u"0x12", 2}, {u"0x12G4", 2}, {u"", 1}, {u"0", 1}};
   for (const Case& c : failures) {
-    EXPECT_EQ(ErrorOf([&] { BinaryTextToBuffer(c.text, buffer, c.count); }),
+    EXPECT_EQ(MessageOf([&] { BinaryTextToBuffer(c.text, buffer, c.count); }),
               u"Invalid binary format (begin with \"" + String(StringView(c.text).substr(0, 2)) + u"\")")
         << U8(c.text);
   }
@@ -473,7 +465,7 @@ TEST(StringUtils, BinBufferToANSIStr) {
   EXPECT_EQ(BinBufferToANSIStr(bytes, 2), u"0x0AFF");
   EXPECT_EQ(BinBufferToANSIStr(bytes, 0), u"");
   EXPECT_EQ(BinBufferToANSIStr(bytes, -3), u"");
-  EXPECT_EQ(ErrorOf([&] { BinBufferToANSIStr(bytes, 536870901); }),
+  EXPECT_EQ(MessageOf([&] { BinBufferToANSIStr(bytes, 536870901); }),
             u"BinBufferToANSIStr: Maximum length of binary data is 536870900.");
 
   Bytes all(256);

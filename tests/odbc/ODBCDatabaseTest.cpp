@@ -10,7 +10,7 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
-#include "tests/odbc/MessageOf.h"
+#include "tests/MessageOf.h"
 #include "tests/odbc/TestDatabase.h"
 #include "tests/odbc/TestDriver.h"
 

@@ -6,7 +6,7 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
-#include "tests/odbc/MessageOf.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
