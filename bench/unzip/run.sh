@@ -8,26 +8,14 @@
 # the requested size each (real C headers and shared libraries); "small"
 # holds the system's C headers as thousands of small files.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
 size_mib=${1:-128}
-build=${ZO_BENCH_BUILD:-$root/build-bench}
-work=$(mktemp -d "${TMPDIR:-/tmp}/unzip-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench/engine.sh
+source "$(dirname "$0")/../engine.sh"
+build_engine_bench unzip
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target zo_zip -j2 >/dev/null
-g++ -std=c++20 -O2 -I"$root" "$root/bench/unzip/unzip_bench.cpp" -o "$work/unzip_bench" \
-  "$build/zip/libzo_zip.a" "$build/core/libzo_core.a" "$build/platform/libzo_platform.a" -lz
-
-make_input() {  # $1: file, $2: source list command
-  : > "$1"
-  while [ "$(stat -c %s "$1")" -lt $((size_mib * 1048576)) ]; do
-    eval "$2" 2>/dev/null | head -c $((size_mib * 1048576 - $(stat -c %s "$1"))) >> "$1" || true
-  done
-}
 mkdir -p "$work/large"
-make_input "$work/large/text.bin" 'find /usr/include -type f -name "*.h" -print0 | sort -z | xargs -0 cat'
-make_input "$work/large/binary.bin" 'find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name "*.so*" -type f -print0 | sort -z | xargs -0 cat'
+make_text_input "$work/large/text.bin"
+make_binary_input "$work/large/binary.bin"
 (cd "$work/large" && zip -q -6 "$work/large.zip" text.bin binary.bin)
 (cd /usr && zip -q -6 -r "$work/small.zip" include)
 

@@ -7,25 +7,13 @@
 # Input: real text (the system's C headers) and real binaries (shared
 # libraries), concatenated to the requested size, kept in a temporary directory.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
 size_mib=${1:-16}
-build=${ZO_BENCH_BUILD:-$root/build-bench}
-work=$(mktemp -d "${TMPDIR:-/tmp}/zip-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench/engine.sh
+source "$(dirname "$0")/../engine.sh"
+build_engine_bench zip
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target zo_zip -j2 >/dev/null
-g++ -std=c++20 -O2 -I"$root" "$root/bench/zip/zip_bench.cpp" -o "$work/zip_bench" \
-  "$build/zip/libzo_zip.a" "$build/core/libzo_core.a" "$build/platform/libzo_platform.a" -lz
-
-make_input() {  # $1: file, $2: source list command
-  : > "$1"
-  while [ "$(stat -c %s "$1")" -lt $((size_mib * 1048576)) ]; do
-    eval "$2" 2>/dev/null | head -c $((size_mib * 1048576 - $(stat -c %s "$1"))) >> "$1" || true
-  done
-}
-make_input "$work/text.bin" 'find /usr/include -type f -name "*.h" -print0 | sort -z | xargs -0 cat'
-make_input "$work/binary.bin" 'find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name "*.so*" -type f -print0 | sort -z | xargs -0 cat'
+make_text_input "$work/text.bin"
+make_binary_input "$work/binary.bin"
 
 for input in text binary; do
   echo "== $input =="
