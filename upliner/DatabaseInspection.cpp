@@ -42,6 +42,20 @@ void ReadFromDatabase(const String& DriverName, const TConnectionValues& C, cons
   connection->Close();
 }
 
+// A support switch of the stamp row: on when its column holds 1. Failure:
+// the database's name in the reader's own message.
+bool ReadSupportSwitch(const String& DriverName, const TConnectionValues& C, StringView Column,
+                       StringView Failure) {
+  bool support = false;
+  try {
+    ReadFromDatabase(DriverName, C, u"select " + String(Column) + u" from dbo.a15830u10", true,
+                     [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
+  } catch (const Exception&) {
+    throw Exception(Failure, {C.DatabaseName});
+  }
+  return support;
+}
+
 }  // namespace
 
 TConnectionValues TReinstallForm::ConnectionValues() const {
@@ -83,25 +97,11 @@ void TReinstallForm::ReadDatabaseLanguages(const TConnectionValues& C, TIDList& 
 }
 
 bool TReinstallForm::ReadArchiveSupport(const TConnectionValues& C) {
-  bool support = false;
-  try {
-    ReadFromDatabase(FDriverName, C, u"select a2439u0 from dbo.a15830u10", true,
-                     [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
-  } catch (const Exception&) {
-    throw Exception(u"Archive state from database \"%s\" cannot be returned", {C.DatabaseName});
-  }
-  return support;
+  return ReadSupportSwitch(FDriverName, C, u"a2439u0", u"Archive state from database \"%s\" cannot be returned");
 }
 
 bool TReinstallForm::ReadExtDBSupport(const TConnectionValues& C) {
-  bool support = false;
-  try {
-    ReadFromDatabase(FDriverName, C, u"select a2583u0 from dbo.a15830u10", true,
-                     [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
-  } catch (const Exception&) {
-    throw Exception(u"External DB state from database \"%s\" cannot be returned", {C.DatabaseName});
-  }
-  return support;
+  return ReadSupportSwitch(FDriverName, C, u"a2583u0", u"External DB state from database \"%s\" cannot be returned");
 }
 
 void TReinstallForm::InspectDatabase() {
