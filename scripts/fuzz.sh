@@ -11,6 +11,8 @@
 # tests/fuzz/corpus/<target>/ is only read); a crashing input is written to
 # $build/fuzz-artifacts/<target>/ and the script goes on with the next
 # target. A finding belongs in the seed corpus as finding-<what> once fixed.
+# To keep what a run reached for the replay tests:
+#   $build/tests/fuzz/<target>_fuzz -merge=1 tests/fuzz/corpus/<target> $build/fuzz-work/<target>
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the parser, cipher and command-line fuzz
 targets: well-formed and almost-well-formed inputs of each parser, so the
-fuzzer starts from the interesting shapes. Findings are added beside the
-seeds by hand (named finding-*) and are never regenerated away."""
+fuzzer starts from the interesting shapes. Beside the seeds live the inputs
+merged in from fuzzing runs (named by their SHA-1) and past findings (named
+finding-*); this script only rewrites the seed-* files."""
 import os
 import struct
 import sys
