@@ -5,6 +5,7 @@
 #include "core/DateTime.h"
 #include "core/Exception.h"
 #include "core/StringUtils.h"
+#include "odbc/ODBCBuffers.h"
 #include "odbc/ODBCStatement.h"
 
 namespace zo {
@@ -32,18 +33,6 @@ bool IsParamDataType(SQLSMALLINT Value) {
 }
 
 bool IsTextDataType(SQLSMALLINT Value) { return Value == SQL_WCHAR || Value == SQL_WLONGVARCHAR; }
-
-template <typename T>
-T ReadAt(const void* Address) {
-  T value;
-  std::memcpy(&value, Address, sizeof(value));
-  return value;
-}
-
-template <typename T>
-void WriteAt(std::uint8_t* Address, T Value) {
-  std::memcpy(Address, &Value, sizeof(Value));
-}
 
 }  // namespace
 
@@ -195,18 +184,9 @@ String TODBCParam::GetValue() const {
     case SQL_BIGINT: return IntToStr(ReadAt<std::int64_t>(buffer));
     case SQL_TINYINT: return IntToStr(ReadAt<std::uint8_t>(buffer));
     case SQL_DOUBLE: return FloatToPlainText(ReadAt<double>(buffer));
-    case SQL_TYPE_TIMESTAMP: {
-      const auto ts = ReadAt<SQL_TIMESTAMP_STRUCT>(buffer);
-      return DateAndTimeToText(EncodeDate(ts.year, ts.month, ts.day),
-                               EncodeTime(ts.hour, ts.minute, ts.second, static_cast<int>(ts.fraction / 1000000)),
-                               true);
-    }
+    case SQL_TYPE_TIMESTAMP: return TimestampToText(ReadAt<SQL_TIMESTAMP_STRUCT>(buffer));
     case SQL_WCHAR:
-    case SQL_WLONGVARCHAR: {
-      String text(reinterpret_cast<const char16_t*>(buffer), FPrecision);
-      text.resize(std::char_traits<char16_t>::length(text.c_str()));
-      return text;
-    }
+    case SQL_WLONGVARCHAR: return ReadText(buffer, FPrecision);
     case SQL_LONGVARBINARY: return BinBufferToANSIStr(buffer, static_cast<int>(FPrecision));
     default: return String();
   }

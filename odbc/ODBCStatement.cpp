@@ -7,6 +7,7 @@
 #include "core/Exception.h"
 #include "core/Format.h"
 #include "core/StringUtils.h"
+#include "odbc/ODBCBuffers.h"
 
 namespace zo {
 
@@ -618,26 +619,6 @@ constexpr char16_t kSFloatType[] = u"Not supported Float DataType (%d) was found
 constexpr char16_t kSDatetimeType[] = u"Not supported Date BufferType (%d) was found for Field \"%s\".";
 constexpr char16_t kSBinaryType[] = u"Not supported Binary DataType (%d) was found for Field \"%s\".";
 
-template <typename T>
-T ReadAt(const std::uint8_t* Address) {
-  T value;
-  std::memcpy(&value, Address, sizeof(value));
-  return value;
-}
-
-// Characters from Text up to the first NUL, at most MaxChars of them.
-String ReadText(const std::uint8_t* Text, std::size_t MaxChars) {
-  String result(MaxChars, u'\0');
-  if (MaxChars > 0) std::memcpy(result.data(), Text, MaxChars * sizeof(char16_t));
-  result.resize(std::char_traits<char16_t>::length(result.c_str()));
-  return result;
-}
-
-TDateTime TimestampToDateTime(const SQL_TIMESTAMP_STRUCT& ts) {
-  return CombineDateAndTime(EncodeDate(ts.year, ts.month, ts.day),
-                            EncodeTime(ts.hour, ts.minute, ts.second, static_cast<int>(ts.fraction / 1000000)));
-}
-
 // The integer value of a fixed numeric column; Trunc for a double.
 std::int64_t IntegerOf(SQLSMALLINT DataType, const std::uint8_t* Value) {
   switch (DataType) {
@@ -718,12 +699,8 @@ String TODBCStatement::StringValue(int FieldIndex) const {
   switch (def.DataType) {
     case SQL_DOUBLE:
       return FloatToPlainText(ReadAt<double>(value));
-    case SQL_TYPE_TIMESTAMP: {
-      const auto ts = ReadAt<SQL_TIMESTAMP_STRUCT>(value);
-      return DateAndTimeToText(EncodeDate(ts.year, ts.month, ts.day),
-                               EncodeTime(ts.hour, ts.minute, ts.second, static_cast<int>(ts.fraction / 1000000)),
-                               true);
-    }
+    case SQL_TYPE_TIMESTAMP:
+      return TimestampToText(ReadAt<SQL_TIMESTAMP_STRUCT>(value));
     case SQL_WCHAR:
       return ReadText(value, static_cast<std::size_t>(def.BufferSize) / 2);
     case SQL_WLONGVARCHAR: {
