@@ -15,14 +15,6 @@ namespace zo {
 
 namespace {
 
-String NativePath(StringView path) {
-  String result(path);
-  for (char16_t& c : result) {
-    if (c == u'\\') c = u'/';
-  }
-  return result;
-}
-
 // The stream layer's open error for a source that is missing or is not what
 // the command line says it is.
 [[noreturn]] void CannotOpen(const String& Path, int Reason) {
@@ -55,7 +47,7 @@ struct TPackPart {
 
 TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   TPackPart part{BaseDir, PartPath, false};
-  const String path = IncludeTrailingPathDelimiter(NativePath(BaseDir)) + NativePath(PartPath);
+  const String path = IncludeTrailingPathDelimiter(SlashedPath(BaseDir)) + SlashedPath(PartPath);
   part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
   if (!part.IsDirectory && !FileExists(path)) CannotOpen(path, MissingFileReason(path));
   // A named pipe, socket or device is no file to store (and a pipe would
@@ -67,8 +59,8 @@ TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
 void PackAll(TZipArchive& Archive, const TBundletCommand& Command) {
   const String directory = Command.Directories.GetName(0);
   // Checked before the archive is opened: opening empties an existing one.
-  if (!DirectoryExists(NativePath(directory))) {
-    CannotOpen(directory, FileExists(NativePath(directory)) ? ENOTDIR : ENOENT);
+  if (!DirectoryExists(SlashedPath(directory))) {
+    CannotOpen(directory, FileExists(SlashedPath(directory)) ? ENOTDIR : ENOENT);
   }
   Archive.Open(Command.ArchivePath, omZip);
   Archive.Pack(directory, true, true, zmDeflate, zlBest);
@@ -98,7 +90,7 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
 void Unpack(TZipArchive& Archive, const TBundletCommand& Command) {
   const String directory = Command.Directories.GetName(0);
   // A failure here shows in the extraction, with the engine's own text.
-  ForceDirectories(NativePath(directory));
+  ForceDirectories(SlashedPath(directory));
   Archive.Open(Command.ArchivePath, omUnzip);
   Archive.Unpack(directory, umOverwrite, true);
   RaiseAbortedFailure(Archive);

@@ -17,27 +17,17 @@ namespace {
 
 constexpr char16_t kAllFiles[] = u"*.*";
 
-// A path given to the wrapper, with the separators this platform's file
-// system takes. Users may write either '\' or '/'.
-String NativePath(StringView path) {
-  String result(path);
-  for (char16_t& c : result) {
-    if (c == u'\\') c = u'/';
-  }
-  return result;
-}
-
 // Dir and Name joined by one separator; an empty Name gives Dir with its
 // trailing separator.
 String JoinPath(StringView Dir, StringView Name) {
-  return IncludeTrailingPathDelimiter(NativePath(Dir)) + NativePath(Name);
+  return IncludeTrailingPathDelimiter(SlashedPath(Dir)) + SlashedPath(Name);
 }
 
 // Name of a stored entry for a path relative to a base directory: '/'
 // separators and no leading separator (a relative name never starts at a
 // root; unpacking tools would take it for an absolute path).
 String RelativeEntryName(StringView Path) {
-  String name = NativePath(Path);
+  String name = SlashedPath(Path);
   size_t start = 0;
   while (start < name.size() && name[start] == u'/') ++start;
   return name.substr(start);
@@ -91,11 +81,11 @@ void TZipArchive::Open(const String& Filename, TZipOpenMode Mode, TStream* Strea
       case omNone: break;
     }
   } else {
-    FZipEngine->SetFileName(NativePath(Filename));
+    FZipEngine->SetFileName(SlashedPath(Filename));
     switch (Mode) {
       case omZip: FZipEngine->OpenArchive(fmCreate); break;
       case omZipUnzip:
-        FZipEngine->OpenArchive(FileExists(NativePath(Filename)) ? fmOpenReadWrite : fmCreate);
+        FZipEngine->OpenArchive(FileExists(SlashedPath(Filename)) ? fmOpenReadWrite : fmCreate);
         break;
       case omUnzip: FZipEngine->OpenArchive(fmOpenRead | fmShareDenyWrite); break;
       case omNone: break;
@@ -120,7 +110,7 @@ void TZipArchive::SetLevel(TZipMethod Method, TZipLevel Level) {
 
 bool TZipArchive::IsOpenArchive(const String& Path) const {
   if (!FZipEngine->Active() || FZipEngine->FileName().empty()) return false;
-  return ExpandFileName(NativePath(Path)) == ExpandFileName(FZipEngine->FileName());
+  return ExpandFileName(SlashedPath(Path)) == ExpandFileName(FZipEngine->FileName());
 }
 
 const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->AbortedFailure(); }
@@ -135,7 +125,7 @@ void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel
                             const String& /*Comment*/) {
   CheckZipMode();
   StartOperation();
-  const String path = NativePath(Filename);
+  const String path = SlashedPath(Filename);
   // A named pipe, socket or device is no file to store: "(or invalid)".
   if (!FileExists(path) || !IsRegularFile(path)) throw EZipError(kZipErrFileNotFound, Filename);
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
@@ -160,7 +150,7 @@ void TZipArchive::Pack(const String& Path, bool Recursive, bool StorePathNames, 
   CheckZipMode();
   StartOperation();
   SetLevel(Method, Level);
-  FZipEngine->SetBaseDir(NativePath(Path));
+  FZipEngine->SetBaseDir(SlashedPath(Path));
   const bool withPaths = StorePathNames && Recursive;
   FZipEngine->Options.StorePath = withPaths ? spRelativePath : spNoPath;
   FZipEngine->Options.Recurse = Recursive;
@@ -227,7 +217,7 @@ void TZipArchive::ReadFile(const String& Filename, TStream& Stream) {
 void TZipArchive::Unpack(const String& Path, TZipUnpackMode /*Mode*/, bool /*RestorePaths*/) {
   CheckUnzipMode();
   StartOperation();
-  FZipEngine->SetBaseDir(NativePath(Path));
+  FZipEngine->SetBaseDir(SlashedPath(Path));
   FZipEngine->ExtractFiles(kAllFiles, kZipAttrWithDirs, String());
 }
 

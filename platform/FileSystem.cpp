@@ -273,6 +273,12 @@ String ExcludeTrailingPathDelimiter(StringView path) {
   return result;
 }
 
+String SlashedPath(StringView path) {
+  String result(path);
+  std::replace(result.begin(), result.end(), u'\\', u'/');
+  return result;
+}
+
 String ExtractFilePath(StringView path) {
   for (size_t i = path.size(); i > 0; --i) {
     if (IsSeparator(path[i - 1])) return String(path.substr(0, i));

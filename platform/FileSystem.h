@@ -103,6 +103,9 @@ String GetCurrentDir();
 String ExpandFileName(StringView path, StringView base = {});
 String IncludeTrailingPathDelimiter(StringView path);
 String ExcludeTrailingPathDelimiter(StringView path);
+// The path with every '\' turned into '/': users and callers may write either
+// separator, this platform's file calls and archive entry names take '/'.
+String SlashedPath(StringView path);
 // Up to and including the last separator ('\' or '/'); empty when none.
 String ExtractFilePath(StringView path);
 // After the last separator.

@@ -15,12 +15,6 @@ namespace {
 
 bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
-String Slashed(StringView path) {
-  String result(path);
-  std::replace(result.begin(), result.end(), u'\\', u'/');
-  return result;
-}
-
 bool StartsWithAscii(StringView text, StringView prefix) {
   return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
@@ -109,7 +103,7 @@ class Collector {
       // store: opening a pipe for reading would wait for a writer forever.
       if (!(rec.Attr & faArchive)) continue;
       if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
-      const String full = ExpandFileName(ExtractFilePath(Slashed(searchPath)) + rec.Name);
+      const String full = ExpandFileName(ExtractFilePath(SlashedPath(searchPath)) + rec.Name);
       if (IsExcluded(full)) continue;
       Add(full, false, rec);
     }
@@ -121,7 +115,7 @@ class Collector {
       const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
       if (IsExcluded(full)) continue;
       if ((attr_ & faDirectory) &&
-          (MatchesMask(full, Slashed(searchPath)) || MatchesMask(full + u".", Slashed(searchPath)))) {
+          (MatchesMask(full, SlashedPath(searchPath)) || MatchesMask(full + u".", SlashedPath(searchPath)))) {
         Add(full, true, rec);
         SearchDirectory(full, ExtractFileName(mask), true);
       } else if (recursive) {
@@ -161,7 +155,7 @@ class Collector {
 
 std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
                                        const TZECollectSettings& settings) {
-  String mask = Slashed(fileMask);
+  String mask = SlashedPath(fileMask);
   String dir = ExcludeTrailingPathDelimiter(settings.BaseDir);
   if (IsPlacedMask(mask)) {
     // A mask with its own directory is searched there, so that recursion
@@ -221,11 +215,11 @@ String StoredNameOf(StringView fullPath, StringView baseDir, TZEStorePathMode mo
       break;
   }
   if (mode != spFullPathWithDrive) name = RemoveDrivePart(name);
-  return Slashed(name);
+  return SlashedPath(name);
 }
 
 bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir) {
-  String m = Slashed(mask);
+  String m = SlashedPath(mask);
   if (m.empty()) return false;
   if (m.find(u'/') == String::npos) return MatchesMask(ExtractFileName(fullPath), m);
   if (m[0] != u'/') m = ExpandFileName(m, currentDir);

@@ -46,12 +46,6 @@ class EZEEntryRefused : public EZEException {
   }
 };
 
-String Slashed(StringView text) {
-  String result(text);
-  std::replace(result.begin(), result.end(), u'\\', u'/');
-  return result;
-}
-
 bool HasWildcards(StringView mask) { return mask.find_first_of(u"*?") != StringView::npos; }
 
 // The drive and the root separator after it go: stored names are relative.
@@ -202,7 +196,7 @@ class TargetFile : public TStream {
 }  // namespace
 
 bool IsUnsafeEntryName(StringView name) {
-  const String n = Slashed(name);
+  const String n = SlashedPath(name);
   if (n.find(u'\0') != String::npos) return true;
   if (!n.empty() && n[0] == u'/') return true;  // absolute, and "//server" too
   if (n.size() >= 2 && n[1] == u':') return true;  // a drive
@@ -297,10 +291,10 @@ bool TZEBaseArchiver::FindFirst(const String& FileMask, TZEArchiveItem& Item, co
   CheckActive();
   TInternalSearchRec& h = Item.Handle;
   h = TInternalSearchRec{};
-  h.FileMask = Slashed(Options.StorePath == spFullPathWithDrive ? FileMask : WithoutDrive(FileMask));
+  h.FileMask = SlashedPath(Options.StorePath == spFullPathWithDrive ? FileMask : WithoutDrive(FileMask));
   h.Wildcards = HasWildcards(h.FileMask);
   h.FFindAttr = SearchAttr;
-  h.ExclusionMask = Slashed(ExclusionMask);
+  h.ExclusionMask = SlashedPath(ExclusionMask);
   h.ItemNo = 0;
   return FindFrom(FDir.CDir, Options, Item);
 }
@@ -376,7 +370,7 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& 
   String name = item.Name;
   std::uint32_t attr = item.externalAttr;
   if (engine.OnExtractFile) engine.OnExtractFile(engine, name, attr, item.Comment);
-  name = Slashed(name);
+  name = SlashedPath(name);
   if (IsUnsafeEntryName(name)) {
     throw EZEEntryRefused(kZENativeCannotCreateFile,
                           Format(u"Cannot extract file \"%s\": its name leads outside the destination directory",
@@ -458,7 +452,7 @@ void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
     bool value;
     ~Restore() { engine.Options.Recurse = value; }
   } restore{*this, recurse};
-  int index = FDir.CDir.IndexOf(Slashed(FileName));
+  int index = FDir.CDir.IndexOf(SlashedPath(FileName));
   if (index < 0) {
     TZEArchiveItem item;
     if (FindFirst(FileName, item, String(), kZEDefaultSearchAttr)) index = item.Handle.ItemNo;
