@@ -11,7 +11,7 @@
 // The handlers are spread over several files of this class:
 //   ReinstallForm.cpp       start-up, arrangement, control state
 //   Browsing.cpp            drop-down lists, reports, saving, directory picker
-//   DatabaseInspection.cpp  BConnectClick, InspectDatabase and the readers
+//   DatabaseReaders.cpp  BConnectClick, InspectDatabase and the readers
 //   UpgradeStep.cpp         RunUpgradeStep
 //   ReinstallSequence.cpp   BReinstallClick
 //   AlterLangs.cpp          BAlterLangsClick
@@ -186,8 +186,8 @@ class TReinstallForm {
   void SBNewDirClick();
   void BCloseClick();
 
-  void BConnectClick();       // DatabaseInspection.cpp
-  void InspectDatabase();     // DatabaseInspection.cpp
+  void BConnectClick();       // DatabaseReaders.cpp
+  void InspectDatabase();     // DatabaseReaders.cpp
   void BReinstallClick();     // ReinstallSequence.cpp
   void ShowVersionAfterFailedStep();  // ReinstallSequence.cpp
   void BAlterLangsClick();    // AlterLangs.cpp
@@ -198,7 +198,7 @@ class TReinstallForm {
   int RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction, int AExtDBAction,
                      bool ALastStep);
 
-  // ---- Database readers (DatabaseInspection.cpp) ----------------------------------
+  // ---- Database readers (DatabaseReaders.cpp) ----------------------------------
   // Each opens a connection of its own for one query and frees it again.
 
   TConnectionValues ConnectionValues() const;
