@@ -31,14 +31,22 @@ done
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
-# Keep postgresql-common from creating and starting a cluster of its own on 5432:
-# the tests and the demo start private clusters.
-$SUDO mkdir -p /etc/postgresql-common
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# Keep any configuration file already on disk without asking: there is no one
+# to answer in CI.
+APT=(apt-get install -y -qq --no-install-recommends
+     -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold)
+$SUDO apt-get update -qq
+
+# postgresql-common first, then tell it not to create and start a cluster of
+# its own on 5432 when the server package arrives: the tests and the demo
+# start private clusters.
+if ! dpkg-query -W -f='${Status}' postgresql-common 2>/dev/null | grep -q 'install ok installed'; then
+  $SUDO "${APT[@]}" postgresql-common >/dev/null
+fi
 if ! grep -qs '^create_main_cluster *= *false' /etc/postgresql-common/createcluster.conf; then
   echo 'create_main_cluster = false' | $SUDO tee -a /etc/postgresql-common/createcluster.conf >/dev/null
 fi
 
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$SUDO "${APT[@]}" "${missing[@]}" >/dev/null
