@@ -8,6 +8,7 @@
 #include "core/Format.h"
 #include "core/IDList.h"
 #include "core/StringUtils.h"
+#include "core/TextFileLines.h"
 #include "core/Types.h"
 #include "crypt/CryptUtils.h"
 #include "data/ConnectionInfo.h"
@@ -24,14 +25,6 @@ namespace {
 constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
 constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
 constexpr char16_t kVersionsFileName[] = u"Versions.sl";
-
-// The lines of a text file, or raises the file error with the system's reason.
-std::vector<String> ReadTextLines(const String& Path) {
-  std::string bytes;
-  if (const int error = ReadWholeFile(Path, bytes); error != 0)
-    throw EFOpenError(kSFOpenError, {Path, SystemErrorText(error)});
-  return SplitLines(DecodeTextFile(bytes));
-}
 
 String ReplaceAll(String Text, StringView What, StringView With) {
   for (std::size_t at = Text.find(What); at != String::npos; at = Text.find(What, at + With.size()))
@@ -167,7 +160,7 @@ TLifter::TStamp TLifter::ReadStamp() {
 void TLifter::RefuseNewerDatabase(const TStamp& Stamp) {
   const String listPath = FToolFolder + kVersionsFileName;
   if (Stamp.Version.empty() || !PathEntryExists(listPath)) return;
-  const std::vector<String> versions = ReadTextLines(listPath);
+  const std::vector<String> versions = LoadStringsFromFile(listPath);
   // Versions compare as the tool's list does: letter case ignored (ASCII).
   const auto position = [&](const String& Version) {
     for (std::size_t i = 0; i < versions.size(); ++i)
@@ -195,7 +188,7 @@ void TLifter::AlterLanguages() {
   if (!PathEntryExists(listPath)) return;  // no target set: nothing to bring in line
 
   std::vector<TIDValue> target;
-  for (const String& line : ReadTextLines(listPath)) {
+  for (const String& line : LoadStringsFromFile(listPath)) {
     const String code = TrimBlanks(line);
     if (code.empty()) continue;
     try {
@@ -275,7 +268,7 @@ void TLifter::CheckIntegrity() {
   for (const TSearchRec& check : FindFiles(folder + u"*.sql", 0)) {
     try {
       String text;
-      for (const String& line : ReadTextLines(folder + check.Name)) text += line + u"\n";
+      for (const String& line : LoadStringsFromFile(folder + check.Name)) text += line + u"\n";
       TExReadQuery query;
       query.FillConnectionProps(FConnection.get());
       query.SetSQLText(text, nullptr, false, false);
@@ -295,7 +288,7 @@ void TLifter::CheckIntegrity() {
 void TLifter::RunScript(const String& Path, const TVariables& Variables, bool Required) {
   if (!Required && !PathEntryExists(Path)) return;
   String script;
-  for (const String& line : ReadTextLines(Path)) script += line + u"\n";
+  for (const String& line : LoadStringsFromFile(Path)) script += line + u"\n";
   for (const auto& [name, value] : Variables) script = ReplaceAll(script, u"$(" + name + u")", LiteralText(value));
   try {
     for (const String& batch : SplitBatches(script)) Execute(batch);

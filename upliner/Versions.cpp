@@ -32,13 +32,6 @@ String VersionsFilePath(StringView Directory) {
   return path + kVersionsFileName;
 }
 
-std::vector<String> LoadStringsFromFile(StringView Path) {
-  std::string bytes;
-  if (const int error = ReadWholeFile(Path, bytes); error != 0)
-    throw EFOpenError(kSFOpenError, {String(Path), SystemErrorText(error)});
-  return SplitLines(DecodeTextFile(bytes));
-}
-
 void SaveStringsToFile(StringView Path, const std::vector<String>& Lines) {
   std::string bytes;
   for (const String& line : Lines) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/String.h"
+#include "core/TextFileLines.h"  // LoadStringsFromFile, which reads Versions.sl
 
 namespace zo {
 
@@ -12,13 +13,6 @@ inline constexpr char16_t kVersionsFileName[] = u"Versions.sl";
 
 // The path of Versions.sl in Directory.
 String VersionsFilePath(StringView Directory);
-
-// The lines of the text file at Path, in file order. A byte-order mark
-// selects UTF-8 or UTF-16, otherwise UTF-8 is read; CR LF, LF and CR end a
-// line, and every line counts, an empty one included (a line break at the
-// very end does not start another line). A file that cannot be read raises
-// EFOpenError "Cannot open file "%s". %s" with the system's reason.
-std::vector<String> LoadStringsFromFile(StringView Path);
 
 // Writes Lines to the file at Path, each followed by CR LF, in UTF-8 without
 // a byte-order mark; an existing file is replaced. A failure raises

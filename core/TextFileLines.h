@@ -1,0 +1,18 @@
+// Text files read as lines, shared by the upgrade tool and the upgrade
+// program (Versions.sl, installation files, scripts, result files).
+#pragma once
+
+#include <vector>
+
+#include "core/String.h"
+
+namespace zo {
+
+// The lines of the text file at Path, in file order. A byte-order mark
+// selects UTF-8 or UTF-16, otherwise UTF-8 is read; CR LF, LF and CR end a
+// line, and every line counts, an empty one included (a line break at the
+// very end does not start another line). A file that cannot be read raises
+// EFOpenError "Cannot open file "%s". %s" with the system's reason.
+std::vector<String> LoadStringsFromFile(StringView Path);
+
+}  // namespace zo
