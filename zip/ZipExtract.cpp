@@ -122,8 +122,13 @@ struct InflateStream {
   }
 };
 
-// Inflates raw deflate data; false when the data is broken or would run past
-// the announced size.
+// Inflates raw deflate data; false when the data is broken, ends before the
+// deflate stream does, or would run past the announced size.
+//
+// The end of the compressed input is not the end of the work: zlib may still
+// hold output that did not fit the output buffer, and the end-of-stream
+// marker may only be reported by a later call. So the loop ends on the
+// stream's end or on a call that can make no progress, never on input used up.
 bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
   InflateStream s;
   if (inflateInit2(&s.z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
@@ -133,11 +138,10 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
   // small buffer.
   Bytes output(static_cast<std::size_t>(std::clamp<std::uint64_t>(out.Expected(), 64, kInflateOutputChunk)));
   for (;;) {
-    if (s.z.avail_in == 0) {
-      if (size == 0) return false;  // input ended before the deflate stream did
+    if (s.z.avail_in == 0 && size > 0) {
       const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(size, input.size()));
       const std::int64_t got = ReadAt(archive, position, input.data(), want);
-      if (got <= 0) return false;
+      if (got <= 0) return false;  // the archive is shorter than its directory says
       position += got;
       size -= static_cast<std::uint64_t>(got);
       s.z.next_in = input.data();
@@ -149,7 +153,9 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
     const std::size_t produced = output.size() - s.z.avail_out;
     if (produced > 0 && !out.Write(output.data(), produced)) return false;
     if (rc == Z_STREAM_END) return true;
-    if (rc == Z_BUF_ERROR && s.z.avail_in == 0) continue;
+    // No progress was possible: fine while more input is waiting, the end
+    // of a truncated stream when none is.
+    if (rc == Z_BUF_ERROR && s.z.avail_in == 0 && size > 0) continue;
     if (rc != Z_OK) return false;
   }
 }

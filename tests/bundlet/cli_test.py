@@ -350,6 +350,27 @@ class Unpack(BundletTest):
         ours, theirs = tree_of(dest), tree_of(src)
         self.assertEqual({k: v and v[0] for k, v in ours.items()}, {k: v and v[0] for k, v in theirs.items()})
 
+    def test_entries_just_past_the_inflate_buffer_come_out_whole(self):
+        # zlib still holds output and the end of the stream when the last
+        # compressed byte has been read; both the peer's archive and our own
+        # must unpack, and so must the entry after it.
+        zeros = {"zeros-%d.bin" % n: bytes(n) for n in (262204, 262304, 262384, 524448)}
+        text = {"text.txt": (b"The quick brown fox jumps over the lazy dog.\n" * 6000)[:262145]}
+        peer = self.path("peer.zip")
+        with zipfile.ZipFile(peer, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in {**zeros, **text, "z-after.txt": b"after"}.items():
+                z.writestr(name, data)
+        for name, data in {**zeros, **text, "z-after.txt": b"after"}.items():
+            write(self.path("src", name), data)
+        ours = self.path("ours.zip")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + ours), "")
+        for archive in (peer, ours):
+            with self.subTest(archive=os.path.basename(archive)):
+                dest = self.path("out-" + os.path.basename(archive))
+                self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+                self.assertEqual({k: v[0] for k, v in tree_of(dest).items()},
+                                 {**zeros, **text, "z-after.txt": b"after"})
+
     def test_missing_archive(self):
         missing = self.path("none.zip")
         self.assertEqual(run("-Aua", "-D" + self.path("out"), "-Z" + missing),
