@@ -21,9 +21,10 @@ cmd=${1:-}
 dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 
-# initdb and postgres refuse to run as root.
+# initdb and postgres refuse to run as root. They run from / so that a
+# checkout in a private directory is no working directory they cannot enter.
 as_owner() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+  if [ "$(id -u)" -eq 0 ]; then (cd / && runuser -u postgres -- "$@"); else "$@"; fi
 }
 
 free_port() {
@@ -37,6 +38,10 @@ start() {
   local data="$dir/pgdata" sock="$dir/sock" port
   rm -rf "$data" "$sock" "$dir/log"
   mkdir -p "$data" "$sock" "$dir/log"
+  if [ "$(id -u)" -eq 0 ] && ! runuser -u postgres -- test -x "$dir"; then
+    echo "testdb.sh: the server's user cannot enter $dir; give a directory under /tmp" >&2
+    exit 1
+  fi
   [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$data" "$sock" "$dir/log"
   port=$(free_port)
 
