@@ -83,6 +83,16 @@ std::u16string DecodeCodePage(std::string_view bytes, TCodePage codePage) {
   return result;
 }
 
+std::u16string ReadableFileName(std::u16string_view name) {
+  const SingleByteTable& ansi = TableOf(cpAnsi);
+  std::u16string result(name);
+  for (char16_t& c : result) {
+    const int byte = EscapedByte(c);
+    if (byte >= 0) c = ansi.toUnicode[byte];
+  }
+  return result;
+}
+
 std::string ConvertCodePage(std::string_view bytes, TCodePage from, TCodePage to) {
   return EncodeCodePage(DecodeCodePage(bytes, from), to);
 }

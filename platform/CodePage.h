@@ -23,6 +23,11 @@ std::u16string DecodeCodePage(std::string_view bytes, TCodePage codePage);
 // Bytes of one code page in another, through UTF-16 ('?' for what is lost).
 std::string ConvertCodePage(std::string_view bytes, TCodePage from, TCodePage to);
 
+// A file name as a person reads it: the bytes that were not UTF-8 (kept by
+// FromOsPath as escapes) are read as Windows-1252, the code page such names
+// were usually written in. Everything else is unchanged.
+std::u16string ReadableFileName(std::u16string_view name);
+
 // True when bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // values above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);

@@ -49,7 +49,7 @@ int TFileHandle::Open(const std::u16string& path, OpenKind kind) {
     case OpenKind::ReadWrite: flags |= O_RDWR; break;
     case OpenKind::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
   }
-  const std::string native = ToUtf8(path);
+  const std::string native = ToOsPath(path);
   int fd;
   do {
     fd = ::open(native.c_str(), flags, 0666);

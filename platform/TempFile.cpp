@@ -19,11 +19,11 @@ std::u16string TempDirectory() {
   struct stat st;
   if (tmp != nullptr && *tmp != '\0' && ::stat(tmp, &st) == 0 && S_ISDIR(st.st_mode)) dir = tmp;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return FromUtf8(dir);
+  return FromOsPath(dir);
 }
 
 std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefix, int* error) {
-  std::string base = ToUtf8(dir.empty() ? TempDirectory() : std::u16string(dir));
+  std::string base = ToOsPath(dir.empty() ? TempDirectory() : std::u16string(dir));
   char resolved[PATH_MAX];
   if (::realpath(base.c_str(), resolved) == nullptr) {
     if (error != nullptr) *error = errno;
@@ -31,7 +31,7 @@ std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefi
   }
   base = resolved;
   if (base.back() != '/') base += '/';
-  std::string pattern = base + ToUtf8(prefix) + "XXXXXX";
+  std::string pattern = base + ToOsPath(prefix) + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
@@ -41,7 +41,7 @@ std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefi
   }
   ::close(fd);
   if (error != nullptr) *error = 0;
-  return FromUtf8(buffer.data());
+  return FromOsPath(buffer.data());
 }
 
 }  // namespace zo

@@ -52,7 +52,7 @@ bool StartsWith(std::string_view bytes, std::string_view prefix) {
 }  // namespace
 
 int ReadWholeFile(std::u16string_view path, std::string& bytes) {
-  FileDescriptor file(::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return errno;
   std::string content;
   char buffer[65536];
@@ -70,7 +70,7 @@ int ReadWholeFile(std::u16string_view path, std::string& bytes) {
 }
 
 int WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  FileDescriptor file(::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  FileDescriptor file(::open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (file.get() < 0) return errno;
   while (!bytes.empty()) {
     const ssize_t n = ::write(file.get(), bytes.data(), bytes.size());

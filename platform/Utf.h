@@ -2,7 +2,7 @@
 //
 // Inside the system all text is UTF-16 (zo::String); the POSIX side (file
 // names, the console, the environment, process arguments) speaks UTF-8.
-// Every crossing goes through these two functions.
+// Every crossing goes through these functions.
 #pragma once
 
 #include <string>
@@ -16,5 +16,19 @@ std::string ToUtf8(std::u16string_view text);
 // Ill-formed UTF-8 (bad lead byte, truncated or overlong sequence, encoded
 // surrogate, value above U+10FFFF) becomes one U+FFFD per bad byte.
 std::u16string FromUtf8(std::string_view text);
+
+// File names are bytes on this system and need not be UTF-8. These two keep
+// such a name whole on its way through the system: each byte that is not
+// part of well-formed UTF-8 becomes the lone surrogate U+DC80 + byte, and
+// such a surrogate becomes that byte again, so a name read from a directory
+// opens the same file when given back. Everything else is as above.
+std::string ToOsPath(std::u16string_view path);
+std::u16string FromOsPath(std::string_view path);
+
+// True when the text holds bytes of a file name that were not UTF-8 (see
+// FromOsPath).
+bool HasEscapedBytes(std::u16string_view text);
+// The byte an escaped unit stands for, or -1 for any other unit.
+int EscapedByte(char16_t unit);
 
 }  // namespace zo

@@ -164,7 +164,7 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
 class TargetFile : public TStream {
  public:
   explicit TargetFile(const String& path) : path_(path) {
-    fd_ = open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd_ = open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   }
   ~TargetFile() override { Close(); }
   bool IsOpen() const { return fd_ >= 0; }
