@@ -22,7 +22,7 @@ bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
 char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-std::string OsPath(StringView path) { return ToUtf8(path); }
+std::string OsPath(StringView path) { return ToOsPath(path); }
 
 std::uint32_t AttrFromStat(const struct stat& st, StringView name) {
   std::uint32_t attr = 0;
@@ -93,6 +93,12 @@ bool PathEntryExists(StringView path) {
 bool IsSymbolicLink(StringView path) {
   struct stat st {};
   return lstat(OsPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<TFileId> FileIdentity(StringView path) {
+  struct stat st {};
+  if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
+  return TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 // --- Times ------------------------------------------------------------------
@@ -177,18 +183,22 @@ bool MatchesMask(StringView name, StringView mask) {
   return m == mask.size();
 }
 
-std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr) {
+std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, int* error) {
   std::vector<TSearchRec> result;
+  if (error != nullptr) *error = 0;
   const String dir = ExtractFilePath(pathWithMask);
   const String mask = ExtractFileName(pathWithMask);
   const std::string osDir = OsPath(dir.empty() ? String(u".") : dir);
   std::unique_ptr<DIR, DirCloser> handle(opendir(osDir.c_str()));
-  if (!handle) return result;
+  if (!handle) {
+    if (error != nullptr) *error = errno;
+    return result;
+  }
   const std::uint32_t excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
   while (dirent* entry = readdir(handle.get())) {
     const std::string osName = entry->d_name;
     if (osName == "." || osName == "..") continue;
-    String name = FromUtf8(osName);
+    String name = FromOsPath(osName);
     if (!MatchesMask(name, mask)) continue;
     struct stat st {};
     // Links are followed: what a link names is what gets listed. A dangling
@@ -223,7 +233,7 @@ String GetCurrentDir() {
     buffer.resize(buffer.size() * 2);
   }
   buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-  return FromUtf8(buffer);
+  return FromOsPath(buffer);
 }
 
 String ExpandFileName(StringView path, StringView base) {

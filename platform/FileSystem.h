@@ -8,7 +8,9 @@
 // honours read-only (it takes the write permissions away, or gives the owner's
 // back); the rest has no POSIX counterpart and is ignored.
 //
-// Paths are UTF-16 inside the system and UTF-8 on the disk. Functions that
+// Paths are UTF-16 inside the system and bytes on the disk, UTF-8 where they
+// are well-formed; other bytes travel as escapes (platform/Utf.h, FromOsPath),
+// so every name listed here opens again. Functions that
 // take a path given by a user treat both '\' and '/' as separators; paths they
 // return use '/'.
 #pragma once
@@ -62,6 +64,15 @@ bool DirectoryExists(StringView path);   // exists and is a directory
 bool PathEntryExists(StringView path);
 bool IsSymbolicLink(StringView path);
 
+// What tells one file from another whatever name it is reached by: the
+// device and the file number. Symbolic links are followed.
+struct TFileId {
+  std::uint64_t Device = 0;
+  std::uint64_t Number = 0;
+  bool operator==(const TFileId&) const = default;
+};
+std::optional<TFileId> FileIdentity(StringView path);
+
 // --- Times ----------------------------------------------------------------
 
 // Last write time in local time; nothing when it cannot be read.
@@ -85,8 +96,9 @@ TLocalTime DosToLocalTime(std::uint32_t dos);
 // attribute-filtered listing does; "." and ".." are never listed, nor are
 // devices, pipes and sockets (nothing a file could be read from). Entries come
 // sorted by name so that results do not depend on the file system. Errors
-// (a missing or unreadable directory) give an empty list.
-std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr);
+// (a missing or unreadable directory) give an empty list, and the errno in
+// *error when it is given (0 when the directory was read).
+std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, int* error = nullptr);
 
 // The wildcard test: ASCII case ignored, '*' any run of characters (also
 // none), '?' exactly one character, anything else itself; a mask that is
