@@ -49,7 +49,9 @@ TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   TPackPart part{BaseDir, PartPath, false};
   const String path = IncludeTrailingPathDelimiter(SlashedPath(BaseDir)) + SlashedPath(PartPath);
   part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
-  if (!part.IsDirectory && !FileExists(path)) CannotOpen(path, MissingFileReason(path));
+  // A dangling symbolic link is a file that cannot be read: it goes on to
+  // fail where every unreadable file fails, when the archive is written.
+  if (!part.IsDirectory && !FileExists(path) && !IsSymbolicLink(path)) CannotOpen(path, MissingFileReason(path));
   // A named pipe, socket or device is no file to store (and a pipe would
   // block the run until someone writes into it).
   if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) CannotOpen(path, EINVAL);
@@ -76,6 +78,9 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
     parts.push_back(ResolvePart(Command.Directories.GetName(i), Command.Directories.GetValue(i)));
   }
   Archive.Open(Command.ArchivePath, omZip);
+  // All parts in one transaction: the archive is written once, whatever the
+  // number of files, and appears whole or not at all.
+  Archive.BeginUpdate();
   for (const TPackPart& part : parts) {
     if (part.IsDirectory) {
       Archive.PackDirectory(part.BaseDir, part.PartPath);
@@ -84,6 +89,8 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
     }
     RaiseAbortedFailure(Archive);
   }
+  Archive.EndUpdate();
+  RaiseAbortedFailure(Archive);
   Archive.Close();
 }
 
@@ -105,8 +112,8 @@ String RunBundlet(const std::vector<String>& Arguments) {
   // terminal: the failure that was aborted is then printed as the run's one
   // error text.
   TZETerminalPrompt Prompt(false);
-  // Destroyed on every way out, which closes a created archive with a valid
-  // end record.
+  // Destroyed on every way out. A run that fails before it closes the
+  // archive leaves the archive path as it was: a pack is all or nothing.
   TZipArchive Archive;
   Archive.SetUserPrompt(&Prompt);
   try {

@@ -1,5 +1,6 @@
 #include "bundlet/ZipArchive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 #include "core/DateTime.h"
 #include "core/Exception.h"
 #include "core/Exceptions.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/Utf.h"
@@ -70,7 +72,7 @@ TZipArchive::TZipArchive() : FZipEngine(std::make_unique<TZipEngine>()) {
   FZipEngine->Options.FlushBuffers = false;
 }
 
-TZipArchive::~TZipArchive() = default;
+TZipArchive::~TZipArchive() { FZipEngine->AbandonArchive(); }
 
 void TZipArchive::Open(const String& Filename, TZipOpenMode Mode, TStream* Stream) {
   if (Stream != nullptr) {
@@ -96,6 +98,17 @@ void TZipArchive::Open(const String& Filename, TZipOpenMode Mode, TStream* Strea
 
 void TZipArchive::Close() { FZipEngine->CloseArchive(); }
 
+void TZipArchive::BeginUpdate() {
+  CheckZipMode();
+  FZipEngine->BeginUpdate();
+}
+
+void TZipArchive::EndUpdate() {
+  CheckZipMode();
+  StartOperation();
+  FZipEngine->EndUpdate();
+}
+
 void TZipArchive::CheckZipMode() const {
   if (FMode != omZip && FMode != omZipUnzip) throw EZipError(kZipErrZipModeRequired);
 }
@@ -110,7 +123,8 @@ void TZipArchive::SetLevel(TZipMethod Method, TZipLevel Level) {
 
 bool TZipArchive::IsOpenArchive(const String& Path) const {
   if (!FZipEngine->Active() || FZipEngine->FileName().empty()) return false;
-  return ExpandFileName(SlashedPath(Path)) == ExpandFileName(FZipEngine->FileName());
+  return ExpandFileName(SlashedPath(Path)) == ExpandFileName(FZipEngine->FileName()) ||
+         FZipEngine->IsArchiveFile(SlashedPath(Path));
 }
 
 const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->AbortedFailure(); }
@@ -158,27 +172,53 @@ void TZipArchive::Pack(const String& Path, bool Recursive, bool StorePathNames, 
 }
 
 void TZipArchive::PackDirectory(const String& MainDirPath, const String& PartDirPath) {
+  CheckZipMode();
   StartOperation();
+  std::vector<TFileId> walking;
+  PackDirectoryBelow(MainDirPath, PartDirPath, walking);
+}
+
+void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& PartDirPath,
+                                     std::vector<TFileId>& walking) {
   // An empty part is the main directory itself; its children are then stored
   // under their bare names.
   const String partPrefix = PartDirPath.empty() ? String() : IncludeTrailingPathDelimiter(PartDirPath);
-  const std::vector<TSearchRec> listing = FindFiles(JoinPath(MainDirPath, partPrefix) + kAllFiles, 0xFF);
+  const String directory = JoinPath(MainDirPath, partPrefix);
+  // A symbolic link back to a directory being walked would make the walk
+  // endless: it is not followed.
+  const std::optional<TFileId> id = FileIdentity(directory);
+  if (!id || std::find(walking.begin(), walking.end(), *id) != walking.end()) return;
+  std::vector<TSearchRec> listing;
+  for (;;) {
+    int error = 0;
+    listing = FindFiles(directory + kAllFiles, 0xFF, &error);
+    if (error == 0) break;
+    // A directory that cannot be read is decided on like a file that cannot
+    // be read: its content must not go missing in silence.
+    const String shown = ExcludeTrailingPathDelimiter(directory);
+    const TZEAction action = FZipEngine->ProcessFileFailure(
+        shown, poAdd, EZEException(kZENativeCannotOpenSource, {shown}, FZipEngine.get()));
+    if (action == fxaRetry) continue;
+    return;   // ignored, or aborted (AbortedFailure tells the caller)
+  }
+  walking.push_back(*id);
   for (const TSearchRec& found : listing) {
     const String childPart = partPrefix + found.Name;
     if ((found.Attr & faDirectory) != 0) {
-      PackDirectory(MainDirPath, childPart);
+      PackDirectoryBelow(MainDirPath, childPart, walking);
     } else if ((found.Attr & faArchive) != 0) {
       PackFile(MainDirPath, childPart);
     }
     // Anything else is a named pipe, a socket or a device: no content to
     // store, and opening a pipe for reading would wait for a writer forever.
     // An aborted file ends the walk, as an abort ends any other operation.
-    if (AbortedFailure() != nullptr) return;
+    if (AbortedFailure() != nullptr) break;
   }
+  walking.pop_back();
 }
 
 void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath) {
-  StartOperation();
+  CheckZipMode();
   const String path = JoinPath(MainDirPath, PartFilePath);
   // Reading the archive while it grows would store a torn copy of itself.
   if (IsOpenArchive(path)) return;
@@ -186,8 +226,9 @@ void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath
   if (FileExists(path) && !IsRegularFile(path)) {
     throw EFOpenError(kSFOpenError, {path, SystemErrorText(EINVAL)});
   }
-  TFileStream source(path, fmOpenRead | fmShareDenyWrite);
-  WriteFile(RelativeEntryName(PartFilePath), source, zmDeflate, zlBest, String());
+  SetLevel(zmDeflate, zlBest);
+  // A name whose bytes on disk are not UTF-8 is stored as it reads.
+  FZipEngine->AddFromFile(ReadableFileName(RelativeEntryName(PartFilePath)), path, kZipAttrNormal, Now());
 }
 
 void TZipArchive::FileFromBinary(const String& FileName, const Bytes& FileData) {

@@ -23,6 +23,7 @@
 
 #include "bundlet/ZipArchiveError.h"
 #include "core/String.h"
+#include "platform/FileSystem.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipStreams.h"
 
@@ -53,22 +54,31 @@ class TZipArchive {
   // The engine is created without a name and with FlushBuffers off; every
   // other engine setting keeps its value at creation.
   TZipArchive();
-  // Frees the engine, which closes an archive that is still open, so a
-  // created archive always ends with a valid end record.
+  // Frees the engine. An archive still open was not closed by the caller
+  // (the run failed or was aborted): a created archive is dropped and the
+  // file it was to replace keeps its old content; nothing pending is
+  // committed.
   ~TZipArchive();
   TZipArchive(const TZipArchive&) = delete;
   TZipArchive& operator=(const TZipArchive&) = delete;
 
-  // Without a Stream: omZip creates Filename or empties it; omZipUnzip opens
+  // Without a Stream: omZip creates a new archive that replaces Filename on
+  // Close (until then any old Filename stays as it was); omZipUnzip opens
   // it for reading and writing when it exists and creates it otherwise;
   // omUnzip opens it for reading (others may not write). With a Stream:
   // omZip empties it and writes an empty archive into it at once, omUnzip and
   // omZipUnzip load its directory; the stream stays the caller's. omNone
   // opens nothing. The mode is taken only when opening succeeded.
   void Open(const String& Filename, TZipOpenMode Mode, TStream* Stream = nullptr);
-  // Closes the engine's archive. The mode is kept, so later operations pass
-  // the mode check and fail in the engine ("Archive is not open").
+  // Closes the engine's archive; a created one now takes the place of the
+  // file it replaces. The mode is kept, so later operations pass the mode
+  // check and fail in the engine ("Archive is not open").
   void Close();
+  // Brackets writing operations into one engine transaction, committed by
+  // the outermost EndUpdate: the central directory is then written once,
+  // however many files were stored.
+  void BeginUpdate();
+  void EndUpdate();
   TZipOpenMode Mode() const { return FMode; }
 
   // --- Writing (omZip or omZipUnzip) ---------------------------------------
@@ -90,12 +100,15 @@ class TZipArchive {
   // Walks PartDirPath below MainDirPath and stores every file with PackFile,
   // in listing order, each subdirectory completely when it is met. Directories
   // get no entries of their own, nor do named pipes, sockets and devices. An
-  // empty PartDirPath walks MainDirPath itself.
+  // empty PartDirPath walks MainDirPath itself. A subdirectory that cannot be
+  // listed goes to the engine's failure decision like a file that cannot be
+  // read; a symbolic link back to a directory being walked is not followed.
   void PackDirectory(const String& MainDirPath, const String& PartDirPath);
   // Stores the file MainDirPath/PartFilePath under the relative name
   // PartFilePath ('/' separators, no leading separator), deflated at the best
-  // level, with the attributes 0x80 and the time of storing. One engine
-  // transaction per file. The open archive itself is never stored into itself.
+  // level, with the attributes 0x80 and the time of storing. The file is read
+  // when the transaction commits (its own, or the one BeginUpdate opened). The
+  // open archive itself is never stored into itself.
   void PackFile(const String& MainDirPath, const String& PartFilePath);
   // FileData stored under the last element of FileName.
   void FileFromBinary(const String& FileName, const Bytes& FileData);
@@ -141,6 +154,8 @@ class TZipArchive {
   void StartOperation();
   // True when Path names the archive file this wrapper has open.
   bool IsOpenArchive(const String& Path) const;
+  // PackDirectory below the directories (by identity) being walked.
+  void PackDirectoryBelow(const String& MainDirPath, const String& PartDirPath, std::vector<TFileId>& walking);
 
   TZipOpenMode FMode = omNone;
   std::unique_ptr<TZipEngine> FZipEngine;

@@ -1,5 +1,6 @@
 // bundlet: packs a directory, or parts of directories, into a ZIP archive, or
 // unpacks one into a directory. See bundlet/CommandLine.h for the arguments.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "platform/Utf.h"
 
 int main(int argc, char** argv) {
+  // Output into a closed pipe must not kill the program: its work is done
+  // (or reported) either way, and the exit code stays 0.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     std::vector<zo::String> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back(zo::FromUtf8(argv[i]));

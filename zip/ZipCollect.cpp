@@ -1,13 +1,12 @@
 #include "zip/ZipCollect.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <utility>
 
 #include "core/StringUtils.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "platform/Utf.h"
+#include "platform/ReplacementFile.h"
 
 namespace zo {
 
@@ -27,20 +26,6 @@ bool IsPlacedMask(StringView mask) {
   if (mask[0] == u'/') return true;
   if (mask.size() >= 2 && IsSeparator(mask[0]) && IsSeparator(mask[1])) return true;
   return mask.find(u"../") != StringView::npos || mask.find(u"..\\") != StringView::npos;
-}
-
-// The identity of a file on disk, to recognise the archive itself under any
-// name and to notice directory cycles made by symbolic links.
-struct FileId {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool operator==(const FileId&) const = default;
-};
-
-std::optional<FileId> IdOf(StringView path) {
-  struct stat st {};
-  if (stat(ToUtf8(path).c_str(), &st) != 0) return std::nullopt;
-  return FileId{st.st_dev, st.st_ino};
 }
 
 // The relative path from base (a directory, trailing '/') to path, with "../"
@@ -73,30 +58,64 @@ String RelativePath(StringView base, StringView path) {
   return result;
 }
 
+// The identities of a file under each of its names.
+std::vector<TFileId> IdentitiesOf(const std::vector<String>& paths) {
+  std::vector<TFileId> ids;
+  for (const String& path : paths) {
+    if (std::optional<TFileId> id = FileIdentity(path)) ids.push_back(*id);
+  }
+  return ids;
+}
+
 class Collector {
  public:
-  Collector(std::uint32_t searchAttr, const TZECollectSettings& settings)
-      : attr_(searchAttr), settings_(settings), archiveId_(IdOf(settings.ArchivePath)) {}
+  Collector(std::uint32_t searchAttr, const TZECollectSettings& settings, const TZEListingFailure& onFailure)
+      : attr_(searchAttr), settings_(settings), archiveIds_(IdentitiesOf(settings.ArchivePaths)),
+        onFailure_(onFailure) {}
 
   void SearchDirectory(const String& dir, const String& mask, bool recursive) {
-    const std::optional<FileId> id = IdOf(dir);
-    if (!id || std::find(stack_.begin(), stack_.end(), *id) != stack_.end()) return;
+    // A directory met again below itself (a symbolic link to a parent) is
+    // left out, or the walk would never end.
+    const std::optional<TFileId> id = FileIdentity(dir);
+    if (aborted_ || !id || std::find(stack_.begin(), stack_.end(), *id) != stack_.end()) return;
     stack_.push_back(*id);
     const String searchPath = IncludeTrailingPathDelimiter(dir) + mask;
-    FilePass(searchPath);
-    if ((attr_ & faDirectory) || recursive) DirectoryPass(dir, searchPath, mask, recursive);
+    if (FilePass(dir, searchPath) && ((attr_ & faDirectory) || recursive)) {
+      DirectoryPass(dir, searchPath, mask, recursive);
+    }
     stack_.pop_back();
   }
 
-  std::vector<TZEFoundFile> Take() { return std::move(found_); }
+  std::vector<TZEFoundFile> Take() { return aborted_ ? std::vector<TZEFoundFile>{} : std::move(found_); }
+  bool Aborted() const { return aborted_; }
 
  private:
-  void FilePass(const String& searchPath) {
+  // A listing of dir; a directory that cannot be read is put to the failure
+  // decision rather than passed over as if it were empty.
+  std::vector<TSearchRec> List(const String& dir, const String& searchPath, std::uint32_t filter, bool& listed) {
+    for (;;) {
+      int error = 0;
+      std::vector<TSearchRec> listing = FindFiles(searchPath, filter, &error);
+      listed = error == 0;
+      if (listed || !onFailure_) return listing;
+      switch (onFailure_(ExcludeTrailingPathDelimiter(dir), error)) {
+        case fxaRetry: continue;
+        case fxaIgnore: return {};
+        case fxaAbort: aborted_ = true; return {};
+      }
+    }
+  }
+
+  // False when the directory could not be listed: its subdirectories are
+  // then not looked for either.
+  bool FilePass(const String& dir, const String& searchPath) {
     const std::uint32_t filter = attr_ & ~faDirectory;
     // Objects without any attribute bit are taken only by a filter that
     // asks for every kind of ordinary file.
     constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
-    for (const TSearchRec& rec : FindFiles(searchPath, filter)) {
+    bool listed = false;
+    const std::vector<TSearchRec> listing = List(dir, searchPath, filter, listed);
+    for (const TSearchRec& rec : listing) {
       if (rec.Attr & faDirectory) continue;
       // Named pipes, sockets and devices (neither a regular file, which
       // always carries faArchive here, nor a directory) have no content to
@@ -107,10 +126,12 @@ class Collector {
       if (IsExcluded(full)) continue;
       Add(full, false, rec);
     }
+    return listed;
   }
 
   void DirectoryPass(const String& dir, const String& searchPath, const String& mask, bool recursive) {
     for (const TSearchRec& rec : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", faHidden | faSysFile | faDirectory)) {
+      if (aborted_) return;
       if (!(rec.Attr & faDirectory)) continue;
       const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
       if (IsExcluded(full)) continue;
@@ -125,8 +146,13 @@ class Collector {
   }
 
   bool IsExcluded(const String& full) const {
-    if (full == settings_.ArchivePath) return true;
-    if (archiveId_ && IdOf(full) == archiveId_) return true;
+    for (const String& archive : settings_.ArchivePaths) {
+      if (full == archive) return true;
+    }
+    if (!archiveIds_.empty()) {
+      const std::optional<TFileId> id = FileIdentity(full);
+      if (id && std::find(archiveIds_.begin(), archiveIds_.end(), *id) != archiveIds_.end()) return true;
+    }
     for (const String& mask : settings_.ExclusionMasks) {
       if (IsExcludedBy(full, mask, settings_.BaseDir)) return true;
     }
@@ -136,7 +162,8 @@ class Collector {
   void Add(const String& full, bool isDirectory, const TSearchRec& rec) {
     TZEFoundFile f;
     f.FullPath = full;
-    f.StoredName = StoredNameOf(full, settings_.BaseDir, settings_.StorePath);
+    // A name whose bytes on disk are not UTF-8 is stored as it reads.
+    f.StoredName = ReadableFileName(StoredNameOf(full, settings_.BaseDir, settings_.StorePath));
     if (isDirectory) f.StoredName += u'/';
     f.IsDirectory = isDirectory;
     f.Attr = rec.Attr;
@@ -146,15 +173,18 @@ class Collector {
 
   std::uint32_t attr_;
   const TZECollectSettings& settings_;
-  std::optional<FileId> archiveId_;
-  std::vector<FileId> stack_;
+  std::vector<TFileId> archiveIds_;
+  const TZEListingFailure& onFailure_;
+  std::vector<TFileId> stack_;
   std::vector<TZEFoundFile> found_;
+  bool aborted_ = false;
 };
 
 }  // namespace
 
 std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
-                                       const TZECollectSettings& settings) {
+                                       const TZECollectSettings& settings, const TZEListingFailure& onFailure,
+                                       bool* aborted) {
   String mask = SlashedPath(fileMask);
   String dir = ExcludeTrailingPathDelimiter(settings.BaseDir);
   if (IsPlacedMask(mask)) {
@@ -166,8 +196,9 @@ std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t search
     mask.erase(0, 2);
   }
   if (mask.empty()) return {};
-  Collector collector(searchAttr, settings);
+  Collector collector(searchAttr, settings, onFailure);
   collector.SearchDirectory(dir, mask, settings.Recurse);
+  if (aborted != nullptr) *aborted = collector.Aborted();
   return collector.Take();
 }
 
@@ -242,10 +273,19 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
   CheckActive();
   TZECollectSettings settings;
   if (!ExclusionMask.empty()) settings.ExclusionMasks.push_back(ExclusionMask);
-  // The archive file itself is never collected, wherever it lies.
-  if (FOwnedStream && !FFileName.empty()) settings.ArchivePath = ExpandFileName(FFileName);
+  // The archive itself is never collected, wherever it lies: neither the file
+  // it replaces nor the new one being built.
+  if (FOwnedStream && !FFileName.empty()) {
+    settings.ArchivePaths.push_back(ExpandFileName(FFileName));
+    if (FReplacement && !FReplacement->InPlace()) settings.ArchivePaths.push_back(FReplacement->WritePath());
+  }
   settings.StorePath = Options.StorePath;
   settings.Recurse = Options.Recurse;
+  // A directory that cannot be listed is a source that cannot be read, and
+  // is decided on like one: its content must not go missing in silence.
+  const TZEListingFailure onListingFailure = [this](const String& directory, int) {
+    return ProcessFileFailure(directory, poAdd, EZEException(kZENativeCannotOpenSource, {directory}, this));
+  };
 
   BeginUpdate();
   try {
@@ -253,7 +293,14 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
       std::lock_guard<std::mutex> lock(CollectionLock());
       settings.BaseDir = ResolveBaseDir(FBaseDir);
       FCurrentDir = settings.BaseDir;
-      for (const TZEFoundFile& found : CollectFiles(FileMask, SearchAttr, settings)) {
+      bool aborted = false;
+      const std::vector<TZEFoundFile> collected = CollectFiles(FileMask, SearchAttr, settings, onListingFailure, &aborted);
+      if (aborted) {
+        FCurrentDir.clear();
+        CancelUpdate();
+        return;
+      }
+      for (const TZEFoundFile& found : collected) {
         if (!found.IsDirectory && !ConfirmProcessFile(found.FullPath, poAdd)) continue;
         std::uint32_t attr = FileGetAttr(found.FullPath);
         if (attr == kInvalidFileAttributes) attr = PathEntryExists(found.FullPath) ? faSysFile : faArchive;

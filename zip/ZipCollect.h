@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -35,13 +36,23 @@ struct TZECollectSettings {
   TZEStorePathMode StorePath = spRelativePath;
   bool Recurse = true;
   std::vector<String> ExclusionMasks;  // absolute or relative to BaseDir
-  String ArchivePath;             // absolute; never collected
+  // The archive under every name it has (the file and the new archive built
+  // for it): never collected, whatever name or link leads to them.
+  std::vector<String> ArchivePaths;
 };
 
+// What to do about a directory below the base that cannot be listed (its
+// path, the system's errno): retry the listing, ignore the directory (its
+// entry stays, its content is left out) or abort the whole collection.
+using TZEListingFailure = std::function<TZEAction(const String& directory, int error)>;
+
 // Runs the search of mask below settings.BaseDir and returns the objects in
-// registration order. Listing failures end that listing quietly.
+// registration order; nothing when a listing failure was answered with
+// abort (*aborted is then set). Without onFailure a directory that cannot be
+// listed is left out.
 std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
-                                       const TZECollectSettings& settings);
+                                       const TZECollectSettings& settings,
+                                       const TZEListingFailure& onFailure = {}, bool* aborted = nullptr);
 
 // The base directory a collection or extraction works in: baseDir made
 // absolute with a trailing '/' when it exists, unchanged when it does not,

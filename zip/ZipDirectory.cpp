@@ -104,6 +104,15 @@ int TZEDirArray::IndexOf(StringView name) const {
   return found->second.front();
 }
 
+int TZEDirArray::IndexOfExact(StringView name) const {
+  const auto found = FItemNamesList.find(NameKey(name));
+  if (found == FItemNamesList.end()) return -1;
+  for (const int index : found->second) {
+    if (items_[static_cast<std::size_t>(index)].Name == name) return index;
+  }
+  return -1;
+}
+
 void TZEDirArray::Rename(int index, const String& newName) {
   if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const int existing = IndexOf(newName);
@@ -115,6 +124,7 @@ void TZEDirArray::Rename(int index, const String& newName) {
     if (old->second.empty()) FItemNamesList.erase(old);
   }
   item.Name = newName;
+  item.StoredName.clear();
   IndexName(index);
 }
 
@@ -126,10 +136,13 @@ Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurp
   // A name already marked UTF-8 stays UTF-8: code-page bytes under the flag
   // would be read back as broken UTF-8.
   if ((genPurposeFlag & kZipFlagUtf8) == 0) {
-    // The name goes in the code page it is finally stored in only when it
-    // survives the trip there and back; a name that would come back with '?'
-    // in it is stored in UTF-8 instead, so no name is ever changed.
+    // The name goes in the code page it is finally stored in only when the
+    // reading rule gives it back unchanged: a name that would come back
+    // with '?' in it, or whose code-page bytes happen to form UTF-8 (which
+    // the reader takes as UTF-8, "ßäö" in CP437 among them), is stored in
+    // UTF-8 instead, so no name is ever changed.
     bytes = EncodeCodePage(name, oemFileNames ? cpOem : cpAnsi, &exact);
+    exact = exact && DecodeEntryName(Bytes(bytes.begin(), bytes.end()), oemFileNames, genPurposeFlag) == name;
   }
   if (!exact) {
     bytes = EncodeCodePage(name, cpUtf8);
@@ -194,7 +207,8 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
     for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
       if (block.headerID != kZip64ExtraId) extra += 4 + block.pData.size();
     }
-    const Bytes name = EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag);
+    const Bytes name = item.StoredName.empty() ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag)
+                                               : item.StoredName;
     item.nameLength = static_cast<std::uint16_t>(name.size());
     item.extraLength = static_cast<std::uint16_t>(extra);
     item.commentLength = static_cast<std::uint16_t>(item.Comment.size());

@@ -37,6 +37,11 @@ struct TZEZip64ExtendedInfo {
 // record does) followed by everything the engine keeps about it.
 struct TDirItem : TZEZipCentralDir {
   String Name;            // "/" separators, trailing "/" for a directory
+  // The name as the archive holds it, for an entry read from an archive:
+  // written back byte for byte (flags untouched) as long as the entry keeps
+  // its name, so that its central and local names keep agreeing whatever
+  // tool wrote them. Empty for entries of this engine's own making.
+  Bytes StoredName;
   String OldName;
   AnsiText Comment;
   std::vector<TZEExtraFieldDataBlock> ExtraFields;   // as read, Zip64 block included
@@ -88,6 +93,8 @@ class TZEDirArray {
   void Clear();
   // The first entry with this name (ASCII case ignored), or -1.
   int IndexOf(StringView name) const;
+  // The first entry with exactly this name, or -1.
+  int IndexOfExact(StringView name) const;
   // Gives entry index a new name; native 59 when another entry has it.
   void Rename(int index, const String& newName);
 
@@ -116,10 +123,10 @@ class TZEDirArray {
 };
 
 // Name encoding for local and central headers alike. With oemFileNames the
-// name goes in the OEM code page (CP437) when it survives the round trip
-// through it, without it in the ANSI code page (Windows-1252) under the same
-// test; otherwise in UTF-8, and bit 11 (kZipFlagUtf8) is set in
-// genPurposeFlag. The flag is never cleared here.
+// name goes in the OEM code page (CP437), without it in the ANSI code page
+// (Windows-1252), when reading those bytes back (DecodeEntryName) gives
+// exactly the same name; otherwise in UTF-8, and bit 11 (kZipFlagUtf8) is
+// set in genPurposeFlag. The flag is never cleared here.
 Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag);
 // Bytes of a stored name back to text: valid UTF-8 that is not pure ASCII is
 // UTF-8 (whatever the flag says; other tools leave it out); anything else is

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/FileSystem.h"
-#include "platform/TempFile.h"
+#include "platform/ReplacementFile.h"
 
 namespace zo {
 
@@ -23,67 +23,6 @@ String StoredStreamName(String name) {
   if (!name.empty() && name.back() == u'\\') name.pop_back();
   std::replace(name.begin(), name.end(), u'\\', u'/');
   return name;
-}
-
-// A temporary file that is deleted on every way out.
-class TTempTail {
- public:
-  explicit TTempTail(const String& dir) {
-    int error = 0;
-    path_ = CreateTempFile(dir, u"FC", &error);
-    if (path_.empty()) {
-      const String where = (dir.empty() ? TempDirectory() : dir) + u"/FC";
-      throw EFCreateError(kSFCreateError, {where, SystemErrorText(error)});
-    }
-    stream_ = std::make_unique<TFileStream>(path_, fmOpenReadWrite | fmShareExclusive);
-  }
-  ~TTempTail() {
-    stream_.reset();
-    DeleteFile(path_);
-  }
-  TTempTail(const TTempTail&) = delete;
-  TTempTail& operator=(const TTempTail&) = delete;
-
-  TStream& Stream() { return *stream_; }
-
- private:
-  String path_;
-  std::unique_ptr<TFileStream> stream_;
-};
-
-// The byte length of an entry as it sits in the archive: local header, name,
-// extra field, data and, when the entry has one, its data descriptor.
-std::int64_t StoredLength(TStream& source, std::int64_t headerPos, const TDirItem& item,
-                          TZELocalFileHeader& header) {
-  std::uint8_t raw[kZipLocalHeaderSize];
-  source.SetPosition(headerPos);
-  source.ReadBuffer(raw, sizeof raw);
-  header.Read(raw);
-  if (header.signature != kZipLocalHeaderSignature) throw EZEException(kZENativeInvalidArchive);
-  std::int64_t length = static_cast<std::int64_t>(kZipLocalHeaderSize) + header.nameLength +
-                        header.extraLength + static_cast<std::int64_t>(item.CompressedSize());
-  if ((header.genPurposeFlag & kZipFlagDataDescriptor) != 0) {
-    // CRC and sizes follow the data, with or without their signature.
-    std::uint8_t sig[4] = {};
-    source.SetPosition(headerPos + length);
-    const bool signed_ = source.Read(sig, 4) == 4 && GetLE32(sig) == kZipDataDescriptorSignature;
-    length += (signed_ ? 4 : 0) + 4 + (item.bHugeFile ? 16 : 8);
-  }
-  return length;
-}
-
-// Copies count bytes of source from position to the current position of
-// target, a megabyte at a time.
-void CopyRange(TStream& source, std::int64_t position, TStream& target, std::int64_t count) {
-  constexpr std::int64_t kChunk = 1 << 20;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(count, kChunk)));
-  source.SetPosition(position);
-  while (count > 0) {
-    const std::int64_t n = std::min(count, kChunk);
-    source.ReadBuffer(buffer.data(), n);
-    target.WriteBuffer(buffer.data(), n);
-    count -= n;
-  }
 }
 
 }  // namespace
@@ -145,9 +84,18 @@ void TZEBaseArchiver::OpenArchive(std::uint16_t Mode) {
   if (Mode != fmCreate && !FileExists(FFileName))
     throw EZEException(kZENativeArchiveNotFound, {FFileName}, this);
   CloseArchive();
-  auto stream = std::make_unique<TFileStream>(FFileName, Mode);
-  FStream = stream.get();
-  FOwnedStream = std::move(stream);
+  if (Mode == fmCreate) {
+    // A new archive is built beside the file it replaces, so a run that
+    // fails, is aborted or killed leaves the old one as it was.
+    auto replacement = std::make_unique<TReplacementFile>();
+    if (const int error = replacement->Begin(FFileName))
+      throw EFCreateError(kSFCreateError, {FFileName, SystemErrorText(error)});
+    FOwnedStream = std::make_unique<TFileStream>(replacement->WritePath(), Mode, FFileName);
+    FReplacement = std::move(replacement);
+  } else {
+    FOwnedStream = std::make_unique<TFileStream>(FFileName, Mode);
+  }
+  FStream = FOwnedStream.get();
   FCallerStream = false;
   FFileMode = Mode;
   FDir.Clear();
@@ -155,9 +103,7 @@ void TZEBaseArchiver::OpenArchive(std::uint16_t Mode) {
     try {
       LoadDir();
     } catch (...) {
-      FOwnedStream.reset();
-      FStream = nullptr;
-      FDir.Clear();
+      ReleaseArchive();
       throw;
     }
   }
@@ -188,9 +134,10 @@ void TZEBaseArchiver::OpenArchive(TStream& Stream, bool Create) {
 }
 
 void TZEBaseArchiver::CloseArchive() {
+  bool complete = true;
   if (FActive) {
     try {
-      if (FUpdateCount > 0) Commit();
+      if (FUpdateCount > 0) complete = Commit();
       // A new archive that never received an entry still has to be a valid
       // archive: the bare end record.
       if (IsWritable() && FStream->Size() == FDir.StubSize) {
@@ -199,15 +146,43 @@ void TZEBaseArchiver::CloseArchive() {
       }
     } catch (...) {
       // Closing always closes; a failed commit has already restored the
-      // archive.
+      // archive. A created archive whose last commit failed is not put in
+      // place of the old file, though.
+      complete = false;
     }
   }
+  std::unique_ptr<TReplacementFile> replacement = std::move(FReplacement);
+  ReleaseArchive();
+  if (!replacement) return;
+  if (!complete) {
+    replacement->Abandon();
+    return;
+  }
+  if (const int error = replacement->Commit())
+    throw EFCreateError(kSFCreateError, {FFileName, SystemErrorText(error)});
+}
+
+void TZEBaseArchiver::AbandonArchive() {
+  FUpdateCount = 0;
+  std::unique_ptr<TReplacementFile> replacement = std::move(FReplacement);
+  ReleaseArchive();
+  if (replacement) replacement->Abandon();
+}
+
+void TZEBaseArchiver::ReleaseArchive() {
   FOwnedStream.reset();
   FStream = nullptr;
   FCallerStream = false;
   FDir.Clear();
   FUpdateCount = 0;
   FActive = false;
+}
+
+bool TZEBaseArchiver::IsArchiveFile(StringView path) const {
+  const std::optional<TFileId> id = FileIdentity(path);
+  if (!id) return false;
+  if (!FFileName.empty() && FileIdentity(FFileName) == id) return true;
+  return FReplacement && !FReplacement->InPlace() && FileIdentity(FReplacement->WritePath()) == id;
 }
 
 void TZEBaseArchiver::CheckActive() const {
@@ -301,6 +276,20 @@ void TZEBaseArchiver::AddFromStream(const String& FileName, TStream& Stream, boo
   }
 }
 
+void TZEBaseArchiver::AddFromFile(const String& FileName, const String& SourcePath, std::uint32_t Attr,
+                                  TDateTime DateTime) {
+  CheckActive();
+  BeginUpdate();
+  try {
+    const std::uint32_t stamp = DateTimeToDosStamp(DateTime == 0 ? Now() : DateTime);
+    RegisterItem(StoredStreamName(FileName), SourcePath, Attr & ~faDirectory, stamp, false);
+    EndUpdate();
+  } catch (...) {
+    CancelUpdate();
+    throw;
+  }
+}
+
 // --- Entry registration ---------------------------------------------------------------
 
 int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::uint32_t Attr,
@@ -310,6 +299,10 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
 
   TZEDirArray& dir = FDir.CDir;
   int index = dir.IndexOf(Name);
+  // Files on this system are told apart by case: a file from disk replaces
+  // only an entry of exactly its name, so "README" and "readme" of one
+  // directory both stay.
+  if (index >= 0 && !SrcFileName.empty() && dir[index].Name != Name) index = dir.IndexOfExact(Name);
   TZEProcessOperation operation = poAdd;
   if (index >= 0) {
     const TDirItem& existing = dir[index];
@@ -328,8 +321,11 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
       case omIfOlder: replace = DosStamp < stored; break;
     }
     if (!replace) return -1;
-    dir.Rename(index, Name);
-    operation = poUpdate;
+    // A name met twice within one transaction replaces an entry that is new
+    // itself: it stays an addition (on Ignore it then leaves, rather than
+    // taking back content it never had).
+    if (!(existing.Modified && existing.Operation == poAdd)) operation = poUpdate;
+    if (existing.Name != Name) dir.Rename(index, Name);
   } else {
     TDirItem item;
     item.Name = Name;
@@ -439,171 +435,6 @@ void TZEBaseArchiver::WriteToArchive(const void* data, std::int64_t count) {
       }
       if (cancel) throw EZEException(kZENativeDiskFull, this);
     }
-  }
-}
-
-// --- The commit --------------------------------------------------------------------------
-
-namespace {
-
-// What the end of the archive looked like before the commit, to be put back
-// when the commit does not complete.
-struct TDirEndState {
-  TZEZipCentralDirEnd end;
-  TZEZip64CentralDirEnd zip64End;
-  TZEZip64CentralDirEndLocator locator;
-  std::int64_t centralDirOffset;
-  bool zip64;
-};
-
-}  // namespace
-
-// Copies entry index, unchanged, from where it sat before the commit (in the
-// temporary tail when one was made, else in the archive itself) to the
-// archive's current position, and records its new offset.
-void TZEBaseArchiver::CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart) {
-  TDirItem& item = FDir.CDir[index];
-  const auto oldOffset = static_cast<std::int64_t>(item.LocalHeaderOffset());
-  const bool fromTail = tail != nullptr && oldOffset >= tailStart;
-  TStream& source = fromTail ? *tail : *FStream;
-  const std::int64_t sourcePos = fromTail ? oldOffset - tailStart : oldOffset;
-  const std::int64_t target = FStream->Position();
-
-  TZELocalFileHeader header;
-  const std::int64_t length = StoredLength(source, sourcePos, item, header);
-  FStream->SetPosition(target);
-  if (FZip64Mode == zmDisabled && static_cast<std::uint64_t>(target) >= kZip64Marker32)
-    throw EZEException(kZENativeZip64Needed, {item.Name}, this);
-  // An entry whose offset was in its Zip64 block keeps it there.
-  item.SetLocalHeaderOffset(static_cast<std::uint64_t>(target), item.relOffsetLH == kZip64Marker32);
-  CopyRange(source, sourcePos, *FStream, length);
-  FStream->SetPosition(target + length);
-}
-
-void TZEBaseArchiver::Commit() {
-  FUpdateCount = 0;
-  TZEDirArray& dir = FDir.CDir;
-  const TZEDirArray& old = FDir.RBCDir;
-  TStream& stream = *FStream;
-
-  // The first entry that differs from the archive on disk; everything before
-  // it stays where it is.
-  const int common = std::min(dir.Count(), old.Count());
-  int first = common;
-  for (int i = 0; i < common; ++i) {
-    if (dir[i].Modified || dir[i].Name != old[i].Name) {
-      first = i;
-      break;
-    }
-  }
-
-  std::int64_t writePos;
-  if (first < old.Count()) {
-    writePos = static_cast<std::int64_t>(old[first].LocalHeaderOffset());
-  } else if (old.Count() == 0) {
-    writePos = FDir.StubSize;
-  } else {
-    writePos = FDir.CentralDirOffset;
-  }
-  std::int64_t oldSize = 0;
-
-  const TDirEndState endState{FDir.CentralDirEnd, FDir.Zip64CentralDirEnd,
-                              FDir.Zip64CentralDirEndLocator, FDir.CentralDirOffset, FDir.FZip64};
-  // Everything after the write position is kept until the commit is done: in
-  // a temporary file when entries there must be copied back, else (only the
-  // old central directory and end records) in memory.
-  std::unique_ptr<TTempTail> tail;
-  Bytes savedEnd;
-  bool truncated = false;
-
-  auto rollback = [&] {
-    FDir.CDir = FDir.RBCDir;
-    FDir.CentralDirEnd = endState.end;
-    FDir.Zip64CentralDirEnd = endState.zip64End;
-    FDir.Zip64CentralDirEndLocator = endState.locator;
-    FDir.CentralDirOffset = endState.centralDirOffset;
-    FDir.FZip64 = endState.zip64;
-    if (!truncated) return;   // the archive itself was not touched yet
-    stream.SetSize(writePos);
-    stream.SetPosition(writePos);
-    if (tail) {
-      CopyRange(tail->Stream(), 0, stream, oldSize - writePos);
-    } else {
-      stream.WriteBuffer(savedEnd.data(), static_cast<std::int64_t>(savedEnd.size()));
-    }
-  };
-
-  bool aborted = false;
-  try {
-    oldSize = stream.Size();
-    writePos = std::clamp<std::int64_t>(writePos, 0, oldSize);
-    if (first < old.Count()) {
-      tail = std::make_unique<TTempTail>(FTempDir);
-      CopyRange(stream, writePos, tail->Stream(), oldSize - writePos);
-    } else {
-      savedEnd.resize(static_cast<std::size_t>(oldSize - writePos));
-      stream.SetPosition(writePos);
-      stream.ReadBuffer(savedEnd.data(), static_cast<std::int64_t>(savedEnd.size()));
-    }
-    truncated = true;
-    stream.SetSize(writePos);
-    stream.SetPosition(writePos);
-    const int oldCount = old.Count();
-    for (int i = first; i < dir.Count() && !aborted; ++i) {
-      TDirItem& item = dir[i];
-      const bool store = item.Modified && item.Operation != poRename &&
-                         item.Operation != poChangeAttr && item.Operation != poChangeComment;
-      if (!store) {
-        CopyItemUnchanged(i, tail ? &tail->Stream() : nullptr, writePos);
-        continue;
-      }
-      for (;;) {
-        const std::int64_t start = stream.Position();
-        try {
-          if (!StoreItem(i)) aborted = true;   // cancelled by a progress hook
-          break;
-        } catch (const EZEException& e) {
-          // Whatever part of the entry was written goes again.
-          stream.SetSize(start);
-          stream.SetPosition(start);
-          const String name = item.SrcFileName.empty() ? item.Name : item.SrcFileName;
-          const TZEAction action = ProcessFileFailure(name, item.Operation, e);
-          if (action == fxaRetry) continue;
-          if (action == fxaAbort) {
-            aborted = true;
-            break;
-          }
-          // Ignore: a new entry leaves the directory; a replaced one keeps its
-          // old content. Entries are only ever appended, so up to oldCount the
-          // indices still match the old directory.
-          const bool hadOld = i < oldCount && TZEDirArray::NameKey(old[i].Name) ==
-                                                  TZEDirArray::NameKey(item.Name);
-          if (hadOld) {
-            dir[i] = old[i];
-            CopyItemUnchanged(i, tail ? &tail->Stream() : nullptr, writePos);
-          } else {
-            dir.Delete(i);
-            --i;
-          }
-          break;
-        }
-      }
-    }
-    if (aborted) {
-      rollback();
-      return;
-    }
-    FDir.SaveDir(true, stream, DirSettings());
-  } catch (...) {
-    rollback();
-    throw;
-  }
-  for (int i = 0; i < dir.Count(); ++i) {
-    dir[i].Stream = nullptr;
-    dir[i].OwnedStream.reset();
-  }
-  if (Options.FlushBuffers) {
-    if (auto* file = dynamic_cast<TFileStream*>(FStream)) file->Flush();
   }
 }
 

@@ -3,9 +3,10 @@
 //
 // Where each group is implemented:
 //   zip/ZipEngine.cpp   construction, settings, opening (the file modes),
-//                       closing, transactions and the commit with rollback,
-//                       AddFromStream, entry registration, the failure
-//                       decision and the other hook defaults
+//                       closing, transactions, AddFromStream, entry
+//                       registration, the failure decision and the other
+//                       hook defaults
+//   zip/ZipCommit.cpp   the commit of a transaction, with its rollback
 //   zip/ZipWriter.cpp   storing one entry (local header, deflate, CRC)
 //   zip/ZipDirectory.cpp  directory array, name index, name encoding, SaveDir
 //   zip/ZipReader.cpp   loading the directory of an existing archive,
@@ -34,6 +35,8 @@
 #include "zip/ZipStreams.h"
 
 namespace zo {
+
+class TReplacementFile;
 
 enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
 using enum TZECompressionLevel;
@@ -147,15 +150,26 @@ class TZEBaseArchiver {
   void ClearAbortedFailure() { FAbortedFailure.reset(); }
 
   // --- Opening and closing (ZipEngine.cpp; loading in ZipReader.cpp) -------
-  // Mode fmCreate (0xFF00) creates or empties FileName; 2 opens it for reading
+  // Mode fmCreate (0xFF00) creates a new archive that replaces FileName when
+  // it is closed: until then it is built beside FileName, which keeps its old
+  // content (see platform/ReplacementFile.h). 2 opens FileName for reading
   // and writing, 0x20 for reading with others denied write access (the
   // directory is loaded).
   void OpenArchive(std::uint16_t Mode);
   // A caller's stream; Create empties it and writes an empty archive at once,
   // otherwise its directory is loaded. The stream is never freed here.
   void OpenArchive(TStream& Stream, bool Create);
+  // Commits a pending transaction and closes. A created archive then takes
+  // the place of FileName, unless that last commit failed or was aborted;
+  // a failure to put it in place is raised (the old file is then as it was).
   void CloseArchive();
+  // Closes without committing anything further: a created archive is
+  // dropped and FileName keeps its old content. For a run that failed.
+  void AbandonArchive();
   bool Active() const { return FActive; }
+  // Whether path names the archive, under any name: the file named FileName
+  // or the new archive being built for it.
+  bool IsArchiveFile(StringView path) const;
 
   // --- Transactions (ZipEngine.cpp) -----------------------------------------
   void BeginUpdate();
@@ -172,6 +186,12 @@ class TZEBaseArchiver {
   void AddFromStream(const String& FileName, TStream& Stream, bool CopyToBuffer,
                      std::int64_t Position, std::int64_t Count, std::uint32_t Attr,
                      TDateTime DateTime);
+  // One disk file, SourcePath, under the stored name FileName (given as to
+  // AddFromStream), in the open transaction or in one of its own. The file is
+  // read when the transaction commits, so a failure to read it goes to the
+  // failure decision there. DateTime 0: the current local time.
+  void AddFromFile(const String& FileName, const String& SourcePath, std::uint32_t Attr,
+                   TDateTime DateTime);
 
   // --- Adding files from disk (ZipCollect.cpp) ------------------------------
   void AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
@@ -222,7 +242,12 @@ class TZEBaseArchiver {
   // write access.
   bool IsWritable() const;
   TZEDirSettings DirSettings() const;
-  void Commit();
+  // False when the transaction was aborted or cancelled (and rolled back).
+  bool Commit();   // ZipCommit.cpp
+  // The commit's loop over the entries from first on; false when aborted.
+  bool RewriteEntries(int first, TStream* tail, std::int64_t tailStart);
+  // Frees the archive stream and the directory; the engine becomes inactive.
+  void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
   // Writes entry index at the archive's current position; false when a
   // progress hook cancelled. Engine errors go to the caller (the commit).
@@ -254,6 +279,7 @@ class TZEBaseArchiver {
   TStream* FStream = nullptr;                   // the archive
   bool FCallerStream = false;                   // FStream is a caller's stream
   std::unique_ptr<TStream> FOwnedStream;        // set when the engine opened it
+  std::unique_ptr<TReplacementFile> FReplacement;   // a created archive until it is closed
   TZEDirManager FDir;
   TZEUserPrompt* FUserPrompt = nullptr;
   std::shared_ptr<const EZEException> FAbortedFailure;

@@ -94,6 +94,7 @@ class ByteReader {
 void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_t* extra,
                        std::size_t extraLength, bool oemFileNames) {
   item.Name = DecodeEntryName(nameBytes, oemFileNames, item.genPurposeFlag);
+  item.StoredName = nameBytes;
   item.ExtraFields = ParseExtraFields(extra, extraLength);
   for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
     if (block.headerID == kZip64ExtraId) {

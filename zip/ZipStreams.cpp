@@ -60,13 +60,16 @@ TFileHandle::OpenKind KindOf(std::uint16_t mode) {
 
 }  // namespace
 
-TFileStream::TFileStream(const String& fileName, std::uint16_t mode) : fileName_(fileName), mode_(mode) {
+TFileStream::TFileStream(const String& fileName, std::uint16_t mode) : TFileStream(fileName, mode, fileName) {}
+
+TFileStream::TFileStream(const String& fileName, std::uint16_t mode, const String& reportedName)
+    : fileName_(fileName), mode_(mode) {
   const TFileHandle::OpenKind kind = KindOf(mode);
   const int error = file_.Open(fileName, kind);
   if (error != 0) {
     if (kind == TFileHandle::OpenKind::Create)
-      throw EFCreateError(kSFCreateError, {fileName, SystemErrorText(error)});
-    throw EFOpenError(kSFOpenError, {fileName, SystemErrorText(error)});
+      throw EFCreateError(kSFCreateError, {reportedName, SystemErrorText(error)});
+    throw EFOpenError(kSFOpenError, {reportedName, SystemErrorText(error)});
   }
 }
 

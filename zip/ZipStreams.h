@@ -75,6 +75,9 @@ class TFileStream : public TStream {
   // (EFOpenError "Cannot open file "%s". %s"). The second %s is the system's
   // reason.
   TFileStream(const String& fileName, std::uint16_t mode);
+  // The same, with the errors naming reportedName: the file the user named,
+  // where fileName is a stand-in written on its behalf.
+  TFileStream(const String& fileName, std::uint16_t mode, const String& reportedName);
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;

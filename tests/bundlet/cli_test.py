@@ -225,10 +225,11 @@ class PackAll(BundletTest):
         self.check_with_peers(self.path("e.zip"), empty=True)
 
 
-    def test_a_failed_entry_is_reported_and_the_archive_rolled_back(self):
+    def test_a_failed_entry_is_reported_and_nothing_is_created(self):
         # A sparse source of 4 GiB needs Zip64, which this engine does not
         # write: the entry fails at commit and nobody can be asked, so the
-        # transaction is aborted and its failure printed.
+        # transaction is aborted, its failure printed, and the pack leaves
+        # the archive path as it was: absent.
         write(self.path("src/a.txt"), b"a")
         with open(self.path("src/huge.bin"), "wb") as f:
             f.truncate(1 << 32)
@@ -236,7 +237,7 @@ class PackAll(BundletTest):
         self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive),
                          error("Cannot compress file '%s'. Zip64 mode is not enabled - Native error: 00043"
                                % self.path("src/huge.bin")))
-        self.assertEqual(os.path.getsize(archive), 22)
+        self.assertEqual(sorted(os.listdir(self.root)), ["src"])
 
     def test_special_files_are_left_out(self):
         write(self.path("src/a.txt"), b"a")
@@ -316,6 +317,65 @@ class PackParts(BundletTest):
         self.assertEqual(run("-Azp", "-D" + self.path("nowhere") + "\\\\sub", "-Z" + archive),
                          error('Cannot open file "%s". No such file or directory' % self.path("nowhere/sub")))
         self.assertFalse(os.path.exists(archive))
+
+
+class Names(BundletTest):
+    """Names come back as they went in, from our own unpacking and from the
+    peers'."""
+
+    def test_names_survive_the_round_trip(self):
+        names = ["\u00df\u00e4\u00f6.txt", "caf\u00e9.txt", "\u00e9t\u00e9/\u00fc.txt", "\u0416.txt", "\u20ac.txt",
+                 "plain.txt"]
+        for i, name in enumerate(names):
+            write(self.path("src", name), b"content %d" % i)
+        for args in (["-Aza", "-D" + self.path("src")], ["-Azp", "-D" + self.path("src") + "\\\\"]):
+            with self.subTest(action=args[0]):
+                archive = self.path("n.zip")
+                self.assertEqual(run(*args, "-Z" + archive), "")
+                self.check_with_peers(archive)
+                with zipfile.ZipFile(archive) as z:
+                    self.assertEqual(sorted(n for n in z.namelist() if not n.endswith("/")), sorted(names))
+                dest = self.path("out")
+                self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+                self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v},
+                                 {n: b"content %d" % i for i, n in enumerate(names)})
+                shutil.rmtree(dest)
+
+    def test_file_names_that_are_not_utf8_are_stored_as_windows_1252(self):
+        src = self.path("src").encode()
+        os.makedirs(src)
+        for raw in (b"caf\xe9.txt", b"\x80uro.txt", b"ok.txt"):
+            with open(os.path.join(src, raw), "wb") as f:
+                f.write(raw)
+        os.makedirs(os.path.join(src, b"d\xfcr"))
+        with open(os.path.join(src, b"d\xfcr", b"in.txt"), "wb") as f:
+            f.write(b"inside")
+        expected = {"caf\u00e9.txt": b"caf\xe9.txt", "\u20acuro.txt": b"\x80uro.txt", "ok.txt": b"ok.txt",
+                    "d\u00fcr/in.txt": b"inside"}
+        for args in (["-Aza", "-D" + self.path("src")], ["-Azp", "-D" + self.path("src") + "\\\\"]):
+            with self.subTest(action=args[0]):
+                archive = self.path("n.zip")
+                self.assertEqual(run(*args, "-Z" + archive), "")
+                self.check_with_peers(archive)
+                with zipfile.ZipFile(archive) as z:
+                    self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
+                dest = self.path("out")
+                self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+                self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
+                shutil.rmtree(dest)
+
+
+class Output(BundletTest):
+    def test_a_closed_standard_output_does_not_change_the_exit_code(self):
+        # The error text goes into a pipe nobody reads any more.
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        proc = subprocess.run([BUNDLET, "-Aua", "-D" + self.path("out"), "-Z" + self.path("none.zip")],
+                              stdin=subprocess.DEVNULL, stdout=write_end, stderr=subprocess.PIPE,
+                              start_new_session=True, timeout=60)
+        os.close(write_end)
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(proc.stderr, b"")
 
 
 class Unpack(BundletTest):

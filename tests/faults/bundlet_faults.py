@@ -23,6 +23,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -72,6 +73,14 @@ def read(path):
         return f.read()
 
 
+def old_archive(path):
+    """An archive that was there before the run: one entry, distinct from
+    anything a run writes."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w") as z:
+        z.writestr("old.txt", b"the archive the user had")
+
+
 def listing(root):
     """Every path below root with the bytes of each file."""
     result = {}
@@ -108,18 +117,34 @@ class FaultTest(unittest.TestCase):
     def run_bundlet(self, *args, setup=None):
         return run(*args, setup=setup, env=self.env)
 
-    def run_as_nobody(self, *args):
+    def run_as_nobody(self, *args, setup=None):
         """Runs a copy of the program that nobody can reach, as nobody when
         the tests run as root (the permissions then apply to it)."""
         if os.geteuid() != 0:
-            return self.run_bundlet(*args)
+            return self.run_bundlet(*args, setup=setup)
         program = self.path("bin", "bundlet")
         if not os.path.exists(program):
             os.makedirs(os.path.dirname(program))
             os.chmod(os.path.dirname(program), 0o755)
             shutil.copy(BUNDLET, program)
             os.chmod(program, 0o755)
-        return run(*args, setup=as_nobody, env=self.env, program=program)
+
+        def then_nobody():
+            if setup:
+                setup()
+            as_nobody()
+        return run(*args, setup=then_nobody, env=self.env, program=program)
+
+    def run_as(self, user, *args, setup=None):
+        """Runs the program as root ("root") or as an unprivileged user."""
+        if user == "root":
+            return self.run_bundlet(*args, setup=setup)
+        return self.run_as_nobody(*args, setup=setup)
+
+    def give_to_nobody(self, *paths):
+        if os.geteuid() == 0:
+            for p in paths:
+                os.lchown(p, NOBODY, NOBODY)
 
     def assert_no_temp_files(self):
         self.assertEqual(os.listdir(self.tmp), [])
@@ -285,6 +310,207 @@ class ExtractionTargets(FaultTest):
                         real = os.path.realpath(os.path.join(dirpath, f))
                         self.assertTrue(real.startswith(os.path.realpath(dest) + os.sep), real)
                 shutil.rmtree(dest)
+
+
+class PackAllOrNothing(FaultTest):
+    """A pack that does not complete leaves the archive path as it was, byte
+    for byte, with its permissions, and nothing beside it; the failure is
+    printed. Each fault runs as root where it applies to root, and always as
+    an unprivileged user."""
+
+    def unreadable_file(self, src):
+        p = os.path.join(src, "sub", "c.txt")
+        os.chmod(p, 0)
+        return p, True
+
+    def dangling_link(self, src):
+        p = os.path.join(src, "sub", "gone.txt")
+        os.symlink(os.path.join(src, "nowhere"), p)
+        return p, False
+
+    def unreadable_directory(self, src):
+        p = os.path.join(src, "sub", "locked")
+        os.makedirs(p)
+        write(os.path.join(p, "inside.txt"), b"inside")
+        os.chmod(os.path.join(p, "inside.txt"), 0o666)
+        os.chmod(p, 0)
+        return p, True
+
+    def commands(self, src, archive, failing):
+        return {
+            "-Aza": ["-Aza", "-D" + src, "-Z" + archive],
+            "-Azp of a directory": ["-Azp", "-D" + src + "\\\\sub", "-Z" + archive],
+            "-Azp of the file": ["-Azp", "-D" + src + "\\\\" + os.path.relpath(failing, src), "-Z" + archive],
+        }
+
+    def test_a_failed_pack_leaves_the_archive_path_as_it_was(self):
+        faults = [("unreadable file", self.unreadable_file), ("dangling link", self.dangling_link),
+                  ("unreadable directory", self.unreadable_directory)]
+        for fault, make in faults:
+            for user in ("root", "nobody"):
+                for existed in (True, False):
+                    src = self.make_tree(big=1000)
+                    failing, needs_user = make(src)
+                    if user == "root" and needs_user and os.geteuid() == 0:
+                        self.reset(src)   # root reads everything: only nobody meets this fault
+                        continue
+                    archive = self.path("out", "a.zip")
+                    os.makedirs(self.path("out"), exist_ok=True)
+                    os.chmod(self.path("out"), 0o777)
+                    for name, args in self.commands(src, archive, failing).items():
+                        if fault == "unreadable directory" and name == "-Azp of the file":
+                            continue
+                        with self.subTest(fault=fault, user=user, existed=existed, command=name):
+                            before = None
+                            if existed:
+                                old_archive(archive)
+                                os.chmod(archive, 0o640)
+                                self.give_to_nobody(archive)
+                                before = (read(archive), os.stat(archive).st_mode, os.stat(archive).st_uid)
+                            out = self.run_as(user, *args)
+                            self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % failing))
+                            if existed:
+                                st = os.stat(archive)
+                                self.assertEqual((read(archive), st.st_mode, st.st_uid), before)
+                                self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
+                            else:
+                                self.assertEqual(os.listdir(self.path("out")), [])
+                            self.assert_no_temp_files()
+                            if os.path.exists(archive):
+                                os.remove(archive)
+                    self.reset(src)
+
+    def reset(self, src):
+        for dirpath, dirnames, filenames in os.walk(src):
+            for n in dirnames:
+                os.chmod(os.path.join(dirpath, n), 0o777)
+        shutil.rmtree(src)
+
+    def test_a_full_disk_leaves_the_old_archive(self):
+        src = self.make_tree()
+        archive = self.path("out", "a.zip")
+        os.makedirs(self.path("out"))
+        os.chmod(self.path("out"), 0o777)
+        for user in ("root", "nobody"):
+            for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\sub"]):
+                with self.subTest(user=user, action=args[0]):
+                    old_archive(archive)
+                    self.give_to_nobody(archive)
+                    before = read(archive)
+                    out = self.run_as(user, *args, "-Z" + archive, setup=limit_file_size(64 * 1024))
+                    self.assertEqual(out, DISK_FULL)
+                    self.assertEqual(read(archive), before)
+                    self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
+                    self.assert_no_temp_files()
+
+    def test_a_killed_pack_leaves_the_old_archive_and_the_next_run_cleans_up(self):
+        src = self.path("big")
+        for i in range(40):
+            write(os.path.join(src, "f%02d.bin" % i), os.urandom(1 << 20))
+        archive = self.path("out", "a.zip")
+        old_archive(archive)
+        before = read(archive)
+        proc = subprocess.Popen([BUNDLET, "-Aza", "-D" + src, "-Z" + archive], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, start_new_session=True, env=self.env)
+        deadline = time.time() + 30
+        while time.time() < deadline and len(os.listdir(self.path("out"))) < 2:
+            time.sleep(0.005)
+        time.sleep(0.05)
+        proc.kill()
+        proc.wait()
+        self.assertEqual(read(archive), before)
+        leftovers = [n for n in os.listdir(self.path("out")) if n != "a.zip"]
+        self.assertEqual(len(leftovers), 1, "the killed run was to leave its new archive beside the old one")
+        self.assertTrue(leftovers[0].startswith(".a.zip."), leftovers)
+        small = self.path("small")
+        write(os.path.join(small, "x.txt"), b"x")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + small, "-Z" + archive), b"")
+        self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.namelist(), ["x.txt"])
+
+    def test_the_replacement_keeps_mode_and_owner(self):
+        src = self.make_tree(big=1000)
+        archive = self.path("out", "a.zip")
+        os.makedirs(self.path("out"))
+        os.chmod(self.path("out"), 0o777)
+        write(archive, b"old")
+        os.chmod(archive, 0o640)
+        self.give_to_nobody(archive)
+        owner = os.stat(archive).st_uid
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + archive), b"")
+        st = os.stat(archive)
+        self.assertEqual((st.st_mode & 0o7777, st.st_uid), (0o640, owner))
+        self.assert_valid_and_complete(archive, src)
+        # A new archive gets the permissions any new file gets.
+        fresh = self.path("out", "new.zip")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + fresh, setup=lambda: os.umask(0o027)), b"")
+        self.assertEqual(os.stat(fresh).st_mode & 0o7777, 0o640)
+
+    def test_an_archive_named_through_a_link_replaces_the_file_it_names(self):
+        src = self.make_tree(big=1000)
+        os.makedirs(self.path("real"))
+        target = self.path("real", "a.zip")
+        write(target, b"old")
+        link = self.path("link.zip")
+        os.symlink(target, link)
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + link), b"")
+        self.assertTrue(os.path.islink(link))
+        self.assert_valid_and_complete(target, src)
+        self.assertEqual(os.listdir(self.path("real")), ["a.zip"])
+
+    def test_a_writable_archive_in_a_read_only_directory_is_written_in_place(self):
+        src = self.make_tree(big=1000)
+        locked = self.path("locked")
+        os.makedirs(locked)
+        archive = os.path.join(locked, "a.zip")
+        write(archive, b"old")
+        os.chmod(archive, 0o666)
+        os.chmod(locked, 0o555)
+        out = self.run_as_nobody("-Aza", "-D" + src, "-Z" + archive)
+        if os.geteuid() != 0 and os.access(locked, os.W_OK):
+            self.skipTest("the directory stayed writable: permissions do not apply here")
+        self.assertEqual(out, b"")
+        self.assert_valid_and_complete(archive, src)
+        self.assertEqual(os.listdir(locked), ["a.zip"])
+
+
+class PackWalks(FaultTest):
+    """What a walk meets on disk is stored once each, or reported."""
+
+    def test_symbolic_link_cycles_end(self):
+        src = self.path("src")
+        write(os.path.join(src, "a.txt"), b"a")
+        write(os.path.join(src, "d1", "b.txt"), b"b")
+        os.makedirs(os.path.join(src, "d2"))
+        os.symlink(src, os.path.join(src, "self"))
+        os.symlink(os.path.join(src, "d2"), os.path.join(src, "d1", "to2"))
+        os.symlink(os.path.join(src, "d1"), os.path.join(src, "d2", "to1"))
+        for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\"]):
+            with self.subTest(action=args[0]):
+                archive = self.path("c.zip")
+                self.assertEqual(self.run_bundlet(*args, "-Z" + archive), b"")
+                with zipfile.ZipFile(archive) as z:
+                    files = [n for n in z.namelist() if not n.endswith("/")]
+                self.assertEqual(files.count("a.txt"), 1, files)
+                self.assertLessEqual(len(files), 4, files)
+                os.remove(archive)
+
+    def test_names_differing_only_in_case_are_both_stored(self):
+        src = self.path("src")
+        write(os.path.join(src, "README"), b"upper")
+        write(os.path.join(src, "readme"), b"lower")
+        for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\"]):
+            with self.subTest(action=args[0]):
+                archive = self.path("c.zip")
+                self.assertEqual(self.run_bundlet(*args, "-Z" + archive), b"")
+                with zipfile.ZipFile(archive) as z:
+                    self.assertEqual({n: z.read(n) for n in z.namelist()}, {"README": b"upper", "readme": b"lower"})
+                dest = self.path("out")
+                self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+                self.assertEqual(listing(dest), {"README": b"upper", "readme": b"lower"})
+                shutil.rmtree(dest)
+                os.remove(archive)
 
 
 class HostileCommandLines(FaultTest):

@@ -43,7 +43,7 @@ class ZipCollectTest : public ::testing::Test {
     s.StorePath = mode;
     s.Recurse = recurse;
     s.ExclusionMasks = std::move(exclusions);
-    s.ArchivePath = archive;
+    if (!archive.empty()) s.ArchivePaths.push_back(archive);
     std::string names;
     for (const TZEFoundFile& f : CollectFiles(mask, attr, s)) names += ToUtf8(f.StoredName) + ",";
     return names;

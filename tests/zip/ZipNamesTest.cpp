@@ -32,6 +32,8 @@ TEST(ZipNames, EncodingPicksTheCodePageOnlyWhenTheNameSurvivesIt) {
       {u"\u20AC", false, "\x80", false},
       {u"\u0416", true, "\xD0\x96", true},             // in neither
       {u"\U0001F600", false, "\xF0\x9F\x98\x80", true},
+      // In CP437 these are E1 84 94, which read back as UTF-8 (U+1114).
+      {u"\u00DF\u00E4\u00F6.txt", true, "\xC3\x9F\xC3\xA4\xC3\xB6.txt", true},
   };
   for (const Case& c : cases) {
     std::uint16_t flag = kZipFlagDirectory;
@@ -44,10 +46,39 @@ TEST(ZipNames, EncodingPicksTheCodePageOnlyWhenTheNameSurvivesIt) {
   EXPECT_EQ(EncodeEntryName(u"caf\u00E9", true, flag), B("caf\xC3\xA9"));
 }
 
+// Whatever the name, the reading rule gives back exactly the name written:
+// every pair of non-ASCII characters of both code pages (which covers every
+// two-byte UTF-8 look-alike) and random runs of them.
+TEST(ZipNames, EveryNameReadsBackAsWritten) {
+  for (const bool oem : {true, false}) {
+    std::u16string upper;
+    for (int b = 0x80; b < 0x100; ++b) upper += DecodeCodePage(std::string(1, static_cast<char>(b)), oem ? cpOem : cpAnsi);
+    auto expectRoundTrip = [&](const std::u16string& name) {
+      std::uint16_t flag = 0;
+      const Bytes bytes = EncodeEntryName(name, oem, flag);
+      ASSERT_EQ(DecodeEntryName(bytes, oem, flag), name) << ToUtf8(name) << (oem ? " oem" : " ansi");
+    };
+    for (char16_t a : upper) {
+      for (char16_t b : upper) expectRoundTrip(std::u16string{u'x', a, b, u'.', u't'});
+    }
+    std::uint32_t x = 12345;
+    for (int n = 0; n < 20000; ++n) {
+      std::u16string name;
+      for (int k = 0; k < 3 + n % 5; ++k) name += upper[(x = x * 1103515245u + 12345u) >> 16 & 0x7F];
+      expectRoundTrip(name);
+    }
+  }
+}
+
 TEST(ZipNames, DecodingTrustsValidUtf8OverTheFlag) {
   EXPECT_EQ(DecodeEntryName(B("caf\xC3\xA9"), true, 0), u"caf\u00E9");    // UTF-8 without flag
   EXPECT_EQ(DecodeEntryName(B("caf\xC3"), true, 0), u"caf\u251C");        // broken UTF-8: CP437
   EXPECT_EQ(DecodeEntryName(B("\x81\x8D"), false, 0), u"\u0081\u008D");   // undefined in 1252
+}
+
+TEST(ZipNames, FileNamesThatAreNotUtf8ReadAsWindows1252) {
+  EXPECT_EQ(ReadableFileName(FromOsPath("caf\xE9/\x80uro \x81.txt")), u"caf\u00E9/\u20ACuro \u0081.txt");
+  EXPECT_EQ(ReadableFileName(u"caf\u00E9"), u"caf\u00E9");
 }
 
 TEST(ZipNames, CodePagesReportWhatTheyCannotHold) {

@@ -81,10 +81,17 @@ class ZipTransaction : public ::testing::Test {
     ::mkdir(tempDir.c_str(), 0700);
     engine.SetTempDir(FromUtf8(tempDir));
     engine.SetUserPrompt(&noQuestions);
+    MakeArchive();
+    before = ReadAll(Archive());
+  }
+  // Three entries, written and then opened for updating in place: the
+  // transactions below change the archive file itself.
+  void MakeArchive() {
     engine.SetFileName(scratch.UFile("a.zip"));
     engine.OpenArchive(fmCreate);
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) Add(name, std::string(name) + " " + test::SampleData(40000));
-    before = ReadAll(Archive());
+    engine.CloseArchive();
+    engine.OpenArchive(fmOpenReadWrite);
   }
   void Add(const std::string& name, const std::string& data) {
     auto stream = StreamOf(data);
@@ -144,9 +151,7 @@ TEST_F(ZipTransaction, AbortedCommitLeavesTheArchiveAsBefore) {
   for (const Path path : {Path::Append, Path::TempTail}) {
     SCOPED_TRACE(path == Path::Append ? "append" : "temporary tail");
     if (path == Path::TempTail) {   // a fresh archive for the second round
-      engine.SetFileName(scratch.UFile("a.zip"));
-      engine.OpenArchive(fmCreate);
-      for (const char* name : {"a.txt", "b.txt", "c.txt"}) Add(name, std::string(name) + " " + test::SampleData(40000));
+      MakeArchive();
       ExpectSameBytes(ReadAll(Archive()), before);
     }
     std::vector<int> natives;
@@ -174,11 +179,7 @@ TEST_F(ZipTransaction, AbortedCommitLeavesTheArchiveAsBefore) {
 TEST_F(ZipTransaction, ExceptionInTheCommitRollsBackAndReachesTheCaller) {
   for (const Path path : {Path::Append, Path::TempTail}) {
     SCOPED_TRACE(path == Path::Append ? "append" : "temporary tail");
-    if (path == Path::TempTail) {
-      engine.SetFileName(scratch.UFile("a.zip"));
-      engine.OpenArchive(fmCreate);
-      for (const char* name : {"a.txt", "b.txt", "c.txt"}) Add(name, std::string(name) + " " + test::SampleData(40000));
-    }
+    if (path == Path::TempTail) MakeArchive();
     engine.OnProcessFileFailure = [](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
                                      const String&, TZEAction&) { ADD_FAILURE() << "not an engine error"; };
     FailingStream failing(BigData(), kFailAt, FailingStream::Kind::Throw);
@@ -366,6 +367,155 @@ TEST(ZipDiskFull, ShortWriteIsNative65AndAbortLeavesTheArchive) {
   test::ExpectPeersAccept(scratch.File("d.zip"));
   EXPECT_EQ(test::PythonListing(scratch.File("d.zip")),
             "small.txt\t0\t8\t" + test::Sha1Hex("small") + "\n" + "big.txt\t0\t8\t" + test::Sha1Hex(big) + "\n");
+}
+
+}  // namespace
+}  // namespace zo
+
+namespace zo {
+namespace {
+
+std::string Python(const std::string& script, const std::string& archive) {
+  const test::CommandResult result = test::RunCommand("python3 -c '" + script + "' " + test::Quoted(archive));
+  EXPECT_EQ(result.status, 0) << result.output;
+  return result.output;
+}
+
+// The central directory of an archive of three entries (a.txt, b.txt,
+// c.txt, in that order in the file) listed in reverse.
+constexpr char kReverseCentralDirectory[] = R"PY(
+import struct, sys, zipfile
+path = sys.argv[1]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+    for n in ("a.txt", "b.txt", "c.txt"): z.writestr(n, n * 3000)
+data = open(path, "rb").read()
+end = data.rindex(b"PK\x05\x06")
+size, offset = struct.unpack("<II", data[end + 12:end + 20])
+records, p = [], offset
+while p < offset + size:
+    n, e, c = struct.unpack("<HHH", data[p + 28:p + 34])
+    records.append(data[p:p + 46 + n + e + c])
+    p += 46 + n + e + c
+open(path, "wb").write(data[:offset] + b"".join(reversed(records)) + data[offset + size:])
+)PY";
+
+// Replacing an entry where the central directory lists the entries in
+// another order than the file holds them: entries listed before the replaced
+// one but lying after it in the file must survive the commit.
+TEST(ZipUpdateInPlace, ReplacingAnEntryNeverCutsAwayAnotherListedBeforeIt) {
+  test::ScratchDir scratch;
+  const std::string archive = scratch.File("r.zip");
+  Python(kReverseCentralDirectory, archive);
+  for (const char* replaced : {"b.txt", "c.txt", "a.txt"}) {
+    SCOPED_TRACE(replaced);
+    TZipEngine engine;
+    engine.SetFileName(FromUtf8(archive));
+    engine.OpenArchive(fmOpenReadWrite);
+    ASSERT_EQ(ToUtf8(engine.Dir().CDir[0].Name), "c.txt");
+    auto stream = StreamOf(std::string("new ") + replaced);
+    engine.AddFromStream(FromUtf8(replaced), *stream, false, 0, 0, 0x20, 0);
+    engine.CloseArchive();
+    test::ExpectPeersAccept(archive);
+    const std::string contents = Python(
+        "import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "print(sorted((n, z.read(n)[:12].decode()) for n in z.namelist()))\n", archive);
+    EXPECT_NE(contents.find("('" + std::string(replaced) + "', 'new " + replaced + "')"), std::string::npos) << contents;
+    EXPECT_EQ(std::count(contents.begin(), contents.end(), '('), 3) << contents;
+  }
+}
+
+// Entries this run does not touch keep the name bytes and flags other tools
+// gave them, in the central directory as in their local headers, so that
+// readers that compare the two (Python's among them) still accept them.
+TEST(ZipUpdateInPlace, UntouchedEntriesKeepTheirNameBytes) {
+  test::ScratchDir scratch;
+  const std::string archive = scratch.File("n.zip");
+  // UTF-8 bytes without flag bit 11, and CP437 bytes that would be encoded
+  // differently today.
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("cafXX.txt", b"utf-8 without the flag")
+    z.writestr("grY.txt", b"cp437")
+data = open(sys.argv[1], "rb").read()
+data = data.replace(b"cafXX.txt", "café.txt".encode()).replace(b"grY.txt", "grü.txt".encode("cp437")[:3] + b".txt")
+open(sys.argv[1], "wb").write(data)
+)PY", archive);
+  const std::string before = Python(
+      "import sys, zipfile\n"
+      "print([(i.orig_filename.encode(\"cp437\") if not i.flag_bits & 0x800 else i.orig_filename.encode(), i.flag_bits) for i in zipfile.ZipFile(sys.argv[1]).infolist()])\n",
+      archive);
+  TZipEngine engine;
+  engine.SetFileName(FromUtf8(archive));
+  engine.OpenArchive(fmOpenReadWrite);
+  auto stream = StreamOf("added");
+  engine.AddFromStream(u"new.txt", *stream, false, 0, 0, 0x20, 0);
+  engine.CloseArchive();
+  test::ExpectPeersAccept(archive);
+  const std::string after = Python(
+      "import sys, zipfile\n"
+      "print([(i.orig_filename.encode(\"cp437\") if not i.flag_bits & 0x800 else i.orig_filename.encode(), i.flag_bits) for i in zipfile.ZipFile(sys.argv[1]).infolist()][:2])\n",
+      archive);
+  EXPECT_EQ(after, before);
+}
+
+// A disk that takes writes until the commit's rollback starts, and none after:
+// the rollback cannot put the archive back.
+class DiskThatFailsOnRollback : public TMemoryStream {
+ public:
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    return truncations_ >= 2 ? 0 : TMemoryStream::Write(buffer, count);
+  }
+  void SetSize(std::int64_t size) override {
+    ++truncations_;
+    TMemoryStream::SetSize(size);
+  }
+
+ private:
+  int truncations_ = 0;
+};
+
+// When a failed commit cannot put the archive back, the bytes it would have
+// put back are the only copy left: they stay in a file the error names.
+TEST(ZipUpdateInPlace, ARollbackThatFailsKeepsTheOnlyCopyAndNamesIt) {
+  for (const bool replace : {true, false}) {
+    SCOPED_TRACE(replace ? "temporary tail" : "old central directory");
+    test::ScratchDir scratch;
+    const std::string tempDir = scratch.File("tmp");
+    ::mkdir(tempDir.c_str(), 0700);
+    TMemoryStream original;
+    {
+      TZipEngine writer;
+      writer.OpenArchive(original, true);
+      for (const char* name : {"a.txt", "b.txt"}) {
+        auto data = StreamOf(std::string(name) + test::SampleData(5000));
+        writer.AddFromStream(FromUtf8(name), *data, false, 0, 0, 0x20, 45418.5);
+      }
+      writer.CloseArchive();
+    }
+    DiskThatFailsOnRollback disk;
+    disk.WriteBuffer(original.Memory().data(), original.Size());
+    TZipEngine engine;
+    engine.SetTempDir(FromUtf8(tempDir));
+    engine.OpenArchive(disk, false);
+    const std::int64_t from = replace ? static_cast<std::int64_t>(engine.Dir().CDir[0].LocalHeaderOffset())
+                                      : engine.Dir().CentralDirOffset;
+    engine.OnProcessFileFailure = [](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
+                                     const String&, TZEAction& action) { action = fxaAbort; };
+    FailingStream failing(BigData(), kFailAt, FailingStream::Kind::ShortRead);
+    try {
+      engine.AddFromStream(replace ? u"a.txt" : u"c.txt", failing, false, 0, 0, 0x20, 0);
+      FAIL() << "the failed rollback was not reported";
+    } catch (const EInOutError& e) {
+      const std::vector<std::string> kept = FilesIn(tempDir);
+      ASSERT_EQ(kept.size(), 1u);
+      const std::string path = tempDir + "/" + kept[0];
+      EXPECT_NE(ToUtf8(e.Message()).find("\"" + path + "\""), std::string::npos) << ToUtf8(e.Message());
+      const Bytes& all = original.Memory();
+      EXPECT_TRUE(ReadAll(path) == std::string(all.begin() + from, all.end()));
+    }
+  }
 }
 
 }  // namespace
