@@ -1,14 +1,19 @@
 #include "bundlet/Bundlet.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
+#include <string>
 #include <exception>
 
 #include "bundlet/CommandLine.h"
 #include "bundlet/ZipArchive.h"
 #include "core/Exception.h"
 #include "core/Exceptions.h"
+#include "platform/Environment.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "zip/WorkerPool.h"
 #include "zip/ZipErrors.h"
 
 namespace zo {
@@ -104,6 +109,20 @@ void Unpack(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.Close();
 }
 
+// The engine's workers: one per core, at most BUNDLET_THREADS when that is
+// set to a positive number; 1 means none.
+int WorkerThreads() {
+  int limit = 0;
+  if (const std::optional<String> value = GetEnvironmentVariable(u"BUNDLET_THREADS")) {
+    try {
+      limit = std::max(0, std::stoi(ToUtf8(*value)));
+    } catch (const std::exception&) {
+      limit = 0;   // not a number: as if it were not set
+    }
+  }
+  return WorkerThreadsFor(limit);
+}
+
 }  // namespace
 
 String RunBundlet(const std::vector<String>& Arguments) {
@@ -116,6 +135,7 @@ String RunBundlet(const std::vector<String>& Arguments) {
   // archive leaves the archive path as it was: a pack is all or nothing.
   TZipArchive Archive;
   Archive.SetUserPrompt(&Prompt);
+  Archive.SetThreadCount(WorkerThreads());
   try {
     ParseBundletArguments(Arguments, Command);
     CheckBundletCommand(Command);

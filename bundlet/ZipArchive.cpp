@@ -131,6 +131,8 @@ const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->Abo
 
 void TZipArchive::SetUserPrompt(TZEUserPrompt* Prompt) { FZipEngine->SetUserPrompt(Prompt); }
 
+void TZipArchive::SetThreadCount(int Threads) { FZipEngine->SetThreadCount(Threads); }
+
 void TZipArchive::StartOperation() { FZipEngine->ClearAbortedFailure(); }
 
 // --- Writing -------------------------------------------------------------------

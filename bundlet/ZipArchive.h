@@ -145,6 +145,8 @@ class TZipArchive {
   // Who answers the engine's questions (a failed entry: abort, retry or
   // ignore); nullptr is the engine's default. Not owned.
   void SetUserPrompt(TZEUserPrompt* Prompt);
+  // Worker threads of the engine (0: none); see TZEBaseArchiver.
+  void SetThreadCount(int Threads);
 
  private:
   void CheckZipMode() const;

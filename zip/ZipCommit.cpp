@@ -260,52 +260,6 @@ void TZEBaseArchiver::CopyItemUnchanged(int index, TStream* tail, std::int64_t t
   FStream->SetPosition(target + length);
 }
 
-// Stores or copies every entry from first on at the archive's current
-// position. A stored entry that fails goes to the failure decision: retry
-// stores it again; ignore drops a new entry and keeps a replaced one as it
-// was; abort ends the loop. False when aborted or cancelled.
-bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tailStart) {
-  TZEDirArray& dir = FDir.CDir;
-  const TZEDirArray& old = FDir.RBCDir;
-  TStream& stream = *FStream;
-  for (int i = first; i < dir.Count(); ++i) {
-    TDirItem& item = dir[i];
-    const bool store = item.Modified && item.Operation != poRename && item.Operation != poChangeAttr &&
-                       item.Operation != poChangeComment;
-    if (!store) {
-      CopyItemUnchanged(i, tail, tailStart);
-      continue;
-    }
-    for (;;) {
-      const std::int64_t start = stream.Position();
-      try {
-        if (!StoreItem(i)) return false;   // cancelled by a progress hook
-        break;
-      } catch (const EZEException& e) {
-        // Whatever part of the entry was written goes again.
-        stream.SetSize(start);
-        stream.SetPosition(start);
-        const String name = item.SrcFileName.empty() ? item.Name : item.SrcFileName;
-        const TZEAction action = ProcessFileFailure(name, item.Operation, e);
-        if (action == fxaRetry) continue;
-        if (action == fxaAbort) return false;
-        // Entries are only ever appended, so up to the old count the indices
-        // still match the old directory.
-        const bool hadOld = i < old.Count() && TZEDirArray::NameKey(old[i].Name) == TZEDirArray::NameKey(item.Name);
-        if (hadOld) {
-          dir[i] = old[i];
-          CopyItemUnchanged(i, tail, tailStart);
-        } else {
-          dir.Delete(i);
-          --i;
-        }
-        break;
-      }
-    }
-  }
-  return true;
-}
-
 bool TZEBaseArchiver::Commit() {
   FUpdateCount = 0;
   TStream& stream = *FStream;

@@ -37,6 +37,7 @@
 namespace zo {
 
 class TReplacementFile;
+class TEntryStorer;
 
 enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
 using enum TZECompressionLevel;
@@ -116,6 +117,12 @@ class TZEBaseArchiver {
   // 0..9, else native 5; sets the level that contains the mode.
   void SetCompressionMode(int value);
   std::uint16_t CompressionMethod() const { return FCompressionMethod; }
+
+  // Worker threads that compress entries while the archive is written: 0
+  // (the default) compresses on the calling thread. The archive's bytes are
+  // the same whatever the count.
+  int ThreadCount() const { return FThreadCount; }
+  void SetThreadCount(int value) { FThreadCount = value < 0 ? 0 : value; }
 
   TZip64Mode Zip64Mode() const { return FZip64Mode; }
   void SetZip64Mode(TZip64Mode value) { FZip64Mode = value; }
@@ -244,17 +251,13 @@ class TZEBaseArchiver {
   TZEDirSettings DirSettings() const;
   // False when the transaction was aborted or cancelled (and rolled back).
   bool Commit();   // ZipCommit.cpp
-  // The commit's loop over the entries from first on; false when aborted.
+  // The commit's loop over the entries from first on: stores the changed
+  // ones, copies the others; false when aborted (ZipWriter.cpp).
   bool RewriteEntries(int first, TStream* tail, std::int64_t tailStart);
   // Frees the archive stream and the directory; the engine becomes inactive.
   void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
-  // Writes entry index at the archive's current position; false when a
-  // progress hook cancelled. Engine errors go to the caller (the commit).
-  bool StoreItem(int index);       // ZipWriter.cpp
-  // Compresses (or copies) source into the archive; false when cancelled.
-  bool CompressData(TDirItem& item, TStream& source, std::int64_t size, std::uint32_t& crc,
-                    std::int64_t& bytesRead, std::int64_t& written);   // ZipWriter.cpp
+  friend class TEntryStorer;       // the commit's storing loop, ZipWriter.cpp
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
   // The decision itself: the hook, or the default by native number.
@@ -272,6 +275,7 @@ class TZEBaseArchiver {
   String FTempDir;
   TZECompressionLevel FCompressionLevel = clFastest;
   int FCompressionMode = 1;
+  int FThreadCount = 0;
 
   bool FActive = false;
   int FUpdateCount = 0;

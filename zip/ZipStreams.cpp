@@ -114,7 +114,9 @@ void TFileStream::Flush() {
 // --- TMemoryStream -------------------------------------------------------------
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
-  const std::int64_t size = Size();
+  // The bytes held, not Size(): a stream derived from this one may report
+  // another size, but only these bytes can be read.
+  const std::int64_t size = static_cast<std::int64_t>(data_.size());
   if (count <= 0 || position_ >= size) return 0;
   const std::int64_t n = std::min(count, size - position_);
   std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));

@@ -1,9 +1,27 @@
-// Storing one entry: local header, compressed data, and the header rewritten
-// with the final CRC and sizes.
-#include <zlib.h>
-
+// Storing entries: the commit's loop over the entries that are written again.
+//
+// Each entry to store goes through three steps. Setting up (on this thread,
+// in order): its source is opened and its size taken. Reading (on this
+// thread, in order): the source is read block by block, and each block is
+// handed to a worker that compresses it (zip/BlockDeflate.h). Writing (on
+// this thread, in order): the local header, then each block's compressed
+// bytes as they come back, then the header again with the final CRC and
+// sizes. Reading runs ahead of writing by at most a few blocks, so while one
+// entry is written the next ones are being compressed, and memory stays at
+// a few blocks per worker whatever the entries' sizes.
+//
+// A failure belongs to the entry it was met in. Everything read ahead for
+// later entries is dropped, the archive is cut back to where the failed
+// entry started, and the failure decision runs exactly as it would with no
+// workers: retry sets that entry up again, ignore goes on after it, abort
+// ends the commit. The archive's bytes do not depend on the number of
+// workers.
 #include <climits>
+#include <deque>
+#include <future>
 
+#include "zip/BlockDeflate.h"
+#include "zip/WorkerPool.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -13,225 +31,402 @@ namespace {
 // A source path longer than the platform can open is refused up front with
 // its own message rather than as an open failure.
 constexpr std::size_t kMaxSourcePath = PATH_MAX - 1;
-
-// Input block per deflate call, by compression mode: the larger blocks of
-// the slow modes give deflate more to work with between sync flushes.
-std::int64_t BlockSizeOf(int mode) {
-  if (mode >= 1 && mode <= 3) return 0x80000;
-  if (mode >= 7 && mode <= 9) return 0x180000;
-  return 0x100000;
-}
-
-// Output buffer for a block of n bytes: room for incompressible data plus
-// the deflate overhead, in whole 256-byte units.
-std::size_t OutputSizeOf(std::int64_t n) {
-  return static_cast<std::size_t>((n + n / 10 + 267) & ~std::int64_t{255});
-}
-
-// A raw deflate stream (no zlib header or trailer) that is always ended.
-class TDeflater {
- public:
-  explicit TDeflater(int level) {
-    ok_ = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-  }
-  ~TDeflater() {
-    if (ok_) deflateEnd(&z_);
-  }
-  TDeflater(const TDeflater&) = delete;
-  TDeflater& operator=(const TDeflater&) = delete;
-
-  bool ok() const { return ok_; }
-  z_stream& z() { return z_; }
-
- private:
-  z_stream z_{};
-  bool ok_ = false;
-};
+// Entries set up ahead of the one being written, at most: each may hold an
+// open file.
+constexpr std::size_t kMaxEntriesAhead = 64;
 
 bool HasLongPathPrefix(const String& path) { return path.find(u"\\\\?\\") != String::npos; }
 
-}  // namespace
-
-bool TZEBaseArchiver::CompressData(TDirItem& item, TStream& source, std::int64_t size,
-                                   std::uint32_t& crc, std::int64_t& bytesRead, std::int64_t& written) {
-  const std::int64_t blockSize = BlockSizeOf(item.CompressionMode);
-  const bool deflate = item.compMethod == kZipMethodDeflate;
-  const String& progressName = item.SrcFileName.empty() ? item.Name : item.SrcFileName;
-  crc = 0;
-  bytesRead = 0;
-  written = 0;
-
-  std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min(blockSize, size)));
-  std::vector<std::uint8_t> output(deflate ? OutputSizeOf(static_cast<std::int64_t>(input.size())) : 0);
-  TDeflater deflater(item.CompressionMode);
-  if (deflate && !deflater.ok()) throw std::bad_alloc();
-
-  source.SetPosition(0);
-  while (bytesRead < size) {
-    const std::int64_t want = std::min(blockSize, size - bytesRead);
-    const std::int64_t got = source.Read(input.data(), want);
-    if (got <= 0) break;   // the source ended early: reported by the caller
-    crc = UpdateCrc32(crc, input.data(), static_cast<std::size_t>(got));
-    bytesRead += got;
-    if (!deflate) {
-      WriteToArchive(input.data(), got);
-      written += got;
-    } else {
-      // The last block finishes the stream; every other ends with a sync
-      // flush, so each block boundary is byte-aligned in the output.
-      const bool last = bytesRead >= size;
-      z_stream& z = deflater.z();
-      z.next_in = input.data();
-      z.avail_in = static_cast<uInt>(got);
-      int rc;
-      do {
-        z.next_out = output.data();
-        z.avail_out = static_cast<uInt>(output.size());
-        rc = ::deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-        if (rc == Z_STREAM_ERROR) throw std::bad_alloc();
-        const std::int64_t produced = static_cast<std::int64_t>(output.size() - z.avail_out);
-        WriteToArchive(output.data(), produced);
-        written += produced;
-      } while (last ? rc != Z_STREAM_END : z.avail_out == 0);
-    }
-    if (OnFileProgress) {
-      bool cancel = false;
-      OnFileProgress(*this, progressName, 100.0 * static_cast<double>(bytesRead) / static_cast<double>(size),
-                     item.Operation, ppProcess, cancel);
-      if (cancel) return false;
-    }
-  }
-  return true;
+bool IsStored(const TDirItem& item) {
+  return item.Modified && item.Operation != poRename && item.Operation != poChangeAttr &&
+         item.Operation != poChangeComment;
 }
 
-bool TZEBaseArchiver::StoreItem(int index) {
-  TDirItem& item = FDir.CDir[index];
-  const bool isDirectory = (item.externalAttr & 0x10) != 0;
-  const String& sourceName = item.SrcFileName.empty() ? item.Name : item.SrcFileName;
+const String& SourceNameOf(const TDirItem& item) { return item.SrcFileName.empty() ? item.Name : item.SrcFileName; }
 
-  // The source: the entry's stream, or the file it names.
-  TStream* source = nullptr;
-  std::unique_ptr<TFileStream> file;
-  if (!isDirectory) {
-    if (item.Stream != nullptr) {
-      source = item.Stream;
-    } else if (!item.SrcFileName.empty()) {
-      if (item.SrcFileName.size() > kMaxSourcePath && !HasLongPathPrefix(item.SrcFileName))
-        throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, this);
-      try {
-        file = std::make_unique<TFileStream>(item.SrcFileName,
-                                             fmOpenRead | ShareModeBits(Options.ShareMode));
-      } catch (const EFileError&) {
-        throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, this);
-      }
-      source = file.get();
+}  // namespace
+
+// One entry on its way into the archive, from setting up to its last byte.
+struct TPendingEntry {
+  int Index = -1;
+  bool Copy = false;                 // copied unchanged rather than stored
+  bool IsDirectory = false;
+  TStream* Source = nullptr;         // the entry's own stream, or File
+  std::unique_ptr<TFileStream> File;
+  std::int64_t SavedPosition = 0;    // of the entry's own stream, given back afterwards
+  std::int64_t Size = 0;
+  int Mode = 0;
+  std::int64_t Read = 0;             // bytes of the source read and handed on
+  bool AllRead = false;
+  Bytes Window;                      // the last bytes read: the next block's dictionary
+  std::deque<std::future<TDeflatedBlock>> Blocks;   // handed on, not yet written
+  std::exception_ptr Failure;        // an engine error; the entry stops there
+
+  // Writing state.
+  bool Started = false;
+  std::int64_t Start = 0;            // archive position of the local header
+  bool LocalZip64 = false;
+  Bytes Name;
+  std::uint32_t Crc = 0;
+  std::int64_t Written = 0;          // compressed bytes written
+  std::int64_t Done = 0;             // uncompressed bytes written
+
+  ~TPendingEntry() {
+    // Tasks still running refer to nothing of the entry's; waiting keeps
+    // their end inside the entry's life all the same.
+    for (std::future<TDeflatedBlock>& block : Blocks) {
+      if (block.valid()) block.wait();
     }
   }
-  const std::int64_t savedPosition = item.Stream != nullptr ? item.Stream->Position() : 0;
+};
 
-  const Bytes name = EncodeEntryName(item.Name, Options.OEMFileNames, item.genPurposeFlag);
-  if (name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, this);
+// Runs the commit's loop; see the top of this file.
+class TEntryStorer {
+ public:
+  TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TStream* tail, std::int64_t tailStart)
+      : engine_(engine), pool_(pool), tail_(tail), tailStart_(tailStart),
+        limit_(pool.Threads() == 0 ? 1 : pool.Threads() + 1) {}
 
-  const std::int64_t start = FStream->Position();
-  item.bHugeFile = false;
-  item.Zip64ExtInfo = TZEZip64ExtendedInfo{};
-  item.SetLocalHeaderOffset(static_cast<std::uint64_t>(start), FZip64Mode == zmAlways);
+  bool Run(int first) {
+    next_ = first;
+    for (;;) {
+      Fill();
+      if (pending_.empty()) return true;
+      TPendingEntry& entry = pending_.front();
+      if (entry.Copy) {
+        engine_.CopyItemUnchanged(entry.Index, tail_, tailStart_);
+        pending_.pop_front();
+        continue;
+      }
+      bool finished = false;
+      try {
+        if (!WriteNext(entry, finished)) {
+          Drop();
+          return false;   // cancelled by a progress hook
+        }
+      } catch (const EZEException& e) {
+        if (!Decide(e)) return false;
+        continue;
+      }
+      if (finished) pending_.pop_front();
+    }
+  }
 
-  const std::int64_t size = source != nullptr ? source->Size() : 0;
-  // Sizes go into a Zip64 extra field of the local header when the source
-  // is that large (or always, when asked); both size fields then hold the
-  // marker, as readers expect.
-  const bool localZip64 = static_cast<std::uint64_t>(size) >= kZip64Marker32 || FZip64Mode == zmAlways;
-  if (localZip64) item.bHugeFile = true;
-  const std::uint16_t version = item.bHugeFile
-                                    ? kZipVersionZip64
-                                    : (Options.OEMFileNames ? kZipVersion20 : kZipVersionAnsiNames);
-  item.extractVersion = version;
-  item.versionMadeBy = version;
-  if (item.bHugeFile && FZip64Mode == zmDisabled)
-    throw EZEException(kZENativeZip64Needed, {sourceName}, this);
+ private:
+  TDirItem& Item(const TPendingEntry& entry) { return engine_.FDir.CDir[entry.Index]; }
+  int Count() const { return engine_.FDir.CDir.Count(); }
 
-  TZELocalFileHeader local;
-  local.extractVersion = item.extractVersion;
-  local.genPurposeFlag = item.genPurposeFlag;
-  local.compMethod = item.compMethod;
-  local.lastModTime = item.lastModTime;
-  local.lastModDate = item.lastModDate;
-  local.crc32 = item.crc32;
-  local.compSize = localZip64 ? kZip64Marker32 : 0;
-  local.unCompSize = localZip64 ? kZip64Marker32 : static_cast<std::uint32_t>(isDirectory ? 0 : size);
-  local.nameLength = static_cast<std::uint16_t>(name.size());
-  local.extraLength = localZip64 ? kZip64LocalExtraSize : 0;
-  std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
-  local.Write(head);
-  WriteToArchive(head, kZipLocalHeaderSize);
-  WriteToArchive(name.data(), static_cast<std::int64_t>(name.size()));
-  if (localZip64) WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+  // --- Reading ahead -----------------------------------------------------------
 
-  if (isDirectory) {
-    item.crc32 = 0;
-    item.compSize = 0;
-    item.unCompSize = 0;
+  // Sets up entries and hands on their blocks, in order, until the limit of
+  // blocks in flight is reached or everything has been read.
+  void Fill() {
+    for (;;) {
+      if (!pending_.empty() && !pending_.back().AllRead) {
+        if (inFlight_ >= limit_) return;
+        ReadBlock(pending_.back());
+        continue;
+      }
+      if (next_ >= Count() || pending_.size() >= kMaxEntriesAhead || (inFlight_ >= limit_ && !pending_.empty())) {
+        return;
+      }
+      SetUp(next_++);
+    }
+  }
+
+  void SetUp(int index) {
+    pending_.emplace_back();
+    TPendingEntry& entry = pending_.back();
+    entry.Index = index;
+    TDirItem& item = Item(entry);
+    if (!IsStored(item)) {
+      entry.Copy = true;
+      entry.AllRead = true;
+      return;
+    }
+    entry.IsDirectory = (item.externalAttr & 0x10) != 0;
+    entry.Mode = item.compMethod == kZipMethodDeflate ? item.CompressionMode : 0;
+    try {
+      OpenSource(entry, item);
+    } catch (const EZEException&) {
+      entry.Failure = std::current_exception();
+      entry.AllRead = true;
+      return;
+    }
+    entry.AllRead = entry.Size == 0;
+  }
+
+  // The entry's stream, or the file it names (native 61 for a path too long
+  // to open, 33 for one that cannot be opened). A directory has no source.
+  void OpenSource(TPendingEntry& entry, const TDirItem& item) {
+    if (entry.IsDirectory) return;
+    if (item.Stream != nullptr) {
+      entry.Source = item.Stream;
+      entry.SavedPosition = item.Stream->Position();
+    } else if (!item.SrcFileName.empty()) {
+      if (item.SrcFileName.size() > kMaxSourcePath && !HasLongPathPrefix(item.SrcFileName))
+        throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &engine_);
+      try {
+        entry.File = std::make_unique<TFileStream>(item.SrcFileName,
+                                                   fmOpenRead | ShareModeBits(engine_.Options.ShareMode));
+      } catch (const EFileError&) {
+        throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &engine_);
+      }
+      entry.Source = entry.File.get();
+    }
+    if (entry.Source == nullptr) return;
+    entry.Size = entry.Source->Size();
+    // Known before a byte is read: a source that needs Zip64 sizes when they
+    // may not be written.
+    if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && engine_.FZip64Mode == zmDisabled)
+      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &engine_);
+    entry.Source->SetPosition(0);   // read from the start, whatever the position was
+  }
+
+  // Reads the entry's next block and hands it to a worker. A source that
+  // ends before its size is native 34, after the blocks that were read.
+  void ReadBlock(TPendingEntry& entry) {
+    const std::int64_t blockSize = DeflateBlockSize(entry.Mode);
+    const std::int64_t want = std::min(blockSize, entry.Size - entry.Read);
+    auto input = std::make_shared<Bytes>(static_cast<std::size_t>(want));
+    std::int64_t got = 0;
+    while (got < want) {
+      const std::int64_t n = entry.Source->Read(input->data() + got, want - got);
+      if (n <= 0) break;
+      got += n;
+    }
+    if (got == 0) {
+      entry.Failure = std::make_exception_ptr(EZEException(
+          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &engine_));
+      entry.AllRead = true;
+      return;
+    }
+    input->resize(static_cast<std::size_t>(got));
+    entry.Read += got;
+    const bool last = entry.Read >= entry.Size || got < want;
+    auto dictionary = std::make_shared<Bytes>(std::move(entry.Window));
+    const std::size_t keep = std::min<std::size_t>(input->size(), kDeflateWindow);
+    entry.Window.assign(input->end() - static_cast<std::ptrdiff_t>(keep), input->end());
+    if (keep < kDeflateWindow && !dictionary->empty()) {
+      // A block shorter than the window: the window reaches into the one before.
+      const std::size_t from = std::min(dictionary->size(), kDeflateWindow - keep);
+      entry.Window.insert(entry.Window.begin(), dictionary->end() - static_cast<std::ptrdiff_t>(from), dictionary->end());
+    }
+    const int mode = entry.Mode;
+    entry.Blocks.push_back(pool_.Submit([input, dictionary, mode, last] {
+      return DeflateBlock(input->data(), input->size(), dictionary->data(), dictionary->size(), mode, last);
+    }));
+    ++inFlight_;
+    if (got < want && entry.Read < entry.Size) {
+      entry.Failure = std::make_exception_ptr(EZEException(
+          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &engine_));
+    }
+    if (last || entry.Failure) entry.AllRead = true;
+  }
+
+  // --- Writing -------------------------------------------------------------------
+
+  // Writes what is next of the front entry: its header, or its next block,
+  // or its end. finished: the entry is complete. False when a progress hook
+  // cancelled. Engine errors of the entry are raised.
+  bool WriteNext(TPendingEntry& entry, bool& finished) {
+    if (!entry.Started) return WriteHeader(entry);
+    if (!entry.Blocks.empty()) {
+      TDeflatedBlock block = entry.Blocks.front().get();
+      entry.Blocks.pop_front();
+      --inFlight_;
+      engine_.WriteToArchive(block.Data.data(), static_cast<std::int64_t>(block.Data.size()));
+      entry.Crc = entry.Done == 0 ? block.Crc : CombineCrc32(entry.Crc, block.Crc, block.Size);
+      entry.Written += static_cast<std::int64_t>(block.Data.size());
+      entry.Done += block.Size;
+      return Progress(entry, ppProcess, 100.0 * static_cast<double>(entry.Done) / static_cast<double>(entry.Size));
+    }
+    if (entry.Failure) std::rethrow_exception(entry.Failure);
+    if (!entry.AllRead) return true;   // more blocks to come
+    finished = true;
+    Finish(entry);
     return true;
   }
 
-  bool completed = true;
-  std::uint32_t crc = 0;
-  std::int64_t bytesRead = 0, written = 0;
-  if (OnFileProgress) {
+  bool Progress(const TPendingEntry& entry, TZEProgressPhase phase, double percent) {
+    if (!engine_.OnFileProgress) return true;
     bool cancel = false;
-    OnFileProgress(*this, sourceName, 0, item.Operation, ppStart, cancel);
-    completed = !cancel;
+    const TDirItem& item = Item(entry);
+    engine_.OnFileProgress(engine_, SourceNameOf(item), percent, item.Operation, phase, cancel);
+    return !cancel;
   }
-  if (completed && size > 0) {
-    completed = CompressData(item, *source, size, crc, bytesRead, written);
-  }
-  if (item.Stream != nullptr) item.Stream->SetPosition(savedPosition);
-  if (!completed) return false;
-  if (bytesRead != size)
-    throw EZEException(kZENativeBadSourceSize, {static_cast<long long>(size), static_cast<long long>(bytesRead)}, this);
-  if (static_cast<std::uint64_t>(written) >= kZip64Marker32 && (FZip64Mode == zmDisabled || !localZip64))
-    throw EZEException(kZENativeZip64CompSize, {sourceName}, this);
 
-  // Final values into the central fields.
-  if (size == 0) {
-    item.compMethod = kZipMethodStored;
-    item.CompressionMethod = kZipMethodStored;
-  }
-  item.crc32 = crc;
-  item.SetUncompressedSize(static_cast<std::uint64_t>(size), localZip64);
-  item.SetCompressedSize(static_cast<std::uint64_t>(written), localZip64);
+  // The local header, with the CRC placeholder and, when the entry needs
+  // them, the Zip64 sizes behind the name.
+  bool WriteHeader(TPendingEntry& entry) {
+    if (entry.Failure && entry.Blocks.empty() && entry.Read == 0) std::rethrow_exception(entry.Failure);
+    TDirItem& item = Item(entry);
+    TStream& archive = *engine_.FStream;
+    entry.Name = EncodeEntryName(item.Name, engine_.Options.OEMFileNames, item.genPurposeFlag);
+    if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &engine_);
 
-  // The local header again, now with CRC, sizes and the method of an empty
-  // source; then the Zip64 sizes behind the name.
-  const std::int64_t end = FStream->Position();
-  local.compMethod = item.compMethod;
-  local.crc32 = crc;
-  if (!localZip64) {
-    local.compSize = item.compSize;
-    local.unCompSize = item.unCompSize;
-  }
-  local.Write(head);
-  PutLE16(head + kZipLocalHeaderSize, kZip64ExtraId);
-  PutLE16(head + kZipLocalHeaderSize + 2, 16);
-  PutLE64(head + kZipLocalHeaderSize + 4, static_cast<std::uint64_t>(size));
-  PutLE64(head + kZipLocalHeaderSize + 12, static_cast<std::uint64_t>(written));
-  FStream->SetPosition(start);
-  WriteToArchive(head, kZipLocalHeaderSize);
-  if (localZip64) {
-    FStream->SetPosition(start + static_cast<std::int64_t>(kZipLocalHeaderSize + name.size()));
-    WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
-  }
-  FStream->SetPosition(end);
+    entry.Start = archive.Position();
+    entry.Started = true;
+    const bool always = engine_.FZip64Mode == zmAlways;
+    item.bHugeFile = false;
+    item.Zip64ExtInfo = TZEZip64ExtendedInfo{};
+    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(entry.Start), always);
+    // Sizes go into a Zip64 extra field of the local header when the source
+    // is that large (or always, when asked); both size fields then hold the
+    // marker, as readers expect.
+    entry.LocalZip64 = static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 || always;
+    if (entry.LocalZip64) item.bHugeFile = true;
+    const std::uint16_t version = item.bHugeFile ? kZipVersionZip64
+                                                 : (engine_.Options.OEMFileNames ? kZipVersion20 : kZipVersionAnsiNames);
+    item.extractVersion = version;
+    item.versionMadeBy = version;
+    if (item.bHugeFile && engine_.FZip64Mode == zmDisabled)
+      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &engine_);
 
-  if (OnFileProgress) {
-    bool cancel = false;
-    OnFileProgress(*this, sourceName, 100, item.Operation, ppEnd, cancel);
+    std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
+    LocalHeaderOf(item, entry, item.crc32, 0, entry.LocalZip64 ? kZip64Marker32 : static_cast<std::uint32_t>(entry.Size))
+        .Write(head);
+    engine_.WriteToArchive(head, kZipLocalHeaderSize);
+    engine_.WriteToArchive(entry.Name.data(), static_cast<std::int64_t>(entry.Name.size()));
+    if (entry.LocalZip64) engine_.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    if (entry.IsDirectory) {
+      item.crc32 = 0;
+      item.compSize = 0;
+      item.unCompSize = 0;
+      return true;
+    }
+    return Progress(entry, ppStart, 0);
   }
-  // The source is no longer needed: the engine's own copy goes now.
-  item.Stream = nullptr;
-  item.OwnedStream.reset();
-  return true;
+
+  TZELocalFileHeader LocalHeaderOf(const TDirItem& item, const TPendingEntry& entry, std::uint32_t crc,
+                                   std::uint32_t compSize, std::uint32_t unCompSize) const {
+    TZELocalFileHeader local;
+    local.extractVersion = item.extractVersion;
+    local.genPurposeFlag = item.genPurposeFlag;
+    local.compMethod = item.compMethod;
+    local.lastModTime = item.lastModTime;
+    local.lastModDate = item.lastModDate;
+    local.crc32 = crc;
+    local.compSize = entry.LocalZip64 ? kZip64Marker32 : compSize;
+    local.unCompSize = unCompSize;
+    local.nameLength = static_cast<std::uint16_t>(entry.Name.size());
+    local.extraLength = entry.LocalZip64 ? kZip64LocalExtraSize : 0;
+    return local;
+  }
+
+  // The final CRC and sizes, into the central fields and the local header.
+  void Finish(TPendingEntry& entry) {
+    TDirItem& item = Item(entry);
+    if (entry.IsDirectory) return;
+    TStream& archive = *engine_.FStream;
+    if (static_cast<std::uint64_t>(entry.Written) >= kZip64Marker32 &&
+        (engine_.FZip64Mode == zmDisabled || !entry.LocalZip64))
+      throw EZEException(kZENativeZip64CompSize, {SourceNameOf(item)}, &engine_);
+    if (entry.Size == 0) {
+      // An empty source is stored, whatever the level asked for.
+      item.compMethod = kZipMethodStored;
+      item.CompressionMethod = kZipMethodStored;
+    }
+    item.crc32 = entry.Crc;
+    item.SetUncompressedSize(static_cast<std::uint64_t>(entry.Size), entry.LocalZip64);
+    item.SetCompressedSize(static_cast<std::uint64_t>(entry.Written), entry.LocalZip64);
+
+    const std::int64_t end = archive.Position();
+    std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
+    const TZELocalFileHeader local = LocalHeaderOf(
+        item, entry, entry.Crc, item.compSize, entry.LocalZip64 ? kZip64Marker32 : item.unCompSize);
+    local.Write(head);
+    PutLE16(head + kZipLocalHeaderSize, kZip64ExtraId);
+    PutLE16(head + kZipLocalHeaderSize + 2, 16);
+    PutLE64(head + kZipLocalHeaderSize + 4, static_cast<std::uint64_t>(entry.Size));
+    PutLE64(head + kZipLocalHeaderSize + 12, static_cast<std::uint64_t>(entry.Written));
+    archive.SetPosition(entry.Start);
+    engine_.WriteToArchive(head, kZipLocalHeaderSize);
+    if (entry.LocalZip64) {
+      archive.SetPosition(entry.Start + static_cast<std::int64_t>(kZipLocalHeaderSize + entry.Name.size()));
+      engine_.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    }
+    archive.SetPosition(end);
+    Release(entry);
+    Progress(entry, ppEnd, 100);
+    // The source is no longer needed: the engine's own copy goes now.
+    item.Stream = nullptr;
+    item.OwnedStream.reset();
+  }
+
+  // Gives the entry's own stream its position back and closes a file.
+  void Release(TPendingEntry& entry) {
+    if (entry.Source != nullptr && entry.File == nullptr) entry.Source->SetPosition(entry.SavedPosition);
+    entry.Source = nullptr;
+    entry.File.reset();
+  }
+
+  // --- Failures ------------------------------------------------------------------
+
+  // Drops everything set up or read ahead; the entries will be set up again
+  // from next_ on.
+  void Drop() {
+    for (TPendingEntry& entry : pending_) Release(entry);
+    pending_.clear();
+    inFlight_ = 0;
+  }
+
+  // The failure decision for the front entry's engine error. False when
+  // aborted.
+  bool Decide(const EZEException& e) {
+    const EZEException failure = e;   // e may live in the entry dropped below
+    TPendingEntry& entry = pending_.front();
+    const int index = entry.Index;
+    TStream& archive = *engine_.FStream;
+    // Whatever part of the entry was written goes again.
+    if (entry.Started) {
+      archive.SetSize(entry.Start);
+      archive.SetPosition(entry.Start);
+    }
+    Drop();
+    TZEDirArray& dir = engine_.FDir.CDir;
+    const TZEDirArray& old = engine_.FDir.RBCDir;
+    const TZEAction action = engine_.ProcessFileFailure(SourceNameOf(dir[index]), dir[index].Operation, failure);
+    if (action == fxaAbort) return false;
+    next_ = index;
+    if (action == fxaRetry) return true;
+    // Ignore: a new entry leaves the directory; a replaced one keeps its old
+    // content. Entries are only ever appended, so up to the old count the
+    // indices still match the old directory.
+    const bool hadOld = index < old.Count() && TZEDirArray::NameKey(old[index].Name) == TZEDirArray::NameKey(dir[index].Name);
+    if (hadOld) {
+      dir[index] = old[index];
+      engine_.CopyItemUnchanged(index, tail_, tailStart_);
+      next_ = index + 1;
+    } else {
+      dir.Delete(index);
+    }
+    return true;
+  }
+
+  TZEBaseArchiver& engine_;
+  TWorkerPool& pool_;
+  TStream* tail_;
+  std::int64_t tailStart_;
+  const int limit_;            // blocks handed on and not yet written, at most
+  int inFlight_ = 0;
+  int next_ = 0;               // the next entry to set up
+  std::deque<TPendingEntry> pending_;
+};
+
+bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tailStart) {
+  // Workers pay off only when there may be more than one block to compress:
+  // several entries, a file (of a size not known yet) or a large stream.
+  int blocks = 0;
+  for (int i = first; i < FDir.CDir.Count() && blocks < 2; ++i) {
+    const TDirItem& item = FDir.CDir[i];
+    if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
+    const bool large = item.Stream == nullptr || item.Stream->Size() > DeflateBlockSize(item.CompressionMode);
+    blocks += large ? 2 : 1;
+  }
+  TWorkerPool pool(blocks > 1 ? FThreadCount : 0);
+  TEntryStorer storer(*this, pool, tail, tailStart);
+  return storer.Run(first);
 }
 
 }  // namespace zo

@@ -1,0 +1,95 @@
+#include "zip/BlockDeflate.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <memory>
+#include <new>
+
+#include "zip/ZipFormat.h"
+
+namespace zo {
+
+namespace {
+
+// A raw deflate stream (no zlib header or trailer) of one level, kept per
+// thread and reset for each block: setting one up costs more than a small
+// file takes to compress.
+class TDeflater {
+ public:
+  explicit TDeflater(int level) {
+    if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+  }
+  ~TDeflater() { deflateEnd(&z_); }
+  TDeflater(const TDeflater&) = delete;
+  TDeflater& operator=(const TDeflater&) = delete;
+
+  z_stream& Reset() {
+    deflateReset(&z_);
+    return z_;
+  }
+
+ private:
+  z_stream z_{};
+};
+
+TDeflater& DeflaterFor(int level) {
+  thread_local std::array<std::unique_ptr<TDeflater>, 10> deflaters;
+  std::unique_ptr<TDeflater>& slot = deflaters[static_cast<std::size_t>(level)];
+  if (!slot) slot = std::make_unique<TDeflater>(level);
+  return *slot;
+}
+
+}  // namespace
+
+std::int64_t DeflateBlockSize(int mode) {
+  if (mode >= 1 && mode <= 3) return 0x80000;
+  if (mode >= 7 && mode <= 9) return 0x180000;
+  return 0x100000;
+}
+
+TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
+                            std::size_t dictionaryLength, int mode, bool last) {
+  TDeflatedBlock block;
+  block.Size = static_cast<std::int64_t>(size);
+  block.Crc = UpdateCrc32(0, input, size);
+  if (mode == 0) {
+    block.Data.assign(input, input + size);
+    return block;
+  }
+  z_stream& z = DeflaterFor(mode).Reset();
+  if (dictionaryLength > 0 &&
+      deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength)) != Z_OK) {
+    throw std::bad_alloc();
+  }
+  // Room for data that does not compress at all, plus the stored-block
+  // headers and the flush marker.
+  block.Data.resize(deflateBound(&z, static_cast<uLong>(size)) + 64);
+  z.next_in = const_cast<std::uint8_t*>(input);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = block.Data.data();
+  z.avail_out = static_cast<uInt>(block.Data.size());
+  int rc;
+  do {
+    if (z.avail_out == 0) {
+      // Not expected with the bound above; grow rather than fail.
+      const std::size_t used = block.Data.size();
+      block.Data.resize(used * 2);
+      z.next_out = block.Data.data() + used;
+      z.avail_out = static_cast<uInt>(block.Data.size() - used);
+    }
+    rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (rc == Z_STREAM_ERROR) throw std::bad_alloc();
+    // A sync flush is complete when the output was not filled; the end of
+    // the stream when deflate says so.
+  } while (last ? rc != Z_STREAM_END : z.avail_out == 0);
+  block.Data.resize(block.Data.size() - z.avail_out);
+  block.Data.shrink_to_fit();
+  return block;
+}
+
+std::uint32_t CombineCrc32(std::uint32_t first, std::uint32_t second, std::int64_t secondLength) {
+  return static_cast<std::uint32_t>(crc32_combine(first, second, static_cast<z_off_t>(secondLength)));
+}
+
+}  // namespace zo

@@ -1,0 +1,47 @@
+// An entry's data, compressed block by block so that blocks can be
+// compressed at the same time on several threads and still form one raw
+// deflate stream (RFC 1951).
+//
+// The data is cut into blocks whose size depends on the compression mode
+// (512 KiB for the fast modes 1-3, 1.5 MiB for the best modes 7-9, 1 MiB
+// otherwise). Each block is deflated on its own, primed with the 32 KiB of
+// data before it as its dictionary, so matches reach back across the cut as
+// in one long stream. Every block but the last ends with a sync flush, which
+// ends it on a byte boundary with an empty stored block; the last one ends
+// the stream. Joined in order, the blocks are one valid deflate stream, and
+// the bytes depend only on the data and the mode, never on which thread
+// compressed which block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/String.h"
+
+namespace zo {
+
+// The deflate window: the most a match can reach back.
+inline constexpr std::size_t kDeflateWindow = 32768;
+
+// The block size for a compression mode (0 stores; stored data is cut the
+// same way).
+std::int64_t DeflateBlockSize(int mode);
+
+// One block as it goes into the archive.
+struct TDeflatedBlock {
+  Bytes Data;               // compressed (or, for mode 0, stored) bytes
+  std::uint32_t Crc = 0;    // CRC-32 of the block's uncompressed bytes
+  std::int64_t Size = 0;    // uncompressed bytes
+};
+
+// Compresses input[0, size) at mode (0: stored unchanged). dictionary holds
+// the dictionaryLength bytes that come before the block (at most the
+// window; none for the first block). last: the block ends the stream.
+TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
+                            std::size_t dictionaryLength, int mode, bool last);
+
+// The CRC-32 of two pieces joined, from the CRC of each and the length of the
+// second.
+std::uint32_t CombineCrc32(std::uint32_t first, std::uint32_t second, std::int64_t secondLength);
+
+}  // namespace zo
