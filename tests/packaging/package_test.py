@@ -122,6 +122,7 @@ class Packages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="zo-packages.")
+        cls.addClassCleanup(shutil.rmtree, cls.scratch, ignore_errors=True)
         cls.out = os.path.join(cls.scratch, "packages")
         run(ARGS.cpack, "-G", "DEB", "--config", os.path.join(ARGS.build, "CPackConfig.cmake"),
             "-B", cls.out)
@@ -130,10 +131,6 @@ class Packages(unittest.TestCase):
         cls.root = os.path.join(cls.scratch, "root")
         for deb in cls.debs.values():
             run("dpkg-deb", "-x", deb, cls.root)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.scratch, ignore_errors=True)
 
     @staticmethod
     def architecture():
