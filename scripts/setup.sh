@@ -16,6 +16,8 @@ PACKAGES=(
   python3-pyodbc
   # window screenshots without a display
   xvfb xauth fonts-dejavu-core imagemagick x11-utils
+  # building the Debian packages and checking them (tests/packaging)
+  dpkg-dev file lintian desktop-file-utils groff-base xdotool
   # locale sources, to test number text under a decimal-comma locale
   locales
   # fuzzing and sanitizer runtime
