@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/IDList.h"
 #include "core/String.h"
 #include "core/Types.h"
 #include "upliner/CommandLine.h"
@@ -28,8 +29,6 @@
 #include "upliner/Dialogs.h"
 
 namespace zo {
-
-class TIDList;
 
 // The five connection values of the window at the moment a reader runs.
 struct TConnectionValues {
@@ -214,7 +213,8 @@ class TReinstallForm {
   // the program; empty when the file is absent.
 
   String LicenceNumber() const;
-  std::vector<String> TargetLanguages() const;
+  // Read by the rule the upgrade program reads it with (data/LanguageCodes.h).
+  std::vector<TIDValue> TargetLanguages() const;
 
   IFormDialogs& Dialogs() { return FDialogs; }
 
