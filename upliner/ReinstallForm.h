@@ -150,6 +150,12 @@ class TReinstallForm {
   void ClearLines(TControl& C);
   // Replaces a label's or button's caption; labels size themselves to it.
   void SetCaption(TControl& C, StringView Text);
+
+  // The width in pixels a caption takes in the window's font. Without a
+  // toolkit it is estimated; a view sets the font's real metrics, and every
+  // label is sized again at once.
+  using TCaptionMeasure = std::function<int(StringView Caption, bool Bold)>;
+  void SetCaptionMeasure(TCaptionMeasure Measure);
   // Changes a container's width; its right-anchored controls widen with it.
   void SetControlWidth(TControl& C, int AWidth);
 
@@ -227,8 +233,12 @@ class TReinstallForm {
   void ArrangeReinstallMode(int B);
   void ArrangeAlterMode(int B);
 
+  // Sizes a label to its caption and keeps the caption clear of its field.
+  void FitLabel(TControl& Label);
+
   IFormDialogs& FDialogs;
   String FAppDir;
+  TCaptionMeasure FCaptionMeasure;
   std::vector<TControl*> FControls;
   bool FArranged = false;
   bool FTerminated = false;
