@@ -237,24 +237,28 @@ void TConnectionInfo::RollbackTran(bool Whole) {
 }
 
 // The internal rollback assumes that the server has rolled the transaction
-// back already. PostgreSQL's driver instead rolls back only the failed
-// statement and keeps the transaction open, so ask the server, and roll back
-// what is left; when the question itself fails, roll back to be sure (a
-// rollback without a transaction is only a warning there). The mark is
-// cleared first, as the rollback statement would otherwise be refused, and
-// set again if the rollback fails, so that nothing is committed after it.
+// back already, but the mark is also set when the server could not even be
+// asked (the error hook's own check failed), and PostgreSQL's driver rolls
+// back only the failed statement and keeps the transaction open. So the
+// server is asked again, whatever its kind, and what is left is rolled back;
+// when the question fails, or the kind has no such question, it is rolled
+// back to be sure (every outermost rollback text is harmless without a
+// transaction). The mark is cleared first, as the rollback statement would
+// otherwise be refused, and set again if the rollback fails, so that nothing
+// is committed after it.
 void TConnectionInfo::RollbackLeftoverTransaction() {
   FFullRollback = false;
-  if (FSQLServerType != stPostgreSQL) return;
   try {
     bool open = true;
-    try {
-      open = InSQLTransaction();
-    } catch (const Exception&) {
-      // The failed check has marked the internal rollback again.
-      FFullRollback = false;
+    if (FSQLServerType == stSQLServer || FSQLServerType == stPostgreSQL) {
+      try {
+        open = InSQLTransaction();
+      } catch (const Exception&) {
+        // The failed check has marked the internal rollback again.
+        FFullRollback = false;
+      }
     }
-    if (open) Execute(TranTexts(FSQLServerType)->Rollback);
+    if (open) Execute(TranTextsOrFail(FSQLServerType, kSRollbackNotSupported).Rollback);
   } catch (...) {
     FFullRollback = true;
     throw;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "upliner/Application.h"
 #include "upliner/Dialogs.h"
 #include "upliner/ReinstallForm.h"
 #include "upliner/ReinstallWindow.h"
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
   const zo::String appDir = zo::FromUtf8(argv[1]);
   const std::string outDir = argv[2];
 
-  QApplication app(argc, argv);
+  // The arguments are the demo's own (a password may well begin with '-').
+  zo::TApplication app(argv[0]);
   zo::UseWindowFont();
   TNarratingDialogs dialogs(zo::FromUtf8(outDir + "/upgrade-report.txt"));
   zo::TReinstallForm form(dialogs, appDir);

@@ -1,6 +1,5 @@
 #include "lifter/Lifter.h"
 
-#include <algorithm>
 #include <string>
 
 #include "core/Exception.h"
@@ -12,6 +11,7 @@
 #include "core/Types.h"
 #include "crypt/CryptUtils.h"
 #include "data/ConnectionInfo.h"
+#include "data/LanguageCodes.h"
 #include "data/Queries.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
@@ -23,7 +23,6 @@ namespace zo {
 namespace {
 
 constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
-constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
 constexpr char16_t kVersionsFileName[] = u"Versions.sl";
 
 String ReplaceAll(String Text, StringView What, StringView With) {
@@ -184,19 +183,8 @@ void TLifter::Upgrade() {
 
 void TLifter::AlterLanguages() {
   if (!FOptions.AddLanguages && !FOptions.RemoveLanguages) return;
-  const String listPath = FToolFolder + kTargetLanguagesFileName;
-  if (!PathEntryExists(listPath)) return;  // no target set: nothing to bring in line
-
-  std::vector<TIDValue> target;
-  for (const String& line : LoadStringsFromFile(listPath)) {
-    const String code = TrimBlanks(line);
-    if (code.empty()) continue;
-    try {
-      target.push_back(TIDValue::FromString(code));
-    } catch (const Exception&) {
-      throw Exception(u"Language code \"%s\" in %s is not valid", {code, listPath});
-    }
-  }
+  // No target set, or an empty one: nothing to bring in line.
+  const std::vector<TIDValue> target = ReadTargetLanguages(FToolFolder);
   if (target.empty()) return;
 
   std::vector<TIDValue> installed;
@@ -208,9 +196,9 @@ void TLifter::AlterLanguages() {
     for (; !query.Eof(); query.Next()) installed.emplace_back(query.BigintValue(0, 0), query.IntegerValue(1, 0));
     query.Close();
   }
-  const auto contains = [](const std::vector<TIDValue>& list, const TIDValue& v) {
-    return std::find(list.begin(), list.end(), v) != list.end();
-  };
+  // The tool announced the changes by the same rule.
+  const TLanguageChanges changes =
+      CompareLanguages(installed, target, FOptions.AddLanguages, FOptions.RemoveLanguages);
   const auto variablesFor = [&](const TIDValue& language) {
     TVariables variables = CommonVariables();
     variables.emplace_back(u"Language", language.ToString());
@@ -219,23 +207,15 @@ void TLifter::AlterLanguages() {
     return variables;
   };
 
-  if (FOptions.RemoveLanguages) {
-    for (const TIDValue& language : installed) {
-      if (contains(target, language)) continue;
-      RunScript(FDataFolder + u"Languages/Remove.sql", variablesFor(language), false);
-      Execute(Format(u"delete from dbo.a194u0 where ic = %s and u = %s",
-                     {IntToStr(language.IC), IntToStr(language.U)}));
-      FChanges.push_back(Format(u"Language %s was removed", {language.ToString()}));
-    }
+  for (const TIDValue& language : changes.Deleted) {
+    RunScript(FDataFolder + u"Languages/Remove.sql", variablesFor(language), false);
+    Execute(Format(u"delete from dbo.a194u0 where ic = %s and u = %s", {IntToStr(language.IC), IntToStr(language.U)}));
+    FChanges.push_back(Format(u"Language %s was removed", {language.ToString()}));
   }
-  if (FOptions.AddLanguages) {
-    for (const TIDValue& language : target) {
-      if (contains(installed, language)) continue;
-      RunScript(FDataFolder + u"Languages/Add.sql", variablesFor(language), false);
-      Execute(Format(u"insert into dbo.a194u0 (ic,u) values (%s,%s)", {IntToStr(language.IC), IntToStr(language.U)}));
-      installed.push_back(language);
-      FChanges.push_back(Format(u"Language %s was added", {language.ToString()}));
-    }
+  for (const TIDValue& language : changes.Inserted) {
+    RunScript(FDataFolder + u"Languages/Add.sql", variablesFor(language), false);
+    Execute(Format(u"insert into dbo.a194u0 (ic,u) values (%s,%s)", {IntToStr(language.IC), IntToStr(language.U)}));
+    FChanges.push_back(Format(u"Language %s was added", {language.ToString()}));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "core/Exception.h"
 #include "core/Format.h"
@@ -23,10 +24,16 @@ constexpr char16_t kSFetchNextOrder[] = u"FetchNext can be called only after Fet
 constexpr char16_t kSInputDataType[] = u"Not supported InputDataType (%d) was found.";
 constexpr char16_t kSDataType[] = u"Not supported DataType (%d) was found.";
 constexpr char16_t kSCBufferType[] = u"Not supported CBufferType (%d) was found.";
-// Our own guards: a value area too large for one slot, a long value whose
-// length the driver does not report.
+// Our own guards: a value area too large for one slot, and a value the
+// driver cut to its slot that it cannot hand out whole either.
 constexpr char16_t kSColumnTooLarge[] = u"Column size (%d) of Field \"%s\" is too large.";
-constexpr char16_t kSNoLongLength[] = u"The ODBC driver did not report the length (%d) of Field \"%s\".";
+constexpr char16_t kSCutValue[] =
+    u"The value of Field \"%s\" is longer than its buffer (%d bytes) and the ODBC driver cannot deliver it whole.";
+constexpr char16_t kSNulInText[] =
+    u"Text parameter %d holds a NUL character, which the ODBC driver would cut the text at.";
+// The first piece of a value read apart whose length the driver does not
+// tell in advance.
+constexpr SQLLEN kPieceSize = 65536;
 
 // Size of the slot's length/indicator, and of a long column's value area
 // (a pointer to its block).
@@ -36,6 +43,18 @@ static_assert(kIndicatorSize == 8 && sizeof(std::uint8_t*) == kLongSlotSize);
 
 bool IsLongDataType(SQLSMALLINT DataType) {
   return DataType == SQL_WLONGVARCHAR || DataType == SQL_LONGVARBINARY;
+}
+
+// Bytes of the terminating NUL the driver writes after character data.
+SQLLEN TerminatorSize(SQLSMALLINT CDataType) {
+  return CDataType == SQL_C_WCHAR ? 2 : CDataType == SQL_C_CHAR ? 1 : 0;
+}
+
+// A fixed text slot whose value the driver had to cut: the indicator tells
+// the value's whole length, which is more than the slot holds besides its
+// NUL, or says that the length is not known.
+bool IsCutText(SQLLEN Indicator, std::int32_t BufferSize) {
+  return Indicator == SQL_NO_TOTAL || (Indicator != SQL_NULL_DATA && Indicator > BufferSize - 2);
 }
 
 SQLPOINTER AttrValue(SQLULEN Value) { return reinterpret_cast<SQLPOINTER>(Value); }
@@ -252,10 +271,17 @@ void TODBCStatement::BindParams() {
       continue;
     }
     SQLLEN* indicator = nullptr;
-    if (p.FDataType == SQL_WCHAR || p.FDataType == SQL_WLONGVARCHAR)
+    if (p.FDataType == SQL_WCHAR || p.FDataType == SQL_WLONGVARCHAR) {
+      // Drivers read a text parameter up to its first NUL character, some
+      // even when given its length, and would store it cut there without a
+      // word: such a text is refused instead.
+      const auto* text = reinterpret_cast<const char16_t*>(p.FBuffer.get());
+      if (std::char_traits<char16_t>::find(text, p.FPrecision, u'\0') != nullptr)
+        throw Exception(kSNulInText, {static_cast<int>(number)});
       indicator = &params.FSQLNTS;
-    else if (p.FDataType == SQL_LONGVARBINARY)
+    } else if (p.FDataType == SQL_LONGVARBINARY) {
       indicator = reinterpret_cast<SQLLEN*>(&p.FBufferSize);
+    }
     CheckResult(SQLBindParameter(hStmt, number, p.FParamType, p.FCDataType, p.FDataType, p.FPrecision, p.FScale,
                                  p.FBuffer.get(), 0, indicator));
   }
@@ -415,7 +441,7 @@ void TODBCStatement::FetchFirst() {
   FBof = false;
   if (FMaxRecordCount == 1) FActRecordCount = 1;
   FActRecordIndex = 0;
-  FetchLongData();
+  FetchValuesApart();
 }
 
 void TODBCStatement::FetchNext() {
@@ -429,49 +455,114 @@ void TODBCStatement::FetchNext() {
   }
   try {
     CheckResult(rc);
+    if (FMaxRecordCount == 1) FActRecordCount = 1;
+    FActRecordIndex = 0;
+    FetchValuesApart();
   } catch (...) {
     // The rows of the failed fetch are not defined: none is current.
+    FreeLongData();
     FActRecordCount = 0;
     throw;
   }
-  if (FMaxRecordCount == 1) FActRecordCount = 1;
-  FActRecordIndex = 0;
-  FetchLongData();
 }
 
-void TODBCStatement::FetchLongData() {
-  if (FFloatFieldCount == 0) return;
+// The values that the row buffer does not hold whole are read apart, row by
+// row and in column order: the long columns, and every fixed text value the
+// driver cut to its slot (a column size that counts characters where UTF-16
+// needs two units for some, or a driver that reports less than the column
+// holds). A cut value is never returned as if it were whole.
+void TODBCStatement::FetchValuesApart() {
   const std::uint64_t rows = std::min<std::uint64_t>(FActRecordCount, FMaxRecordCount);
   for (std::uint64_t r = 0; r < rows; ++r) {
-    if (FMaxRecordCount > 1)
-      CheckResult(SQLSetPos(hStmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE));
-    for (int i = FFixFieldCount; i < FFieldDefCount; ++i) {
+    bool positioned = false;
+    const auto position = [&] {
+      if (!positioned && FMaxRecordCount > 1)
+        CheckResult(SQLSetPos(hStmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE));
+      positioned = true;
+    };
+    for (int i = 0; i < FFixFieldCount; ++i) {
       const TSQLFieldDef& def = FFieldDefs[static_cast<std::size_t>(i)];
-      std::uint8_t* slot = Slot(r, def);
-      SQLLEN length = 0;
-      std::uint8_t scratch[2] = {};
-      // A zero-length read only learns the value's length in bytes.
-      CheckResult(SQLGetData(hStmt, static_cast<SQLUSMALLINT>(i + 1), def.CDataType, scratch, 0, &length));
-      if (length == SQL_NULL_DATA || length == 0) {
-        std::memcpy(slot + def.BufferSize, &length, sizeof(length));
-        SetLongBlock(r, def, nullptr);
-        continue;
+      if (def.DataType != SQL_WCHAR) continue;
+      const SQLLEN indicator = ReadAt<SQLLEN>(Slot(r, def) + def.BufferSize);
+      if (!IsCutText(indicator, def.BufferSize)) continue;
+      std::vector<std::uint8_t> value;
+      try {
+        position();
+        ReadValueApart(i, def, indicator, value);
+      } catch (const Exception& E) {
+        throw Exception(Format(kSCutValue, {def.FieldName, def.BufferSize}) + u"\r\n" + E.Message());
       }
-      if (length < 0) throw Exception(kSNoLongLength, {static_cast<long long>(length), def.FieldName});
-      // Room for the terminating NUL of a text.
-      if (def.DataType == SQL_WLONGVARCHAR) length += 2;
-      std::memcpy(slot + def.BufferSize, &length, sizeof(length));
-      // Zeroed, so a driver that delivers less than it announced leaves no
-      // stale bytes behind.
-      auto* block = new std::uint8_t[static_cast<std::size_t>(length)]();
-      SetLongBlock(r, def, block);
-      SQLLEN read = 0;
-      CheckResult(SQLGetData(hStmt, static_cast<SQLUSMALLINT>(i + 1), def.CDataType, block, length, &read));
+      String& text = FCutTexts[{r, i}];
+      text.resize(value.size() / 2);
+      if (!text.empty()) std::memcpy(text.data(), value.data(), text.size() * 2);
+    }
+    for (int i = FFixFieldCount; i < FFieldDefCount; ++i) {
+      position();
+      FetchLongValue(r, i);
     }
   }
 }
 
+// A long column's value of row Row, with the row positioned: a zero-length
+// read learns its length, then it is read whole into a block of its own.
+void TODBCStatement::FetchLongValue(std::uint64_t Row, int Column) {
+  const TSQLFieldDef& def = FFieldDefs[static_cast<std::size_t>(Column)];
+  std::uint8_t* slot = Slot(Row, def);
+  SQLLEN length = 0;
+  std::uint8_t scratch[2] = {};
+  CheckResult(SQLGetData(hStmt, static_cast<SQLUSMALLINT>(Column + 1), def.CDataType, scratch, 0, &length));
+  std::vector<std::uint8_t> value;
+  if (length != SQL_NULL_DATA && length != 0) ReadValueApart(Column, def, length, value);
+  if (value.empty()) {
+    // NULL keeps its indicator; an empty value reads as NULL all the same.
+    if (length != SQL_NULL_DATA) length = 0;
+    std::memcpy(slot + def.BufferSize, &length, sizeof(length));
+    SetLongBlock(Row, def, nullptr);
+    return;
+  }
+  // Room for the terminating NUL of a text, which the getters stop at.
+  const std::size_t size = value.size() + (def.DataType == SQL_WLONGVARCHAR ? 2 : 0);
+  auto* block = new std::uint8_t[size]();
+  std::memcpy(block, value.data(), value.size());
+  SetLongBlock(Row, def, block);
+  const auto indicator = static_cast<SQLLEN>(size);
+  std::memcpy(slot + def.BufferSize, &indicator, sizeof(indicator));
+}
+
+// Reads column Column of the positioned row whole through SQLGetData into
+// Value (without a terminating NUL), in as many pieces as the driver hands
+// it out in. Expected is the length the driver announced in bytes, or
+// SQL_NO_TOTAL. Value stays empty for NULL.
+void TODBCStatement::ReadValueApart(int Column, const TSQLFieldDef& Def, SQLLEN Expected,
+                                    std::vector<std::uint8_t>& Value) {
+  const SQLLEN terminator = TerminatorSize(Def.CDataType);
+  Value.clear();
+  SQLLEN piece = Expected > 0 ? Expected : kPieceSize;
+  std::vector<std::uint8_t> buffer;
+  for (;;) {
+    // Whole characters only, and room for the NUL the driver appends.
+    piece += piece % 2;
+    buffer.assign(static_cast<std::size_t>(piece + terminator), 0);
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(hStmt, static_cast<SQLUSMALLINT>(Column + 1), Def.CDataType, buffer.data(),
+                                    static_cast<SQLLEN>(buffer.size()), &indicator);
+    if (rc == SQL_NO_DATA) return;  // everything was delivered before
+    CheckResult(rc);
+    if (indicator == SQL_NULL_DATA) {
+      Value.clear();
+      return;
+    }
+    const bool more = indicator == SQL_NO_TOTAL || indicator > piece;
+    const SQLLEN got = more ? piece : indicator;
+    Value.insert(Value.end(), buffer.begin(), buffer.begin() + got);
+    if (!more || rc == SQL_SUCCESS) return;
+    // The rest: its length when the driver tells it, else one more piece.
+    piece = indicator == SQL_NO_TOTAL ? kPieceSize : indicator - piece;
+  }
+}
+
 void TODBCStatement::FreeLongData() {
+  FCutTexts.clear();
   if (FFloatFieldCount == 0 || !FBuffer) return;
   // Every reference outside the fetched rows is null already, so the whole
   // buffer can be walked; that also covers a fetch that failed half-way.
@@ -673,6 +764,13 @@ SQLLEN TODBCStatement::SlotIndicator(int FieldIndex) const {
   return ReadAt<SQLLEN>(SlotValue(FieldIndex) + def.BufferSize);
 }
 
+String TODBCStatement::FixedText(int FieldIndex) const {
+  const TSQLFieldDef& def = FieldDef(FieldIndex);
+  const auto cut = FCutTexts.find({FActRecordIndex, FieldIndex});
+  if (cut != FCutTexts.end()) return ReadText(reinterpret_cast<const std::uint8_t*>(cut->second.c_str()), cut->second.size());
+  return ReadText(SlotValue(FieldIndex), static_cast<std::size_t>(def.BufferSize) / 2);
+}
+
 bool TODBCStatement::IsNullValue(int FieldIndex) const {
   return IsNullIndicator(FieldDef(FieldIndex).DataType, SlotIndicator(FieldIndex));
 }
@@ -702,7 +800,7 @@ String TODBCStatement::StringValue(int FieldIndex) const {
     case SQL_TYPE_TIMESTAMP:
       return TimestampToText(ReadAt<SQL_TIMESTAMP_STRUCT>(value));
     case SQL_WCHAR:
-      return ReadText(value, static_cast<std::size_t>(def.BufferSize) / 2);
+      return FixedText(FieldIndex);
     case SQL_WLONGVARCHAR: {
       const std::uint8_t* block = ReadAt<std::uint8_t*>(value);
       return block ? ReadText(block, static_cast<std::size_t>(indicator) / 2) : String();
@@ -768,7 +866,7 @@ TDateTime TODBCStatement::DatetimeValue(int FieldIndex, TDateTime Default) const
   const std::uint8_t* value = SlotValue(FieldIndex);
   if (IsNullIndicator(def.DataType, SlotIndicator(FieldIndex))) return Default;
   if (def.DataType == SQL_TYPE_TIMESTAMP) return TimestampToDateTime(ReadAt<SQL_TIMESTAMP_STRUCT>(value));
-  return TextToDateTime(ReadText(value, static_cast<std::size_t>(def.BufferSize) / 2));
+  return TextToDateTime(FixedText(FieldIndex));
 }
 
 Bytes TODBCStatement::BinaryValue(int FieldIndex) const {

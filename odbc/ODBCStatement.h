@@ -8,9 +8,13 @@
 // fixed columns are bound to it row-wise, so one SQLFetch fills a whole
 // rowset. Long columns (long text, binary data) are not bound: their value
 // area holds a pointer to a block fetched per value after the rowset arrived,
-// and their indicator the block's size. Blocks are freed when the next rowset
-// is fetched or the cursor closes, so memory stays at one rowset. Long columns
-// must come after every fixed column of the select list.
+// and their indicator the block's size. A fixed text value that the driver
+// had to cut to its slot (its indicator tells a longer length) is read again
+// whole and kept beside the buffer, so no getter ever returns a shortened
+// value; a driver that cannot deliver it whole makes the fetch fail. Blocks
+// and such values are freed when the next rowset is fetched or the cursor
+// closes, so memory stays at one rowset. Long columns must come after every
+// fixed column of the select list.
 #pragma once
 
 #include <sql.h>
@@ -19,7 +23,9 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -195,11 +201,18 @@ class TODBCStatement : public TComponent {
   std::int16_t FFloatFieldCount = 0;
   std::int16_t FFieldDefCount = 0;
   std::vector<TSQLFieldDef> FFieldDefs;
+  // Fixed text values of the rowset that the driver cut, read whole: by row
+  // and column.
+  std::map<std::pair<std::uint64_t, int>, String> FCutTexts;
 
  private:
   void ExecuteText(SQLRETURN& RetCode);
   void DescribeColumns();
-  void FetchLongData();
+  void FetchValuesApart();
+  void FetchLongValue(std::uint64_t Row, int Column);
+  void ReadValueApart(int Column, const TSQLFieldDef& Def, SQLLEN Expected, std::vector<std::uint8_t>& Value);
+  // The current row's text of a fixed text column, whole.
+  String FixedText(int FieldIndex) const;
   void CheckFieldIndex(int FieldIndex) const;
   // The current row's value area and indicator of a column.
   const std::uint8_t* SlotValue(int FieldIndex) const;

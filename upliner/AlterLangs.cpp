@@ -9,6 +9,7 @@
 #include "core/Exception.h"
 #include "core/IDList.h"
 #include "core/StringUtils.h"
+#include "data/LanguageCodes.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo {
@@ -30,22 +31,16 @@ constexpr TLanguage kLanguages[] = {
 constexpr char16_t kSLanguageWithoutName[] = u"Language \"%s\" has no name";
 constexpr char16_t kSQuestionCaption[] = u"Question";
 
-bool Contains(const std::vector<String>& Codes, StringView Code) {
-  for (const String& c : Codes)
-    if (c == Code) return true;
-  return false;
-}
-
 // The lines of the confirmation: what will be inserted, what deleted.
-String ConfirmationText(const std::vector<String>& Inserted, const std::vector<String>& Deleted) {
+String ConfirmationText(const TLanguageChanges& Changes) {
   std::vector<String> lines{u"Following will be changed :"};
-  const auto addGroup = [&lines](const char16_t* Heading, const std::vector<String>& Codes) {
-    if (Codes.empty()) return;
+  const auto addGroup = [&lines](const char16_t* Heading, const std::vector<TIDValue>& Languages) {
+    if (Languages.empty()) return;
     lines.emplace_back(Heading);
-    for (const String& code : Codes) lines.push_back(u"    " + LanguageName(code));
+    for (const TIDValue& language : Languages) lines.push_back(u"    " + LanguageName(language.ToString()));
   };
-  addGroup(u"  Inserted languages :", Inserted);
-  addGroup(u"  Deleted languages :", Deleted);
+  addGroup(u"  Inserted languages :", Changes.Inserted);
+  addGroup(u"  Deleted languages :", Changes.Deleted);
   lines.emplace_back();
   lines.emplace_back(u"Do you agree with these changes ?");
   return JoinList(lines, u"\r\n");
@@ -64,29 +59,18 @@ void TReinstallForm::BAlterLangsClick() {
   UpdateControls();
   InspectDatabase();
 
-  TIDList installed;
-  ReadDatabaseLanguages(ConnectionValues(), installed);
-  const std::vector<String> target = TargetLanguages();
+  TIDList installedList;
+  ReadDatabaseLanguages(ConnectionValues(), installedList);
+  const std::vector<TIDValue> installed(installedList.begin(), installedList.end());
 
-  // Both lists come out in the reverse order of their source.
-  std::vector<String> inserted;
-  std::vector<String> deleted;
-  if (!target.empty() && installed.Count() > 0) {
-    if (FLangActions.Contains(mtaDelete)) {
-      for (int i = installed.Count() - 1; i >= 0; --i) {
-        String code = installed[i].ToString();
-        if (!Contains(target, code)) deleted.push_back(std::move(code));
-      }
-    }
-    if (FLangActions.Contains(mtaInsert)) {
-      for (auto it = target.rbegin(); it != target.rend(); ++it)
-        if (installed.IndexOf(TIDValue::FromString(*it)) < 0) inserted.push_back(*it);
-    }
-  }
-  if (inserted.empty() && deleted.empty()) return;
+  // The upgrade program compares by the same rule, so what is announced here
+  // is what it does.
+  const TLanguageChanges changes = CompareLanguages(installed, TargetLanguages(), FLangActions.Contains(mtaInsert),
+                                                    FLangActions.Contains(mtaDelete));
+  if (changes.Empty()) return;
 
   // A code without a name ends the click here, before anything is asked.
-  const String question = ConfirmationText(inserted, deleted);
+  const String question = ConfirmationText(changes);
   if (!FDialogs.AskYesNo(question, kSQuestionCaption, miQuestion)) return;
 
   // The program is given the allowed actions, not the lists: it works out

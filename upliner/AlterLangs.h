@@ -6,8 +6,8 @@
 
 namespace zo {
 
-// The name of a language code in its text form ("401,0" is "Czech"); codes
-// are compared as exact texts. A code without a name raises Exception
+// The name of a language code in its canonical text form ("401,0" is
+// "Czech", TIDValue::ToString). A code without a name raises Exception
 // "Language "%s" has no name" with the code.
 String LanguageName(StringView Code);
 

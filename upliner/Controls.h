@@ -62,6 +62,12 @@ struct TControl {
   bool Bold = false;
   bool AnchorRight = false;   // widens with its container
 
+  // Labels size themselves to their caption. A label starts at CaptionLeft,
+  // unless its caption would then run into FocusControl, the field it names
+  // on the same row: then it ends just before that field.
+  int CaptionLeft = 0;
+  TControl* FocusControl = nullptr;
+
   // Handlers bound by the form; empty when the control has none.
   std::function<void()> OnChange;    // text, lines or selection changed
   std::function<void()> OnClick;     // button pressed, check box toggled

@@ -32,13 +32,15 @@ constexpr int kButtonStep = 83;
 constexpr int kBannerGroupWidth = 480;
 constexpr int kBannerFieldMargin = 36;
 
-// Labels size themselves to their caption: an average character of the
-// window's small font is about six pixels wide, seven when bold.
+// Without a toolkit a caption's width is estimated: an average character of
+// the window's small font is about six pixels wide, seven when bold.
 constexpr int kAverageCharWidth = 6;
 constexpr int kAverageBoldCharWidth = 7;
-int LabelWidth(StringView Caption, bool Bold = false) {
+int EstimatedCaptionWidth(StringView Caption, bool Bold) {
   return static_cast<int>(Caption.size()) * (Bold ? kAverageBoldCharWidth : kAverageCharWidth);
 }
+// The least room between a caption and the field it names.
+constexpr int kCaptionGap = 2;
 
 void Place(TControl& C, String Name, TControlKind Kind, TControl* Parent, int Left, int Top, int Width, int Height,
            String Text = {}) {
@@ -52,17 +54,23 @@ void Place(TControl& C, String Name, TControlKind Kind, TControl* Parent, int Le
   C.Text = std::move(Text);
 }
 
-void PlaceLabel(TControl& C, String Name, TControl* Parent, int Left, int Top, String Caption) {
-  const int width = LabelWidth(Caption);
-  Place(C, std::move(Name), ckLabel, Parent, Left, Top, width, kLabelHeight, std::move(Caption));
+// A label at Left, sized to its caption once the form measures it, and
+// naming Field (if any) to its right.
+void PlaceLabel(TControl& C, String Name, TControl* Parent, int Left, int Top, String Caption,
+                TControl* Field = nullptr) {
+  Place(C, std::move(Name), ckLabel, Parent, Left, Top, 0, kLabelHeight, std::move(Caption));
+  C.CaptionLeft = Left;
+  C.FocusControl = Field;
 }
 
 }  // namespace
 
 TReinstallForm::TReinstallForm(IFormDialogs& Dialogs, String AppDir)
-    : FDialogs(Dialogs), FAppDir(std::move(AppDir)) {
+    : FDialogs(Dialogs), FAppDir(std::move(AppDir)), FCaptionMeasure(EstimatedCaptionWidth) {
   CreateControls();
   BindHandlers();
+  for (TControl* c : FControls)
+    if (c->Kind == ckLabel) FitLabel(*c);
 }
 
 TReinstallForm::~TReinstallForm() { FormDestroy(); }
@@ -80,34 +88,34 @@ void TReinstallForm::CreateControls() {
   Bevel1.Visible = false;
 
   Place(GBDatabase, u"GBDatabase", ckGroupBox, form, 8, 8, 257, 145, u"Database");
-  PlaceLabel(LServerName, u"LServerName", &GBDatabase, 16, 24, u"Server Name :");
+  PlaceLabel(LServerName, u"LServerName", &GBDatabase, 16, 24, u"Server Name :", &CServerName);
   Place(CServerName, u"CServerName", ckComboBox, &GBDatabase, 104, 20, 137, kEditHeight);
-  PlaceLabel(LUserName, u"LUserName", &GBDatabase, 16, 48, u"User Name :");
+  PlaceLabel(LUserName, u"LUserName", &GBDatabase, 16, 48, u"User Name :", &EUserName);
   Place(EUserName, u"EUserName", ckEdit, &GBDatabase, 104, 44, 137, kEditHeight);
-  PlaceLabel(LPassword, u"LPassword", &GBDatabase, 16, 72, u"Password :");
+  PlaceLabel(LPassword, u"LPassword", &GBDatabase, 16, 72, u"Password :", &EPassword);
   Place(EPassword, u"EPassword", ckEdit, &GBDatabase, 104, 68, 137, kEditHeight);
   EPassword.Password = true;
   Place(CBTrustedConnection, u"CBTrustedConnection", ckCheckBox, &GBDatabase, 16, 96, 225, kCheckBoxHeight,
         u"Windows NT Authentication");
-  PlaceLabel(LDatabaseName, u"LDatabaseName", &GBDatabase, 16, 120, u"Database Name :");
+  PlaceLabel(LDatabaseName, u"LDatabaseName", &GBDatabase, 16, 120, u"Database Name :", &CDatabaseName);
   Place(CDatabaseName, u"CDatabaseName", ckComboBox, &GBDatabase, 105, 116, 137, kEditHeight);
   for (TControl* field : {&CServerName, &EUserName, &EPassword, &CBTrustedConnection, &CDatabaseName})
     field->AnchorRight = true;
 
   Place(GBVersion, u"GBVersion", ckGroupBox, form, 8, 160, 257, 81, u"Versions");
-  PlaceLabel(Label1, u"Label1", &GBVersion, 8, 24, u"Actual version :");
+  PlaceLabel(Label1, u"Label1", &GBVersion, 8, 24, u"Actual version :", &EActualVersion);
   Place(EActualVersion, u"EActualVersion", ckEdit, &GBVersion, 104, 20, 137, kEditHeight);
   EActualVersion.Enabled = false;
-  PlaceLabel(Label2, u"Label2", &GBVersion, 8, 48, u"Target version :");
+  PlaceLabel(Label2, u"Label2", &GBVersion, 8, 48, u"Target version :", &ETargetVersion);
   Place(ETargetVersion, u"ETargetVersion", ckEdit, &GBVersion, 104, 44, 137, kEditHeight);
 
-  PlaceLabel(LNewName, u"LNewName", form, 23, 239, u"New Name :");
+  PlaceLabel(LNewName, u"LNewName", form, 23, 239, u"New Name :", &ENewName);
   Place(ENewName, u"ENewName", ckEdit, form, 88, 231, 153, kEditHeight);
-  PlaceLabel(LNewDir, u"LNewDir", form, 19, 247, u"New Dir :");
+  PlaceLabel(LNewDir, u"LNewDir", form, 19, 247, u"New Dir :", &ENewDir);
   Place(ENewDir, u"ENewDir", ckEdit, form, 88, 240, 153, kEditHeight);
   Place(SBNewDir, u"SBNewDir", ckSpeedButton, form, 240, 240, 23, 22);
 
-  PlaceLabel(LCheckIntegrity, u"LCheckIntegrity", form, 19, 266, u"Check Integrity :");
+  PlaceLabel(LCheckIntegrity, u"LCheckIntegrity", form, 19, 266, u"Check Integrity :", &CCheckIntegrity);
   Place(CCheckIntegrity, u"CCheckIntegrity", ckComboBox, form, 104, 268, 137, kEditHeight);
   CCheckIntegrity.Items = {kIntegrityOnlyLast, kIntegrityAlways, kIntegrityNever};
   CCheckIntegrity.ItemIndex = 0;
@@ -430,7 +438,21 @@ void TReinstallForm::ClearLines(TControl& C) {
 
 void TReinstallForm::SetCaption(TControl& C, StringView Text) {
   C.Text = String(Text);
-  if (C.Kind == ckLabel) C.Width = LabelWidth(Text, C.Bold);
+  if (C.Kind == ckLabel) FitLabel(C);
+}
+
+void TReinstallForm::SetCaptionMeasure(TCaptionMeasure Measure) {
+  FCaptionMeasure = std::move(Measure);
+  for (TControl* c : FControls)
+    if (c->Kind == ckLabel) FitLabel(*c);
+}
+
+void TReinstallForm::FitLabel(TControl& Label) {
+  Label.Width = FCaptionMeasure(Label.Text, Label.Bold);
+  Label.Left = Label.CaptionLeft;
+  const TControl* field = Label.FocusControl;
+  if (field != nullptr && field->Parent == Label.Parent && Label.Right() + kCaptionGap > field->Left)
+    Label.Left = std::max(0, field->Left - kCaptionGap - Label.Width);
 }
 
 // ---- The user's actions -----------------------------------------------------------------------

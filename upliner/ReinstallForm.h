@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/IDList.h"
 #include "core/String.h"
 #include "core/Types.h"
 #include "upliner/CommandLine.h"
@@ -28,8 +29,6 @@
 #include "upliner/Dialogs.h"
 
 namespace zo {
-
-class TIDList;
 
 // The five connection values of the window at the moment a reader runs.
 struct TConnectionValues {
@@ -151,6 +150,12 @@ class TReinstallForm {
   void ClearLines(TControl& C);
   // Replaces a label's or button's caption; labels size themselves to it.
   void SetCaption(TControl& C, StringView Text);
+
+  // The width in pixels a caption takes in the window's font. Without a
+  // toolkit it is estimated; a view sets the font's real metrics, and every
+  // label is sized again at once.
+  using TCaptionMeasure = std::function<int(StringView Caption, bool Bold)>;
+  void SetCaptionMeasure(TCaptionMeasure Measure);
   // Changes a container's width; its right-anchored controls widen with it.
   void SetControlWidth(TControl& C, int AWidth);
 
@@ -214,7 +219,8 @@ class TReinstallForm {
   // the program; empty when the file is absent.
 
   String LicenceNumber() const;
-  std::vector<String> TargetLanguages() const;
+  // Read by the rule the upgrade program reads it with (data/LanguageCodes.h).
+  std::vector<TIDValue> TargetLanguages() const;
 
   IFormDialogs& Dialogs() { return FDialogs; }
 
@@ -227,8 +233,12 @@ class TReinstallForm {
   void ArrangeReinstallMode(int B);
   void ArrangeAlterMode(int B);
 
+  // Sizes a label to its caption and keeps the caption clear of its field.
+  void FitLabel(TControl& Label);
+
   IFormDialogs& FDialogs;
   String FAppDir;
+  TCaptionMeasure FCaptionMeasure;
   std::vector<TControl*> FControls;
   bool FArranged = false;
   bool FTerminated = false;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,6 +71,12 @@ TReinstallWindow::TReinstallWindow(TReinstallForm& Form, QWidget* Parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       FForm(Form) {
   setObjectName(QStringLiteral("ReinstallForm"));
+  // Labels are as wide as their captions in the font they are drawn with.
+  FForm.SetCaptionMeasure([](StringView Caption, bool Bold) {
+    QFont font = QApplication::font("QLabel");
+    font.setBold(Bold);
+    return QFontMetrics(font).horizontalAdvance(ToQString(Caption));
+  });
   for (TControl* control : FForm.Controls()) {
     QWidget* container = control->Parent != nullptr ? FWidgets.at(control->Parent) : this;
     FWidgets[control] = CreateWidget(*control, container);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "upliner/Application.h"
 #include "upliner/QtDialogs.h"
 #include "upliner/ReinstallWindow.h"
 
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
   const zo::String appDir = zo::FromUtf8(argv[1]);
   const QString output = QString::fromLocal8Bit(argv[2]);
 
-  QApplication app(argc, argv);
+  // The window's arguments are the tool's own, never the toolkit's.
+  zo::TApplication app(argv[0]);
   zo::UseWindowFont();
   TPrintingDialogs dialogs;
   zo::TReinstallForm form(dialogs, appDir);

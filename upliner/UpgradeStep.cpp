@@ -16,6 +16,7 @@
 #include "core/Format.h"
 #include "core/StringUtils.h"
 #include "data/DataTypes.h"
+#include "data/LanguageCodes.h"
 #include "platform/FileStream.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
@@ -32,7 +33,6 @@ namespace {
 // Where an installer leaves what the upgrade actions need to know about the
 // installation, beside the program (the command line has no room for it).
 constexpr char16_t kLicenceFileName[] = u"LicenceNumber.txt";
-constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
 
 // The lines of a file beside the program, or none when it is absent.
 std::vector<String> InstallationLines(const String& AppDir, StringView FileName) {
@@ -121,14 +121,7 @@ String TReinstallForm::LicenceNumber() const {
   return lines.empty() ? String() : TrimBlanks(lines.front());
 }
 
-std::vector<String> TReinstallForm::TargetLanguages() const {
-  std::vector<String> languages;
-  for (const String& line : InstallationLines(FAppDir, kTargetLanguagesFileName)) {
-    String code = TrimBlanks(line);
-    if (!code.empty()) languages.push_back(std::move(code));
-  }
-  return languages;
-}
+std::vector<TIDValue> TReinstallForm::TargetLanguages() const { return ReadTargetLanguages(FAppDir); }
 
 int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction,
                                    int AExtDBAction, bool ALastStep) {

@@ -419,7 +419,9 @@ TEST(InternalRollback, RefusesEverythingButRollback) {
   EXPECT_EQ(connection.TranCount(), 2);
   EXPECT_EQ(connection.State(), csIdle);
 
-  // Inner levels are left without statements; the outermost clears the mark.
+  // Inner levels are left without statements; the outermost clears the mark
+  // after the server said that nothing is open any more.
+  connection.ServerTranCount = 0;
   connection.RollbackTran(false);
   EXPECT_EQ(connection.TranCount(), 1);
   EXPECT_TRUE(connection.FullRollback());
@@ -440,26 +442,40 @@ TEST(InternalRollback, WholeRollbackRestoresTheIsolationLevel) {
   connection.StartTran();
   connection.TakeTexts();
   connection.MarkFullRollback();
+  connection.ServerTranCount = 0;
   connection.RollbackTran(true);
   EXPECT_EQ(connection.TakeTexts(), Texts{u"set transaction isolation level read committed"});
   EXPECT_EQ(connection.TranCount(), 0);
   EXPECT_FALSE(connection.FullRollback());
 }
 
-TEST(InternalRollback, PostgreSQLRollsBackWhatTheServerStillHolds) {
-  // The driver keeps the server's transaction open after a failed statement,
-  // so the outermost rollback asks the server instead of trusting the mark.
+TEST(InternalRollback, OutermostRollbackAsksTheServerOnEveryKind) {
+  // The mark says the server has rolled back, but it is also set when the
+  // server could not be asked, and PostgreSQL's driver keeps the transaction
+  // open after a failed statement: the outermost rollback asks again and
+  // rolls back what is left. A kind that cannot be asked rolls back to be
+  // sure.
   struct Case {
+    TSQLServerType kind;
     std::optional<int> serverTranCount;  // none: the question fails
     Texts sent;
+    int questions;
   };
   const Case cases[] = {
-      {1, {u"rollback transaction"}},
-      {0, {}},
-      {std::nullopt, {u"rollback transaction"}},
+      {stSQLServer, 1, {u"if (@@trancount > 0) rollback tran"}, 1},
+      {stSQLServer, 0, {}, 1},
+      {stSQLServer, std::nullopt, {u"if (@@trancount > 0) rollback tran"}, 1},
+      {stPostgreSQL, 1, {u"rollback transaction"}, 1},
+      {stPostgreSQL, 0, {}, 1},
+      {stPostgreSQL, std::nullopt, {u"rollback transaction"}, 1},
+      {stSybase, 0, {u"if (@@trancount > 0) rollback tran"}, 0},
+      {stOracle, 0, {u"rollback"}, 0},
   };
   for (const Case& c : cases) {
-    RecordingConnection connection(stPostgreSQL);
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.kind)) + " " +
+                 (c.serverTranCount ? std::to_string(*c.serverTranCount) : std::string("fails")));
+    RecordingConnection connection(c.kind);
+    connection.SetState(csIdle);
     connection.StartTran();
     connection.StartTran();
     connection.TakeTexts();
@@ -467,22 +483,29 @@ TEST(InternalRollback, PostgreSQLRollsBackWhatTheServerStillHolds) {
     connection.ServerTranCount = c.serverTranCount;
     connection.RollbackTran(false);
     EXPECT_EQ(connection.TakeTexts(), Texts{});
+    EXPECT_EQ(connection.TranCountQuestions, 0);
     connection.RollbackTran(false);
     EXPECT_EQ(connection.TakeTexts(), c.sent);
+    EXPECT_EQ(connection.TranCountQuestions, c.questions);
     EXPECT_EQ(connection.TranCount(), 0);
     EXPECT_FALSE(connection.FullRollback());
+    if (c.kind == stSQLServer) {
+      EXPECT_EQ(connection.State(), csIdle);
+    }
   }
 }
 
-TEST(InternalRollback, PostgreSQLKeepsTheMarkWhenItsRollbackFails) {
-  RecordingConnection connection(stPostgreSQL);
-  connection.StartTran();
-  connection.MarkFullRollback();
-  connection.FailOn = u"rollback transaction";
-  EXPECT_THROW(connection.RollbackTran(true), Exception);
-  EXPECT_EQ(connection.TranCount(), 1);
-  EXPECT_TRUE(connection.FullRollback());
-  EXPECT_THROW(connection.CommitTran(true), Exception);
+TEST(InternalRollback, KeepsTheMarkWhenItsRollbackFails) {
+  for (const TSQLServerType kind : {stSQLServer, stPostgreSQL}) {
+    RecordingConnection connection(kind);
+    connection.StartTran();
+    connection.MarkFullRollback();
+    connection.FailOn = kind == stSQLServer ? u"if (@@trancount > 0) rollback tran" : u"rollback transaction";
+    EXPECT_THROW(connection.RollbackTran(true), Exception);
+    EXPECT_EQ(connection.TranCount(), 1);
+    EXPECT_TRUE(connection.FullRollback());
+    EXPECT_THROW(connection.CommitTran(true), Exception);
+  }
 }
 
 TEST(InternalRollback, CloseClearsEverything) {

@@ -268,6 +268,45 @@ TEST_F(ParamRoundTripTest, EveryTypeFromMemory) {
   EXPECT_EQ(stmt.BinaryValue(8), y);
 }
 
+// A varchar(n) counts characters, so n characters outside the Basic
+// Multilingual Plane take 2n units on the way in and out. A text that holds
+// a NUL character is refused: the driver would store it cut at the NUL.
+TEST_F(ParamRoundTripTest, TextsTravelWholeBothWays) {
+  String smiles;
+  for (int i = 0; i < 100; ++i) smiles += u"\U0001F600";
+  stmt.SetCommandText(u"insert into params (i, w, lw) values (?, ?, ?)");
+  const std::int32_t one = 1;
+  stmt.Params()->CreateParam(SQL_INTEGER, &one, 4);
+  stmt.Params()->CreateParam(SQL_WCHAR, smiles);
+  stmt.Params()->CreateParam(SQL_WLONGVARCHAR, smiles + smiles);
+  stmt.Execute();
+  stmt.Params()->Clear();
+  stmt.SetCommandText(u"select w, char_length(w), lw from params where i = 1");
+  stmt.Open();
+  EXPECT_TRUE(stmt.StringValue(0) == smiles);
+  EXPECT_EQ(stmt.IntegerValue(1), 100);
+  EXPECT_TRUE(stmt.StringValue(2) == smiles + smiles);
+  stmt.Close();
+
+  const String withNul(u"ab\0cd", 5);
+  for (const SQLSMALLINT type : {SQL_WCHAR, SQL_WLONGVARCHAR}) {
+    for (const bool fromText : {true, false}) {
+      SCOPED_TRACE(std::to_string(type) + (fromText ? " from text" : " from memory"));
+      stmt.SetCommandText(u"insert into params (i, w) values (2, ?)");
+      if (fromText)
+        stmt.Params()->CreateParam(type, withNul);
+      else
+        stmt.Params()->CreateParam(type, withNul.data(), static_cast<std::int32_t>(withNul.size() * 2));
+      EXPECT_EQ(MessageOf([&] { stmt.Execute(); }),
+                u"Text parameter 1 holds a NUL character, which the ODBC driver would cut the text at.");
+      stmt.Params()->Clear();
+    }
+  }
+  stmt.SetCommandText(u"select count(*) from params where i = 2");
+  stmt.Open();
+  EXPECT_EQ(stmt.IntegerValue(0), 0) << "a text was stored cut at its NUL";
+}
+
 TEST_F(ParamRoundTripTest, NullParametersOfEveryType) {
   stmt.SetCommandText(kInsert);
   for (SQLSMALLINT type : kTypes) stmt.Params()->CreateParam(type, u"");

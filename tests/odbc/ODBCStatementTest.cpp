@@ -402,6 +402,62 @@ TEST_F(ODBCStatementTest, UnlimitedVarcharColumnIsReadAsLongText) {
   EXPECT_EQ(stmt->StringValue(0), String(100000, u'z'));
 }
 
+// Fixed text slots hold column size x 2 + 2 bytes. The driver counts a
+// varchar(n) in characters, so n characters outside the Basic Multilingual
+// Plane need twice the room, and it reports an unbounded varchar as 255
+// characters whatever it holds: either way it cuts the value to the slot
+// (01004). Every such value must come back whole, in every row of a rowset,
+// with long columns after it still in step.
+TEST_F(ODBCStatementTest, TextsLongerThanTheirSlotAreReadWhole) {
+  Exec(u"create table if not exists cut_values (id integer, v3 varchar(3), vu varchar, y bytea)");
+  Exec(u"delete from cut_values");
+  const String smile = u"\U0001F600";
+  const std::vector<std::pair<String, String>> values = {
+      {u"", String(254, u'x')},
+      {u"abc", String(255, u'x')},                   // both fill their slot exactly
+      {smile, String(256, u'x')},                    // one unit and one character over
+      {u"ab" + smile, String(300, u'y')},            // four units in a slot of three
+      {smile + smile + smile, String(1, u'a') + String(254, u'b') + smile},
+      {u"a" + smile + smile, String(255, char16_t(0x00E9))},
+      {u"a", [&] { String t; for (int i = 0; i < 255; ++i) t += smile; return t; }()},
+  };
+  stmt->SetCommandText(u"insert into cut_values values (?, ?, ?, ?)");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const auto id = static_cast<std::int32_t>(i);
+    const std::uint8_t byte = static_cast<std::uint8_t>(0xA0 + i);
+    stmt->Params()->Clear();
+    stmt->Params()->CreateParam(SQL_INTEGER, &id, 4);
+    stmt->Params()->CreateParam(SQL_WCHAR, values[i].first);
+    stmt->Params()->CreateParam(SQL_WCHAR, values[i].second);
+    stmt->Params()->CreateParam(SQL_LONGVARBINARY, &byte, 1);
+    stmt->Execute();
+  }
+  stmt->Params()->Clear();
+
+  struct Variant {
+    const char16_t* Options;
+    std::uint64_t BufferCount;
+  };
+  for (const Variant& v : {Variant{u"", 30}, Variant{u"", 1}, Variant{u"", 3}, Variant{u"UseDeclareFetch=1;Fetch=2", 30}}) {
+    SCOPED_TRACE(ToUtf8(v.Options) + " rowset " + std::to_string(v.BufferCount));
+    Connect(v.Options);
+    stmt->SetBufferCount(v.BufferCount);
+    Open(u"select id, v3, vu, y from cut_values order by id");
+    ASSERT_EQ(stmt->FieldDef(1).BufferSize, 8);
+    ASSERT_EQ(stmt->FieldDef(2).BufferSize, 512);
+    std::size_t row = 0;
+    for (; !stmt->Eof(); stmt->Next(), ++row) {
+      ASSERT_LT(row, values.size());
+      EXPECT_EQ(stmt->IntegerValue(0), static_cast<int>(row));
+      EXPECT_TRUE(stmt->StringValue(1) == values[row].first) << row;
+      EXPECT_TRUE(stmt->StringValue(2) == values[row].second) << row << ": " << stmt->StringValue(2).size();
+      EXPECT_EQ(stmt->BinaryValue(3), Bytes{static_cast<std::uint8_t>(0xA0 + row)});
+    }
+    EXPECT_EQ(row, values.size());
+    stmt->Close();
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Command text and execution
 

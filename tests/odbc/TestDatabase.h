@@ -6,7 +6,8 @@
 //                                         // database data_<pid>, created before
 //                                         // the first test, dropped after the last
 //   TEST(X, Y) {
-//     ZO_REQUIRE_TEST_DATABASE();         // skips without a server
+//     ZO_REQUIRE_TEST_DATABASE();         // skips without a server (see
+//                                         // tests/DatabaseSuite.h)
 //     TODBCDatabase db;
 //     db.SetConnectionString(zo::test::SuiteDatabase()->ConnectionString());
 //   }
@@ -29,6 +30,7 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/DatabaseSuite.h"
 
 namespace zo::test {
 
@@ -141,9 +143,10 @@ class TestDatabaseEnvironment : public ::testing::Environment {
   [[maybe_unused]] static ::testing::Environment* const zo_test_database_environment_ = \
       ::testing::AddGlobalTestEnvironment(new ::zo::test::TestDatabaseEnvironment(#Suite))
 
-#define ZO_REQUIRE_TEST_DATABASE()                                                                  \
-  do {                                                                                              \
-    if (!::zo::test::SuiteDatabase())                                                               \
-      GTEST_SKIP() << "no test server: ZO_TEST_PGPORT is not set (run scripts/test.sh, or source " \
-                      "the env file of scripts/testdb.sh)";                                         \
+// Skips the test when the run promised no server; a promised server whose
+// database could not be made has failed the program already.
+#define ZO_REQUIRE_TEST_DATABASE()                                                    \
+  do {                                                                                \
+    ZO_SKIP_WITHOUT_TEST_SERVER();                                                    \
+    if (!::zo::test::SuiteDatabase()) FAIL() << "the promised test server is not usable"; \
   } while (0)

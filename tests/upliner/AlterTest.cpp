@@ -79,7 +79,7 @@ TEST_F(AlterLangsTest, CodeWithoutANameStopsBeforeTheQuestion) {
   EXPECT_TRUE(Visibility.empty());
 
   EXPECT_EQ(LanguageName(u"412,0"), u"Portugese");
-  EXPECT_THROW(LanguageName(u"401,00"), Exception);  // codes are exact texts
+  EXPECT_THROW(LanguageName(u"401,00"), Exception);  // looked up by the canonical text
 }
 
 TEST_F(AlterLangsTest, AnsweringNoRunsNothing) {

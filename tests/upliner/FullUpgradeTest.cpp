@@ -117,5 +117,54 @@ TEST_F(FullUpgradeTest, AFailingScriptLeavesTheVersionAndReportsTheError) {
   EXPECT_EQ(form->MState.Lines.back(), u"Errors did not corrupt database. It do not have to be restored.");
 }
 
+// The window announces language changes and the reference program makes
+// them; codes that read alike as numbers but not as texts must lead both to
+// the same languages.
+TEST_F(FullUpgradeTest, LanguagesTheWindowAnnouncesAreTheOnesTheProgramChanges) {
+  struct Case {
+    const char* Name;
+    const char16_t* Switch;
+    std::vector<std::string> Installed;
+    std::string Target;
+    const char16_t* Question;
+    const char* After;  // the database's languages afterwards
+  };
+  const Case cases[] = {
+      {"zeros, blanks and a sign", u"-la", {"401,0", "402,0", "405,0"}, "401,00\r\n 402, 0\r\n+413,0\r\n401,0\r\n",
+       u"Following will be changed :\r\n  Inserted languages :\r\n    Turkish\r\n"
+       u"  Deleted languages :\r\n    Germany\r\n\r\nDo you agree with these changes ?",
+       "401,0;402,0;413,0"},
+      {"removal only", u"-ld", {"401,0", "402,0"}, " 401 , 0 \n",
+       u"Following will be changed :\r\n  Deleted languages :\r\n    English\r\n\r\nDo you agree with these changes ?",
+       "401,0"},
+  };
+  WriteVersions("5.2\r\n5.3\r\n");
+  std::filesystem::create_directories(Path("Lifter_5.3"));
+  std::filesystem::copy_file(ZO_LIFTER_PATH, Path("Lifter_5.3/Lifter.exe"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    dialogs = {};
+    SetStamp("5.3");
+    SetLanguages(c.Installed);
+    WriteFile("TargetLanguages.txt", c.Target);
+    auto form = OpenConnected({c.Switch});
+    dialogs.Answers = {true};
+
+    form->UserClick(form->BAlterLangs);
+
+    EXPECT_EQ(dialogs.Questions, std::vector<String>{c.Question});
+    EXPECT_TRUE(dialogs.Errors.empty());
+    EXPECT_TRUE(dialogs.Messages.empty());
+    EXPECT_EQ(form->MState.Lines.back(), u"Upgrade to version 5.3 (licence L-4711) finished successfully");
+    EXPECT_EQ(Sql("SELECT string_agg(ic || ',' || u, ';' ORDER BY ic) FROM dbo.a194u0"), c.After);
+
+    // Nothing is left to change, by either program's reading.
+    dialogs = {};
+    form->UserClick(form->BAlterLangs);
+    EXPECT_TRUE(dialogs.Questions.empty());
+    EXPECT_TRUE(dialogs.Errors.empty());
+  }
+}
+
 }  // namespace
 }  // namespace zo::testing

@@ -285,7 +285,7 @@ TEST_F(UpgradeStepTest, InstallationFiles) {
   WriteAppFile("LicenceNumber.txt", "\xEF\xBB\xBF  ZO-2024-17 \r\nignored\r\n");
   WriteAppFile("TargetLanguages.txt", "401,0\r\n\r\n 413,0 \n");
   EXPECT_EQ(f.LicenceNumber(), u"ZO-2024-17");
-  EXPECT_EQ(f.TargetLanguages(), (std::vector<String>{u"401,0", u"413,0"}));
+  EXPECT_EQ(f.TargetLanguages(), (std::vector<TIDValue>{{401, 0}, {413, 0}}));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -68,6 +70,55 @@ TEST_F(WindowTest, EveryWidgetSitsWhereTheModelSays) {
       }
       if (auto* group = qobject_cast<const QGroupBox*>(w)) {
         EXPECT_EQ(group->title(), ToQString(c->Text));
+      }
+    }
+  }
+}
+
+// Every caption shows whole in the window's real font, in every mode: no
+// label runs under the field it names or past its container, no check box,
+// button or group title is narrower than its text.
+TEST_F(WindowTest, NoCaptionIsClipped) {
+  for (const std::vector<String>& args :
+       {std::vector<String>{}, {u"-n40;30"}, {u"-li"}, {u"-la", u"-n1;1"}, {u"-aa"}, {u"-ai", u"-n1;1"}, {u"-ed"},
+        {u"-ea", u"-n5;6"}}) {
+    SCOPED_TRACE(ToUtf8(args.empty() ? String(u"reinstall") : args[0] + (args.size() > 1 ? u" " + args[1] : u"")));
+    Show(args);
+    for (const TControl* c : form_->Controls()) {
+      if (!form_->Showing(*c)) continue;
+      QWidget* w = window_->WidgetOf(*c);
+      const QRect room = QRect(QPoint(0, 0), w->parentWidget()->size());
+      const int textWidth = w->fontMetrics().horizontalAdvance(ToQString(c->Text));
+      const std::string name = ToUtf8(c->Name);
+      switch (c->Kind) {
+        case ckLabel:
+          EXPECT_LE(textWidth, w->width()) << name;
+          EXPECT_TRUE(room.contains(w->geometry())) << name;
+          for (const QObject* other : w->parentWidget()->children()) {
+            const auto* sibling = qobject_cast<const QWidget*>(other);
+            if (sibling == nullptr || sibling == w || !sibling->isVisible()) continue;
+            EXPECT_FALSE(w->geometry().intersects(sibling->geometry()))
+                << name << " runs into " << sibling->objectName().toStdString();
+          }
+          break;
+        case ckCheckBox: {
+          // The text starts after the box and must end inside the check box
+          // and inside the window.
+          QStyleOptionButton option;
+          option.initFrom(w);
+          option.text = ToQString(c->Text);
+          const QRect text = w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w);
+          EXPECT_LE(text.left() + textWidth, std::min(w->width(), room.width() - w->x())) << name;
+          break;
+        }
+        case ckButton:
+          EXPECT_LE(textWidth + 8, w->width()) << name;
+          break;
+        case ckGroupBox:
+          EXPECT_LE(textWidth + 16, w->width()) << name;
+          break;
+        default:
+          break;
       }
     }
   }
@@ -235,9 +286,11 @@ TEST(QtNameFilters, PairsBecomeQtFilters) {
 }  // namespace
 }  // namespace zo::testing
 
-// The application object lives exactly as long as the tests run.
+// The application object lives exactly as long as the tests run, with the
+// window's font, as in the program.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  zo::UseWindowFont();
   return RUN_ALL_TESTS();
 }

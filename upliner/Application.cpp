@@ -1,0 +1,8 @@
+#include "upliner/Application.h"
+
+namespace zo {
+
+TApplication::TApplication(char* ProgramName)
+    : FArgv{ProgramName, nullptr}, FApplication(FArgc, FArgv) {}
+
+}  // namespace zo
