@@ -27,7 +27,8 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+// Peers run in a UTF-8 locale whatever the caller's (see ZipPeerTools.h).
+int Shell(const std::string& command) { return std::system(("export LC_ALL=C.UTF-8; " + command).c_str()); }
 
 bool HaveTool(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
 

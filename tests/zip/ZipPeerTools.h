@@ -25,9 +25,11 @@ struct CommandResult {
   std::string output;   // standard output and error together
 };
 
+// Peers run in a UTF-8 locale whatever the caller's: bsdtar refuses entry
+// names it cannot show in the current one.
 inline CommandResult RunCommand(const std::string& command) {
   CommandResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = ::popen(("export LC_ALL=C.UTF-8; " + command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;
   std::array<char, 4096> buffer;
   std::size_t n;
