@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "bundlet/CommandLine.h"
+#include "bundlet/ProgressLine.h"
 #include "bundlet/ZipArchive.h"
 #include "core/Exception.h"
 #include "core/Exceptions.h"
@@ -123,6 +124,21 @@ int WorkerThreads() {
   return WorkerThreadsFor(limit);
 }
 
+// The terminal's questions, with the progress line erased before each, so
+// that the question stands on a line of its own.
+class TPromptBelowProgress : public TZEUserPrompt {
+ public:
+  TPromptBelowProgress(TZEUserPrompt& prompt, TProgressLine& progress) : prompt_(prompt), progress_(progress) {}
+  TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override {
+    progress_.Clear();
+    return prompt_.Ask(Message, Kind);
+  }
+
+ private:
+  TZEUserPrompt& prompt_;
+  TProgressLine& progress_;
+};
+
 }  // namespace
 
 String RunBundlet(const std::vector<String>& Arguments) {
@@ -131,14 +147,21 @@ String RunBundlet(const std::vector<String>& Arguments) {
   // terminal: the failure that was aborted is then printed as the run's one
   // error text.
   TZETerminalPrompt Prompt(false);
+  // Shown on a terminal only; erased before anything else is written.
+  TProgressLine Progress;
+  TPromptBelowProgress PromptBelowProgress(Prompt, Progress);
   // Destroyed on every way out. A run that fails before it closes the
   // archive leaves the archive path as it was: a pack is all or nothing.
   TZipArchive Archive;
-  Archive.SetUserPrompt(&Prompt);
+  Archive.SetUserPrompt(&PromptBelowProgress);
   Archive.SetThreadCount(WorkerThreads());
+  Archive.SetWorkProgress([&Progress](TZEBaseArchiver&, TZEProcessOperation, const TZEWorkProgress& work) {
+    Progress.Update(work);
+  });
   try {
     ParseBundletArguments(Arguments, Command);
     CheckBundletCommand(Command);
+    Progress.SetVerb(Command.Action == kBundletPackAll || Command.Action == kBundletPackParts ? "Packing" : "Unpacking");
     if (Command.Action == kBundletPackAll) {
       PackAll(Archive, Command);
     } else if (Command.Action == kBundletPackParts) {

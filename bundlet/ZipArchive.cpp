@@ -133,6 +133,10 @@ void TZipArchive::SetUserPrompt(TZEUserPrompt* Prompt) { FZipEngine->SetUserProm
 
 void TZipArchive::SetThreadCount(int Threads) { FZipEngine->SetThreadCount(Threads); }
 
+void TZipArchive::SetWorkProgress(TZEWorkProgressEvent OnWorkProgress) {
+  FZipEngine->OnWorkProgress = std::move(OnWorkProgress);
+}
+
 void TZipArchive::StartOperation() { FZipEngine->ClearAbortedFailure(); }
 
 // --- Writing -------------------------------------------------------------------

@@ -147,6 +147,8 @@ class TZipArchive {
   void SetUserPrompt(TZEUserPrompt* Prompt);
   // Worker threads of the engine (0: none); see TZEBaseArchiver.
   void SetThreadCount(int Threads);
+  // Who hears how far packing and unpacking have come.
+  void SetWorkProgress(TZEWorkProgressEvent OnWorkProgress);
 
  private:
   void CheckZipMode() const;

@@ -22,4 +22,12 @@ struct TConsoleChoice {
 // controlling terminal or it reached end of input.
 int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>& choices);
 
+// Standard error as a terminal a person watches (not a file or a pipe), and
+// its width in columns (80 when the terminal does not tell).
+bool StandardErrorIsTerminal();
+int StandardErrorColumns();
+// Writes text to standard error as it is, all of it (a signal or a full
+// pipe may take it in pieces); errors are ignored: nothing depends on it.
+void WriteStandardError(const std::string& text);
+
 }  // namespace zo

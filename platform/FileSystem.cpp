@@ -95,6 +95,12 @@ bool IsSymbolicLink(StringView path) {
   return lstat(OsPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+std::optional<std::int64_t> FileGetSize(StringView path) {
+  struct stat st {};
+  if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 std::optional<TFileId> FileIdentity(StringView path) {
   struct stat st {};
   if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;

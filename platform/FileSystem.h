@@ -73,6 +73,9 @@ struct TFileId {
 };
 std::optional<TFileId> FileIdentity(StringView path);
 
+// The size in bytes of an existing file (symbolic links are followed).
+std::optional<std::int64_t> FileGetSize(StringView path);
+
 // --- Times ----------------------------------------------------------------
 
 // Last write time in local time; nothing when it cannot be read.

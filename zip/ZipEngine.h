@@ -145,6 +145,7 @@ class TZEBaseArchiver {
   TZEDiskFullEvent OnDiskFull;
   TZEFileProgressEvent OnFileProgress;
   TZEOverallProgressEvent OnOverallProgress;
+  TZEWorkProgressEvent OnWorkProgress;
   TZECopyTempFileProgressEvent OnCopyTempFileProgress;
   // Who answers the interactive questions of the defaults; nullptr (the
   // default) is DefaultUserPrompt(). Not owned.

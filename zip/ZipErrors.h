@@ -119,6 +119,17 @@ using TZEFileProgressEvent = std::function<void(TZEBaseArchiver& Sender, const S
 using TZEOverallProgressEvent = std::function<void(TZEBaseArchiver& Sender, double Progress,
                                                    TZEProcessOperation Operation,
                                                    TZEProgressPhase ProgressPhase, bool& Cancel)>;
+// How far a commit or an extraction pass has come: the uncompressed bytes and
+// the entries with data, done and in all. Called as each piece of data is
+// written; a display decides itself how often to show it.
+struct TZEWorkProgress {
+  std::int64_t BytesDone = 0;
+  std::int64_t BytesTotal = 0;
+  int FilesDone = 0;
+  int FilesTotal = 0;
+};
+using TZEWorkProgressEvent = std::function<void(TZEBaseArchiver& Sender, TZEProcessOperation Operation,
+                                                const TZEWorkProgress& Progress)>;
 using TZECopyTempFileProgressEvent = std::function<void(
     TZEBaseArchiver& Sender, double Progress, TZEProgressPhase ProgressPhase, bool& Cancel)>;
 

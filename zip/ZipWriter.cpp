@@ -20,6 +20,7 @@
 #include <deque>
 #include <future>
 
+#include "platform/FileSystem.h"
 #include "zip/BlockDeflate.h"
 #include "zip/WorkerPool.h"
 #include "zip/ZipEngine.h"
@@ -89,6 +90,7 @@ class TEntryStorer {
 
   bool Run(int first) {
     next_ = first;
+    if (engine_.OnWorkProgress) CountWork(first);
     for (;;) {
       Fill();
       if (pending_.empty()) return true;
@@ -114,6 +116,27 @@ class TEntryStorer {
 
  private:
   TDirItem& Item(const TPendingEntry& entry) { return engine_.FDir.CDir[entry.Index]; }
+
+  // --- Progress --------------------------------------------------------------------
+
+  // What there is to store, for the progress report: the entries with data
+  // and their sizes (a file's as it is now).
+  void CountWork(int first) {
+    for (int i = first; i < Count(); ++i) {
+      const TDirItem& item = engine_.FDir.CDir[i];
+      if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
+      ++work_.FilesTotal;
+      if (item.Stream != nullptr) {
+        work_.BytesTotal += item.Stream->Size();
+      } else if (const std::optional<std::int64_t> size = FileGetSize(item.SrcFileName)) {
+        work_.BytesTotal += *size;
+      }
+    }
+  }
+
+  void ReportWork() {
+    if (engine_.OnWorkProgress) engine_.OnWorkProgress(engine_, poAdd, work_);
+  }
   int Count() const { return engine_.FDir.CDir.Count(); }
 
   // --- Reading ahead -----------------------------------------------------------
@@ -239,12 +262,18 @@ class TEntryStorer {
       entry.Crc = entry.Done == 0 ? block.Crc : CombineCrc32(entry.Crc, block.Crc, block.Size);
       entry.Written += static_cast<std::int64_t>(block.Data.size());
       entry.Done += block.Size;
+      work_.BytesDone += block.Size;
+      ReportWork();
       return Progress(entry, ppProcess, 100.0 * static_cast<double>(entry.Done) / static_cast<double>(entry.Size));
     }
     if (entry.Failure) std::rethrow_exception(entry.Failure);
     if (!entry.AllRead) return true;   // more blocks to come
     finished = true;
     Finish(entry);
+    if (!entry.IsDirectory) {
+      ++work_.FilesDone;
+      ReportWork();
+    }
     return true;
   }
 
@@ -377,6 +406,7 @@ class TEntryStorer {
     const EZEException failure = e;   // e may live in the entry dropped below
     TPendingEntry& entry = pending_.front();
     const int index = entry.Index;
+    work_.BytesDone -= entry.Done;   // written again, or not at all
     TStream& archive = *engine_.FStream;
     // Whatever part of the entry was written goes again.
     if (entry.Started) {
@@ -394,6 +424,7 @@ class TEntryStorer {
     // content. Entries are only ever appended, so up to the old count the
     // indices still match the old directory.
     const bool hadOld = index < old.Count() && TZEDirArray::NameKey(old[index].Name) == TZEDirArray::NameKey(dir[index].Name);
+    --work_.FilesTotal;
     if (hadOld) {
       dir[index] = old[index];
       engine_.CopyItemUnchanged(index, tail_, tailStart_);
@@ -411,6 +442,7 @@ class TEntryStorer {
   const int limit_;            // blocks handed on and not yet written, at most
   int inFlight_ = 0;
   int next_ = 0;               // the next entry to set up
+  TZEWorkProgress work_;
   std::deque<TPendingEntry> pending_;
 };
 

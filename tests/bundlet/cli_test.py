@@ -9,6 +9,7 @@ installer or a script would start the tool: the engine then cannot ask about
 a failed entry and answers Abort itself.
 """
 import os
+import pty
 import shutil
 import stat
 import subprocess
@@ -376,6 +377,61 @@ class Output(BundletTest):
         os.close(write_end)
         self.assertEqual(proc.returncode, 0)
         self.assertEqual(proc.stderr, b"")
+
+
+def run_on_a_terminal(*args):
+    """Runs bundlet with standard error on a pseudo-terminal; returns its
+    standard output and what reached the terminal."""
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([BUNDLET, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave,
+                            start_new_session=True)
+    os.close(slave)
+    out = proc.stdout.read()
+    proc.wait(timeout=300)
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:   # the terminal's other end is gone: all is read
+            break
+        if not chunk:
+            break
+        seen += chunk
+    os.close(master)
+    assert proc.returncode == 0, proc.returncode
+    return out.decode(), seen.decode()
+
+
+class Progress(BundletTest):
+    """A long run shows one line of progress on a terminal, and erases it;
+    without a terminal nothing at all is written but the one error text."""
+
+    def big_tree(self):
+        # Incompressible data takes deflate long enough to be shown.
+        for i in range(12):
+            write(self.path("src", "f%02d.bin" % i), os.urandom(6 << 20))
+        return self.path("src")
+
+    def test_a_progress_line_on_a_terminal(self):
+        src = self.big_tree()
+        archive = self.path("p.zip")
+        out, seen = run_on_a_terminal("-Aza", "-D" + src, "-Z" + archive)
+        self.assertEqual(out, "")
+        self.assertIn("\rPacking ", seen)
+        line = seen.split("\r")[-2]
+        self.assertRegex(line, r"^Packing \d+%  [\d.]+ of [\d.]+ MB  \d+ of 12 files  [\d.]+ MB/s  \d+:\d\d left")
+        self.assertTrue(seen.endswith("\r\x1b[K"), repr(seen[-40:]))   # erased at the end
+        self.check_with_peers(archive)
+        # An error on a terminal: the line is gone before the error text.
+        out, seen = run_on_a_terminal("-Aua", "-D" + self.path("out"), "-Z" + self.path("none.zip"))
+        self.assertEqual(out, error('File "%s" not found - Native error: 00012' % self.path("none.zip")))
+        self.assertEqual(seen, "")
+
+    def test_nothing_without_a_terminal(self):
+        src = self.big_tree()
+        proc = subprocess.run([BUNDLET, "-Aza", "-D" + src, "-Z" + self.path("p.zip")], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, b"", b""))
 
 
 class Unpack(BundletTest):
