@@ -11,6 +11,18 @@ namespace zo {
 
 namespace {
 
+// Writes all of text to fd (a signal or a full pipe may take it in pieces);
+// gives up quietly on an error: what is written here is only shown.
+void WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 // Owns the terminal's descriptor for the length of one question.
 class Terminal {
  public:
@@ -23,15 +35,7 @@ class Terminal {
 
   bool IsOpen() const { return fd_ >= 0; }
 
-  void Write(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  void Write(const std::string& text) { WriteAll(fd_, text); }
 
   // One line without its end; false at end of input or on an error.
   bool ReadLine(std::string& line) {
@@ -97,14 +101,6 @@ int StandardErrorColumns() {
   return 80;
 }
 
-void WriteStandardError(const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
+void WriteStandardError(const std::string& text) { WriteAll(STDERR_FILENO, text); }
 
 }  // namespace zo

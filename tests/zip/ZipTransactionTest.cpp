@@ -284,6 +284,16 @@ TEST_F(ZipTransaction, ReplacingAnEntryOnAReopenedArchiveCopiesTheRestUnchanged)
 namespace zo {
 namespace {
 
+// One entry added to (or replaced in) an existing archive, updated in place.
+void AddInPlace(const std::string& archive, const String& name, const std::string& data) {
+  TZipEngine engine;
+  engine.SetFileName(FromUtf8(archive));
+  engine.OpenArchive(fmOpenReadWrite);
+  auto stream = StreamOf(data);
+  engine.AddFromStream(name, *stream, false, 0, 0, 0x20, 0);
+  engine.CloseArchive();
+}
+
 TEST(ZipForeignArchive, EntriesWithDataDescriptorsAreCopiedWhole) {
   // Written to a pipe, Python's zipfile cannot seek back and puts CRC and
   // sizes in a data descriptor after each entry's data (flag bit 3).
@@ -300,13 +310,7 @@ TEST(ZipForeignArchive, EntriesWithDataDescriptorsAreCopiedWhole) {
                                       "zipfile.ZipFile(sys.argv[1]).infolist()])' " + test::Quoted(archive));
   ASSERT_EQ(flags.output, "[8, 8, 8]\n");
 
-  TZipEngine engine;
-  engine.SetFileName(FromUtf8(archive));
-  engine.OpenArchive(fmOpenReadWrite);
-  auto stream = StreamOf("new a");
-  engine.AddFromStream(u"a.txt", *stream, false, 0, 0, 0x20, 0);
-  engine.CloseArchive();
-
+  AddInPlace(archive, u"a.txt", "new a");
   test::ExpectPeersAccept(archive);
   EXPECT_EQ(test::PythonListing(archive),
             "a.txt\t0\t8\t" + test::Sha1Hex("new a") + "\n" +
@@ -446,12 +450,7 @@ open(sys.argv[1], "wb").write(data)
       "import sys, zipfile\n"
       "print([(i.orig_filename.encode(\"cp437\") if not i.flag_bits & 0x800 else i.orig_filename.encode(), i.flag_bits) for i in zipfile.ZipFile(sys.argv[1]).infolist()])\n",
       archive);
-  TZipEngine engine;
-  engine.SetFileName(FromUtf8(archive));
-  engine.OpenArchive(fmOpenReadWrite);
-  auto stream = StreamOf("added");
-  engine.AddFromStream(u"new.txt", *stream, false, 0, 0, 0x20, 0);
-  engine.CloseArchive();
+  AddInPlace(archive, u"new.txt", "added");
   test::ExpectPeersAccept(archive);
   const std::string after = Python(
       "import sys, zipfile\n"
