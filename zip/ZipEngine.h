@@ -182,6 +182,15 @@ class TZEBaseArchiver {
   bool FindNext(TZEArchiveItem& Item);
   void ExtractToStream(const String& FileName, TStream& Stream);
   void ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
+  // What the last ExtractFiles pass could not restore: the entries that
+  // failed (their failure decided Ignore or Abort) and, after an Abort, those
+  // never reached; FirstName and FirstFailure tell the first one and why.
+  struct TZEUnrestored {
+    int Count = 0;
+    String FirstName;
+    std::shared_ptr<const EZEException> FirstFailure;
+  };
+  const TZEUnrestored& Unrestored() const { return FUnrestored; }
 
   // --- The directory ---------------------------------------------------------
   TZEDirManager& Dir() { return FDir; }
@@ -257,6 +266,7 @@ class TZEBaseArchiver {
   TZEDirManager FDir;
   TZEUserPrompt* FUserPrompt = nullptr;
   std::shared_ptr<const EZEException> FAbortedFailure;
+  TZEUnrestored FUnrestored;                    // of the last extraction pass
   String FCurrentDir;                           // of a collection pass
 };
 

@@ -71,22 +71,43 @@ EndRecordHit FindEndRecord(TStream& stream, std::int64_t streamSize) {
   return hit;
 }
 
-// A cursor over one buffer that refuses to read past its end.
-class ByteReader {
+// Reads the central directory front to back through one buffer that holds
+// at most a few headers at a time, so a directory of any size costs no more
+// memory than its entries themselves.
+class CentralReader {
  public:
-  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::size_t Remaining() const { return size_ - pos_; }
+  CentralReader(TStream& stream, std::int64_t start, std::int64_t end)
+      : stream_(stream), pos_(start), end_(end) {}
+  std::int64_t Remaining() const { return end_ - pos_; }
+  std::int64_t Position() const { return pos_; }
+  // The next count bytes (valid until the next call); Damaged() when the
+  // directory holds fewer.
   const std::uint8_t* Take(std::size_t count) {
-    if (count > Remaining()) Damaged();
-    const std::uint8_t* p = data_ + pos_;
-    pos_ += count;
+    const std::uint8_t* p = Peek(count);
+    pos_ += static_cast<std::int64_t>(count);
     return p;
+  }
+  const std::uint8_t* Peek(std::size_t count) {
+    if (static_cast<std::int64_t>(count) > Remaining()) Damaged();
+    if (pos_ < bufferStart_ || pos_ + static_cast<std::int64_t>(count) > bufferStart_ + bufferLength_) {
+      const std::int64_t want = std::min<std::int64_t>(std::max<std::int64_t>(static_cast<std::int64_t>(count), kChunk),
+                                                       Remaining());
+      buffer_.resize(static_cast<std::size_t>(want));
+      if (ReadAt(stream_, pos_, buffer_.data(), want) != want) Damaged();
+      bufferStart_ = pos_;
+      bufferLength_ = want;
+    }
+    return buffer_.data() + (pos_ - bufferStart_);
   }
 
  private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
+  static constexpr std::int64_t kChunk = 1 << 16;
+  TStream& stream_;
+  std::int64_t pos_;
+  std::int64_t end_;
+  Bytes buffer_;
+  std::int64_t bufferStart_ = 0;
+  std::int64_t bufferLength_ = 0;
 };
 
 // Fills the entry's Name, ExtraFields and Zip64 values from raw name and
@@ -104,33 +125,58 @@ void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_
   }
 }
 
-// Reads count central headers from the directory bytes.
-void ParseCentralDirectory(const Bytes& dir, std::uint64_t count, TZEDirArray& items, bool oemFileNames,
-                           Bytes& firstNameBytes) {
-  ByteReader reader(dir.data(), dir.size());
-  for (std::uint64_t n = 0; n < count; ++n) {
-    TDirItem item;
-    static_cast<TZEZipCentralDir&>(item).Read(reader.Take(kZipCentralHeaderSize));
-    if (item.signature != kZipCentralHeaderSignature) Damaged();
-    item.CompressionMethod = item.compMethod;
-    const std::uint8_t* name = reader.Take(item.nameLength);
-    Bytes nameBytes(name, name + item.nameLength);
-    const std::uint8_t* extra = reader.Take(item.extraLength);
-    ApplyNameAndExtra(item, nameBytes, extra, item.extraLength, oemFileNames);
-    const std::uint8_t* comment = reader.Take(item.commentLength);
-    item.Comment.assign(reinterpret_cast<const char*>(comment), item.commentLength);
-    item.Modified = false;
-    item.Operation = poExtract;
-    if (n == 0) firstNameBytes = std::move(nameBytes);
-    items.Add(std::move(item));
-  }
+// One central header with its name, extra field and comment; the raw name
+// bytes go to nameBytes.
+TDirItem ReadCentralHeader(CentralReader& reader, bool oemFileNames, Bytes& nameBytes) {
+  TDirItem item;
+  static_cast<TZEZipCentralDir&>(item).Read(reader.Take(kZipCentralHeaderSize));
+  if (item.signature != kZipCentralHeaderSignature) Damaged();
+  item.CompressionMethod = item.compMethod;
+  const std::uint8_t* name = reader.Take(item.nameLength);
+  nameBytes.assign(name, name + item.nameLength);
+  const std::uint8_t* extra = reader.Take(item.extraLength);
+  ApplyNameAndExtra(item, nameBytes, extra, item.extraLength, oemFileNames);
+  const std::uint8_t* comment = reader.Take(item.commentLength);
+  item.Comment.assign(reinterpret_cast<const char*>(comment), item.commentLength);
+  item.Modified = false;
+  item.Operation = poExtract;
+  return item;
 }
 
-// Loads the central directory that the end record at hit describes. Returns
-// false when the directory has to be rebuilt by scanning instead; throws
-// EZEException for a damaged directory (also answered by recovery) and
-// native 40 for a Zip64 locator that points nowhere.
-bool LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
+// The digital signature record that may close a central directory.
+constexpr std::uint32_t kZipDigitalSignature = 0x05054B50;
+
+// Reads every central header in the directory's recorded size, however many
+// the end record counts, and returns how many there were. The directory must
+// be made of headers to its last byte (a closing digital signature aside).
+std::uint64_t ParseCentralDirectory(CentralReader& reader, TZEDirArray& items, bool oemFileNames,
+                                    Bytes& firstNameBytes) {
+  std::uint64_t found = 0;
+  Bytes nameBytes;
+  while (reader.Remaining() > 0) {
+    if (reader.Remaining() >= 4 && GetLE32(reader.Peek(4)) == kZipDigitalSignature) break;
+    TDirItem item = ReadCentralHeader(reader, oemFileNames, nameBytes);
+    if (found == 0) firstNameBytes = nameBytes;
+    items.Add(std::move(item));
+    ++found;
+  }
+  return found;
+}
+
+// Whether the end record's count fits the headers found. Writers that know
+// nothing of Zip64 let the 16-bit count wrap past 65,535 entries, so there
+// only the low 16 bits need agree. A count above what was found means
+// entries are missing; one below it only understates a directory that was
+// read whole.
+bool CountFits(std::uint64_t found, std::uint64_t recorded, bool zip64) {
+  if (found >= recorded) return true;
+  return !zip64 && (found & 0xFFFF) == recorded;
+}
+
+// Loads the central directory that the end record at hit describes. Throws
+// EZEException for a damaged directory (answered by recovery) and native 40
+// for a Zip64 locator that points nowhere.
+void LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
                           TZEDirManager& dir, bool oemFileNames, Bytes& firstNameBytes) {
   dir.CentralDirEnd = hit.record;
   dir.ArchiveComment = hit.comment;
@@ -157,23 +203,16 @@ bool LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRec
     count = dir.Zip64CentralDirEnd.entriesCentralDir;
     dirSize = dir.Zip64CentralDirEnd.centralDirSize;
     recordPosition = static_cast<std::int64_t>(at);
-  } else if (hit.record.entriesCentralDir == kZip64Marker16) {
-    return false;
   }
 
-  // Both checks before anything is allocated: the directory must fit in
-  // front of its end record, and each entry takes at least 46 bytes of it.
+  // The directory must fit in front of its end record; nothing is allocated
+  // by the count, which may say anything.
   if (dirSize > static_cast<std::uint64_t>(recordPosition)) Damaged();
-  if (count > dirSize / kZipCentralHeaderSize) Damaged();
   const std::int64_t dirStart = recordPosition - static_cast<std::int64_t>(dirSize);
-  Bytes bytes(static_cast<std::size_t>(dirSize));
-  if (ReadAt(stream, dirStart, bytes.data(), static_cast<std::int64_t>(dirSize)) !=
-      static_cast<std::int64_t>(dirSize)) {
-    Damaged();
-  }
   dir.CentralDirOffset = dirStart;
-  ParseCentralDirectory(bytes, count, dir.CDir, oemFileNames, firstNameBytes);
-  return true;
+  CentralReader reader(stream, dirStart, recordPosition);
+  const std::uint64_t found = ParseCentralDirectory(reader, dir.CDir, oemFileNames, firstNameBytes);
+  if (!CountFits(found, count, dir.FZip64)) Damaged();
 }
 
 // Does the local header at p (30 bytes and the name after it) describe item?
@@ -239,62 +278,201 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
   }
 }
 
-// Seeks the data descriptor after the data that starts at dataStart; fills
-// CRC and sizes when one is found whose compressed size equals its distance
-// from dataStart. Searched up to limit.
-void ReadDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t limit, TDirItem& item) {
-  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 24, std::max<std::int64_t>(limit - dataStart, 0))));
-  for (std::int64_t from = dataStart; from < limit; from += kScanChunk) {
-    const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
-    for (std::int64_t i = 0; i + 16 <= got && i < kScanChunk; ++i) {
-      const std::uint8_t* p = chunk.data() + i;
-      if (GetLE32(p) != kZipDataDescriptorSignature) continue;
-      const std::uint64_t distance = static_cast<std::uint64_t>(from + i - dataStart);
-      if (GetLE32(p + 8) == distance) {
-        item.crc32 = GetLE32(p + 4);
-        item.compSize = GetLE32(p + 8);
-        item.unCompSize = GetLE32(p + 12);
-        return;
-      }
-      if (i + 24 <= got && GetLE64(p + 8) == distance) {  // the Zip64 form
-        item.crc32 = GetLE32(p + 4);
-        item.compSize = item.unCompSize = kZip64Marker32;
-        item.Zip64ExtInfo.compSize = GetLE64(p + 8);
-        item.Zip64ExtInfo.uncompSize = GetLE64(p + 16);
-        item.bHugeFile = true;
-        return;
-      }
+// --- Entries that share their bytes ---------------------------------------------
+
+// Refuses a directory whose entries overlap: two entries whose local header
+// and data share bytes, or an entry inside the central directory. That is how
+// a small archive is made to expand to an enormous size (every entry
+// inflating the same data), and no writer makes it otherwise. Only entries
+// whose local header is there count: the others cannot produce a byte.
+// Compressed sizes are cut at the central directory as extraction cuts them.
+void RefuseOverlappingEntries(TStream& stream, const TZEDirManager& dir) {
+  struct Span {
+    std::uint64_t start, end;
+    int index;
+  };
+  const TZEDirArray& items = dir.CDir;
+  const std::uint64_t centralStart = static_cast<std::uint64_t>(dir.CentralDirOffset);
+  std::vector<Span> spans;
+  spans.reserve(static_cast<std::size_t>(items.Count()));
+  for (int i = 0; i < items.Count(); ++i) {
+    const TDirItem& item = items[i];
+    const std::uint64_t start = item.LocalHeaderOffset();
+    if (start > static_cast<std::uint64_t>(INT64_MAX)) continue;
+    const std::optional<TZELocalFileHeader> local = ReadLocalHeader(stream, static_cast<std::int64_t>(start));
+    if (!local) continue;
+    const std::uint64_t dataStart = start + kZipLocalHeaderSize + local->nameLength + local->extraLength;
+    if (dataStart > centralStart) {
+      throw EZERefused(48, Format(u"The archive is refused: entry \"%s\" lies inside its central directory",
+                                  {PrintableName(item.Name)}));
     }
-    if (got < static_cast<std::int64_t>(chunk.size())) return;
+    const std::uint64_t end = dataStart + std::min(item.CompressedSize(), centralStart - dataStart);
+    spans.push_back({start, end, i});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  for (std::size_t k = 1; k < spans.size(); ++k) {
+    if (spans[k - 1].end <= spans[k].start) continue;
+    throw EZERefused(48, Format(u"The archive is refused: entries \"%s\" and \"%s\" overlap in the archive",
+                                {PrintableName(items[spans[k - 1].index].Name),
+                                 PrintableName(items[spans[k].index].Name)}));
   }
 }
 
-// Next local header signature at or after from; -1 when none is left.
-std::int64_t NextLocalSignature(TStream& stream, std::int64_t from, std::int64_t streamSize) {
-  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 3, streamSize)));
-  for (; from < streamSize; from += kScanChunk) {
-    const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
-    for (std::int64_t i = 0; i + 4 <= got && i < kScanChunk; ++i) {
-      if (GetLE32(chunk.data() + i) == kZipLocalHeaderSignature) return from + i;
+// --- Recovery -------------------------------------------------------------------
+
+// A window on the stream that the recovery scan moves front to back: one
+// read serves many signatures, headers and descriptors.
+class ScanWindow {
+ public:
+  ScanWindow(TStream& stream, std::int64_t size) : stream_(stream), size_(size) {}
+
+  // Copies count bytes at position; false when the stream holds fewer.
+  bool Read(std::int64_t position, void* out, std::size_t count) {
+    if (position < 0 || static_cast<std::int64_t>(count) > size_ - position) return false;
+    if (position >= start_ && position + static_cast<std::int64_t>(count) <= start_ + length_) {
+      std::memcpy(out, data_.data() + (position - start_), count);
+      return true;
     }
+    return ReadAt(stream_, position, out, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count);
   }
-  return -1;
+
+  // The next position at or after from where "PK" is followed by the two
+  // bytes of a record this scan knows; -1 when none is left.
+  std::int64_t NextSignature(std::int64_t from) {
+    while (from + 4 <= size_) {
+      if (from < start_ || from + 4 > start_ + length_) {
+        Load(from);
+        if (from + 4 > start_ + length_) return -1;   // the stream gave less than it holds
+      }
+      const std::uint8_t* base = data_.data();
+      const std::int64_t stop = start_ + length_ - 3;   // past the last position with 4 bytes here
+      for (std::int64_t i = from; i < stop;) {
+        const void* hit = std::memchr(base + (i - start_), 'P', static_cast<std::size_t>(stop - i));
+        if (hit == nullptr) break;
+        i = start_ + (static_cast<const std::uint8_t*>(hit) - base);
+        if (IsRecordSignature(GetLE32(base + (i - start_)))) return i;
+        ++i;
+      }
+      from = stop;
+    }
+    return -1;
+  }
+
+  static bool IsRecordSignature(std::uint32_t value) {
+    return value == kZipLocalHeaderSignature || value == kZipCentralHeaderSignature ||
+           value == kZipDataDescriptorSignature || value == kZipEndRecordSignature ||
+           value == kZip64EndRecordSignature;
+  }
+
+ private:
+  static constexpr std::int64_t kWindow = 1 << 18;
+  // Bytes kept in front of the position asked for, where the descriptor that
+  // ends just before a signature lies.
+  static constexpr std::int64_t kBehind = 32;
+
+  void Load(std::int64_t from) {
+    start_ = std::max<std::int64_t>(0, from - kBehind);
+    data_.resize(static_cast<std::size_t>(std::min(kWindow, size_ - start_)));
+    length_ = ReadAt(stream_, start_, data_.data(), static_cast<std::int64_t>(data_.size()));
+  }
+
+  TStream& stream_;
+  std::int64_t size_;
+  Bytes data_;
+  std::int64_t start_ = 0;
+  std::int64_t length_ = 0;
+};
+
+// Compression methods a writer may use; a local header with any other is
+// taken for bytes that only look like one.
+bool KnownMethod(std::uint16_t method) {
+  return method <= 20 || method == 93 || (method >= 95 && method <= 99);
 }
 
-// Rebuilds the directory from the local headers found in the stream.
-void RecoverDir(TStream& stream, std::int64_t streamSize, TZEDirManager& dir, bool oemFileNames) {
-  dir.Clear();
-  std::int64_t position = NextLocalSignature(stream, 0, streamSize);
-  if (position < 0) throw EZEException(kZENativeInvalidArchive);
-  dir.StubSize = position;
-  for (; position >= 0; position = NextLocalSignature(stream, position + 4, streamSize)) {
-    std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
-    if (ReadAt(stream, position, raw.data(), kZipLocalHeaderSize) != kZipLocalHeaderSize) break;
+// Rebuilds the directory from the local headers, front to back in one pass.
+//
+// Every entry's data is skipped by its compressed size, so whatever the data
+// holds (a ZIP archive stored inside, bytes that look like headers) stays the
+// entry's. An entry whose sizes follow its data (flag bit 3) cannot be skipped
+// that way: it waits, and the signatures in its data are still looked at,
+// until a data descriptor turns up whose compressed size is exactly its
+// distance from the entry's data, with its signature or without one (then
+// the next record's signature follows it). The entry ends there, and whatever
+// was taken for entries inside its data is dropped. Each signature is looked
+// at once and each possible descriptor costs one lookup, so the scan is
+// linear in the archive's size.
+//
+// The scan stops at the first central header met while no entry waits: the
+// entries end there. When every byte from the start of the archive up to
+// that central header belongs to an entry, nothing can be missing
+// (RecoveryComplete), and the attributes of the entries are taken from the
+// central headers that are still readable.
+class Recovery {
+ public:
+  Recovery(TStream& stream, std::int64_t streamSize, bool oemFileNames)
+      : stream_(stream), size_(streamSize), oem_(oemFileNames), window_(stream, streamSize) {}
+
+  void Run(TZEDirManager& dir) {
+    dir.Clear();
+    std::int64_t position = 0;
+    while (position < size_) {
+      const std::int64_t at = window_.NextSignature(position);
+      if (at < 0) break;
+      position = at + 4;
+      std::uint8_t sig[4];
+      window_.Read(at, sig, 4);
+      const std::uint32_t kind = GetLE32(sig);
+      // A descriptor without its signature ends right where the next record
+      // starts; one with its signature is this very record.
+      if (!waiting_.empty()) ResolveUnsignedDescriptor(at);
+      if (kind == kZipDataDescriptorSignature && !waiting_.empty()) {
+        if (const std::int64_t end = ResolveSignedDescriptor(at); end > 0) position = end;
+      } else if (kind == kZipLocalHeaderSignature) {
+        position = TakeLocalHeader(at);
+      } else if (kind == kZipCentralHeaderSignature && waiting_.empty() && !entries_.empty()) {
+        centralAt_ = at;
+        break;
+      }
+    }
+    // Signatures alone, with nothing a header could be made of, are no archive.
+    if (entries_.empty()) throw EZEException(kZENativeInvalidArchive);
+    for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
+    const bool complete = AccountsForEveryByte();
+    if (centralAt_ >= 0) TakeCentralAttributes();
+    dir.StubSize = spans_.front().header;
+    for (TDirItem& item : entries_) dir.CDir.Add(std::move(item));
+    dir.CentralDirOffset = size_;
+    dir.FZip64 = false;
+    dir.Recovered = true;
+    dir.RecoveryComplete = complete;
+  }
+
+ private:
+  // Where an entry's bytes lie: header, and the end of its data and
+  // descriptor (-1 while unknown). Truncated: its data runs past the end.
+  struct Span {
+    std::int64_t header;
+    std::int64_t end;
+    bool truncated;
+  };
+  // An entry whose sizes follow its data.
+  struct Waiting {
+    std::int64_t dataStart;
+    std::size_t index;
+  };
+
+  // Makes an entry of the local header at position when it is plausible;
+  // returns where the scan goes on.
+  std::int64_t TakeLocalHeader(std::int64_t position) {
+    std::uint8_t raw[kZipLocalHeaderSize];
+    if (!window_.Read(position, raw, sizeof raw)) return position + 4;
     TZELocalFileHeader header;
-    header.Read(raw.data());
-    if (static_cast<std::int64_t>(header.compSize) >= streamSize ||
-        header.extraLength > kMaxRecoveryExtraLength) {
-      continue;
+    header.Read(raw);
+    const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
+    const std::int64_t dataStart = nameAt + header.nameLength + header.extraLength;
+    if (!KnownMethod(header.compMethod) || header.nameLength == 0 ||
+        header.extraLength > kMaxRecoveryExtraLength || dataStart > size_) {
+      return position + 4;
     }
     TDirItem item;
     item.versionMadeBy = item.extractVersion = header.extractVersion;
@@ -306,30 +484,177 @@ void RecoverDir(TStream& stream, std::int64_t streamSize, TZEDirManager& dir, bo
     item.compSize = header.compSize;
     item.unCompSize = header.unCompSize;
     item.Operation = poExtract;
-    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
-    const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
     Bytes name(header.nameLength);
-    if (ReadAt(stream, nameAt, name.data(), header.nameLength) != header.nameLength) name.clear();
     Bytes extra(header.extraLength);
-    const std::int64_t extraAt = nameAt + header.nameLength;
-    extra.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, ReadAt(stream, extraAt, extra.data(), header.extraLength))));
+    window_.Read(nameAt, name.data(), name.size());
+    window_.Read(nameAt + header.nameLength, extra.data(), extra.size());
     // The local Zip64 extra holds only the two sizes; the offset is known.
-    const std::uint32_t keptOffset = item.relOffsetLH;
-    item.relOffsetLH = 0;
-    ApplyNameAndExtra(item, name, extra.data(), extra.size(), oemFileNames);
-    item.relOffsetLH = keptOffset;
-    item.nameLength = static_cast<std::uint16_t>(name.size());
-    if (item.genPurposeFlag & kZipFlagDataDescriptor) {
-      ReadDataDescriptor(stream, extraAt + header.extraLength, streamSize, item);
-    }
+    ApplyNameAndExtra(item, name, extra.data(), extra.size(), oem_);
+    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
+    item.nameLength = header.nameLength;
     // The name tells directories from empty files; a size of 0 alone does not.
     const bool isDirectory = !item.Name.empty() && (item.Name.back() == u'/' || item.Name.back() == u'\\');
     item.externalAttr = isDirectory ? 0x10 : 0x20;
-    dir.CDir.Add(std::move(item));
+
+    // Writers that put the sizes after the data leave them 0 here (or mark
+    // them for a Zip64 extra that holds 0 as well).
+    const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0 && item.CompressedSize() == 0;
+    const std::size_t index = entries_.size();
+    entries_.push_back(std::move(item));
+    if (sizesFollow) {
+      spans_.push_back({position, -1, false});
+      waiting_.push_back({dataStart, index});
+      return dataStart;
+    }
+    const std::uint64_t compressed = entries_[index].CompressedSize();
+    if (compressed > static_cast<std::uint64_t>(size_ - dataStart)) {
+      // Cut off inside its data: everything after its header is its data.
+      spans_.push_back({position, size_, true});
+      return size_;
+    }
+    std::int64_t end = dataStart + static_cast<std::int64_t>(compressed);
+    if (header.genPurposeFlag & kZipFlagDataDescriptor) end = TakeDescriptorAt(end, entries_[index]);
+    spans_.push_back({position, end, false});
+    return end;
   }
-  dir.CentralDirOffset = streamSize;
-  dir.FZip64 = false;
-}
+
+  // An entry with bit 3 whose local header already had its compressed size:
+  // the descriptor at end (with or without signature) supplies CRC and
+  // uncompressed size when its compressed size agrees. Returns the end of
+  // the entry's bytes.
+  std::int64_t TakeDescriptorAt(std::int64_t end, TDirItem& item) {
+    std::uint8_t d[24];
+    const std::uint64_t compressed = item.CompressedSize();
+    if (window_.Read(end, d, 16) && GetLE32(d) == kZipDataDescriptorSignature && GetLE32(d + 8) == compressed) {
+      SetDescriptorValues(item, GetLE32(d + 4), compressed, GetLE32(d + 12));
+      return end + 16;
+    }
+    if (window_.Read(end, d, 12) && GetLE32(d + 4) == compressed && GetLE32(d) != kZipDataDescriptorSignature) {
+      SetDescriptorValues(item, GetLE32(d), compressed, GetLE32(d + 8));
+      return end + 12;
+    }
+    return end;
+  }
+
+  static void SetDescriptorValues(TDirItem& item, std::uint32_t crc, std::uint64_t compressed,
+                                  std::uint64_t uncompressed) {
+    item.crc32 = crc;
+    const bool wide = item.bHugeFile;
+    item.SetCompressedSize(compressed, wide);
+    item.SetUncompressedSize(uncompressed, wide);
+  }
+
+  // The waiting entry whose data starts at dataStart, if any.
+  const Waiting* WaitingAt(std::int64_t dataStart) const {
+    const auto found = std::lower_bound(waiting_.begin(), waiting_.end(), dataStart,
+                                        [](const Waiting& w, std::int64_t s) { return w.dataStart < s; });
+    return found != waiting_.end() && found->dataStart == dataStart ? &*found : nullptr;
+  }
+
+  // Ends the waiting entry w at a descriptor whose bytes end at end: takes
+  // its values and drops everything found inside its data.
+  void Resolve(const Waiting& w, std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed,
+               std::int64_t end) {
+    const std::size_t index = w.index;
+    SetDescriptorValues(entries_[index], crc, compressed, uncompressed);
+    spans_[index].end = end;
+    entries_.resize(index + 1);
+    spans_.resize(index + 1);
+    while (!waiting_.empty() && waiting_.back().index >= index) waiting_.pop_back();
+  }
+
+  // A descriptor without signature ends where the record at next starts:
+  // 12 bytes (CRC, two 32-bit sizes) or 20 (CRC, two 64-bit sizes).
+  void ResolveUnsignedDescriptor(std::int64_t next) {
+    std::uint8_t d[20];
+    if (next >= 12 && window_.Read(next - 12, d, 12)) {
+      const std::uint64_t compressed = GetLE32(d + 4);
+      const std::int64_t dataStart = next - 12 - static_cast<std::int64_t>(compressed);
+      if (const Waiting* w = WaitingAt(dataStart)) {
+        Resolve(*w, GetLE32(d), compressed, GetLE32(d + 8), next);
+        return;
+      }
+    }
+    if (next >= 20 && window_.Read(next - 20, d, 20)) {
+      const std::uint64_t compressed = GetLE64(d + 4);
+      if (compressed > static_cast<std::uint64_t>(next)) return;
+      const std::int64_t dataStart = next - 20 - static_cast<std::int64_t>(compressed);
+      if (const Waiting* w = WaitingAt(dataStart)) Resolve(*w, GetLE32(d), compressed, GetLE64(d + 12), next);
+    }
+  }
+
+  // A descriptor with its signature at position: 16 bytes, or 24 in the
+  // Zip64 form. Returns where it ends when it closes a waiting entry, else 0.
+  std::int64_t ResolveSignedDescriptor(std::int64_t position) {
+    std::uint8_t d[24];
+    if (window_.Read(position, d, 16)) {
+      const std::uint64_t compressed = GetLE32(d + 8);
+      if (const Waiting* w = WaitingAt(position - static_cast<std::int64_t>(compressed))) {
+        Resolve(*w, GetLE32(d + 4), compressed, GetLE32(d + 12), position + 16);
+        return position + 16;
+      }
+    }
+    if (window_.Read(position, d, 24)) {
+      const std::uint64_t compressed = GetLE64(d + 8);
+      if (compressed > static_cast<std::uint64_t>(position)) return 0;
+      if (const Waiting* w = WaitingAt(position - static_cast<std::int64_t>(compressed))) {
+        Resolve(*w, GetLE32(d + 4), compressed, GetLE64(d + 16), position + 24);
+        return position + 24;
+      }
+    }
+    return 0;
+  }
+
+  // Whether the entries account for every byte from the start of the stream
+  // to the central header where the scan stopped.
+  bool AccountsForEveryByte() const {
+    std::int64_t expected = 0;
+    for (const Span& span : spans_) {
+      if (span.header != expected || span.end < 0 || span.truncated) return false;
+      expected = span.end;
+    }
+    return centralAt_ == expected;
+  }
+
+  // Attributes and comments from the central headers that are still
+  // readable from where the scan stopped; each is matched to the entry
+  // whose local header it names (offsets there may leave out a stub).
+  void TakeCentralAttributes() {
+    CentralReader reader(stream_, centralAt_, size_);
+    Bytes nameBytes;
+    std::int64_t shift = 0;
+    bool first = true;
+    try {
+      while (reader.Remaining() >= static_cast<std::int64_t>(kZipCentralHeaderSize) &&
+             GetLE32(reader.Peek(4)) == kZipCentralHeaderSignature) {
+        const TDirItem central = ReadCentralHeader(reader, oem_, nameBytes);
+        const std::int64_t offset = static_cast<std::int64_t>(std::min<std::uint64_t>(central.LocalHeaderOffset(), INT64_MAX / 2));
+        if (first) shift = spans_.front().header - offset;
+        first = false;
+        const auto match = std::lower_bound(spans_.begin(), spans_.end(), offset + shift,
+                                            [](const Span& s, std::int64_t at) { return s.header < at; });
+        if (match == spans_.end() || match->header != offset + shift) continue;
+        TDirItem& item = entries_[static_cast<std::size_t>(match - spans_.begin())];
+        if (item.Name != central.Name || item.compMethod != central.compMethod) continue;
+        item.versionMadeBy = central.versionMadeBy;
+        item.internalAttr = central.internalAttr;
+        item.externalAttr = central.externalAttr;
+        item.Comment = central.Comment;
+      }
+    } catch (const EZEException&) {
+      // The directory ends in damage; what was read is kept.
+    }
+  }
+
+  TStream& stream_;
+  std::int64_t size_;
+  bool oem_;
+  ScanWindow window_;
+  std::vector<TDirItem> entries_;
+  std::vector<Span> spans_;        // parallel to entries_
+  std::vector<Waiting> waiting_;   // ascending dataStart and index
+  std::int64_t centralAt_ = -1;
+};
 
 }  // namespace
 
@@ -392,6 +717,21 @@ std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block) {
   return name;
 }
 
+std::optional<TZELocalFileHeader> ReadLocalHeader(TStream& stream, std::int64_t position) {
+  std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
+  if (ReadAt(stream, position, raw.data(), kZipLocalHeaderSize) != kZipLocalHeaderSize ||
+      GetLE32(raw.data()) != kZipLocalHeaderSignature) {
+    return std::nullopt;
+  }
+  TZELocalFileHeader header;
+  header.Read(raw.data());
+  return header;
+}
+
+EZERefused::EZERefused(int nativeError, const String& text) : EZEException(nativeError) {
+  SetMessage(text + Format(u" - Native error: %05d", {nativeError}));
+}
+
 // --- Loading -------------------------------------------------------------------------
 
 void TZEBaseArchiver::LoadDir() {
@@ -404,17 +744,20 @@ void TZEBaseArchiver::LoadDir() {
   if (hit.position >= 0) {
     Bytes firstNameBytes;
     try {
-      loaded = LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
-      if (loaded) DetectStub(stream, FDir, hit.position, firstNameBytes);
+      LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
+      DetectStub(stream, FDir, hit.position, firstNameBytes);
+      loaded = true;
     } catch (const EZEException& e) {
       if (e.NativeError == kZENativeNoZip64EndRecord || !OpenCorruptedArchives) throw;
-      loaded = false;
     } catch (const EStreamError&) {
       if (!OpenCorruptedArchives) throw;
-      loaded = false;
     }
   }
-  if (!loaded) RecoverDir(stream, streamSize, FDir, oem);
+  if (loaded) {
+    RefuseOverlappingEntries(stream, FDir);
+  } else {
+    Recovery(stream, streamSize, oem).Run(FDir);
+  }
 }
 
 }  // namespace zo
