@@ -392,6 +392,13 @@ int TDirHandle::Remove(StringView name) const {
   return unlinkat(fd_, OsPath(name).c_str(), 0) == 0 ? 0 : errno;
 }
 
+int TDirHandle::CreateFile(StringView name, int& descriptor) const {
+  const int fd = openat(fd_, OsPath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  descriptor = fd;
+  return 0;
+}
+
 int TDirHandle::CreateUniqueFile(String& name, int& descriptor) const {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   struct timespec now {};
@@ -405,13 +412,10 @@ int TDirHandle::CreateUniqueFile(String& name, int& descriptor) const {
       candidate += kLetters[(state >> 33) % (sizeof kLetters - 1)];
     }
     candidate += ".part";
-    const int fd = openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      name = FromUtf8(candidate);
-      descriptor = fd;
-      return 0;
-    }
-    if (errno != EEXIST) return errno;
+    const String unique = FromUtf8(candidate);
+    const int error = CreateFile(unique, descriptor);
+    if (error == 0) name = unique;
+    if (error != EEXIST) return error;
   }
   return EEXIST;
 }

@@ -160,9 +160,12 @@ class TDirHandle {
   TEntryInfo Stat(StringView name) const;
   // Removes the file or link at name (never what a link points to). 0 or errno.
   int Remove(StringView name) const;
-  // Creates a new file for writing under a name of its own choosing that
-  // nothing has yet; fills name and the open descriptor, which the caller
-  // closes. 0 or errno.
+  // Creates the file name for writing; EEXIST when anything is there
+  // already (a link too). Fills the open descriptor, which the caller closes.
+  // 0 or errno.
+  int CreateFile(StringView name, int& descriptor) const;
+  // As CreateFile, under a name of its own choosing that nothing has yet,
+  // which it fills in.
   int CreateUniqueFile(String& name, int& descriptor) const;
   // Moves from to to within this directory, replacing a file or link at to
   // (a link is replaced, not followed). 0 or errno.

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -248,6 +249,10 @@ class TZEBaseArchiver {
   // --- Reading side (ZipReader.cpp, ZipExtract.cpp, ZipCollect.cpp) ---------
   // Loads the directory of FStream into FDir (recovery included).
   void LoadDir();
+  // What can be known wrong with entry index before its data is read (it is
+  // encrypted, its sizes are lost, its local header is missing or disagrees
+  // with it) raises here; returns its local header.
+  std::optional<TZELocalFileHeader> CheckItem(int index);
   // Writes entry index's data to Stream with the size and CRC checks.
   void ExtractItem(int index, TStream& Stream);
 

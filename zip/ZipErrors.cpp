@@ -136,6 +136,11 @@ String ComposeText(int nativeError, int errorCode, const String& formatted,
 }  // namespace
 
 String PrintableName(StringView Name) {
+  // A name of thousands of characters is shown by its two ends.
+  constexpr std::size_t kHead = 600, kTail = 200;
+  if (Name.size() > kHead + kTail + 3) {
+    return PrintableName(Name.substr(0, kHead)) + u"..." + PrintableName(Name.substr(Name.size() - kTail));
+  }
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   auto escape = [&](String& out, char16_t c) {
     if (c < 0x100) {

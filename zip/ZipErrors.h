@@ -172,7 +172,8 @@ TZEUserPrompt& DefaultUserPrompt();
 // characters (C0, DEL, C1), the characters that reorder or hide text (bidi
 // and line separators) and lone surrogates are written as \xHH or \uHHHH,
 // so a name can never drive the terminal that shows the message. Everything
-// else is kept as it is.
+// else is kept as it is. A name of more than 803 characters is shortened to
+// its first 600 and last 200, joined by "...".
 String PrintableName(StringView Name);
 
 }  // namespace zo

@@ -314,6 +314,10 @@ namespace {
 // central directory describes it (the name, the method, and the sizes when
 // the local header knows them); empty when it can. Two readers that trust
 // different copies must never see different entries.
+std::int64_t LocalHeaderAt(const TDirItem& item) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
+}
+
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
@@ -350,27 +354,35 @@ String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELoc
 
 }  // namespace
 
-void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
+std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   if (index < 0 || index >= FDir.CDir.Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const TDirItem& item = FDir.CDir[index];
   CheckNotEncrypted(item);
-  if (item.SizesUnknown && !ExtractCorruptedFiles) {
+  if (ExtractCorruptedFiles) return ReadLocalHeader(*FStream, LocalHeaderAt(item));
+  if (item.SizesUnknown) {
     throw EZERefused(kZENativeBadData, Format(u"The size and check sum of \"%s\" are lost: its data descriptor "
                                               u"was not found", {PrintableName(item.Name)}));
   }
-  TStream& archive = *FStream;
+  const std::int64_t headerAt = LocalHeaderAt(item);
+  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(*FStream, headerAt);
+  if (!local) throw EZEException(kZENativeBadData);
+  const String mismatch = LocalHeaderMismatch(*FStream, headerAt, *local, item, Options.OEMFileNames);
+  if (!mismatch.empty()) {
+    throw EZERefused(kZENativeBadData,
+                     Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
+                            {PrintableName(item.Name), mismatch}));
+  }
+  return local;
+}
 
-  const std::int64_t headerAt = static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
-  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(archive, headerAt);
+void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
+  const std::optional<TZELocalFileHeader> local = CheckItem(index);
+  const TDirItem& item = FDir.CDir[index];
+  TStream& archive = *FStream;
   bool good = local.has_value();
   if (good) {
-    const String mismatch = LocalHeaderMismatch(archive, headerAt, *local, item, Options.OEMFileNames);
-    if (!mismatch.empty() && !ExtractCorruptedFiles) {
-      throw EZERefused(kZENativeBadData,
-                       Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
-                              {PrintableName(item.Name), mismatch}));
-    }
-    const std::int64_t dataStart = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
+    const std::int64_t dataStart =
+        LocalHeaderAt(item) + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
     std::uint64_t compressed = item.CompressedSize();
     const std::int64_t room = std::max<std::int64_t>(0, FDir.CentralDirOffset - dataStart);
     compressed = std::min<std::uint64_t>(compressed, static_cast<std::uint64_t>(room));
@@ -486,10 +498,11 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
   return true;
 }
 
-// Extracts one entry below the pass's destination; extractData writes the
-// entry's checked data into the stream it is given.
+// Extracts one entry below the pass's destination; checkData raises what
+// is known to be wrong with the entry before any file is made, extractData
+// writes the entry's checked data into the stream it is given.
 void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& dirs,
-                   const std::function<void(TStream&)>& extractData) {
+                   const std::function<void()>& checkData, const std::function<void(TStream&)>& extractData) {
   const TZEOptions& Options = engine.Options;
   String offered = item.Name;
   std::replace(offered.begin(), offered.end(), u'/', u'\\');
@@ -532,6 +545,7 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& 
   } else if (!Options.CreateDirs) {
     return;
   }
+  if (!isDirectory) checkData();
   const String dirPart = isDirectory ? name : DirectoryPart(name);
   const TDirHandle& dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
   if (isDirectory) return;
@@ -541,22 +555,26 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& 
   if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
   if (!MayReplace(engine, item, existing, shownTarget)) return;
 
-  String temporary;
+  // Nothing there: the file is made under its own name. Something there (a
+  // file, a link, a hard link shared with a file elsewhere): the new file is
+  // made beside it and takes its place only when its data came out whole,
+  // so what was there is replaced, never written through or changed.
+  String written = leaf;
   int descriptor = -1;
-  if (dir.CreateUniqueFile(temporary, descriptor) != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
+  int error = existing.Kind == ekNone ? dir.CreateFile(leaf, descriptor) : EEXIST;
+  const bool replacing = error == EEXIST;
+  if (replacing) error = dir.CreateUniqueFile(written, descriptor);
+  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
   TargetFile file(descriptor, shownTarget);
   try {
     extractData(file);
     FileSetLocalTime(file.Descriptor(), DosToLocalTime(DosStampOf(item)));
     if (Options.SetAttributes) FileSetAttr(file.Descriptor(), attr);
     file.Close();
-    // Only now, with the data whole, does the target change: whatever sat
-    // there (a file, a link, a hard link shared with a file elsewhere) is
-    // replaced by the new file, never written through.
-    if (dir.Rename(temporary, leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
+    if (replacing && dir.Rename(written, leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
   } catch (...) {
     file.Close();
-    dir.Remove(temporary);
+    dir.Remove(written);
     throw;
   }
 }
@@ -609,7 +627,8 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
     if (!items[i].Tagged) continue;
     for (;;) {
       try {
-        ExtractToFile(*this, items[i], dirs, [&](TStream& target) { ExtractItem(i, target); });
+        ExtractToFile(
+            *this, items[i], dirs, [&] { CheckItem(i); }, [&](TStream& target) { ExtractItem(i, target); });
         break;
       } catch (const EZEException& e) {
         const TZEAction action = ProcessFileFailure(items[i].Name, poExtract, e);

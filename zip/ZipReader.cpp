@@ -278,6 +278,21 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
   }
 }
 
+// A directory whose first entry finds a local header of another name or
+// method where it points does not describe these bytes: it is the end of an
+// archive stored inside this one, met because this one's own end was cut
+// off. Recovery reads the archive itself instead.
+void RefuseForeignDirectory(TStream& stream, const TZEDirManager& dir, const Bytes& firstNameBytes) {
+  if (dir.CDir.Count() == 0) return;
+  const TDirItem& first = dir.CDir[0];
+  const std::uint64_t at = first.LocalHeaderOffset();
+  if (at > static_cast<std::uint64_t>(INT64_MAX / 2)) return;
+  std::uint8_t raw[kZipLocalHeaderSize + 0xFFFF];
+  const std::int64_t got = ReadAt(stream, static_cast<std::int64_t>(at), raw, sizeof raw);
+  if (got < static_cast<std::int64_t>(kZipLocalHeaderSize) || GetLE32(raw) != kZipLocalHeaderSignature) return;
+  if (!LocalHeaderAgrees(raw, static_cast<std::size_t>(got), first, firstNameBytes)) Damaged();
+}
+
 // --- Entries that share their bytes ---------------------------------------------
 
 // Refuses a directory whose entries overlap: two entries whose local header
@@ -402,11 +417,12 @@ bool KnownMethod(std::uint16_t method) {
 // at once and each possible descriptor costs one lookup, so the scan is
 // linear in the archive's size.
 //
-// The scan stops at the first central header met while no entry waits: the
-// entries end there. When every byte from the start of the archive up to
-// that central header belongs to an entry, nothing can be missing
-// (RecoveryComplete), and the attributes of the entries are taken from the
-// central headers that are still readable.
+// A central header met while no entry waits starts a central directory: its
+// headers, as far as they are whole, give the entries found before it their
+// attributes, and the scan goes on after them (another archive may follow).
+// When every byte from the start of the archive up to the first central
+// directory belongs to an entry, and no entry follows it, nothing can be
+// missing (RecoveryComplete).
 class Recovery {
  public:
   Recovery(TStream& stream, std::int64_t streamSize, bool oemFileNames)
@@ -430,15 +446,13 @@ class Recovery {
       } else if (kind == kZipLocalHeaderSignature) {
         position = TakeLocalHeader(at);
       } else if (kind == kZipCentralHeaderSignature && waiting_.empty() && !entries_.empty()) {
-        centralAt_ = at;
-        break;
+        position = TakeCentralDirectory(at);
       }
     }
     // Signatures alone, with nothing a header could be made of, are no archive.
     if (entries_.empty()) throw EZEException(kZENativeInvalidArchive);
     for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
     const bool complete = AccountsForEveryByte();
-    if (centralAt_ >= 0) TakeCentralAttributes();
     dir.StubSize = spans_.front().header;
     for (TDirItem& item : entries_) dir.CDir.Add(std::move(item));
     dir.CentralDirOffset = size_;
@@ -501,6 +515,7 @@ class Recovery {
     const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0 && item.CompressedSize() == 0;
     const std::size_t index = entries_.size();
     entries_.push_back(std::move(item));
+    if (centralAt_ >= 0) entriesAfterCentral_ = true;
     if (sizesFollow) {
       spans_.push_back({position, -1, false});
       waiting_.push_back({dataStart, index});
@@ -563,51 +578,82 @@ class Recovery {
     while (!waiting_.empty() && waiting_.back().index >= index) waiting_.pop_back();
   }
 
+  // A descriptor holds its sizes in 8 bytes each when the entry has a Zip64
+  // extra field, else in 4. Both readings of the bytes are tried; one that
+  // lands on a waiting entry of its own kind wins, the other is taken only
+  // when nothing else fits (writers do not always keep to the rule).
+  struct Reading {
+    const Waiting* waiting = nullptr;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed = 0, uncompressed = 0;
+    std::int64_t end = 0;
+    bool wide = false;
+  };
+
+  Reading Read(std::int64_t dataStart, std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed,
+               std::int64_t end, bool wide) const {
+    Reading r;
+    if (compressed > static_cast<std::uint64_t>(end) || dataStart < 0) return r;
+    r.waiting = WaitingAt(dataStart);
+    r.crc = crc;
+    r.compressed = compressed;
+    r.uncompressed = uncompressed;
+    r.end = end;
+    r.wide = wide;
+    return r;
+  }
+
+  // Resolves with the better of the two readings; the end of the descriptor
+  // when one was taken, else 0.
+  std::int64_t ResolveBest(const Reading& narrow, const Reading& wide) {
+    auto fits = [&](const Reading& r) { return r.waiting != nullptr && entries_[r.waiting->index].bHugeFile == r.wide; };
+    const Reading* chosen = fits(narrow) ? &narrow : fits(wide) ? &wide : narrow.waiting ? &narrow : wide.waiting ? &wide : nullptr;
+    if (chosen == nullptr) return 0;
+    const Reading r = *chosen;
+    Resolve(*r.waiting, r.crc, r.compressed, r.uncompressed, r.end);
+    return r.end;
+  }
+
   // A descriptor without signature ends where the record at next starts:
   // 12 bytes (CRC, two 32-bit sizes) or 20 (CRC, two 64-bit sizes).
   void ResolveUnsignedDescriptor(std::int64_t next) {
     std::uint8_t d[20];
+    Reading narrow, wide;
     if (next >= 12 && window_.Read(next - 12, d, 12)) {
       const std::uint64_t compressed = GetLE32(d + 4);
-      const std::int64_t dataStart = next - 12 - static_cast<std::int64_t>(compressed);
-      if (const Waiting* w = WaitingAt(dataStart)) {
-        Resolve(*w, GetLE32(d), compressed, GetLE32(d + 8), next);
-        return;
-      }
+      narrow = Read(next - 12 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
+                    compressed, GetLE32(d + 8), next, false);
     }
     if (next >= 20 && window_.Read(next - 20, d, 20)) {
       const std::uint64_t compressed = GetLE64(d + 4);
-      if (compressed > static_cast<std::uint64_t>(next)) return;
-      const std::int64_t dataStart = next - 20 - static_cast<std::int64_t>(compressed);
-      if (const Waiting* w = WaitingAt(dataStart)) Resolve(*w, GetLE32(d), compressed, GetLE64(d + 12), next);
+      wide = Read(next - 20 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
+                  compressed, GetLE64(d + 12), next, true);
     }
+    ResolveBest(narrow, wide);
   }
 
   // A descriptor with its signature at position: 16 bytes, or 24 in the
   // Zip64 form. Returns where it ends when it closes a waiting entry, else 0.
   std::int64_t ResolveSignedDescriptor(std::int64_t position) {
     std::uint8_t d[24];
+    Reading narrow, wide;
     if (window_.Read(position, d, 16)) {
       const std::uint64_t compressed = GetLE32(d + 8);
-      if (const Waiting* w = WaitingAt(position - static_cast<std::int64_t>(compressed))) {
-        Resolve(*w, GetLE32(d + 4), compressed, GetLE32(d + 12), position + 16);
-        return position + 16;
-      }
+      narrow = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
+                    GetLE32(d + 4), compressed, GetLE32(d + 12), position + 16, false);
     }
     if (window_.Read(position, d, 24)) {
       const std::uint64_t compressed = GetLE64(d + 8);
-      if (compressed > static_cast<std::uint64_t>(position)) return 0;
-      if (const Waiting* w = WaitingAt(position - static_cast<std::int64_t>(compressed))) {
-        Resolve(*w, GetLE32(d + 4), compressed, GetLE64(d + 16), position + 24);
-        return position + 24;
-      }
+      wide = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
+                  GetLE32(d + 4), compressed, GetLE64(d + 16), position + 24, true);
     }
-    return 0;
+    return ResolveBest(narrow, wide);
   }
 
   // Whether the entries account for every byte from the start of the stream
-  // to the central header where the scan stopped.
+  // to the first central header, and no entry follows the central directory.
   bool AccountsForEveryByte() const {
+    if (entriesAfterCentral_) return false;
     std::int64_t expected = 0;
     for (const Span& span : spans_) {
       if (span.header != expected || span.end < 0 || span.truncated) return false;
@@ -616,11 +662,17 @@ class Recovery {
     return centralAt_ == expected;
   }
 
-  // Attributes and comments from the central headers that are still
-  // readable from where the scan stopped; each is matched to the entry
-  // whose local header it names (offsets there may leave out a stub).
-  void TakeCentralAttributes() {
-    CentralReader reader(stream_, centralAt_, size_);
+  // Reads the central headers from at on, as far as they are whole, and
+  // gives their attributes and comments to the entries found since the last
+  // central directory: each is matched to the entry whose local header it
+  // names (the offsets there may leave out a stub, measured on the first
+  // one). Returns where the headers end; the scan goes on from there, since
+  // another archive may follow.
+  std::int64_t TakeCentralDirectory(std::int64_t at) {
+    if (centralAt_ < 0) centralAt_ = at;
+    const std::size_t segment = segmentStart_;
+    segmentStart_ = entries_.size();
+    CentralReader reader(stream_, at, size_);
     Bytes nameBytes;
     std::int64_t shift = 0;
     bool first = true;
@@ -628,11 +680,13 @@ class Recovery {
       while (reader.Remaining() >= static_cast<std::int64_t>(kZipCentralHeaderSize) &&
              GetLE32(reader.Peek(4)) == kZipCentralHeaderSignature) {
         const TDirItem central = ReadCentralHeader(reader, oem_, nameBytes);
-        const std::int64_t offset = static_cast<std::int64_t>(std::min<std::uint64_t>(central.LocalHeaderOffset(), INT64_MAX / 2));
-        if (first) shift = spans_.front().header - offset;
+        if (segment >= spans_.size()) continue;
+        const std::int64_t offset = static_cast<std::int64_t>(std::min<std::uint64_t>(central.LocalHeaderOffset(), INT64_MAX / 4));
+        if (first) shift = spans_[segment].header - offset;
         first = false;
-        const auto match = std::lower_bound(spans_.begin(), spans_.end(), offset + shift,
-                                            [](const Span& s, std::int64_t at) { return s.header < at; });
+        const auto begin = spans_.begin() + static_cast<std::ptrdiff_t>(segment);
+        const auto match = std::lower_bound(begin, spans_.end(), offset + shift,
+                                            [](const Span& span, std::int64_t header) { return span.header < header; });
         if (match == spans_.end() || match->header != offset + shift) continue;
         TDirItem& item = entries_[static_cast<std::size_t>(match - spans_.begin())];
         if (item.Name != central.Name || item.compMethod != central.compMethod) continue;
@@ -644,6 +698,7 @@ class Recovery {
     } catch (const EZEException&) {
       // The directory ends in damage; what was read is kept.
     }
+    return std::max(reader.Position(), at + 4);
   }
 
   TStream& stream_;
@@ -653,7 +708,9 @@ class Recovery {
   std::vector<TDirItem> entries_;
   std::vector<Span> spans_;        // parallel to entries_
   std::vector<Waiting> waiting_;   // ascending dataStart and index
-  std::int64_t centralAt_ = -1;
+  std::int64_t centralAt_ = -1;          // the first central header met
+  std::size_t segmentStart_ = 0;         // first entry after the last central directory
+  bool entriesAfterCentral_ = false;
 };
 
 }  // namespace
@@ -746,6 +803,7 @@ void TZEBaseArchiver::LoadDir() {
     try {
       LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
       DetectStub(stream, FDir, hit.position, firstNameBytes);
+      RefuseForeignDirectory(stream, FDir, firstNameBytes);
       loaded = true;
     } catch (const EZEException& e) {
       if (e.NativeError == kZENativeNoZip64EndRecord || !OpenCorruptedArchives) throw;
