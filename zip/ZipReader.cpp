@@ -278,12 +278,16 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
   }
 }
 
-// A directory whose first entry finds a local header of another name or
-// method where it points does not describe these bytes: it is the end of an
-// archive stored inside this one, met because this one's own end was cut
-// off. Recovery reads the archive itself instead.
-void RefuseForeignDirectory(TStream& stream, const TZEDirManager& dir, const Bytes& firstNameBytes) {
-  if (dir.CDir.Count() == 0) return;
+// An end record with more bytes after it than its comment, whose first
+// entry finds a local header of another name or method where it points,
+// does not describe these bytes: it is the end of an archive stored inside
+// this one, met because this one's own end was cut off. Recovery reads the
+// archive itself instead. (At the very end of the file the same
+// disagreement is damage to that one entry, which extraction reports.)
+void RefuseForeignDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
+                            const TZEDirManager& dir, const Bytes& firstNameBytes) {
+  const std::int64_t recordEnd = hit.position + static_cast<std::int64_t>(kZipEndRecordSize) + hit.record.commentLength;
+  if (recordEnd >= streamSize || dir.CDir.Count() == 0) return;
   const TDirItem& first = dir.CDir[0];
   const std::uint64_t at = first.LocalHeaderOffset();
   if (at > static_cast<std::uint64_t>(INT64_MAX / 2)) return;
@@ -449,6 +453,8 @@ class Recovery {
         position = TakeCentralDirectory(at);
       }
     }
+    // The end of the stream ends a descriptor without signature as well.
+    if (!waiting_.empty()) ResolveUnsignedDescriptor(size_);
     // Signatures alone, with nothing a header could be made of, are no archive.
     if (entries_.empty()) throw EZEException(kZENativeInvalidArchive);
     for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
@@ -803,7 +809,7 @@ void TZEBaseArchiver::LoadDir() {
     try {
       LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
       DetectStub(stream, FDir, hit.position, firstNameBytes);
-      RefuseForeignDirectory(stream, FDir, firstNameBytes);
+      RefuseForeignDirectory(stream, streamSize, hit, FDir, firstNameBytes);
       loaded = true;
     } catch (const EZEException& e) {
       if (e.NativeError == kZENativeNoZip64EndRecord || !OpenCorruptedArchives) throw;
