@@ -36,15 +36,16 @@ struct EndRecordHit {
   AnsiText comment;
 };
 
+// The directory's recorded offset is not asked to fit: bytes lost in front
+// of the directory leave it too large, and the record is still the
+// archive's own (DetectStub measures the difference). Passing over it would
+// only find an end record further back, inside some entry's data.
 bool ValidEndRecord(const TZEZipCentralDirEnd& r, std::int64_t position, std::int64_t streamSize) {
   const std::int64_t after = position + static_cast<std::int64_t>(kZipEndRecordSize);
   if (after > streamSize) return false;
   if (r.diskNumber < r.startDiskNumber) return false;
   if (r.entriesCentralDir < r.entriesOnDisk) return false;
   if (r.centralDirSize != kZip64Marker32 && static_cast<std::int64_t>(r.centralDirSize) >= after) return false;
-  const bool offsetOk = r.startDiskNumber < r.diskNumber || r.offsetStartDir == kZip64Marker32 ||
-                        static_cast<std::int64_t>(r.offsetStartDir) < after - static_cast<std::int64_t>(r.centralDirSize);
-  if (!offsetOk) return false;
   return streamSize - after >= r.commentLength;
 }
 
@@ -223,7 +224,7 @@ bool LocalHeaderAgrees(const std::uint8_t* p, std::size_t available, const TDirI
   header.Read(p);
   if (header.compMethod != item.compMethod || header.nameLength != nameBytes.size()) return false;
   if (available < kZipLocalHeaderSize + nameBytes.size()) return true;  // name beyond the window
-  return std::memcmp(p + kZipLocalHeaderSize, nameBytes.data(), nameBytes.size()) == 0;
+  return std::equal(nameBytes.begin(), nameBytes.end(), p + kZipLocalHeaderSize);
 }
 
 void AddToOffset(TDirItem& item, std::int64_t delta) {
@@ -234,15 +235,60 @@ void AddToOffset(TDirItem& item, std::int64_t delta) {
   item.SetLocalHeaderOffset(static_cast<std::uint64_t>(item.relOffsetLH) + static_cast<std::uint64_t>(delta));
 }
 
+// Whether a local header at position names item: same method, and the same
+// name unless a name extra field replaced the central one.
+bool LocalHeaderNames(TStream& stream, std::int64_t position, const TDirItem& item, bool oemFileNames) {
+  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(stream, position);
+  if (!local || local->compMethod != item.compMethod) return false;
+  for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+    if (block.headerID == kUnicodeNameExtraId) return true;
+  }
+  Bytes name(local->nameLength);
+  if (ReadAt(stream, position + static_cast<std::int64_t>(kZipLocalHeaderSize), name.data(), local->nameLength) !=
+      local->nameLength) {
+    return false;
+  }
+  return DecodeEntryName(name, oemFileNames, item.genPurposeFlag) == item.Name;
+}
+
+// The shift the directory tells itself: where it lies against where its end
+// record says it was written. Bytes put in front of an archive make it
+// positive, bytes lost in front of the directory negative. It is taken when
+// the first entry it places inside the archive finds its own local header
+// there; true then.
+bool ApplyRecordedShift(TStream& stream, TZEDirManager& dir, bool oemFileNames) {
+  TZEDirArray& items = dir.CDir;
+  const std::uint64_t recorded =
+      dir.FZip64 ? dir.Zip64CentralDirEnd.offsetStartDir : dir.CentralDirEnd.offsetStartDir;
+  if ((!dir.FZip64 && recorded == kZip64Marker32) || recorded > static_cast<std::uint64_t>(INT64_MAX / 2)) {
+    return false;
+  }
+  const std::int64_t shift = dir.CentralDirOffset - static_cast<std::int64_t>(recorded);
+  if (shift == 0) return false;
+  for (int i = 0; i < items.Count(); ++i) {
+    const std::uint64_t offset = items[i].LocalHeaderOffset();
+    if (offset > static_cast<std::uint64_t>(INT64_MAX / 2)) continue;
+    const std::int64_t at = static_cast<std::int64_t>(offset) + shift;
+    if (at < 0 || at >= dir.CentralDirOffset) continue;
+    if (!LocalHeaderNames(stream, at, items[i], oemFileNames)) return false;
+    for (int j = 0; j < items.Count(); ++j) AddToOffset(items[j], shift);
+    dir.StubSize = std::max<std::int64_t>(0, static_cast<std::int64_t>(items[0].LocalHeaderOffset()));
+    return true;
+  }
+  return false;
+}
+
 // Finds where the archive really starts when data was put in front of it
-// after it was written, and shifts the recorded offsets by that much.
+// after it was written (or lost in front of its directory), and shifts the
+// recorded offsets by that much.
 void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosition,
-                const Bytes& firstNameBytes) {
+                const Bytes& firstNameBytes, bool oemFileNames) {
   TZEDirArray& items = dir.CDir;
   if (items.Count() == 0) {
     dir.StubSize = endRecordPosition;
     return;
   }
+  if (ApplyRecordedShift(stream, dir, oemFileNames)) return;
   const TDirItem& first = items[0];
   const std::int64_t limit = dir.CentralDirOffset;
   std::int64_t found = -1;
@@ -276,25 +322,6 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
     const std::int64_t shift = found - static_cast<std::int64_t>(recorded);
     for (int j = 0; j < items.Count(); ++j) AddToOffset(items[j], shift);
   }
-}
-
-// An end record with more bytes after it than its comment, whose first
-// entry finds a local header of another name or method where it points,
-// does not describe these bytes: it is the end of an archive stored inside
-// this one, met because this one's own end was cut off. Recovery reads the
-// archive itself instead. (At the very end of the file the same
-// disagreement is damage to that one entry, which extraction reports.)
-void RefuseForeignDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
-                            const TZEDirManager& dir, const Bytes& firstNameBytes) {
-  const std::int64_t recordEnd = hit.position + static_cast<std::int64_t>(kZipEndRecordSize) + hit.record.commentLength;
-  if (recordEnd >= streamSize || dir.CDir.Count() == 0) return;
-  const TDirItem& first = dir.CDir[0];
-  const std::uint64_t at = first.LocalHeaderOffset();
-  if (at > static_cast<std::uint64_t>(INT64_MAX / 2)) return;
-  std::uint8_t raw[kZipLocalHeaderSize + 0xFFFF];
-  const std::int64_t got = ReadAt(stream, static_cast<std::int64_t>(at), raw, sizeof raw);
-  if (got < static_cast<std::int64_t>(kZipLocalHeaderSize) || GetLE32(raw) != kZipLocalHeaderSignature) return;
-  if (!LocalHeaderAgrees(raw, static_cast<std::size_t>(got), first, firstNameBytes)) Damaged();
 }
 
 // --- Entries that share their bytes ---------------------------------------------
@@ -347,6 +374,7 @@ class ScanWindow {
 
   // Copies count bytes at position; false when the stream holds fewer.
   bool Read(std::int64_t position, void* out, std::size_t count) {
+    if (count == 0) return position >= 0 && position <= size_;
     if (position < 0 || static_cast<std::int64_t>(count) > size_ - position) return false;
     if (position >= start_ && position + static_cast<std::int64_t>(count) <= start_ + length_) {
       std::memcpy(out, data_.data() + (position - start_), count);
@@ -406,6 +434,42 @@ class ScanWindow {
 // taken for bytes that only look like one.
 bool KnownMethod(std::uint16_t method) {
   return method <= 20 || method == 93 || (method >= 95 && method <= 99);
+}
+
+// An end record with more bytes after it than its comment may be the end of
+// an archive stored inside this one, met because this one's own end was cut
+// off. It is taken for that when what it describes starts inside the data of
+// a local header in front of it (or after one whose sizes follow its data),
+// or when its first entry finds a local header of another name or method
+// where it points. Recovery then reads the archive itself. (An end record at
+// the very end of the file is the archive's own: data in front of it is a
+// stub or an archive put before it, and a disagreeing first entry is damage
+// to that entry, which extraction reports.)
+void RefuseForeignDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
+                            const TZEDirManager& dir, const Bytes& firstNameBytes) {
+  const std::int64_t recordEnd = hit.position + static_cast<std::int64_t>(kZipEndRecordSize) + hit.record.commentLength;
+  if (recordEnd >= streamSize || dir.CDir.Count() == 0) return;
+  // Local headers in front of the archive's start, each looked at once.
+  ScanWindow window(stream, streamSize);
+  for (std::int64_t at = window.NextSignature(0); at >= 0 && at < dir.StubSize; at = window.NextSignature(at + 4)) {
+    std::uint8_t raw[kZipLocalHeaderSize];
+    if (!window.Read(at, raw, sizeof raw) || GetLE32(raw) != kZipLocalHeaderSignature) continue;
+    TZELocalFileHeader header;
+    header.Read(raw);
+    if (!KnownMethod(header.compMethod) || header.nameLength == 0) continue;
+    const std::int64_t dataStart = at + static_cast<std::int64_t>(kZipLocalHeaderSize) + header.nameLength + header.extraLength;
+    const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0;
+    const bool covers = dataStart <= dir.StubSize &&
+                        (header.compSize == kZip64Marker32 || dir.StubSize - dataStart < static_cast<std::int64_t>(header.compSize));
+    if (sizesFollow || covers) Damaged();
+  }
+  const TDirItem& first = dir.CDir[0];
+  const std::uint64_t at = first.LocalHeaderOffset();
+  if (at > static_cast<std::uint64_t>(INT64_MAX / 2)) return;
+  Bytes raw(kZipLocalHeaderSize + firstNameBytes.size());
+  const std::int64_t got = ReadAt(stream, static_cast<std::int64_t>(at), raw.data(), static_cast<std::int64_t>(raw.size()));
+  if (got < static_cast<std::int64_t>(kZipLocalHeaderSize) || GetLE32(raw.data()) != kZipLocalHeaderSignature) return;
+  if (!LocalHeaderAgrees(raw.data(), static_cast<std::size_t>(got), first, firstNameBytes)) Damaged();
 }
 
 // Rebuilds the directory from the local headers, front to back in one pass.
@@ -808,7 +872,7 @@ void TZEBaseArchiver::LoadDir() {
     Bytes firstNameBytes;
     try {
       LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
-      DetectStub(stream, FDir, hit.position, firstNameBytes);
+      DetectStub(stream, FDir, hit.position, firstNameBytes, oem);
       RefuseForeignDirectory(stream, streamSize, hit, FDir, firstNameBytes);
       loaded = true;
     } catch (const EZEException& e) {
