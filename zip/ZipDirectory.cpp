@@ -137,6 +137,7 @@ void TZEDirArray::IndexName(int index) {
 
 void TZEDirArray::RebuildIndex() {
   FItemNamesList.clear();
+  FItemNamesList.reserve(items_.size());
   for (int i = 0; i < Count(); ++i) IndexName(i);
 }
 
@@ -145,6 +146,15 @@ int TZEDirArray::Add(TDirItem item) {
   items_.push_back(std::move(item));
   IndexName(Count() - 1);
   return Count() - 1;
+}
+
+void TZEDirArray::Assign(std::vector<TDirItem>&& items) {
+  items_ = std::move(items);
+  RebuildIndex();
+}
+
+void TZEDirArray::ReserveFor(int count) {
+  if (count > 0) items_.reserve(static_cast<std::size_t>(count));
 }
 
 void TZEDirArray::Delete(int index) {

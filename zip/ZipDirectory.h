@@ -88,6 +88,11 @@ class TZEDirArray {
 
   // Appends and indexes the item; returns its index.
   int Add(TDirItem item);
+  // Replaces the whole array by items, which it takes over without a copy,
+  // and indexes them.
+  void Assign(std::vector<TDirItem>&& items);
+  // Makes room for count entries in all, so that adding them moves nothing.
+  void ReserveFor(int count);
   void Delete(int index);
   void Clear();
   // The first entry with this name (ASCII case ignored), or -1.

@@ -211,6 +211,9 @@ void LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRec
   if (dirSize > static_cast<std::uint64_t>(recordPosition)) Damaged();
   const std::int64_t dirStart = recordPosition - static_cast<std::int64_t>(dirSize);
   dir.CentralDirOffset = dirStart;
+  // Room for the entries the record counts, when the directory can hold
+  // them: most archives then load without moving their entries around.
+  if (count <= dirSize / kZipCentralHeaderSize) dir.CDir.ReserveFor(static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
   CentralReader reader(stream, dirStart, recordPosition);
   const std::uint64_t found = ParseCentralDirectory(reader, dir.CDir, oemFileNames, firstNameBytes);
   if (!CountFits(found, count, dir.FZip64)) Damaged();
@@ -524,7 +527,8 @@ class Recovery {
     for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
     const bool complete = AccountsForEveryByte();
     dir.StubSize = spans_.front().header;
-    for (TDirItem& item : entries_) dir.CDir.Add(std::move(item));
+    entries_.shrink_to_fit();
+    dir.CDir.Assign(std::move(entries_));
     dir.CentralDirOffset = size_;
     dir.FZip64 = false;
     dir.Recovered = true;
