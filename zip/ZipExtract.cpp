@@ -341,8 +341,7 @@ String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELoc
     bool found = false;
     for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
       if (block.headerID != kZip64ExtraId) continue;
-      ApplyZip64Extra(sizes, block);
-      found = true;
+      found = ApplyZip64Extra(sizes, block);
     }
     if (!found) return String();   // sizes not known here
     compressed = sizes.CompressedSize();
@@ -360,8 +359,11 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   CheckNotEncrypted(item);
   if (ExtractCorruptedFiles) return ReadLocalHeader(*FStream, LocalHeaderAt(item));
   if (item.SizesUnknown) {
-    throw EZERefused(kZENativeBadData, Format(u"The size and check sum of \"%s\" are lost: its data descriptor "
-                                              u"was not found", {PrintableName(item.Name)}));
+    const bool descriptor = (item.genPurposeFlag & kZipFlagDataDescriptor) != 0;
+    throw EZERefused(kZENativeBadData,
+                     Format(descriptor ? u"The size and check sum of \"%s\" are lost: its data descriptor was not found"
+                                       : u"The sizes of \"%s\" are lost: its Zip64 extra field is missing",
+                            {PrintableName(item.Name)}));
   }
   const std::int64_t headerAt = LocalHeaderAt(item);
   const std::optional<TZELocalFileHeader> local = ReadLocalHeader(*FStream, headerAt);

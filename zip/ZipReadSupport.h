@@ -36,7 +36,8 @@ std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, s
 // Takes the real values from a Zip64 extra block for the fields of item that
 // hold the marker, in the order uncompressed size, compressed size, local
 // header offset, disk number, as long as bytes remain; marks item bHugeFile.
-void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block);
+// False when the block ends before a marked size or offset.
+bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block);
 
 // The name carried by a UTF-16 name block ("NUCX", a 32-bit count, that many
 // UTF-16 units); nothing when the block is not one or is too short.

@@ -113,17 +113,23 @@ class CentralReader {
 
 // Fills the entry's Name, ExtraFields and Zip64 values from raw name and
 // extra bytes.
+// A size or offset field that holds the Zip64 marker with no Zip64 block to
+// give its value leaves the entry's sizes unknown: never 0.
 void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_t* extra,
                        std::size_t extraLength, bool oemFileNames) {
   item.Name = DecodeEntryName(nameBytes, oemFileNames, item.genPurposeFlag);
   item.ExtraFields = ParseExtraFields(extra, extraLength);
+  const bool marked = item.unCompSize == kZip64Marker32 || item.compSize == kZip64Marker32 ||
+                      item.relOffsetLH == kZip64Marker32;
+  bool supplied = false;
   for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
     if (block.headerID == kZip64ExtraId) {
-      ApplyZip64Extra(item, block);
+      supplied = ApplyZip64Extra(item, block);
     } else if (block.headerID == kUnicodeNameExtraId) {
       if (std::optional<String> name = UnicodeNameOf(block)) item.Name = std::move(*name);
     }
   }
+  if (marked && !supplied) item.SizesUnknown = true;
 }
 
 // One central header with its name, extra field and comment; the raw name
@@ -821,11 +827,15 @@ std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, s
   return blocks;
 }
 
-void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
+bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
   const Bytes& d = block.pData;
   std::size_t pos = 0;
+  bool complete = true;
   auto take64 = [&](std::uint64_t& target) {
-    if (d.size() - pos < 8) return;
+    if (d.size() - pos < 8) {
+      complete = false;
+      return;
+    }
     target = GetLE64(d.data() + pos);
     pos += 8;
   };
@@ -836,6 +846,7 @@ void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
     item.Zip64ExtInfo.diskNumberStart = GetLE32(d.data() + pos);
   }
   item.bHugeFile = true;
+  return complete;
 }
 
 std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block) {
@@ -880,7 +891,9 @@ void TZEBaseArchiver::LoadDir() {
       RefuseForeignDirectory(stream, streamSize, hit, FDir, firstNameBytes);
       loaded = true;
     } catch (const EZEException& e) {
-      if (e.NativeError == kZENativeNoZip64EndRecord || !OpenCorruptedArchives) throw;
+      // A Zip64 locator that points nowhere is damage like any other: the
+      // local headers still tell the entries.
+      if (!OpenCorruptedArchives) throw;
     } catch (const EStreamError&) {
       if (!OpenCorruptedArchives) throw;
     }

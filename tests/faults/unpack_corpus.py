@@ -217,6 +217,22 @@ def case_central_crc_wrong():
                 ['Entry "bad.txt" could not be restored: ' + BAD_DATA])
 
 
+def case_zip64_marker_without_its_field():
+    # The sizes say "see the Zip64 field", and there is none: never 0 bytes.
+    entries = [Entry("a.txt", b"before"), Entry("m.txt", text(3000), central_sizes=(0xFFFFFFFF, 0xFFFFFFFF),
+                                                crc_value=0), Entry("z.txt", b"after")]
+    return Case(build(entries).data, {"a.txt": b"before", "z.txt": b"after"},
+                ['Entry "m.txt" could not be restored: The sizes of "m.txt" are lost: its Zip64 extra field is missing'])
+
+
+def case_zip64_locator_pointing_nowhere():
+    b = build(sample_entries(), zip64=True)
+    data = bytearray(b.data)
+    locator = data.rindex(b"PK\x06\x07")
+    data[locator + 8:locator + 16] = (2 ** 40).to_bytes(8, "little")
+    return Case(bytes(data), sample_files())
+
+
 def case_several_damaged_entries():
     entries = [Entry("1.txt", b"one", crc_value=1), Entry("2.txt", b"two"), Entry("3.txt", b"three", method=12),
                Entry("4.txt", b"four", flags=1)]
