@@ -4,11 +4,11 @@
 // Extraction never writes outside the destination: names that are absolute,
 // carry a drive, open with "//" or climb with ".." are refused, and every
 // directory below the destination is entered through its handle without ever
-// following a symbolic link. A file is written under a temporary name beside
-// its target and takes the target's name only when its data came out whole,
-// so a file that was there (or a link or hard link that sat there) is
-// replaced, never written through or changed, and a damaged entry leaves
-// nothing behind. Data is moved in bounded pieces (1 MiB of input at a time,
+// following a symbolic link. A file is created new; where something sits at
+// its target already, it is written under a temporary name beside it and
+// takes the target's name only when its data came out whole, so a file that
+// was there (or a link or hard link that sat there) is replaced, never
+// written through or changed. A damaged entry leaves nothing behind. Data is moved in bounded pieces (1 MiB of input at a time,
 // output written as it comes), so no entry is ever held whole in memory, and
 // an entry never yields more bytes than its directory record announces.
 
@@ -154,8 +154,8 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
   }
 }
 
-// The file an entry is extracted into, open for writing: a new file under a
-// temporary name (TDirHandle::CreateUniqueFile) that this stream owns.
+// The file an entry is extracted into: a new file (TDirHandle::CreateFile or
+// CreateUniqueFile) whose descriptor this stream owns.
 class TargetFile : public TStream {
  public:
   TargetFile(int descriptor, const String& shownPath) : fd_(descriptor), path_(shownPath) {}
@@ -310,14 +310,14 @@ bool TZEBaseArchiver::FindNext(TZEArchiveItem& Item) {
 
 namespace {
 
-// Why the local header at headerAt cannot introduce item's data as the
-// central directory describes it (the name, the method, and the sizes when
-// the local header knows them); empty when it can. Two readers that trust
-// different copies must never see different entries.
 std::int64_t LocalHeaderAt(const TDirItem& item) {
   return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
 }
 
+// Why the local header at headerAt cannot introduce item's data as the
+// central directory describes it (the name, the method, and the sizes when
+// the local header knows them); empty when it can. Two readers that trust
+// different copies must never see different entries.
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
