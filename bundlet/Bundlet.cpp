@@ -100,13 +100,49 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.Close();
 }
 
+// The archive to unpack must be a file (or a link to one). A directory, a
+// named pipe, a socket or a device is refused at once: opening a pipe would
+// wait for a writer forever. A missing archive is the engine's to report.
+void CheckArchiveIsAFile(const String& Path) {
+  const String path = SlashedPath(Path);
+  const std::uint32_t attr = FileGetAttr(path);
+  if (attr == kInvalidFileAttributes || (attr & faArchive) != 0) return;
+  if (attr & faDirectory) CannotOpen(Path, EISDIR);
+  throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
+}
+
+// After an unpack, every entry is in the destination, or the run ends with
+// one message that says what is not: how many entries could not be
+// restored, the first of them by name with its reason, and whether entries
+// may be lost without a trace because the archive's central directory could
+// not be read. A lone failure is named like the rest: the engine's text alone
+// does not always say which entry it was.
+void RaiseUnrestored(const TZipArchive& Archive) {
+  const auto& unrestored = Archive.Unrestored();
+  String text;
+  if (Archive.EntriesMayBeMissing()) {
+    text = u"The archive is damaged: its central directory could not be read, so entries it held may be missing";
+  }
+  if (unrestored.Count > 0) {
+    const String name = PrintableName(unrestored.FirstName);
+    const String reason = unrestored.FirstFailure ? unrestored.FirstFailure->Message() : String();
+    const String failed =
+        unrestored.Count == 1
+            ? Format(u"Entry \"%s\" could not be restored: %s", {name, reason})
+            : Format(u"%d entries could not be restored, the first \"%s\": %s", {unrestored.Count, name, reason});
+    text = text.empty() ? failed : text + u". " + failed;
+  }
+  if (!text.empty()) throw Exception(text);
+}
+
 void Unpack(TZipArchive& Archive, const TBundletCommand& Command) {
   const String directory = Command.Directories.GetName(0);
+  CheckArchiveIsAFile(Command.ArchivePath);
   // A failure here shows in the extraction, with the engine's own text.
   ForceDirectories(SlashedPath(directory));
   Archive.Open(Command.ArchivePath, omUnzip);
   Archive.Unpack(directory, umOverwrite, true);
-  RaiseAbortedFailure(Archive);
+  RaiseUnrestored(Archive);
   Archive.Close();
 }
 
@@ -162,6 +198,9 @@ String RunBundlet(const std::vector<String>& Arguments) {
     ParseBundletArguments(Arguments, Command);
     CheckBundletCommand(Command);
     Progress.SetVerb(Command.Action == kBundletPackAll || Command.Action == kBundletPackParts ? "Packing" : "Unpacking");
+    // Unpacking with nobody to ask goes on past a damaged entry: every whole
+    // entry is still restored, and the failures are reported at the end.
+    if (Command.Action == kBundletUnpack) Prompt.SetUnansweredFailure(zaIgnore);
     if (Command.Action == kBundletPackAll) {
       PackAll(Archive, Command);
     } else if (Command.Action == kBundletPackParts) {

@@ -129,6 +129,12 @@ bool TZipArchive::IsOpenArchive(const String& Path) const {
 
 const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->AbortedFailure(); }
 
+const TZEBaseArchiver::TZEUnrestored& TZipArchive::Unrestored() const { return FZipEngine->Unrestored(); }
+
+bool TZipArchive::EntriesMayBeMissing() const {
+  return FZipEngine->Dir().Recovered && !FZipEngine->Dir().RecoveryComplete;
+}
+
 void TZipArchive::SetUserPrompt(TZEUserPrompt* Prompt) { FZipEngine->SetUserPrompt(Prompt); }
 
 void TZipArchive::SetThreadCount(int Threads) { FZipEngine->SetThreadCount(Threads); }

@@ -142,6 +142,13 @@ class TZipArchive {
   // the last operation, which therefore ended early without an exception;
   // nullptr when the last operation was not aborted.
   const EZEException* AbortedFailure() const;
+  // After Unpack: the entries that could not be restored (see
+  // TZEBaseArchiver::Unrestored), and whether entries may be missing without
+  // a trace because the archive's central directory could not be read and
+  // the entries found by their local headers do not account for all of it.
+  // Both describe the archive still open.
+  const TZEBaseArchiver::TZEUnrestored& Unrestored() const;
+  bool EntriesMayBeMissing() const;
   // Who answers the engine's questions (a failed entry: abort, retry or
   // ignore); nullptr is the engine's default. Not owned.
   void SetUserPrompt(TZEUserPrompt* Prompt);

@@ -115,7 +115,11 @@ std::optional<TLocalTime> FileGetLocalTime(StringView path) {
   return LocalTimeFromTimespec(st.st_mtim);
 }
 
-bool FileSetLocalTime(StringView path, const TLocalTime& time) {
+namespace {
+
+// A local time as the two timestamps (access, last write) the system sets;
+// false when the time cannot be represented.
+bool TimesOf(const TLocalTime& time, struct timespec (&times)[2]) {
   struct tm tm {};
   tm.tm_year = time.Year - 1900;
   tm.tm_mon = time.Month - 1;
@@ -126,11 +130,17 @@ bool FileSetLocalTime(StringView path, const TLocalTime& time) {
   tm.tm_isdst = -1;  // let the zone rules decide, as the stamp is wall-clock time
   const time_t seconds = mktime(&tm);
   if (seconds == static_cast<time_t>(-1) && errno == EOVERFLOW) return false;
-  struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = seconds;
   times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(time.Millisecond) * 1000000;
+  return true;
+}
+
+}  // namespace
+
+bool FileSetLocalTime(StringView path, const TLocalTime& time) {
+  struct timespec times[2];
   // Never through a symbolic link: extraction replaces links, it does not follow them.
-  return utimensat(AT_FDCWD, OsPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  return TimesOf(time, times) && utimensat(AT_FDCWD, OsPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 TLocalTime NowLocalTime() {
@@ -310,13 +320,141 @@ String ExtractFileName(StringView path) {
 }
 
 bool ForceDirectories(StringView path) {
-  const String full = ExcludeTrailingPathDelimiter(path);
-  if (full.empty()) return false;
-  if (DirectoryExists(full)) return true;
-  const String parent = ExcludeTrailingPathDelimiter(ExtractFilePath(full));
-  if (!parent.empty() && parent != full && !ForceDirectories(parent)) return false;
-  if (mkdir(OsPath(full).c_str(), 0777) == 0) return true;
-  return errno == EEXIST && DirectoryExists(full);
+  std::string os = OsPath(ExcludeTrailingPathDelimiter(path));
+  if (os.empty()) return false;
+  auto isDir = [](const char* p) {
+    struct stat st {};
+    return stat(p, &st) == 0 && S_ISDIR(st.st_mode);
+  };
+  auto make = [&](const char* p) { return mkdir(p, 0777) == 0 || (errno == EEXIST && isDir(p)); };
+  if (isDir(os.c_str())) return true;
+  // One buffer for the whole path, never a copy per level (a name may hold
+  // thousands of them): going up, the path is cut at each separator until
+  // what is left exists; going down again, each cut is undone and the
+  // directory it ends is made.
+  std::vector<std::size_t> cuts;
+  for (std::size_t end = os.size();;) {
+    const std::size_t slash = os.rfind('/', end - 1);
+    if (slash == std::string::npos || slash == 0) break;
+    os[slash] = '\0';
+    cuts.push_back(slash);
+    if (isDir(os.c_str())) break;
+    end = slash;
+  }
+  if (!make(os.c_str())) return false;
+  for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+    os[*cut] = '/';
+    if (!make(os.c_str())) return false;
+  }
+  return true;
+}
+
+// --- TDirHandle ------------------------------------------------------------------
+
+TDirHandle::~TDirHandle() {
+  if (fd_ >= 0) close(fd_);
+}
+
+TDirHandle::TDirHandle(TDirHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int TDirHandle::Open(StringView path) {
+  const int fd = open(OsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  *this = TDirHandle();
+  fd_ = fd;
+  return 0;
+}
+
+int TDirHandle::OpenSubdirectory(StringView name, bool create, TDirHandle& child) const {
+  const std::string os = OsPath(name);
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(fd_, os.c_str(), kFlags);
+  if (fd < 0 && errno == ENOENT && create) {
+    if (mkdirat(fd_, os.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    fd = openat(fd_, os.c_str(), kFlags);
+  }
+  if (fd < 0) {
+    // O_NOFOLLOW reports a link as ELOOP on Linux, as ENOTDIR elsewhere.
+    const int error = errno;
+    struct stat st {};
+    if (fstatat(fd_, os.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
+    return error == ELOOP ? ENOTDIR : error;
+  }
+  child = TDirHandle();
+  child.fd_ = fd;
+  return 0;
+}
+
+TEntryInfo TDirHandle::Stat(StringView name) const {
+  TEntryInfo info;
+  struct stat st {};
+  if (fstatat(fd_, OsPath(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
+  info.Kind = S_ISLNK(st.st_mode) ? ekLink : S_ISDIR(st.st_mode) ? ekDirectory : S_ISREG(st.st_mode) ? ekFile : ekOther;
+  info.Attr = AttrFromStat(st, name);
+  info.Time = LocalTimeFromTimespec(st.st_mtim);
+  return info;
+}
+
+int TDirHandle::Remove(StringView name) const {
+  return unlinkat(fd_, OsPath(name).c_str(), 0) == 0 ? 0 : errno;
+}
+
+int TDirHandle::CreateFile(StringView name, int& descriptor) const {
+  const int fd = openat(fd_, OsPath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  descriptor = fd;
+  return 0;
+}
+
+int TDirHandle::CreateUniqueFile(String& name, int& descriptor) const {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  struct timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::uint64_t state = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(getpid()) << 32) ^
+                        reinterpret_cast<std::uintptr_t>(&name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = ".zo-";
+    for (int i = 0; i < 10; ++i) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      candidate += kLetters[(state >> 33) % (sizeof kLetters - 1)];
+    }
+    candidate += ".part";
+    const String unique = FromUtf8(candidate);
+    const int error = CreateFile(unique, descriptor);
+    if (error == 0) name = unique;
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
+int TDirHandle::Rename(StringView from, StringView to) const {
+  return renameat(fd_, OsPath(from).c_str(), fd_, OsPath(to).c_str()) == 0 ? 0 : errno;
+}
+
+bool FileSetLocalTime(int descriptor, const TLocalTime& time) {
+  struct timespec times[2];
+  return TimesOf(time, times) && futimens(descriptor, times) == 0;
+}
+
+bool FileSetAttr(int descriptor, std::uint32_t attr) {
+  struct stat st {};
+  if (fstat(descriptor, &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attr & faReadOnly) {
+    mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return mode == (st.st_mode & 07777) || fchmod(descriptor, mode) == 0;
 }
 
 bool DeleteFile(StringView path) { return unlink(OsPath(path).c_str()) == 0; }

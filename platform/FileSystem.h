@@ -127,10 +127,71 @@ String ExtractFilePath(StringView path);
 String ExtractFileName(StringView path);
 
 // Creates the directory and every missing parent; true when it exists
-// afterwards.
+// afterwards. Memory stays that of the path itself however deep it goes.
 bool ForceDirectories(StringView path);
 // Removes a file or a symbolic link (never what a link points to).
 bool DeleteFile(StringView path);
 bool RemoveDir(StringView path);
+
+// --- Work below one directory, never through a symbolic link -------------------
+//
+// Extraction creates what an archive names below one destination directory.
+// Calls by path would follow any symbolic link met on the way, resolve the
+// whole path again at every step (quadratic for deep names) and fail past the
+// system's path length. A TDirHandle holds a directory open and works
+// relative to it, one path element at a time: a symbolic link below it is
+// never followed, and every step costs the same however deep it lies.
+// Names given to it are single path elements. Errors are errno values.
+
+// What sits at a name below a directory.
+enum class TEntryKind : std::uint8_t { ekNone, ekFile, ekDirectory, ekLink, ekOther };
+using enum TEntryKind;
+
+struct TEntryInfo {
+  TEntryKind Kind = ekNone;
+  std::uint32_t Attr = 0;   // attribute bits as above (of the link itself for ekLink)
+  TLocalTime Time;          // last write, local time
+};
+
+class TDirHandle {
+ public:
+  TDirHandle() = default;
+  ~TDirHandle();
+  TDirHandle(TDirHandle&& other) noexcept;
+  TDirHandle& operator=(TDirHandle&& other) noexcept;
+  TDirHandle(const TDirHandle&) = delete;
+  TDirHandle& operator=(const TDirHandle&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Opens the directory at path; symbolic links in path itself are followed,
+  // as the caller chose it. 0 or errno.
+  int Open(StringView path);
+  // Opens the subdirectory name into child, creating it first when create is
+  // set and nothing is there. A symbolic link there gives ELOOP and anything
+  // but a directory ENOTDIR. 0 or errno.
+  int OpenSubdirectory(StringView name, bool create, TDirHandle& child) const;
+  // What sits at name (a link is reported as a link, not followed).
+  TEntryInfo Stat(StringView name) const;
+  // Removes the file or link at name (never what a link points to). 0 or errno.
+  int Remove(StringView name) const;
+  // Creates the file name for writing; EEXIST when anything is there
+  // already (a link too). Fills the open descriptor, which the caller closes.
+  // 0 or errno.
+  int CreateFile(StringView name, int& descriptor) const;
+  // As CreateFile, under a name of its own choosing that nothing has yet,
+  // which it fills in.
+  int CreateUniqueFile(String& name, int& descriptor) const;
+  // Moves from to to within this directory, replacing a file or link at to
+  // (a link is replaced, not followed). 0 or errno.
+  int Rename(StringView from, StringView to) const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Sets the last write time, and the read-only bit, of an open file.
+bool FileSetLocalTime(int descriptor, const TLocalTime& time);
+bool FileSetAttr(int descriptor, std::uint32_t attr);
 
 }  // namespace zo

@@ -1,6 +1,7 @@
 #include "zip/ZipDirectory.h"
 
 #include <algorithm>
+#include <random>
 
 #include "platform/CodePage.h"
 
@@ -64,9 +65,68 @@ std::uint32_t TZEDirArray::NameHash(StringView key) {
   return hash;
 }
 
+namespace {
+
+// SipHash-1-3 of the key's code units (RFC-style 64-bit output) under a
+// 128-bit key drawn from the system's random source once per process.
+struct SipKey {
+  std::uint64_t k0, k1;
+};
+
+const SipKey& ProcessSipKey() {
+  static const SipKey key = [] {
+    std::random_device random;
+    auto draw64 = [&] { return (std::uint64_t{random()} << 32) ^ random(); };
+    return SipKey{draw64(), draw64()};
+  }();
+  return key;
+}
+
+inline std::uint64_t RotL(std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
+
+inline void SipRound(std::uint64_t& v0, std::uint64_t& v1, std::uint64_t& v2, std::uint64_t& v3) {
+  v0 += v1; v1 = RotL(v1, 13); v1 ^= v0; v0 = RotL(v0, 32);
+  v2 += v3; v3 = RotL(v3, 16); v3 ^= v2;
+  v0 += v3; v3 = RotL(v3, 21); v3 ^= v0;
+  v2 += v1; v1 = RotL(v1, 17); v1 ^= v2; v2 = RotL(v2, 32);
+}
+
+std::uint64_t SipHash13(const SipKey& key, StringView text) {
+  std::uint64_t v0 = key.k0 ^ 0x736f6d6570736575ull, v1 = key.k1 ^ 0x646f72616e646f6dull;
+  std::uint64_t v2 = key.k0 ^ 0x6c7967656e657261ull, v3 = key.k1 ^ 0x7465646279746573ull;
+  const std::size_t bytes = text.size() * 2;
+  std::size_t i = 0;
+  // Four code units make one 64-bit word, little-endian.
+  for (; i + 4 <= text.size(); i += 4) {
+    const std::uint64_t m = std::uint64_t{text[i]} | std::uint64_t{text[i + 1]} << 16 |
+                            std::uint64_t{text[i + 2]} << 32 | std::uint64_t{text[i + 3]} << 48;
+    v3 ^= m;
+    SipRound(v0, v1, v2, v3);
+    v0 ^= m;
+  }
+  std::uint64_t last = std::uint64_t{bytes & 0xFF} << 56;
+  for (int shift = 0; i < text.size(); ++i, shift += 16) last |= std::uint64_t{text[i]} << shift;
+  v3 ^= last;
+  SipRound(v0, v1, v2, v3);
+  v0 ^= last;
+  v2 ^= 0xFF;
+  for (int r = 0; r < 3; ++r) SipRound(v0, v1, v2, v3);
+  return v0 ^ v1 ^ v2 ^ v3;
+}
+
+}  // namespace
+
+std::size_t TZEDirArray::KeyHash::operator()(const String& key) const {
+  return static_cast<std::size_t>(SipHash13(ProcessSipKey(), key));
+}
+
 void TZEDirArray::Reserve() {
   if (items_.size() < items_.capacity()) return;
-  items_.reserve(items_.capacity() + static_cast<std::size_t>(allocBy_));
+  // At least the growth step, and at least half again what is there: a
+  // fixed step alone would copy the whole array once per step, which makes
+  // loading a directory of a million entries quadratic.
+  const std::size_t step = std::max(static_cast<std::size_t>(allocBy_), items_.capacity() / 2);
+  items_.reserve(items_.capacity() + step);
   allocBy_ = std::min(allocBy_ * 2, kMaxAllocBy);
 }
 
@@ -77,6 +137,7 @@ void TZEDirArray::IndexName(int index) {
 
 void TZEDirArray::RebuildIndex() {
   FItemNamesList.clear();
+  FItemNamesList.reserve(items_.size());
   for (int i = 0; i < Count(); ++i) IndexName(i);
 }
 
@@ -85,6 +146,15 @@ int TZEDirArray::Add(TDirItem item) {
   items_.push_back(std::move(item));
   IndexName(Count() - 1);
   return Count() - 1;
+}
+
+void TZEDirArray::Assign(std::vector<TDirItem>&& items) {
+  items_ = std::move(items);
+  RebuildIndex();
+}
+
+void TZEDirArray::ReserveFor(int count) {
+  if (count > 0) items_.reserve(static_cast<std::size_t>(count));
 }
 
 void TZEDirArray::Delete(int index) {
@@ -276,6 +346,8 @@ void TZEDirManager::Clear() {
   StubSize = 0;
   CentralDirOffset = 0;
   FZip64 = false;
+  Recovered = false;
+  RecoveryComplete = false;
 }
 
 }  // namespace zo

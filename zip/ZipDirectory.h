@@ -59,6 +59,10 @@ struct TDirItem : TZEZipCentralDir {
   std::uint16_t CompressionMethod = kZipMethodDeflate;
   std::uint8_t CompressionMode = 1;
   TZEProcessOperation Operation = poAdd;
+  // Set on an entry rebuilt from its local header whose data descriptor
+  // could not be found: its CRC and sizes are not known, so its data can
+  // never be shown to be whole.
+  bool SizesUnknown = false;
 
   bool bDestroyStream() const { return OwnedStream != nullptr; }
 
@@ -89,6 +93,11 @@ class TZEDirArray {
 
   // Appends and indexes the item; returns its index.
   int Add(TDirItem item);
+  // Replaces the whole array by items, which it takes over without a copy,
+  // and indexes them.
+  void Assign(std::vector<TDirItem>&& items);
+  // Makes room for count entries in all, so that adding them moves nothing.
+  void ReserveFor(int count);
   void Delete(int index);
   void Clear();
   // The first entry with this name (ASCII case ignored), or -1.
@@ -99,17 +108,23 @@ class TZEDirArray {
   void Rename(int index, const String& newName);
 
   // Growth step: starts at 500, doubles with each growth, at most MaxAllocBy.
+  // The array grows by the step or by half its size, whichever is more.
   static constexpr int kMaxAllocBy = 10000;
   int AllocBy() const { return allocBy_; }
 
-  // ASCII-only lower case (A-Z to a-z) and the index's hash of a name: a
+  // ASCII-only lower case (A-Z to a-z) and the engine's hash of a name: a
   // 32-bit accumulator rotated left by 2 and XOR-ed with each code unit.
   static String NameKey(StringView name);
   static std::uint32_t NameHash(StringView key);
 
  private:
+  // The index does not bucket by NameHash: names that collide under it are
+  // easy to make, and an archive full of them would turn every lookup into a
+  // walk along one bucket. The table hashes the key with a keyed hash whose
+  // key is drawn once per process (ZipDirectory.cpp), so no archive can be
+  // built to collide in it.
   struct KeyHash {
-    std::size_t operator()(const String& key) const { return NameHash(key); }
+    std::size_t operator()(const String& key) const;
   };
   void Reserve();
   void IndexName(int index);
@@ -149,6 +164,12 @@ class TZEDirManager {
   std::int64_t StubSize = 0;          // offset of the first entry
   std::int64_t CentralDirOffset = 0;  // where the central directory starts
   bool FZip64 = false;                // the archive has Zip64 end records
+  // The central directory could not be used and the entries were found by
+  // their local headers instead (recovery). RecoveryComplete: that scan
+  // accounted for every byte from the start of the archive to a central
+  // directory right after the last entry, so no entry can be missing.
+  bool Recovered = false;
+  bool RecoveryComplete = false;
 
   // Writes the central directory of CDir and the end records (Zip64 ones
   // when the count reaches 65,535 or an offset 4 GiB) at the end of stream,

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -210,6 +211,15 @@ class TZEBaseArchiver {
   bool FindNext(TZEArchiveItem& Item);
   void ExtractToStream(const String& FileName, TStream& Stream);
   void ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
+  // What the last ExtractFiles pass could not restore: the entries that
+  // failed (their failure decided Ignore or Abort) and, after an Abort, those
+  // never reached; FirstName and FirstFailure tell the first one and why.
+  struct TZEUnrestored {
+    int Count = 0;
+    String FirstName;
+    std::shared_ptr<const EZEException> FirstFailure;
+  };
+  const TZEUnrestored& Unrestored() const { return FUnrestored; }
 
   // --- The directory ---------------------------------------------------------
   TZEDirManager& Dir() { return FDir; }
@@ -268,6 +278,10 @@ class TZEBaseArchiver {
   // --- Reading side (ZipReader.cpp, ZipExtract.cpp, ZipCollect.cpp) ---------
   // Loads the directory of FStream into FDir (recovery included).
   void LoadDir();
+  // What can be known wrong with entry index before its data is read (it is
+  // encrypted, its sizes are lost, its local header is missing or disagrees
+  // with it) raises here; returns its local header.
+  std::optional<TZELocalFileHeader> CheckItem(int index);
   // Writes entry index's data to Stream with the size and CRC checks.
   void ExtractItem(int index, TStream& Stream);
 
@@ -288,6 +302,7 @@ class TZEBaseArchiver {
   TZEDirManager FDir;
   TZEUserPrompt* FUserPrompt = nullptr;
   std::shared_ptr<const EZEException> FAbortedFailure;
+  TZEUnrestored FUnrestored;                    // of the last extraction pass
   String FCurrentDir;                           // of a collection pass
 };
 

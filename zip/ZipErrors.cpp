@@ -135,6 +135,49 @@ String ComposeText(int nativeError, int errorCode, const String& formatted,
 
 }  // namespace
 
+String PrintableName(StringView Name) {
+  // A name of thousands of characters is shown by its two ends.
+  constexpr std::size_t kHead = 600, kTail = 200;
+  if (Name.size() > kHead + kTail + 3) {
+    return PrintableName(Name.substr(0, kHead)) + u"..." + PrintableName(Name.substr(Name.size() - kTail));
+  }
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  auto escape = [&](String& out, char16_t c) {
+    if (c < 0x100) {
+      out += u"\\x";
+    } else {
+      out += u"\\u";
+      out += kHex[(c >> 12) & 0xF];
+      out += kHex[(c >> 8) & 0xF];
+    }
+    out += kHex[(c >> 4) & 0xF];
+    out += kHex[c & 0xF];
+  };
+  auto isSurrogate = [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; };
+  String out;
+  out.reserve(Name.size());
+  for (std::size_t i = 0; i < Name.size(); ++i) {
+    const char16_t c = Name[i];
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    const bool reorders = c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+                          (c >= 0x2066 && c <= 0x2069);
+    if (isSurrogate(c)) {
+      const bool pair = c <= 0xDBFF && i + 1 < Name.size() && Name[i + 1] >= 0xDC00 && Name[i + 1] <= 0xDFFF;
+      if (pair) {
+        out += c;
+        out += Name[++i];
+      } else {
+        escape(out, c);
+      }
+    } else if (control || reorders) {
+      escape(out, c);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 int ZEErrorCodeOf(int nativeError) {
   if (nativeError < 0 || nativeError >= static_cast<int>(kNativeToCode.size())) return 0;
   return kNativeToCode[static_cast<std::size_t>(nativeError)];

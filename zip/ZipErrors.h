@@ -165,13 +165,26 @@ class TZETerminalPrompt : public TZEUserPrompt {
  public:
   explicit TZETerminalPrompt(bool ReportUnanswered) : FReportUnanswered(ReportUnanswered) {}
   TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override;
+  // The answer to a failed entry's question when nobody can be asked:
+  // zaAbort (the default), or zaIgnore where going on with the next entry is
+  // the safe course, as when unpacking (every whole entry is still restored).
+  void SetUnansweredFailure(TZEAnswer Answer) { FUnansweredFailure = Answer; }
 
  private:
   bool FReportUnanswered;
+  TZEAnswer FUnansweredFailure = zaAbort;
 };
 
 // The process-wide prompt used by engines that have none of their own: a
 // terminal prompt that reports an unanswered failure question.
 TZEUserPrompt& DefaultUserPrompt();
+
+// A name taken from an archive, fit to be shown in a message: control
+// characters (C0, DEL, C1), the characters that reorder or hide text (bidi
+// and line separators) and lone surrogates are written as \xHH or \uHHHH,
+// so a name can never drive the terminal that shows the message. Everything
+// else is kept as it is. A name of more than 803 characters is shortened to
+// its first 600 and last 200, joined by "...".
+String PrintableName(StringView Name);
 
 }  // namespace zo

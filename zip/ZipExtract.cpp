@@ -2,13 +2,17 @@
 // destination directory.
 //
 // Extraction never writes outside the destination: names that are absolute,
-// carry a drive, open with "//" or climb with ".." are refused, and a
-// symbolic link found where a file is to go is removed rather than written
-// through. Data is moved in bounded pieces (1 MiB of input at a time, output
-// written as it comes), so no entry is ever held whole in memory, and an
-// entry never yields more bytes than its directory record announces.
+// carry a drive, open with "//" or climb with ".." are refused, and every
+// directory below the destination is entered through its handle without ever
+// following a symbolic link. A file is created new; where something sits at
+// its target already, it is written under a temporary name beside it and
+// takes the target's name only when its data came out whole, so a file that
+// was there (or a link or hard link that sat there) is replaced, never
+// written through or changed. A damaged entry leaves nothing behind. Data is moved in bounded pieces (1 MiB of input at a time,
+// output written as it comes), so no entry is ever held whole in memory, and
+// an entry never yields more bytes than its directory record announces.
 
-#include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -36,16 +40,6 @@ constexpr std::uint32_t kFilterAttrBits = faHidden | faSysFile | faVolumeID | fa
 constexpr int kNativeEncrypted = 67;
 constexpr int kNativeWriteError = 46;
 
-// An engine error whose text is our own rather than one of the numbered
-// templates, for refusals the templates have no words for. It still carries
-// a native number, so the failure decision treats it like any other.
-class EZEEntryRefused : public EZEException {
- public:
-  EZEEntryRefused(int nativeError, const String& text) : EZEException(nativeError) {
-    SetMessage(text + Format(u" - Native error: %05d", {nativeError}));
-  }
-};
-
 bool HasWildcards(StringView mask) { return mask.find_first_of(u"*?") != StringView::npos; }
 
 // The drive and the root separator after it go: stored names are relative.
@@ -71,8 +65,8 @@ std::uint32_t DosStampOf(const TDirItem& item) {
 
 void CheckNotEncrypted(const TDirItem& item) {
   if (item.genPurposeFlag & kZipFlagEncrypted) {
-    throw EZEEntryRefused(kNativeEncrypted,
-                          Format(u"File \"%s\" is encrypted and cannot be extracted", {item.Name}));
+    throw EZERefused(kNativeEncrypted,
+                     Format(u"File \"%s\" is encrypted and cannot be extracted", {PrintableName(item.Name)}));
   }
 }
 
@@ -160,14 +154,15 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
   }
 }
 
-// The file an entry is extracted into: created fresh, never through a link.
+// The file an entry is extracted into: a new file (TDirHandle::CreateFile or
+// CreateUniqueFile) whose descriptor this stream owns.
 class TargetFile : public TStream {
  public:
-  explicit TargetFile(const String& path) : path_(path) {
-    fd_ = open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  }
+  TargetFile(int descriptor, const String& shownPath) : fd_(descriptor), path_(shownPath) {}
   ~TargetFile() override { Close(); }
-  bool IsOpen() const { return fd_ >= 0; }
+  TargetFile(const TargetFile&) = delete;
+  TargetFile& operator=(const TargetFile&) = delete;
+  int Descriptor() const { return fd_; }
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -181,8 +176,8 @@ class TargetFile : public TStream {
       const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        throw EZEEntryRefused(kNativeWriteError, Format(u"Cannot write file \"%s\". %s",
-                                                        {path_, SystemErrorText(errno ? errno : ENOSPC)}));
+        throw EZERefused(kNativeWriteError, Format(u"Cannot write file \"%s\". %s",
+                                                   {path_, SystemErrorText(n < 0 ? errno : ENOSPC)}));
       }
       done += n;
     }
@@ -194,8 +189,8 @@ class TargetFile : public TStream {
   std::int64_t Size() override { return size_; }
 
  private:
+  int fd_;
   String path_;
-  int fd_ = -1;
   std::int64_t size_ = 0;
 };
 
@@ -313,21 +308,83 @@ bool TZEBaseArchiver::FindNext(TZEArchiveItem& Item) {
 
 // --- Extraction ---------------------------------------------------------------------
 
-void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
+namespace {
+
+std::int64_t LocalHeaderAt(const TDirItem& item) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
+}
+
+// Why the local header at headerAt cannot introduce item's data as the
+// central directory describes it (the name, the method, and the sizes when
+// the local header knows them); empty when it can. Two readers that trust
+// different copies must never see different entries.
+String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
+                           const TDirItem& item, bool oemFileNames) {
+  if (local.compMethod != item.compMethod) return u"compression method";
+  const bool namedByExtra = std::any_of(item.ExtraFields.begin(), item.ExtraFields.end(),
+                                        [](const TZEExtraFieldDataBlock& b) { return b.headerID == kUnicodeNameExtraId; });
+  const std::int64_t nameAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize);
+  if (!namedByExtra) {
+    Bytes name(local.nameLength);
+    if (ReadAt(archive, nameAt, name.data(), local.nameLength) != local.nameLength) return u"name";
+    if (SlashedPath(DecodeEntryName(name, oemFileNames, item.genPurposeFlag)) != SlashedPath(item.Name)) return u"name";
+  }
+  if (local.genPurposeFlag & kZipFlagDataDescriptor) return String();   // sizes follow the data
+  std::uint64_t compressed = local.compSize, uncompressed = local.unCompSize;
+  if (compressed == kZip64Marker32 || uncompressed == kZip64Marker32) {
+    Bytes extra(local.extraLength);
+    extra.resize(static_cast<std::size_t>(
+        std::max<std::int64_t>(0, ReadAt(archive, nameAt + local.nameLength, extra.data(), local.extraLength))));
+    TDirItem sizes;
+    sizes.unCompSize = local.unCompSize;
+    sizes.compSize = local.compSize;
+    bool found = false;
+    for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
+      if (block.headerID != kZip64ExtraId) continue;
+      found = ApplyZip64Extra(sizes, block);
+    }
+    if (!found) return String();   // sizes not known here
+    compressed = sizes.CompressedSize();
+    uncompressed = sizes.UncompressedSize();
+  }
+  if (compressed != item.CompressedSize() || uncompressed != item.UncompressedSize()) return u"sizes";
+  return String();
+}
+
+}  // namespace
+
+std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   if (index < 0 || index >= FDir.CDir.Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const TDirItem& item = FDir.CDir[index];
   CheckNotEncrypted(item);
-  TStream& archive = *FStream;
+  if (ExtractCorruptedFiles) return ReadLocalHeader(*FStream, LocalHeaderAt(item));
+  if (item.SizesUnknown) {
+    const bool descriptor = (item.genPurposeFlag & kZipFlagDataDescriptor) != 0;
+    throw EZERefused(kZENativeBadData,
+                     Format(descriptor ? u"The size and check sum of \"%s\" are lost: its data descriptor was not found"
+                                       : u"The sizes of \"%s\" are lost: its Zip64 extra field is missing",
+                            {PrintableName(item.Name)}));
+  }
+  const std::int64_t headerAt = LocalHeaderAt(item);
+  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(*FStream, headerAt);
+  if (!local) throw EZEException(kZENativeBadData);
+  const String mismatch = LocalHeaderMismatch(*FStream, headerAt, *local, item, Options.OEMFileNames);
+  if (!mismatch.empty()) {
+    throw EZERefused(kZENativeBadData,
+                     Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
+                            {PrintableName(item.Name), mismatch}));
+  }
+  return local;
+}
 
-  const std::int64_t headerAt = static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
-  std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
-  bool good = ReadAt(archive, headerAt, raw.data(), kZipLocalHeaderSize) == kZipLocalHeaderSize &&
-              GetLE32(raw.data()) == kZipLocalHeaderSignature;
-  std::uint64_t written = 0;
+void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
+  const std::optional<TZELocalFileHeader> local = CheckItem(index);
+  const TDirItem& item = FDir.CDir[index];
+  TStream& archive = *FStream;
+  bool good = local.has_value();
   if (good) {
-    TZELocalFileHeader local;
-    local.Read(raw.data());
-    const std::int64_t dataStart = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize) + local.nameLength + local.extraLength;
+    const std::int64_t dataStart =
+        LocalHeaderAt(item) + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
     std::uint64_t compressed = item.CompressedSize();
     const std::int64_t room = std::max<std::int64_t>(0, FDir.CentralDirOffset - dataStart);
     compressed = std::min<std::uint64_t>(compressed, static_cast<std::uint64_t>(room));
@@ -347,27 +404,107 @@ void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
         break;
     }
     good = good && out.Written() == expected && out.Crc() == item.crc32;
-    written = out.Written();
   }
   if (!good && !ExtractCorruptedFiles) throw EZEException(kZENativeBadData);
-  (void)written;
 }
 
 namespace {
 
-// Whether a directory below destination on the way to dirPart is a symbolic
-// link; writing through one could land anywhere on the disk.
-bool PassesThroughLink(const String& destination, const String& dirPart) {
-  for (size_t slash = dirPart.find(u'/'); slash != String::npos; slash = dirPart.find(u'/', slash + 1)) {
-    if (IsSymbolicLink(destination + dirPart.substr(0, slash))) return true;
+// The elements of a '/'-separated name, without empty and "." ones.
+std::vector<String> PathElements(StringView name) {
+  std::vector<String> elements;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    const std::size_t end = std::min(name.find(u'/', start), name.size());
+    const StringView element = name.substr(start, end - start);
+    if (!element.empty() && element != u".") elements.emplace_back(element);
+    start = end + 1;
   }
-  return false;
+  return elements;
 }
 
-// Extracts one entry below destination (absolute, trailing '/'); extractData
+// The directories of one extraction pass: the destination, opened (and
+// made) once, and the directory of the entry before, which the next entry
+// usually shares.
+class TExtractDirs {
+ public:
+  explicit TExtractDirs(const String& destination) : destination_(destination) {}
+
+  const String& Destination() const { return destination_; }
+
+  // The directory destination/elements, made where missing; each element is
+  // entered through the handle of the one before, never through a symbolic
+  // link. dirPart is the same directory as text, for messages.
+  const TDirHandle& Enter(const std::vector<String>& elements, const String& dirPart, const String& entryName) {
+    if (!root_.IsOpen() && root_.Open(destination_) != 0) {
+      // The destination itself is made too when it is missing.
+      if (!ForceDirectories(destination_) || root_.Open(destination_) != 0) CannotCreate(dirPart);
+    }
+    if (elements.empty()) return root_;
+    if (lastValid_ && elements == lastElements_) return last_;
+    lastValid_ = false;
+    TDirHandle current;
+    const TDirHandle* parent = &root_;
+    for (const String& element : elements) {
+      TDirHandle child;
+      const int error = parent->OpenSubdirectory(element, true, child);
+      if (error == ELOOP) {
+        throw EZERefused(kZENativeCannotCreateDir,
+                         Format(u"Cannot extract file \"%s\": its path passes through a symbolic link",
+                                {PrintableName(entryName)}));
+      }
+      if (error != 0) CannotCreate(dirPart);
+      current = std::move(child);
+      parent = &current;
+    }
+    last_ = std::move(current);
+    lastElements_ = elements;
+    lastValid_ = true;
+    return last_;
+  }
+
+  [[noreturn]] void CannotCreate(const String& dirPart) const {
+    throw EZEException(kZENativeCannotCreateDir, {PrintableName(destination_ + dirPart)});
+  }
+
+ private:
+  String destination_;
+  TDirHandle root_;
+  TDirHandle last_;
+  std::vector<String> lastElements_;
+  bool lastValid_ = false;
+};
+
+// The system's longest path: a target longer than that could not be opened
+// by anyone afterwards, and other tools refuse it too.
+constexpr std::size_t kMaxTargetPath = PATH_MAX - 1;
+
+// Whether the existing object at leaf may be replaced under the engine's
+// overwrite settings.
+bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo& existing, const String& target) {
+  const TZEOptions& Options = engine.Options;
+  if (existing.Kind == ekLink || existing.Kind == ekNone) return true;
+  if ((existing.Attr & faReadOnly) && !Options.ReplaceReadOnly) return false;
+  const std::uint32_t existingStamp = LocalTimeToDos(existing.Time);
+  const std::uint32_t entryStamp = DosStampOf(item);
+  switch (Options.OverwriteMode) {
+    case omAlways: return true;
+    case omNever: return false;
+    case omPrompt: {
+      String dest = target;
+      return engine.ConfirmOverwrite(item.Name, dest);
+    }
+    case omIfNewer: return existingStamp < entryStamp;
+    case omIfOlder: return entryStamp < existingStamp;
+  }
+  return true;
+}
+
+// Extracts one entry below the pass's destination; checkData raises what
+// is known to be wrong with the entry before any file is made, extractData
 // writes the entry's checked data into the stream it is given.
-void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& destination,
-                   const std::function<void(TStream&)>& extractData) {
+void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& dirs,
+                   const std::function<void()>& checkData, const std::function<void(TStream&)>& extractData) {
   const TZEOptions& Options = engine.Options;
   String offered = item.Name;
   std::replace(offered.begin(), offered.end(), u'/', u'\\');
@@ -378,72 +515,70 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, const String& 
   if (engine.OnExtractFile) engine.OnExtractFile(engine, name, attr, item.Comment);
   name = SlashedPath(name);
   if (IsUnsafeEntryName(name)) {
-    throw EZEEntryRefused(kZENativeCannotCreateFile,
-                          Format(u"Cannot extract file \"%s\": its name leads outside the destination directory",
-                                 {item.Name}));
+    throw EZERefused(kZENativeCannotCreateFile,
+                     Format(u"Cannot extract file \"%s\": its name leads outside the destination directory",
+                            {PrintableName(item.Name)}));
   }
-  const bool isDirectory = (attr & faDirectory) != 0 || (!item.Name.empty() && item.Name.back() == u'/');
+  std::vector<String> elements = PathElements(name);
+  // A directory is named with a trailing '/', or marked by its attribute
+  // alone (as some writers do); an entry with data is a file whatever its
+  // attribute says.
+  const bool isDirectory = (!name.empty() && name.back() == u'/') ||
+                           ((attr & faDirectory) != 0 && item.UncompressedSize() == 0);
+  if (elements.empty()) {
+    if (isDirectory) return;   // the destination itself
+    throw EZERefused(kZENativeCannotCreateFile,
+                     Format(u"Cannot extract file \"%s\": it has no name", {PrintableName(item.Name)}));
+  }
   if (!isDirectory) CheckNotEncrypted(item);
 
-  String target;
-  if (Options.CreateDirs) {
-    const String dirPart = DirectoryPart(name);
-    if (PassesThroughLink(destination, dirPart)) {
-      throw EZEEntryRefused(kZENativeCannotCreateDir,
-                            Format(u"Cannot extract file \"%s\": its path passes through a symbolic link",
-                                   {item.Name}));
-    }
-    // The destination itself is created too when it is missing.
-    if (!ForceDirectories(destination + dirPart)) {
-      throw EZEException(kZENativeCannotCreateDir, {destination + dirPart});
-    }
-    target = destination + name;
-  } else {
-    target = destination + LastElement(name);
+  const String& destination = dirs.Destination();
+  const String target = destination + name;
+  if (ToUtf8(target).size() > kMaxTargetPath) {
+    throw EZERefused(isDirectory ? kZENativeCannotCreateDir : kZENativeCannotCreateFile,
+                     Format(isDirectory ? u"Cannot create directory \"%s\". %s" : u"Cannot create file \"%s\". %s",
+                            {PrintableName(target), SystemErrorText(ENAMETOOLONG)}));
   }
+  String leaf;
+  if (!isDirectory) {
+    leaf = std::move(elements.back());
+    elements.pop_back();
+    if (!Options.CreateDirs) elements.clear();
+  } else if (!Options.CreateDirs) {
+    return;
+  }
+  if (!isDirectory) checkData();
+  const String dirPart = isDirectory ? name : DirectoryPart(name);
+  const TDirHandle& dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
   if (isDirectory) return;
 
-  if (PathEntryExists(target)) {
-    const bool link = IsSymbolicLink(target);
-    if (!link && (FileGetAttr(target) & faReadOnly) && !Options.ReplaceReadOnly) return;
-    if (!link) {
-      const std::optional<TLocalTime> existing = FileGetLocalTime(target);
-      const std::uint32_t existingStamp = existing ? LocalTimeToDos(*existing) : 0;
-      const std::uint32_t entryStamp = DosStampOf(item);
-      switch (Options.OverwriteMode) {
-        case omAlways:
-          break;
-        case omNever:
-          return;
-        case omPrompt: {
-          String dest = target;
-          if (!engine.ConfirmOverwrite(item.Name, dest)) return;
-          break;
-        }
-        case omIfNewer:
-          if (existingStamp >= entryStamp) return;
-          break;
-        case omIfOlder:
-          if (entryStamp >= existingStamp) return;
-          break;
-      }
-      FileSetAttr(target, 0);
-    }
-    DeleteFile(target);
-  }
+  const String shownTarget = PrintableName(Options.CreateDirs ? target : destination + leaf);
+  const TEntryInfo existing = dir.Stat(leaf);
+  if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
+  if (!MayReplace(engine, item, existing, shownTarget)) return;
 
-  TargetFile file(target);
-  if (!file.IsOpen()) throw EZEException(kZENativeCannotCreateFile, {target});
+  // Nothing there: the file is made under its own name. Something there (a
+  // file, a link, a hard link shared with a file elsewhere): the new file is
+  // made beside it and takes its place only when its data came out whole,
+  // so what was there is replaced, never written through or changed.
+  String written = leaf;
+  int descriptor = -1;
+  int error = existing.Kind == ekNone ? dir.CreateFile(leaf, descriptor) : EEXIST;
+  const bool replacing = error == EEXIST;
+  if (replacing) error = dir.CreateUniqueFile(written, descriptor);
+  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
+  TargetFile file(descriptor, shownTarget);
   try {
     extractData(file);
+    FileSetLocalTime(file.Descriptor(), DosToLocalTime(DosStampOf(item)));
+    if (Options.SetAttributes) FileSetAttr(file.Descriptor(), attr);
+    file.Close();
+    if (replacing && dir.Rename(written, leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
   } catch (...) {
     file.Close();
-    DeleteFile(target);
+    dir.Remove(written);
     throw;
   }
-  file.Close();
-  FileSetLocalTime(target, DosToLocalTime(DosStampOf(item)));
-  if (Options.SetAttributes) FileSetAttr(target, attr);
 }
 
 }  // namespace
@@ -470,6 +605,7 @@ void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
 void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask) {
   CheckActive();
   if (InUpdate()) throw EZEException(kZENativeUpdateNotEnded);
+  FUnrestored = TZEUnrestored{};
   TZEDirArray& items = FDir.CDir;
   for (int i = 0; i < items.Count(); ++i) items[i].Tagged = false;
   TZEArchiveItem found;
@@ -482,17 +618,27 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
   }
 
   std::lock_guard<std::mutex> lock(CollectionLock());
-  const String destination = ResolveBaseDir(FBaseDir);
+  TExtractDirs dirs(ResolveBaseDir(FBaseDir));
+  auto notRestored = [&](int index, const EZEException& e) {
+    if (FUnrestored.Count++ == 0) {
+      FUnrestored.FirstName = items[index].Name;
+      FUnrestored.FirstFailure = std::make_shared<const EZEException>(e);
+    }
+  };
   for (int i = 0; i < items.Count(); ++i) {
     if (!items[i].Tagged) continue;
     for (;;) {
       try {
-        ExtractToFile(*this, items[i], destination, [&](TStream& target) { ExtractItem(i, target); });
+        ExtractToFile(
+            *this, items[i], dirs, [&] { CheckItem(i); }, [&](TStream& target) { ExtractItem(i, target); });
         break;
       } catch (const EZEException& e) {
         const TZEAction action = ProcessFileFailure(items[i].Name, poExtract, e);
         if (action == fxaRetry) continue;
+        notRestored(i, e);
         if (action == fxaIgnore) break;
+        // Abort: the entries not reached are not restored either.
+        for (int j = i + 1; j < items.Count(); ++j) FUnrestored.Count += items[j].Tagged ? 1 : 0;
         CancelUpdate();
         return;
       }

@@ -32,7 +32,7 @@ TZEAnswer TZETerminalPrompt::Ask(const String& Message, TZEQuestionKind Kind) {
     std::fputs((ToUtf8(Message) + "\n").c_str(), stdout);
     std::fflush(stdout);
   }
-  return zaAbort;
+  return Kind == qkAbortRetryIgnore ? FUnansweredFailure : zaAbort;
 }
 
 TZEUserPrompt& DefaultUserPrompt() {

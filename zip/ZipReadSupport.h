@@ -10,9 +10,20 @@
 
 #include "core/String.h"
 #include "zip/ZipDirectory.h"
+#include "zip/ZipErrors.h"
+#include "zip/ZipFormat.h"
 #include "zip/ZipStreams.h"
 
 namespace zo {
+
+// An engine error whose text is our own rather than one of the numbered
+// templates, for refusals the templates have no words for. It still carries
+// a native number, so the failure decision treats it like any other. Names
+// taken from the archive go into Text through PrintableName.
+class EZERefused : public EZEException {
+ public:
+  EZERefused(int nativeError, const String& text);
+};
 
 // Reads up to count bytes at position; returns how many were read (fewer
 // at the end of the stream, 0 for a negative position).
@@ -25,11 +36,16 @@ std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, s
 // Takes the real values from a Zip64 extra block for the fields of item that
 // hold the marker, in the order uncompressed size, compressed size, local
 // header offset, disk number, as long as bytes remain; marks item bHugeFile.
-void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block);
+// False when the block ends before a marked size or offset.
+bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block);
 
 // The name carried by a UTF-16 name block ("NUCX", a 32-bit count, that many
 // UTF-16 units); nothing when the block is not one or is too short.
 std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block);
+
+// The local header at position, or nothing when the stream holds no local
+// header signature and 30 bytes there.
+std::optional<TZELocalFileHeader> ReadLocalHeader(TStream& stream, std::int64_t position);
 
 // Whether an entry name could reach outside the directory it is extracted
 // into: after turning '\' into '/', it is absolute, carries a drive letter,

@@ -36,15 +36,16 @@ struct EndRecordHit {
   AnsiText comment;
 };
 
+// The directory's recorded offset is not asked to fit: bytes lost in front
+// of the directory leave it too large, and the record is still the
+// archive's own (DetectStub measures the difference). Passing over it would
+// only find an end record further back, inside some entry's data.
 bool ValidEndRecord(const TZEZipCentralDirEnd& r, std::int64_t position, std::int64_t streamSize) {
   const std::int64_t after = position + static_cast<std::int64_t>(kZipEndRecordSize);
   if (after > streamSize) return false;
   if (r.diskNumber < r.startDiskNumber) return false;
   if (r.entriesCentralDir < r.entriesOnDisk) return false;
   if (r.centralDirSize != kZip64Marker32 && static_cast<std::int64_t>(r.centralDirSize) >= after) return false;
-  const bool offsetOk = r.startDiskNumber < r.diskNumber || r.offsetStartDir == kZip64Marker32 ||
-                        static_cast<std::int64_t>(r.offsetStartDir) < after - static_cast<std::int64_t>(r.centralDirSize);
-  if (!offsetOk) return false;
   return streamSize - after >= r.commentLength;
 }
 
@@ -71,67 +72,119 @@ EndRecordHit FindEndRecord(TStream& stream, std::int64_t streamSize) {
   return hit;
 }
 
-// A cursor over one buffer that refuses to read past its end.
-class ByteReader {
+// Reads the central directory front to back through one buffer that holds
+// at most a few headers at a time, so a directory of any size costs no more
+// memory than its entries themselves.
+class CentralReader {
  public:
-  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::size_t Remaining() const { return size_ - pos_; }
+  CentralReader(TStream& stream, std::int64_t start, std::int64_t end)
+      : stream_(stream), pos_(start), end_(end) {}
+  std::int64_t Remaining() const { return end_ - pos_; }
+  std::int64_t Position() const { return pos_; }
+  // The next count bytes (valid until the next call); Damaged() when the
+  // directory holds fewer.
   const std::uint8_t* Take(std::size_t count) {
-    if (count > Remaining()) Damaged();
-    const std::uint8_t* p = data_ + pos_;
-    pos_ += count;
+    const std::uint8_t* p = Peek(count);
+    pos_ += static_cast<std::int64_t>(count);
     return p;
+  }
+  const std::uint8_t* Peek(std::size_t count) {
+    if (static_cast<std::int64_t>(count) > Remaining()) Damaged();
+    if (pos_ < bufferStart_ || pos_ + static_cast<std::int64_t>(count) > bufferStart_ + bufferLength_) {
+      const std::int64_t want = std::min<std::int64_t>(std::max<std::int64_t>(static_cast<std::int64_t>(count), kChunk),
+                                                       Remaining());
+      buffer_.resize(static_cast<std::size_t>(want));
+      if (ReadAt(stream_, pos_, buffer_.data(), want) != want) Damaged();
+      bufferStart_ = pos_;
+      bufferLength_ = want;
+    }
+    return buffer_.data() + (pos_ - bufferStart_);
   }
 
  private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
+  static constexpr std::int64_t kChunk = 1 << 16;
+  TStream& stream_;
+  std::int64_t pos_;
+  std::int64_t end_;
+  Bytes buffer_;
+  std::int64_t bufferStart_ = 0;
+  std::int64_t bufferLength_ = 0;
 };
 
 // Fills the entry's Name, ExtraFields and Zip64 values from raw name and
 // extra bytes.
+// A size or offset field that holds the Zip64 marker with no Zip64 block to
+// give its value leaves the entry's sizes unknown: never 0.
 void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_t* extra,
                        std::size_t extraLength, bool oemFileNames) {
   item.Name = DecodeEntryName(nameBytes, oemFileNames, item.genPurposeFlag);
   item.StoredName = nameBytes;
   item.ExtraFields = ParseExtraFields(extra, extraLength);
+  const bool marked = item.unCompSize == kZip64Marker32 || item.compSize == kZip64Marker32 ||
+                      item.relOffsetLH == kZip64Marker32;
+  bool supplied = false;
   for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
     if (block.headerID == kZip64ExtraId) {
-      ApplyZip64Extra(item, block);
+      supplied = ApplyZip64Extra(item, block);
     } else if (block.headerID == kUnicodeNameExtraId) {
       if (std::optional<String> name = UnicodeNameOf(block)) item.Name = std::move(*name);
     }
   }
+  if (marked && !supplied) item.SizesUnknown = true;
 }
 
-// Reads count central headers from the directory bytes.
-void ParseCentralDirectory(const Bytes& dir, std::uint64_t count, TZEDirArray& items, bool oemFileNames,
-                           Bytes& firstNameBytes) {
-  ByteReader reader(dir.data(), dir.size());
-  for (std::uint64_t n = 0; n < count; ++n) {
-    TDirItem item;
-    static_cast<TZEZipCentralDir&>(item).Read(reader.Take(kZipCentralHeaderSize));
-    if (item.signature != kZipCentralHeaderSignature) Damaged();
-    item.CompressionMethod = item.compMethod;
-    const std::uint8_t* name = reader.Take(item.nameLength);
-    Bytes nameBytes(name, name + item.nameLength);
-    const std::uint8_t* extra = reader.Take(item.extraLength);
-    ApplyNameAndExtra(item, nameBytes, extra, item.extraLength, oemFileNames);
-    const std::uint8_t* comment = reader.Take(item.commentLength);
-    item.Comment.assign(reinterpret_cast<const char*>(comment), item.commentLength);
-    item.Modified = false;
-    item.Operation = poExtract;
-    if (n == 0) firstNameBytes = std::move(nameBytes);
+// One central header with its name, extra field and comment; the raw name
+// bytes go to nameBytes.
+TDirItem ReadCentralHeader(CentralReader& reader, bool oemFileNames, Bytes& nameBytes) {
+  TDirItem item;
+  static_cast<TZEZipCentralDir&>(item).Read(reader.Take(kZipCentralHeaderSize));
+  if (item.signature != kZipCentralHeaderSignature) Damaged();
+  item.CompressionMethod = item.compMethod;
+  const std::uint8_t* name = reader.Take(item.nameLength);
+  nameBytes.assign(name, name + item.nameLength);
+  const std::uint8_t* extra = reader.Take(item.extraLength);
+  ApplyNameAndExtra(item, nameBytes, extra, item.extraLength, oemFileNames);
+  const std::uint8_t* comment = reader.Take(item.commentLength);
+  item.Comment.assign(reinterpret_cast<const char*>(comment), item.commentLength);
+  item.Modified = false;
+  item.Operation = poExtract;
+  return item;
+}
+
+// The digital signature record that may close a central directory.
+constexpr std::uint32_t kZipDigitalSignature = 0x05054B50;
+
+// Reads every central header in the directory's recorded size, however many
+// the end record counts, and returns how many there were. The directory must
+// be made of headers to its last byte (a closing digital signature aside).
+std::uint64_t ParseCentralDirectory(CentralReader& reader, TZEDirArray& items, bool oemFileNames,
+                                    Bytes& firstNameBytes) {
+  std::uint64_t found = 0;
+  Bytes nameBytes;
+  while (reader.Remaining() > 0) {
+    if (reader.Remaining() >= 4 && GetLE32(reader.Peek(4)) == kZipDigitalSignature) break;
+    TDirItem item = ReadCentralHeader(reader, oemFileNames, nameBytes);
+    if (found == 0) firstNameBytes = nameBytes;
     items.Add(std::move(item));
+    ++found;
   }
+  return found;
 }
 
-// Loads the central directory that the end record at hit describes. Returns
-// false when the directory has to be rebuilt by scanning instead; throws
-// EZEException for a damaged directory (also answered by recovery) and
-// native 40 for a Zip64 locator that points nowhere.
-bool LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
+// Whether the end record's count fits the headers found. Writers that know
+// nothing of Zip64 let the 16-bit count wrap past 65,535 entries, so there
+// only the low 16 bits need agree. A count above what was found means
+// entries are missing; one below it only understates a directory that was
+// read whole.
+bool CountFits(std::uint64_t found, std::uint64_t recorded, bool zip64) {
+  if (found >= recorded) return true;
+  return !zip64 && (found & 0xFFFF) == recorded;
+}
+
+// Loads the central directory that the end record at hit describes. Throws
+// EZEException for a damaged directory (answered by recovery) and native 40
+// for a Zip64 locator that points nowhere.
+void LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
                           TZEDirManager& dir, bool oemFileNames, Bytes& firstNameBytes) {
   dir.CentralDirEnd = hit.record;
   dir.ArchiveComment = hit.comment;
@@ -158,23 +211,19 @@ bool LoadCentralDirectory(TStream& stream, std::int64_t streamSize, const EndRec
     count = dir.Zip64CentralDirEnd.entriesCentralDir;
     dirSize = dir.Zip64CentralDirEnd.centralDirSize;
     recordPosition = static_cast<std::int64_t>(at);
-  } else if (hit.record.entriesCentralDir == kZip64Marker16) {
-    return false;
   }
 
-  // Both checks before anything is allocated: the directory must fit in
-  // front of its end record, and each entry takes at least 46 bytes of it.
+  // The directory must fit in front of its end record; nothing is allocated
+  // by the count, which may say anything.
   if (dirSize > static_cast<std::uint64_t>(recordPosition)) Damaged();
-  if (count > dirSize / kZipCentralHeaderSize) Damaged();
   const std::int64_t dirStart = recordPosition - static_cast<std::int64_t>(dirSize);
-  Bytes bytes(static_cast<std::size_t>(dirSize));
-  if (ReadAt(stream, dirStart, bytes.data(), static_cast<std::int64_t>(dirSize)) !=
-      static_cast<std::int64_t>(dirSize)) {
-    Damaged();
-  }
   dir.CentralDirOffset = dirStart;
-  ParseCentralDirectory(bytes, count, dir.CDir, oemFileNames, firstNameBytes);
-  return true;
+  // Room for the entries the record counts, when the directory can hold
+  // them: most archives then load without moving their entries around.
+  if (count <= dirSize / kZipCentralHeaderSize) dir.CDir.ReserveFor(static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
+  CentralReader reader(stream, dirStart, recordPosition);
+  const std::uint64_t found = ParseCentralDirectory(reader, dir.CDir, oemFileNames, firstNameBytes);
+  if (!CountFits(found, count, dir.FZip64)) Damaged();
 }
 
 // Does the local header at p (30 bytes and the name after it) describe item?
@@ -185,7 +234,7 @@ bool LocalHeaderAgrees(const std::uint8_t* p, std::size_t available, const TDirI
   header.Read(p);
   if (header.compMethod != item.compMethod || header.nameLength != nameBytes.size()) return false;
   if (available < kZipLocalHeaderSize + nameBytes.size()) return true;  // name beyond the window
-  return std::memcmp(p + kZipLocalHeaderSize, nameBytes.data(), nameBytes.size()) == 0;
+  return std::equal(nameBytes.begin(), nameBytes.end(), p + kZipLocalHeaderSize);
 }
 
 void AddToOffset(TDirItem& item, std::int64_t delta) {
@@ -196,15 +245,60 @@ void AddToOffset(TDirItem& item, std::int64_t delta) {
   item.SetLocalHeaderOffset(static_cast<std::uint64_t>(item.relOffsetLH) + static_cast<std::uint64_t>(delta));
 }
 
+// Whether a local header at position names item: same method, and the same
+// name unless a name extra field replaced the central one.
+bool LocalHeaderNames(TStream& stream, std::int64_t position, const TDirItem& item, bool oemFileNames) {
+  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(stream, position);
+  if (!local || local->compMethod != item.compMethod) return false;
+  for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+    if (block.headerID == kUnicodeNameExtraId) return true;
+  }
+  Bytes name(local->nameLength);
+  if (ReadAt(stream, position + static_cast<std::int64_t>(kZipLocalHeaderSize), name.data(), local->nameLength) !=
+      local->nameLength) {
+    return false;
+  }
+  return DecodeEntryName(name, oemFileNames, item.genPurposeFlag) == item.Name;
+}
+
+// The shift the directory tells itself: where it lies against where its end
+// record says it was written. Bytes put in front of an archive make it
+// positive, bytes lost in front of the directory negative. It is taken when
+// the first entry it places inside the archive finds its own local header
+// there; true then.
+bool ApplyRecordedShift(TStream& stream, TZEDirManager& dir, bool oemFileNames) {
+  TZEDirArray& items = dir.CDir;
+  const std::uint64_t recorded =
+      dir.FZip64 ? dir.Zip64CentralDirEnd.offsetStartDir : dir.CentralDirEnd.offsetStartDir;
+  if ((!dir.FZip64 && recorded == kZip64Marker32) || recorded > static_cast<std::uint64_t>(INT64_MAX / 2)) {
+    return false;
+  }
+  const std::int64_t shift = dir.CentralDirOffset - static_cast<std::int64_t>(recorded);
+  if (shift == 0) return false;
+  for (int i = 0; i < items.Count(); ++i) {
+    const std::uint64_t offset = items[i].LocalHeaderOffset();
+    if (offset > static_cast<std::uint64_t>(INT64_MAX / 2)) continue;
+    const std::int64_t at = static_cast<std::int64_t>(offset) + shift;
+    if (at < 0 || at >= dir.CentralDirOffset) continue;
+    if (!LocalHeaderNames(stream, at, items[i], oemFileNames)) return false;
+    for (int j = 0; j < items.Count(); ++j) AddToOffset(items[j], shift);
+    dir.StubSize = std::max<std::int64_t>(0, static_cast<std::int64_t>(items[0].LocalHeaderOffset()));
+    return true;
+  }
+  return false;
+}
+
 // Finds where the archive really starts when data was put in front of it
-// after it was written, and shifts the recorded offsets by that much.
+// after it was written (or lost in front of its directory), and shifts the
+// recorded offsets by that much.
 void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosition,
-                const Bytes& firstNameBytes) {
+                const Bytes& firstNameBytes, bool oemFileNames) {
   TZEDirArray& items = dir.CDir;
   if (items.Count() == 0) {
     dir.StubSize = endRecordPosition;
     return;
   }
+  if (ApplyRecordedShift(stream, dir, oemFileNames)) return;
   const TDirItem& first = items[0];
   const std::int64_t limit = dir.CentralDirOffset;
   std::int64_t found = -1;
@@ -240,62 +334,240 @@ void DetectStub(TStream& stream, TZEDirManager& dir, std::int64_t endRecordPosit
   }
 }
 
-// Seeks the data descriptor after the data that starts at dataStart; fills
-// CRC and sizes when one is found whose compressed size equals its distance
-// from dataStart. Searched up to limit.
-void ReadDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t limit, TDirItem& item) {
-  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 24, std::max<std::int64_t>(limit - dataStart, 0))));
-  for (std::int64_t from = dataStart; from < limit; from += kScanChunk) {
-    const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
-    for (std::int64_t i = 0; i + 16 <= got && i < kScanChunk; ++i) {
-      const std::uint8_t* p = chunk.data() + i;
-      if (GetLE32(p) != kZipDataDescriptorSignature) continue;
-      const std::uint64_t distance = static_cast<std::uint64_t>(from + i - dataStart);
-      if (GetLE32(p + 8) == distance) {
-        item.crc32 = GetLE32(p + 4);
-        item.compSize = GetLE32(p + 8);
-        item.unCompSize = GetLE32(p + 12);
-        return;
-      }
-      if (i + 24 <= got && GetLE64(p + 8) == distance) {  // the Zip64 form
-        item.crc32 = GetLE32(p + 4);
-        item.compSize = item.unCompSize = kZip64Marker32;
-        item.Zip64ExtInfo.compSize = GetLE64(p + 8);
-        item.Zip64ExtInfo.uncompSize = GetLE64(p + 16);
-        item.bHugeFile = true;
-        return;
-      }
+// --- Entries that share their bytes ---------------------------------------------
+
+// Refuses a directory whose entries overlap: two entries whose local header
+// and data share bytes, or an entry inside the central directory. That is how
+// a small archive is made to expand to an enormous size (every entry
+// inflating the same data), and no writer makes it otherwise. Only entries
+// whose local header is there count: the others cannot produce a byte.
+// Compressed sizes are cut at the central directory as extraction cuts them.
+void RefuseOverlappingEntries(TStream& stream, const TZEDirManager& dir) {
+  struct Span {
+    std::uint64_t start, end;
+    int index;
+  };
+  const TZEDirArray& items = dir.CDir;
+  const std::uint64_t centralStart = static_cast<std::uint64_t>(dir.CentralDirOffset);
+  std::vector<Span> spans;
+  spans.reserve(static_cast<std::size_t>(items.Count()));
+  for (int i = 0; i < items.Count(); ++i) {
+    const TDirItem& item = items[i];
+    const std::uint64_t start = item.LocalHeaderOffset();
+    if (start > static_cast<std::uint64_t>(INT64_MAX)) continue;
+    const std::optional<TZELocalFileHeader> local = ReadLocalHeader(stream, static_cast<std::int64_t>(start));
+    if (!local) continue;
+    const std::uint64_t dataStart = start + kZipLocalHeaderSize + local->nameLength + local->extraLength;
+    if (dataStart > centralStart) {
+      throw EZERefused(48, Format(u"The archive is refused: entry \"%s\" lies inside its central directory",
+                                  {PrintableName(item.Name)}));
     }
-    if (got < static_cast<std::int64_t>(chunk.size())) return;
+    const std::uint64_t end = dataStart + std::min(item.CompressedSize(), centralStart - dataStart);
+    spans.push_back({start, end, i});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  for (std::size_t k = 1; k < spans.size(); ++k) {
+    if (spans[k - 1].end <= spans[k].start) continue;
+    throw EZERefused(48, Format(u"The archive is refused: entries \"%s\" and \"%s\" overlap in the archive",
+                                {PrintableName(items[spans[k - 1].index].Name),
+                                 PrintableName(items[spans[k].index].Name)}));
   }
 }
 
-// Next local header signature at or after from; -1 when none is left.
-std::int64_t NextLocalSignature(TStream& stream, std::int64_t from, std::int64_t streamSize) {
-  Bytes chunk(static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk + 3, streamSize)));
-  for (; from < streamSize; from += kScanChunk) {
-    const std::int64_t got = ReadAt(stream, from, chunk.data(), static_cast<std::int64_t>(chunk.size()));
-    for (std::int64_t i = 0; i + 4 <= got && i < kScanChunk; ++i) {
-      if (GetLE32(chunk.data() + i) == kZipLocalHeaderSignature) return from + i;
+// --- Recovery -------------------------------------------------------------------
+
+// A window on the stream that the recovery scan moves front to back: one
+// read serves many signatures, headers and descriptors.
+class ScanWindow {
+ public:
+  ScanWindow(TStream& stream, std::int64_t size) : stream_(stream), size_(size) {}
+
+  // Copies count bytes at position; false when the stream holds fewer.
+  bool Read(std::int64_t position, void* out, std::size_t count) {
+    if (count == 0) return position >= 0 && position <= size_;
+    if (position < 0 || static_cast<std::int64_t>(count) > size_ - position) return false;
+    if (position >= start_ && position + static_cast<std::int64_t>(count) <= start_ + length_) {
+      std::memcpy(out, data_.data() + (position - start_), count);
+      return true;
     }
+    return ReadAt(stream_, position, out, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count);
   }
-  return -1;
+
+  // The next position at or after from where "PK" is followed by the two
+  // bytes of a record this scan knows; -1 when none is left.
+  std::int64_t NextSignature(std::int64_t from) {
+    while (from + 4 <= size_) {
+      if (from < start_ || from + 4 > start_ + length_) {
+        Load(from);
+        if (from + 4 > start_ + length_) return -1;   // the stream gave less than it holds
+      }
+      const std::uint8_t* base = data_.data();
+      const std::int64_t stop = start_ + length_ - 3;   // past the last position with 4 bytes here
+      for (std::int64_t i = from; i < stop;) {
+        const void* hit = std::memchr(base + (i - start_), 'P', static_cast<std::size_t>(stop - i));
+        if (hit == nullptr) break;
+        i = start_ + (static_cast<const std::uint8_t*>(hit) - base);
+        if (IsRecordSignature(GetLE32(base + (i - start_)))) return i;
+        ++i;
+      }
+      from = stop;
+    }
+    return -1;
+  }
+
+  static bool IsRecordSignature(std::uint32_t value) {
+    return value == kZipLocalHeaderSignature || value == kZipCentralHeaderSignature ||
+           value == kZipDataDescriptorSignature || value == kZipEndRecordSignature ||
+           value == kZip64EndRecordSignature;
+  }
+
+ private:
+  static constexpr std::int64_t kWindow = 1 << 18;
+  // Bytes kept in front of the position asked for, where the descriptor that
+  // ends just before a signature lies.
+  static constexpr std::int64_t kBehind = 32;
+
+  void Load(std::int64_t from) {
+    start_ = std::max<std::int64_t>(0, from - kBehind);
+    data_.resize(static_cast<std::size_t>(std::min(kWindow, size_ - start_)));
+    length_ = ReadAt(stream_, start_, data_.data(), static_cast<std::int64_t>(data_.size()));
+  }
+
+  TStream& stream_;
+  std::int64_t size_;
+  Bytes data_;
+  std::int64_t start_ = 0;
+  std::int64_t length_ = 0;
+};
+
+// Compression methods a writer may use; a local header with any other is
+// taken for bytes that only look like one.
+bool KnownMethod(std::uint16_t method) {
+  return method <= 20 || method == 93 || (method >= 95 && method <= 99);
 }
 
-// Rebuilds the directory from the local headers found in the stream.
-void RecoverDir(TStream& stream, std::int64_t streamSize, TZEDirManager& dir, bool oemFileNames) {
-  dir.Clear();
-  std::int64_t position = NextLocalSignature(stream, 0, streamSize);
-  if (position < 0) throw EZEException(kZENativeInvalidArchive);
-  dir.StubSize = position;
-  for (; position >= 0; position = NextLocalSignature(stream, position + 4, streamSize)) {
-    std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
-    if (ReadAt(stream, position, raw.data(), kZipLocalHeaderSize) != kZipLocalHeaderSize) break;
+// An end record with more bytes after it than its comment may be the end of
+// an archive stored inside this one, met because this one's own end was cut
+// off. It is taken for that when what it describes starts inside the data of
+// a local header in front of it (or after one whose sizes follow its data),
+// or when its first entry finds a local header of another name or method
+// where it points. Recovery then reads the archive itself. (An end record at
+// the very end of the file is the archive's own: data in front of it is a
+// stub or an archive put before it, and a disagreeing first entry is damage
+// to that entry, which extraction reports.)
+void RefuseForeignDirectory(TStream& stream, std::int64_t streamSize, const EndRecordHit& hit,
+                            const TZEDirManager& dir, const Bytes& firstNameBytes) {
+  const std::int64_t recordEnd = hit.position + static_cast<std::int64_t>(kZipEndRecordSize) + hit.record.commentLength;
+  if (recordEnd >= streamSize || dir.CDir.Count() == 0) return;
+  // Local headers in front of the archive's start, each looked at once.
+  ScanWindow window(stream, streamSize);
+  for (std::int64_t at = window.NextSignature(0); at >= 0 && at < dir.StubSize; at = window.NextSignature(at + 4)) {
+    std::uint8_t raw[kZipLocalHeaderSize];
+    if (!window.Read(at, raw, sizeof raw) || GetLE32(raw) != kZipLocalHeaderSignature) continue;
     TZELocalFileHeader header;
-    header.Read(raw.data());
-    if (static_cast<std::int64_t>(header.compSize) >= streamSize ||
-        header.extraLength > kMaxRecoveryExtraLength) {
-      continue;
+    header.Read(raw);
+    if (!KnownMethod(header.compMethod) || header.nameLength == 0) continue;
+    const std::int64_t dataStart = at + static_cast<std::int64_t>(kZipLocalHeaderSize) + header.nameLength + header.extraLength;
+    const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0;
+    const bool covers = dataStart <= dir.StubSize &&
+                        (header.compSize == kZip64Marker32 || dir.StubSize - dataStart < static_cast<std::int64_t>(header.compSize));
+    if (sizesFollow || covers) Damaged();
+  }
+  const TDirItem& first = dir.CDir[0];
+  const std::uint64_t at = first.LocalHeaderOffset();
+  if (at > static_cast<std::uint64_t>(INT64_MAX / 2)) return;
+  Bytes raw(kZipLocalHeaderSize + firstNameBytes.size());
+  const std::int64_t got = ReadAt(stream, static_cast<std::int64_t>(at), raw.data(), static_cast<std::int64_t>(raw.size()));
+  if (got < static_cast<std::int64_t>(kZipLocalHeaderSize) || GetLE32(raw.data()) != kZipLocalHeaderSignature) return;
+  if (!LocalHeaderAgrees(raw.data(), static_cast<std::size_t>(got), first, firstNameBytes)) Damaged();
+}
+
+// Rebuilds the directory from the local headers, front to back in one pass.
+//
+// Every entry's data is skipped by its compressed size, so whatever the data
+// holds (a ZIP archive stored inside, bytes that look like headers) stays the
+// entry's. An entry whose sizes follow its data (flag bit 3) cannot be skipped
+// that way: it waits, and the signatures in its data are still looked at,
+// until a data descriptor turns up whose compressed size is exactly its
+// distance from the entry's data, with its signature or without one (then
+// the next record's signature follows it). The entry ends there, and whatever
+// was taken for entries inside its data is dropped. Each signature is looked
+// at once and each possible descriptor costs one lookup, so the scan is
+// linear in the archive's size.
+//
+// A central header met while no entry waits starts a central directory: its
+// headers, as far as they are whole, give the entries found before it their
+// attributes, and the scan goes on after them (another archive may follow).
+// When every byte from the start of the archive up to the first central
+// directory belongs to an entry, and no entry follows it, nothing can be
+// missing (RecoveryComplete).
+class Recovery {
+ public:
+  Recovery(TStream& stream, std::int64_t streamSize, bool oemFileNames)
+      : stream_(stream), size_(streamSize), oem_(oemFileNames), window_(stream, streamSize) {}
+
+  void Run(TZEDirManager& dir) {
+    dir.Clear();
+    std::int64_t position = 0;
+    while (position < size_) {
+      const std::int64_t at = window_.NextSignature(position);
+      if (at < 0) break;
+      position = at + 4;
+      std::uint8_t sig[4];
+      window_.Read(at, sig, 4);
+      const std::uint32_t kind = GetLE32(sig);
+      // A descriptor without its signature ends right where the next record
+      // starts; one with its signature is this very record.
+      if (!waiting_.empty()) ResolveUnsignedDescriptor(at);
+      if (kind == kZipDataDescriptorSignature && !waiting_.empty()) {
+        if (const std::int64_t end = ResolveSignedDescriptor(at); end > 0) position = end;
+      } else if (kind == kZipLocalHeaderSignature) {
+        position = TakeLocalHeader(at);
+      } else if (kind == kZipCentralHeaderSignature && waiting_.empty() && !entries_.empty()) {
+        position = TakeCentralDirectory(at);
+      }
+    }
+    // The end of the stream ends a descriptor without signature as well.
+    if (!waiting_.empty()) ResolveUnsignedDescriptor(size_);
+    // Signatures alone, with nothing a header could be made of, are no archive.
+    if (entries_.empty()) throw EZEException(kZENativeInvalidArchive);
+    for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
+    const bool complete = AccountsForEveryByte();
+    dir.StubSize = spans_.front().header;
+    entries_.shrink_to_fit();
+    dir.CDir.Assign(std::move(entries_));
+    dir.CentralDirOffset = size_;
+    dir.FZip64 = false;
+    dir.Recovered = true;
+    dir.RecoveryComplete = complete;
+  }
+
+ private:
+  // Where an entry's bytes lie: header, and the end of its data and
+  // descriptor (-1 while unknown). Truncated: its data runs past the end.
+  struct Span {
+    std::int64_t header;
+    std::int64_t end;
+    bool truncated;
+  };
+  // An entry whose sizes follow its data.
+  struct Waiting {
+    std::int64_t dataStart;
+    std::size_t index;
+  };
+
+  // Makes an entry of the local header at position when it is plausible;
+  // returns where the scan goes on.
+  std::int64_t TakeLocalHeader(std::int64_t position) {
+    std::uint8_t raw[kZipLocalHeaderSize];
+    if (!window_.Read(position, raw, sizeof raw)) return position + 4;
+    TZELocalFileHeader header;
+    header.Read(raw);
+    const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
+    const std::int64_t dataStart = nameAt + header.nameLength + header.extraLength;
+    if (!KnownMethod(header.compMethod) || header.nameLength == 0 ||
+        header.extraLength > kMaxRecoveryExtraLength || dataStart > size_) {
+      return position + 4;
     }
     TDirItem item;
     item.versionMadeBy = item.extractVersion = header.extractVersion;
@@ -307,30 +579,220 @@ void RecoverDir(TStream& stream, std::int64_t streamSize, TZEDirManager& dir, bo
     item.compSize = header.compSize;
     item.unCompSize = header.unCompSize;
     item.Operation = poExtract;
-    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
-    const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
     Bytes name(header.nameLength);
-    if (ReadAt(stream, nameAt, name.data(), header.nameLength) != header.nameLength) name.clear();
     Bytes extra(header.extraLength);
-    const std::int64_t extraAt = nameAt + header.nameLength;
-    extra.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, ReadAt(stream, extraAt, extra.data(), header.extraLength))));
+    window_.Read(nameAt, name.data(), name.size());
+    window_.Read(nameAt + header.nameLength, extra.data(), extra.size());
     // The local Zip64 extra holds only the two sizes; the offset is known.
-    const std::uint32_t keptOffset = item.relOffsetLH;
-    item.relOffsetLH = 0;
-    ApplyNameAndExtra(item, name, extra.data(), extra.size(), oemFileNames);
-    item.relOffsetLH = keptOffset;
-    item.nameLength = static_cast<std::uint16_t>(name.size());
-    if (item.genPurposeFlag & kZipFlagDataDescriptor) {
-      ReadDataDescriptor(stream, extraAt + header.extraLength, streamSize, item);
-    }
+    ApplyNameAndExtra(item, name, extra.data(), extra.size(), oem_);
+    item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
+    item.nameLength = header.nameLength;
     // The name tells directories from empty files; a size of 0 alone does not.
     const bool isDirectory = !item.Name.empty() && (item.Name.back() == u'/' || item.Name.back() == u'\\');
     item.externalAttr = isDirectory ? 0x10 : 0x20;
-    dir.CDir.Add(std::move(item));
+
+    // Writers that put the sizes after the data leave them 0 here (or mark
+    // them for a Zip64 extra that holds 0 as well).
+    const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0 && item.CompressedSize() == 0;
+    const std::size_t index = entries_.size();
+    entries_.push_back(std::move(item));
+    if (centralAt_ >= 0) entriesAfterCentral_ = true;
+    if (sizesFollow) {
+      spans_.push_back({position, -1, false});
+      waiting_.push_back({dataStart, index});
+      return dataStart;
+    }
+    const std::uint64_t compressed = entries_[index].CompressedSize();
+    if (compressed > static_cast<std::uint64_t>(size_ - dataStart)) {
+      // Cut off inside its data: everything after its header is its data.
+      spans_.push_back({position, size_, true});
+      return size_;
+    }
+    std::int64_t end = dataStart + static_cast<std::int64_t>(compressed);
+    if (header.genPurposeFlag & kZipFlagDataDescriptor) end = TakeDescriptorAt(end, entries_[index]);
+    spans_.push_back({position, end, false});
+    return end;
   }
-  dir.CentralDirOffset = streamSize;
-  dir.FZip64 = false;
-}
+
+  // An entry with bit 3 whose local header already had its compressed size:
+  // the descriptor at end (with or without signature) supplies CRC and
+  // uncompressed size when its compressed size agrees. Returns the end of
+  // the entry's bytes.
+  std::int64_t TakeDescriptorAt(std::int64_t end, TDirItem& item) {
+    std::uint8_t d[24];
+    const std::uint64_t compressed = item.CompressedSize();
+    if (window_.Read(end, d, 16) && GetLE32(d) == kZipDataDescriptorSignature && GetLE32(d + 8) == compressed) {
+      SetDescriptorValues(item, GetLE32(d + 4), compressed, GetLE32(d + 12));
+      return end + 16;
+    }
+    if (window_.Read(end, d, 12) && GetLE32(d + 4) == compressed && GetLE32(d) != kZipDataDescriptorSignature) {
+      SetDescriptorValues(item, GetLE32(d), compressed, GetLE32(d + 8));
+      return end + 12;
+    }
+    return end;
+  }
+
+  static void SetDescriptorValues(TDirItem& item, std::uint32_t crc, std::uint64_t compressed,
+                                  std::uint64_t uncompressed) {
+    item.crc32 = crc;
+    const bool wide = item.bHugeFile;
+    item.SetCompressedSize(compressed, wide);
+    item.SetUncompressedSize(uncompressed, wide);
+  }
+
+  // The waiting entry whose data starts at dataStart, if any.
+  const Waiting* WaitingAt(std::int64_t dataStart) const {
+    const auto found = std::lower_bound(waiting_.begin(), waiting_.end(), dataStart,
+                                        [](const Waiting& w, std::int64_t s) { return w.dataStart < s; });
+    return found != waiting_.end() && found->dataStart == dataStart ? &*found : nullptr;
+  }
+
+  // Ends the waiting entry w at a descriptor whose bytes end at end: takes
+  // its values and drops everything found inside its data.
+  void Resolve(const Waiting& w, std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed,
+               std::int64_t end) {
+    const std::size_t index = w.index;
+    SetDescriptorValues(entries_[index], crc, compressed, uncompressed);
+    spans_[index].end = end;
+    entries_.resize(index + 1);
+    spans_.resize(index + 1);
+    while (!waiting_.empty() && waiting_.back().index >= index) waiting_.pop_back();
+  }
+
+  // A descriptor holds its sizes in 8 bytes each when the entry has a Zip64
+  // extra field, else in 4. Both readings of the bytes are tried; one that
+  // lands on a waiting entry of its own kind wins, the other is taken only
+  // when nothing else fits (writers do not always keep to the rule).
+  struct Reading {
+    const Waiting* waiting = nullptr;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed = 0, uncompressed = 0;
+    std::int64_t end = 0;
+    bool wide = false;
+  };
+
+  Reading Read(std::int64_t dataStart, std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed,
+               std::int64_t end, bool wide) const {
+    Reading r;
+    if (compressed > static_cast<std::uint64_t>(end) || dataStart < 0) return r;
+    r.waiting = WaitingAt(dataStart);
+    r.crc = crc;
+    r.compressed = compressed;
+    r.uncompressed = uncompressed;
+    r.end = end;
+    r.wide = wide;
+    return r;
+  }
+
+  // Resolves with the better of the two readings; the end of the descriptor
+  // when one was taken, else 0.
+  std::int64_t ResolveBest(const Reading& narrow, const Reading& wide) {
+    auto fits = [&](const Reading& r) { return r.waiting != nullptr && entries_[r.waiting->index].bHugeFile == r.wide; };
+    const Reading* chosen = fits(narrow) ? &narrow : fits(wide) ? &wide : narrow.waiting ? &narrow : wide.waiting ? &wide : nullptr;
+    if (chosen == nullptr) return 0;
+    const Reading r = *chosen;
+    Resolve(*r.waiting, r.crc, r.compressed, r.uncompressed, r.end);
+    return r.end;
+  }
+
+  // A descriptor without signature ends where the record at next starts:
+  // 12 bytes (CRC, two 32-bit sizes) or 20 (CRC, two 64-bit sizes).
+  void ResolveUnsignedDescriptor(std::int64_t next) {
+    std::uint8_t d[20];
+    Reading narrow, wide;
+    if (next >= 12 && window_.Read(next - 12, d, 12)) {
+      const std::uint64_t compressed = GetLE32(d + 4);
+      narrow = Read(next - 12 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
+                    compressed, GetLE32(d + 8), next, false);
+    }
+    if (next >= 20 && window_.Read(next - 20, d, 20)) {
+      const std::uint64_t compressed = GetLE64(d + 4);
+      wide = Read(next - 20 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
+                  compressed, GetLE64(d + 12), next, true);
+    }
+    ResolveBest(narrow, wide);
+  }
+
+  // A descriptor with its signature at position: 16 bytes, or 24 in the
+  // Zip64 form. Returns where it ends when it closes a waiting entry, else 0.
+  std::int64_t ResolveSignedDescriptor(std::int64_t position) {
+    std::uint8_t d[24];
+    Reading narrow, wide;
+    if (window_.Read(position, d, 16)) {
+      const std::uint64_t compressed = GetLE32(d + 8);
+      narrow = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
+                    GetLE32(d + 4), compressed, GetLE32(d + 12), position + 16, false);
+    }
+    if (window_.Read(position, d, 24)) {
+      const std::uint64_t compressed = GetLE64(d + 8);
+      wide = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
+                  GetLE32(d + 4), compressed, GetLE64(d + 16), position + 24, true);
+    }
+    return ResolveBest(narrow, wide);
+  }
+
+  // Whether the entries account for every byte from the start of the stream
+  // to the first central header, and no entry follows the central directory.
+  bool AccountsForEveryByte() const {
+    if (entriesAfterCentral_) return false;
+    std::int64_t expected = 0;
+    for (const Span& span : spans_) {
+      if (span.header != expected || span.end < 0 || span.truncated) return false;
+      expected = span.end;
+    }
+    return centralAt_ == expected;
+  }
+
+  // Reads the central headers from at on, as far as they are whole, and
+  // gives their attributes and comments to the entries found since the last
+  // central directory: each is matched to the entry whose local header it
+  // names (the offsets there may leave out a stub, measured on the first
+  // one). Returns where the headers end; the scan goes on from there, since
+  // another archive may follow.
+  std::int64_t TakeCentralDirectory(std::int64_t at) {
+    if (centralAt_ < 0) centralAt_ = at;
+    const std::size_t segment = segmentStart_;
+    segmentStart_ = entries_.size();
+    CentralReader reader(stream_, at, size_);
+    Bytes nameBytes;
+    std::int64_t shift = 0;
+    bool first = true;
+    try {
+      while (reader.Remaining() >= static_cast<std::int64_t>(kZipCentralHeaderSize) &&
+             GetLE32(reader.Peek(4)) == kZipCentralHeaderSignature) {
+        const TDirItem central = ReadCentralHeader(reader, oem_, nameBytes);
+        if (segment >= spans_.size()) continue;
+        const std::int64_t offset = static_cast<std::int64_t>(std::min<std::uint64_t>(central.LocalHeaderOffset(), INT64_MAX / 4));
+        if (first) shift = spans_[segment].header - offset;
+        first = false;
+        const auto begin = spans_.begin() + static_cast<std::ptrdiff_t>(segment);
+        const auto match = std::lower_bound(begin, spans_.end(), offset + shift,
+                                            [](const Span& span, std::int64_t header) { return span.header < header; });
+        if (match == spans_.end() || match->header != offset + shift) continue;
+        TDirItem& item = entries_[static_cast<std::size_t>(match - spans_.begin())];
+        if (item.Name != central.Name || item.compMethod != central.compMethod) continue;
+        item.versionMadeBy = central.versionMadeBy;
+        item.internalAttr = central.internalAttr;
+        item.externalAttr = central.externalAttr;
+        item.Comment = central.Comment;
+      }
+    } catch (const EZEException&) {
+      // The directory ends in damage; what was read is kept.
+    }
+    return std::max(reader.Position(), at + 4);
+  }
+
+  TStream& stream_;
+  std::int64_t size_;
+  bool oem_;
+  ScanWindow window_;
+  std::vector<TDirItem> entries_;
+  std::vector<Span> spans_;        // parallel to entries_
+  std::vector<Waiting> waiting_;   // ascending dataStart and index
+  std::int64_t centralAt_ = -1;          // the first central header met
+  std::size_t segmentStart_ = 0;         // first entry after the last central directory
+  bool entriesAfterCentral_ = false;
+};
 
 }  // namespace
 
@@ -366,11 +828,15 @@ std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, s
   return blocks;
 }
 
-void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
+bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
   const Bytes& d = block.pData;
   std::size_t pos = 0;
+  bool complete = true;
   auto take64 = [&](std::uint64_t& target) {
-    if (d.size() - pos < 8) return;
+    if (d.size() - pos < 8) {
+      complete = false;
+      return;
+    }
     target = GetLE64(d.data() + pos);
     pos += 8;
   };
@@ -381,6 +847,7 @@ void ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
     item.Zip64ExtInfo.diskNumberStart = GetLE32(d.data() + pos);
   }
   item.bHugeFile = true;
+  return complete;
 }
 
 std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block) {
@@ -391,6 +858,21 @@ std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block) {
   String name(static_cast<std::size_t>(units), u'\0');
   for (std::size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char16_t>(GetLE16(d.data() + 8 + 2 * i));
   return name;
+}
+
+std::optional<TZELocalFileHeader> ReadLocalHeader(TStream& stream, std::int64_t position) {
+  std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
+  if (ReadAt(stream, position, raw.data(), kZipLocalHeaderSize) != kZipLocalHeaderSize ||
+      GetLE32(raw.data()) != kZipLocalHeaderSignature) {
+    return std::nullopt;
+  }
+  TZELocalFileHeader header;
+  header.Read(raw.data());
+  return header;
+}
+
+EZERefused::EZERefused(int nativeError, const String& text) : EZEException(nativeError) {
+  SetMessage(text + Format(u" - Native error: %05d", {nativeError}));
 }
 
 // --- Loading -------------------------------------------------------------------------
@@ -405,17 +887,23 @@ void TZEBaseArchiver::LoadDir() {
   if (hit.position >= 0) {
     Bytes firstNameBytes;
     try {
-      loaded = LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
-      if (loaded) DetectStub(stream, FDir, hit.position, firstNameBytes);
+      LoadCentralDirectory(stream, streamSize, hit, FDir, oem, firstNameBytes);
+      DetectStub(stream, FDir, hit.position, firstNameBytes, oem);
+      RefuseForeignDirectory(stream, streamSize, hit, FDir, firstNameBytes);
+      loaded = true;
     } catch (const EZEException& e) {
-      if (e.NativeError == kZENativeNoZip64EndRecord || !OpenCorruptedArchives) throw;
-      loaded = false;
+      // A Zip64 locator that points nowhere is damage like any other: the
+      // local headers still tell the entries.
+      if (!OpenCorruptedArchives) throw;
     } catch (const EStreamError&) {
       if (!OpenCorruptedArchives) throw;
-      loaded = false;
     }
   }
-  if (!loaded) RecoverDir(stream, streamSize, FDir, oem);
+  if (loaded) {
+    RefuseOverlappingEntries(stream, FDir);
+  } else {
+    Recovery(stream, streamSize, oem).Run(FDir);
+  }
 }
 
 }  // namespace zo

@@ -6,7 +6,8 @@ Usage: cli_test.py <path of the bundlet executable> [unittest arguments]
 
 Every run starts in a new session, without a controlling terminal, as an
 installer or a script would start the tool: the engine then cannot ask about
-a failed entry and answers Abort itself.
+a failed entry and answers itself, Abort when packing and Ignore when
+unpacking (every whole entry is still restored, and the failures reported).
 """
 import os
 import pty
@@ -512,11 +513,12 @@ class Unpack(BundletTest):
         write(archive, bytes(data))
         dest = self.path("out")
         self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive),
-                         error("Invalid size or check sum of file or unsupported compression format"
-                               " - Native error: 00008"))
-        # The good entry before it is there, the damaged one is not left half
-        # written, and the abort ended the pass.
-        self.assertEqual(sorted(os.listdir(dest)), ["1-good.txt"])
+                         error('Entry "2-bad.txt" could not be restored: Invalid size or check sum of file'
+                               " or unsupported compression format - Native error: 00008"))
+        # The good entries before and after it are there, and the damaged one
+        # is not left half written.
+        self.assertEqual(sorted(os.listdir(dest)), ["1-good.txt", "3-after.txt"])
+        self.assertEqual(read(os.path.join(dest, "3-after.txt")), b"after")
 
 
 if __name__ == "__main__":

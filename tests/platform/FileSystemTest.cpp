@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -123,6 +124,53 @@ TEST_F(FileSystemTest, DeleteRemovesALinkNotItsTarget) {
   EXPECT_TRUE(DeleteFile(Path("link")));
   EXPECT_FALSE(PathEntryExists(Path("link")));
   EXPECT_TRUE(FileExists(Path("target.txt")));
+}
+
+TEST_F(FileSystemTest, ForceDirectoriesMakesEveryMissingLevel) {
+  std::string deep = "x";
+  for (int i = 0; i < 1500; ++i) deep += "/d";   // near the system's path limit
+  EXPECT_TRUE(ForceDirectories(Path(deep)));
+  EXPECT_TRUE(DirectoryExists(Path(deep)));
+  EXPECT_TRUE(ForceDirectories(Path(deep + "/")));   // there already
+  Write("file");
+  EXPECT_FALSE(ForceDirectories(Path("file/sub")));
+  EXPECT_FALSE(ForceDirectories(Path(std::string(5000, 'l'))));   // longer than any path may be
+}
+
+TEST_F(FileSystemTest, DirHandleWorksBelowItsDirectoryWithoutFollowingLinks) {
+  ASSERT_TRUE(ForceDirectories(Path("base/real")));
+  ASSERT_TRUE(ForceDirectories(Path("elsewhere")));
+  ASSERT_EQ(symlink((root_ + "/elsewhere").c_str(), (root_ + "/base/link").c_str()), 0);
+  Write("base/file", "old");
+  TDirHandle base, child;
+  ASSERT_EQ(base.Open(Path("base")), 0);
+  EXPECT_EQ(base.OpenSubdirectory(u"real", false, child), 0);
+  EXPECT_EQ(base.OpenSubdirectory(u"new", true, child), 0);
+  EXPECT_TRUE(DirectoryExists(Path("base/new")));
+  EXPECT_EQ(base.OpenSubdirectory(u"missing", false, child), ENOENT);
+  EXPECT_EQ(base.OpenSubdirectory(u"link", true, child), ELOOP);
+  EXPECT_EQ(base.OpenSubdirectory(u"file", true, child), ENOTDIR);
+  EXPECT_EQ(base.Stat(u"link").Kind, ekLink);
+  EXPECT_EQ(base.Stat(u"file").Kind, ekFile);
+  EXPECT_EQ(base.Stat(u"nothing").Kind, ekNone);
+
+  // A new file never replaces what is there; a rename does, a link included.
+  int fd = -1;
+  EXPECT_EQ(base.CreateFile(u"file", fd), EEXIST);
+  EXPECT_EQ(base.CreateFile(u"link", fd), EEXIST);
+  String temporary;
+  ASSERT_EQ(base.CreateUniqueFile(temporary, fd), 0);
+  ASSERT_EQ(write(fd, "new", 3), 3);
+  EXPECT_TRUE(FileSetAttr(fd, faReadOnly));
+  EXPECT_TRUE(FileSetLocalTime(fd, TLocalTime{2020, 5, 6, 7, 8, 10, 0}));
+  close(fd);
+  EXPECT_EQ(base.Rename(temporary, u"link"), 0);
+  EXPECT_FALSE(IsSymbolicLink(Path("base/link")));
+  EXPECT_TRUE(DirectoryExists(Path("elsewhere")));
+  EXPECT_EQ(FileGetAttr(Path("base/link")), faReadOnly | faArchive);
+  EXPECT_EQ(FileGetLocalTime(Path("base/link")), (TLocalTime{2020, 5, 6, 7, 8, 10, 0}));
+  EXPECT_EQ(base.Remove(u"link"), 0);
+  EXPECT_FALSE(PathEntryExists(Path("base/link")));
 }
 
 }  // namespace

@@ -85,9 +85,13 @@ TEST_F(ZipExtractTest, ExtractsFilesDirectoriesTimesAndAttributes) {
         {.name = "empty/", .data = "", .method = 0, .externalAttr = 0x10},
         {.name = "a/b/deep.txt", .data = std::string(300000, 'z')},
         {.name = "zero.txt", .data = "", .method = 0, .dosTime = 0, .dosDate = (44 << 9) | (1 << 5) | 2},
-        {.name = "ro.txt", .data = "read only", .externalAttr = 0x21}});
+        {.name = "ro.txt", .data = "read only", .externalAttr = 0x21},
+        {.name = "by-attribute", .data = "", .method = 0, .externalAttr = 0x10},   // no trailing "/"
+        {.name = "data-wins", .data = "a file", .externalAttr = 0x30}});
   ExtractAll();
   EXPECT_TRUE(failures_.empty());
+  EXPECT_TRUE(DirectoryExists(FromUtf8(dest_ + "/by-attribute")));
+  EXPECT_EQ(Read("data-wins"), "a file");
   EXPECT_EQ(Read("top.txt"), "top");
   EXPECT_EQ(Read("a/b/deep.txt"), std::string(300000, 'z'));
   EXPECT_TRUE(DirectoryExists(FromUtf8(dest_ + "/empty")));
@@ -136,6 +140,26 @@ TEST_F(ZipExtractTest, SymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
   EXPECT_EQ(Read("link.txt"), "new");
   EXPECT_EQ(Read("dangling.txt"), "also new");
   EXPECT_FALSE(Exists(sandbox_ + "/nowhere"));
+  std::ifstream in(victim);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "precious");
+}
+
+TEST_F(ZipExtractTest, HardLinkAtTheTargetIsReplacedNotChanged) {
+  const std::string victim = sandbox_ + "/victim.txt";
+  Write(victim, "precious");
+  ASSERT_EQ(chmod(victim.c_str(), 0644), 0);
+  ASSERT_EQ(link(victim.c_str(), (dest_ + "/f.txt").c_str()), 0);
+  Open({{.name = "f.txt", .data = "new", .externalAttr = 0x21}});
+  ExtractAll();
+  EXPECT_TRUE(failures_.empty());
+  struct stat target {}, original {};
+  ASSERT_EQ(stat((dest_ + "/f.txt").c_str(), &target), 0);
+  ASSERT_EQ(stat(victim.c_str(), &original), 0);
+  EXPECT_EQ(Read("f.txt"), "new");
+  EXPECT_EQ(target.st_nlink, 1u);
+  EXPECT_EQ(original.st_mode & 07777, 0644u);   // the shared file's mode is untouched
   std::ifstream in(victim);
   std::string content;
   in >> content;
@@ -197,6 +221,10 @@ TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
   EXPECT_FALSE(Exists(dest_ + "/secret.txt"));  // never created
   EXPECT_EQ(natives_, (std::vector<int>{8, 67}));
   EXPECT_EQ(failures_[1], "secret.txt: File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
+  EXPECT_EQ(engine_.Unrestored().Count, 2);
+  EXPECT_EQ(engine_.Unrestored().FirstName, u"bad.txt");
+  EXPECT_EQ(engine_.Unrestored().FirstFailure->NativeError, 8);
+  EXPECT_TRUE(Tree().find(".part") == std::string::npos);   // no temporary file either
 
   // Abort ends the pass at once, without an exception for the caller.
   std::system(("rm -rf '" + dest_ + "'/*").c_str());
@@ -206,6 +234,7 @@ TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
   EXPECT_EQ(failures_.size(), 1u);
   EXPECT_TRUE(Exists(dest_ + "/first.txt"));
   EXPECT_FALSE(Exists(dest_ + "/last.txt"));
+  EXPECT_EQ(engine_.Unrestored().Count, 3);   // the failed one and the two never reached
 
   // Retry handles the same entry again.
   failures_.clear();
