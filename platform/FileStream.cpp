@@ -51,16 +51,22 @@ int TFileHandle::Open(const std::u16string& path, OpenKind kind) {
   }
   const std::string native = ToOsPath(path);
   int fd;
+  // Not blocking: opening a named pipe would otherwise wait for a writer
+  // (forever, when there is none). Anything but a regular file is refused
+  // below, so the flag never matters for what is read or written.
   do {
-    fd = ::open(native.c_str(), flags, 0666);
+    fd = ::open(native.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno;
-  // A directory opens read-only on POSIX; it is not a file for a stream.
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  // A directory opens read-only on POSIX; it is not a file for a stream, and
+  // neither is a pipe, a socket or a device.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
-    return EISDIR;
+    return error;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   return 0;
 }

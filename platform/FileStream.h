@@ -22,7 +22,9 @@ class TFileHandle {
   TFileHandle& operator=(const TFileHandle&) = delete;
 
   // Create makes the file (mode 0666 less the umask) or empties it; the others
-  // open an existing file. Returns 0 or errno.
+  // open an existing file. Only regular files open: a directory is EISDIR,
+  // a named pipe, socket or device EINVAL, at once (never waiting for a
+  // pipe's writer). Returns 0 or errno.
   int Open(const std::u16string& path, OpenKind kind);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }

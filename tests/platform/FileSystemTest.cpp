@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/FileStream.h"
 #include "platform/Utf.h"
 
 namespace zo {
@@ -171,6 +172,37 @@ TEST_F(FileSystemTest, DirHandleWorksBelowItsDirectoryWithoutFollowingLinks) {
   EXPECT_EQ(FileGetLocalTime(Path("base/link")), (TLocalTime{2020, 5, 6, 7, 8, 10, 0}));
   EXPECT_EQ(base.Remove(u"link"), 0);
   EXPECT_FALSE(PathEntryExists(Path("base/link")));
+}
+
+}  // namespace
+}  // namespace zo
+
+namespace zo {
+namespace {
+
+// Only regular files open as streams, and a named pipe without a writer is
+// refused at once rather than waited on.
+TEST_F(FileSystemTest, OnlyRegularFilesOpenAsStreams) {
+  ASSERT_EQ(::mkfifo((root_ + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir((root_ + "/dir").c_str(), 0700), 0);
+  Write("file", "data");
+  const struct {
+    const char* name;
+    TFileHandle::OpenKind kind;
+    int expected;
+  } cases[] = {
+      {"pipe", TFileHandle::OpenKind::Read, EINVAL},   {"pipe", TFileHandle::OpenKind::ReadWrite, EINVAL},
+      {"pipe", TFileHandle::OpenKind::Create, EINVAL}, {"dir", TFileHandle::OpenKind::Read, EISDIR},
+      {"file", TFileHandle::OpenKind::Read, 0},        {"missing", TFileHandle::OpenKind::Read, ENOENT},
+  };
+  for (const auto& c : cases) {
+    TFileHandle file;
+    EXPECT_EQ(file.Open(Path(c.name), c.kind), c.expected) << c.name;
+  }
+  TFileHandle file;
+  ASSERT_EQ(file.Open(Path("file"), TFileHandle::OpenKind::Read), 0);
+  char buffer[8];
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 4);
 }
 
 }  // namespace
