@@ -85,6 +85,13 @@ std::int64_t TFileHandle::Read(void* buffer, std::int64_t count) {
   });
 }
 
+std::int64_t TFileHandle::ReadAt(std::int64_t position, void* buffer, std::int64_t count) const {
+  auto* out = static_cast<char*>(buffer);
+  return TransferAll(count, [&](std::int64_t done) {
+    return ::pread(fd_, out + done, static_cast<size_t>(count - done), static_cast<off_t>(position + done));
+  });
+}
+
 std::int64_t TFileHandle::Write(const void* buffer, std::int64_t count) {
   const auto* in = static_cast<const char*>(buffer);
   return TransferAll(count, [&](std::int64_t done) {

@@ -33,6 +33,9 @@ class TFileHandle {
   // Each returns the count moved (which may be short) or -1 with errno set;
   // interrupted calls are resumed.
   std::int64_t Read(void* buffer, std::int64_t count);
+  // Reads at position without moving the file's own position, so several
+  // threads may read one file at once. As Read otherwise.
+  std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) const;
   std::int64_t Write(const void* buffer, std::int64_t count);
   // The new offset, or -1 with errno set. whence: SEEK_SET, SEEK_CUR, SEEK_END.
   std::int64_t Seek(std::int64_t offset, int whence);

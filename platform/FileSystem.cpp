@@ -366,6 +366,14 @@ TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
   return *this;
 }
 
+int TDirHandle::Duplicate(TDirHandle& copy) const {
+  const int fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  copy = TDirHandle();
+  copy.fd_ = fd;
+  return 0;
+}
+
 int TDirHandle::Open(StringView path) {
   const int fd = open(OsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;

@@ -19,12 +19,16 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <deque>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 
 #include "core/StringUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "zip/WorkerPool.h"
 #include "zip/ZipCollect.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipReadSupport.h"
@@ -500,15 +504,33 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
   return true;
 }
 
-// Extracts one entry below the pass's destination; checkData raises what
-// is known to be wrong with the entry before any file is made, extractData
-// writes the entry's checked data into the stream it is given.
-void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& dirs,
-                   const std::function<void()>& checkData, const std::function<void(TStream&)>& extractData) {
+// What remains of one entry's extraction once everything that must happen in
+// order is done (hooks, questions, checks, directories): making its file,
+// writing its data, and putting the file in place. Runs on any thread.
+struct TFileJob {
+  TDirHandle Dir;            // the entry's directory: a handle of the job's own
+  String Leaf;               // the file's name in it
+  bool Replacing = false;    // something is there: write beside it, then rename over it
+  bool SetAttributes = true;
+  std::uint32_t Attr = 0;
+  std::uint32_t DosStamp = 0;
+  String Target;             // the target's path, to tell entries that meet
+  String ShownTarget;        // the target, as messages show it
+};
+
+// The ordered part of one entry's extraction below the pass's destination.
+// checkData raises what is known to be wrong with the entry before any file
+// is made; beforeTouching(target, dirPart) runs before the entry's directory
+// is entered or its target looked at, so that the caller can first finish
+// other entries' files there. Nothing when the entry needs no file (skipped,
+// or a directory).
+std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& dirs,
+                                          const std::function<void()>& checkData,
+                                          const std::function<void(const String&, const String&)>& beforeTouching) {
   const TZEOptions& Options = engine.Options;
   String offered = item.Name;
   std::replace(offered.begin(), offered.end(), u'/', u'\\');
-  if (!engine.ConfirmProcessFile(offered, poExtract)) return;
+  if (!engine.ConfirmProcessFile(offered, poExtract)) return std::nullopt;
 
   String name = item.Name;
   std::uint32_t attr = item.externalAttr;
@@ -526,7 +548,7 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& 
   const bool isDirectory = (!name.empty() && name.back() == u'/') ||
                            ((attr & faDirectory) != 0 && item.UncompressedSize() == 0);
   if (elements.empty()) {
-    if (isDirectory) return;   // the destination itself
+    if (isDirectory) return std::nullopt;   // the destination itself
     throw EZERefused(kZENativeCannotCreateFile,
                      Format(u"Cannot extract file \"%s\": it has no name", {PrintableName(item.Name)}));
   }
@@ -545,40 +567,60 @@ void ExtractToFile(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& 
     elements.pop_back();
     if (!Options.CreateDirs) elements.clear();
   } else if (!Options.CreateDirs) {
-    return;
+    return std::nullopt;
   }
   if (!isDirectory) checkData();
   const String dirPart = isDirectory ? name : DirectoryPart(name);
+  const String touched = Options.CreateDirs ? target : destination + leaf;
+  beforeTouching(touched, Options.CreateDirs ? dirPart : String());
   const TDirHandle& dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
-  if (isDirectory) return;
+  if (isDirectory) return std::nullopt;
 
-  const String shownTarget = PrintableName(Options.CreateDirs ? target : destination + leaf);
+  TFileJob job;
+  job.ShownTarget = PrintableName(Options.CreateDirs ? target : destination + leaf);
   const TEntryInfo existing = dir.Stat(leaf);
-  if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
-  if (!MayReplace(engine, item, existing, shownTarget)) return;
+  if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  if (!MayReplace(engine, item, existing, job.ShownTarget)) return std::nullopt;
+  if (dir.Duplicate(job.Dir) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  job.Leaf = std::move(leaf);
+  job.Replacing = existing.Kind != ekNone;
+  job.SetAttributes = Options.SetAttributes;
+  job.Attr = attr;
+  job.DosStamp = DosStampOf(item);
+  job.Target = touched;
+  return job;
+}
 
-  // Nothing there: the file is made under its own name. Something there (a
-  // file, a link, a hard link shared with a file elsewhere): the new file is
-  // made beside it and takes its place only when its data came out whole,
-  // so what was there is replaced, never written through or changed.
-  String written = leaf;
+// Makes the job's file and writes the entry's data into it. Nothing there:
+// the file is made under its own name. Something there (a file, a link, a
+// hard link shared with a file elsewhere): the new file is made beside it and
+// takes its place only when its data came out whole, so what was there is
+// replaced, never written through or changed. A file that fails is removed.
+void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
+  String written = job.Leaf;
   int descriptor = -1;
-  int error = existing.Kind == ekNone ? dir.CreateFile(leaf, descriptor) : EEXIST;
+  int error = job.Replacing ? EEXIST : job.Dir.CreateFile(job.Leaf, descriptor);
   const bool replacing = error == EEXIST;
-  if (replacing) error = dir.CreateUniqueFile(written, descriptor);
-  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
-  TargetFile file(descriptor, shownTarget);
+  if (replacing) error = job.Dir.CreateUniqueFile(written, descriptor);
+  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  TargetFile file(descriptor, job.ShownTarget);
   try {
     extractData(file);
-    FileSetLocalTime(file.Descriptor(), DosToLocalTime(DosStampOf(item)));
-    if (Options.SetAttributes) FileSetAttr(file.Descriptor(), attr);
+    FileSetLocalTime(file.Descriptor(), DosToLocalTime(job.DosStamp));
+    if (job.SetAttributes) FileSetAttr(file.Descriptor(), job.Attr);
     file.Close();
-    if (replacing && dir.Rename(written, leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {shownTarget});
+    if (replacing && job.Dir.Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   } catch (...) {
     file.Close();
-    dir.Remove(written);
+    job.Dir.Remove(written);
     throw;
   }
+}
+
+// True when path is target or lies below it.
+bool IsAtOrBelow(StringView path, StringView target) {
+  return path.size() >= target.size() && path.substr(0, target.size()) == target &&
+         (path.size() == target.size() || path[target.size()] == u'/');
 }
 
 }  // namespace
@@ -602,6 +644,14 @@ void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
   ExtractItem(index, Stream);
 }
 
+// Extraction runs in the order of the directory. Everything a person or a
+// hook can see (questions, hooks, failure decisions) happens in that order on
+// this thread; only making each file and writing its data go to the workers,
+// a few entries ahead. Before an entry's directory or target is touched, the
+// files still being written there are finished first, so entries that meet
+// (the same name twice, a file where a later entry wants a directory) meet as
+// they would one after the other. Hooks that see every entry keep the whole
+// pass in step.
 void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask) {
   CheckActive();
   if (InUpdate()) throw EZEException(kZENativeUpdateNotEnded);
@@ -617,32 +667,160 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
     } while (many && FindNext(found));
   }
 
+  TZEWorkProgress work;
+  int files = 0;
+  for (int i = 0; i < items.Count(); ++i) {
+    if (!items[i].Tagged || items[i].IsDirectory()) continue;
+    ++files;
+    work.BytesTotal += static_cast<std::int64_t>(std::min<std::uint64_t>(items[i].UncompressedSize(), INT64_MAX / 4));
+  }
+  work.FilesTotal = files;
+  const bool parallel = FThreadCount > 0 && files > 1 && FStream->ConcurrentReads();
+  const bool inStep = OnConfirmProcessFile || OnExtractFile;
+
   std::lock_guard<std::mutex> lock(CollectionLock());
   TExtractDirs dirs(ResolveBaseDir(FBaseDir));
+  TWorkerPool pool(parallel ? FThreadCount : 0);
+  const std::size_t limit = parallel ? static_cast<std::size_t>(FThreadCount) + 1 : 1;
+  struct TInFlight {
+    int Index;
+    String Target;
+    std::future<void> Done;
+  };
+  std::deque<TInFlight> inFlight;
+  // Every way out waits for the workers: they read this engine's archive.
+  struct TWaitAll {
+    std::deque<TInFlight>& jobs;
+    ~TWaitAll() {
+      for (TInFlight& job : jobs) {
+        if (job.Done.valid()) job.Done.wait();
+      }
+    }
+  } waitAll{inFlight};
+
   auto notRestored = [&](int index, const EZEException& e) {
     if (FUnrestored.Count++ == 0) {
       FUnrestored.FirstName = items[index].Name;
       FUnrestored.FirstFailure = std::make_shared<const EZEException>(e);
     }
   };
-  for (int i = 0; i < items.Count(); ++i) {
-    if (!items[i].Tagged) continue;
-    for (;;) {
-      try {
-        ExtractToFile(
-            *this, items[i], dirs, [&] { CheckItem(i); }, [&](TStream& target) { ExtractItem(i, target); });
-        break;
-      } catch (const EZEException& e) {
-        const TZEAction action = ProcessFileFailure(items[i].Name, poExtract, e);
-        if (action == fxaRetry) continue;
-        notRestored(i, e);
-        if (action == fxaIgnore) break;
-        // Abort: the entries not reached are not restored either.
-        for (int j = i + 1; j < items.Count(); ++j) FUnrestored.Count += items[j].Tagged ? 1 : 0;
-        CancelUpdate();
+  auto restored = [&](int index) {
+    if (items[index].IsDirectory()) return;
+    ++work.FilesDone;
+    work.BytesDone += static_cast<std::int64_t>(std::min<std::uint64_t>(items[index].UncompressedSize(), INT64_MAX / 4));
+    if (OnWorkProgress) OnWorkProgress(*this, poExtract, work);
+  };
+  auto extractData = [this](int index) {
+    return [this, index](TStream& target) { ExtractItem(index, target); };
+  };
+  // Finishes the oldest entry in flight. Its failure is decided here, in
+  // order; a retry runs the whole entry again on this thread. False when
+  // the decision was Abort.
+  std::function<bool(int, std::optional<EZEException>)> decide;
+  auto settle = [&]() -> bool {
+    TInFlight job = std::move(inFlight.front());
+    inFlight.pop_front();
+    try {
+      job.Done.get();
+    } catch (const EZEException& e) {
+      return decide(job.Index, e);
+    }
+    restored(job.Index);
+    return true;
+  };
+  auto settleAll = [&]() -> bool {
+    while (!inFlight.empty()) {
+      if (!settle()) return false;
+    }
+    return true;
+  };
+  // Finish the files in flight at or below target, or in the way of
+  // dirPart, before this entry touches them.
+  bool aborted = false;
+  auto beforeTouching = [&](const String& target, const String& dirPart) {
+    const String dir = dirs.Destination() + dirPart;
+    for (const TInFlight& job : inFlight) {
+      if (IsAtOrBelow(job.Target, target) || IsAtOrBelow(dir, job.Target)) {
+        if (!settleAll()) aborted = true;
         return;
       }
     }
+  };
+  // One entry from the start: prepared here, completed by a worker (or at
+  // once when there are none); synchronously to the end when retried.
+  auto start = [&](int i, bool synchronous) {
+    std::optional<TFileJob> job = PrepareExtraction(*this, items[i], dirs, [&] { CheckItem(i); }, beforeTouching);
+    if (aborted) throw EZEException(kZENativeOpenAborted);
+    if (!job) {
+      restored(i);
+      return;
+    }
+    if (synchronous) {
+      CompleteExtraction(*job, extractData(i));
+      restored(i);
+      return;
+    }
+    auto shared = std::make_shared<TFileJob>(std::move(*job));
+    inFlight.push_back({i, shared->Target, pool.Submit([shared, data = extractData(i)] {
+                          CompleteExtraction(*shared, data);
+                        })});
+  };
+  int abortedAt = -1;   // the entry whose failure was answered with Abort
+  decide = [&](int i, std::optional<EZEException> failure) -> bool {
+    for (;;) {
+      const TZEAction action = ProcessFileFailure(items[i].Name, poExtract, *failure);
+      if (action == fxaRetry) {
+        try {
+          start(i, true);
+          return true;
+        } catch (const EZEException& e) {
+          if (aborted) return false;
+          failure = e;
+          continue;
+        }
+      }
+      notRestored(i, *failure);
+      if (action == fxaIgnore) return true;
+      if (abortedAt < 0) abortedAt = i;
+      return false;
+    }
+  };
+
+  for (int i = 0; i < items.Count() && !aborted; ++i) {
+    if (!items[i].Tagged) continue;
+    if ((inStep && !settleAll()) || (inFlight.size() >= limit && !settle())) {
+      aborted = true;
+      break;
+    }
+    try {
+      start(i, false);
+    } catch (const EZEException& e) {
+      if (aborted) break;
+      // Decisions of the entries before come first.
+      if (!settleAll() || !decide(i, e)) aborted = true;
+    }
+  }
+  if (!aborted) aborted = !settleAll();
+  if (aborted) {
+    // Abort: the entries not reached are not restored either; those already
+    // written by the workers are whole and stay.
+    int last = -1;
+    for (int i = 0; i < items.Count(); ++i) {
+      if (items[i].Tagged) last = i;
+    }
+    std::vector<bool> done(static_cast<std::size_t>(items.Count()), false);
+    for (TInFlight& job : inFlight) {
+      try {
+        job.Done.get();
+        done[static_cast<std::size_t>(job.Index)] = true;
+      } catch (const std::exception&) {
+      }
+    }
+    for (int j = abortedAt + 1; abortedAt >= 0 && j <= last; ++j) {
+      FUnrestored.Count += items[j].Tagged && !done[static_cast<std::size_t>(j)] ? 1 : 0;
+    }
+    inFlight.clear();
+    CancelUpdate();
   }
 }
 

@@ -799,16 +799,7 @@ class Recovery {
 // --- Helpers shared with extraction (zip/ZipReadSupport.h) ------------------------
 
 std::int64_t ReadAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count) {
-  if (position < 0 || count <= 0) return 0;
-  stream.SetPosition(position);
-  std::int64_t total = 0;
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  while (total < count) {
-    const std::int64_t got = stream.Read(out + total, count - total);
-    if (got <= 0) break;
-    total += got;
-  }
-  return total;
+  return stream.ReadAt(position, buffer, count);
 }
 
 std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, std::size_t size) {

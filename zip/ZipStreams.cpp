@@ -18,6 +18,19 @@ std::int64_t TStream::Size() {
   return size;
 }
 
+std::int64_t TStream::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {
+  if (position < 0 || count <= 0) return 0;
+  SetPosition(position);
+  std::int64_t total = 0;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  while (total < count) {
+    const std::int64_t got = Read(out + total, count - total);
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
   if (count != 0 && Read(buffer, count) != count) throw EReadError(String(kSReadError));
 }
@@ -71,6 +84,13 @@ TFileStream::TFileStream(const String& fileName, std::uint16_t mode, const Strin
       throw EFCreateError(kSFCreateError, {reportedName, SystemErrorText(error)});
     throw EFOpenError(kSFOpenError, {reportedName, SystemErrorText(error)});
   }
+}
+
+std::int64_t TFileStream::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {
+  if (position < 0 || count <= 0) return 0;
+  const std::int64_t n = file_.ReadAt(position, buffer, count);
+  if (n < 0) ThrowIoError(errno);
+  return n;
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {

@@ -43,6 +43,11 @@ class TStream {
   virtual std::int64_t Size();
   // Pushes written data to the storage device (file streams only).
   virtual void Flush() {}
+  // Up to count bytes at position, fewer only at the end of the data. Moves
+  // the stream's position, unless ConcurrentReads: then it is left alone and
+  // several threads may read at once.
+  virtual std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count);
+  virtual bool ConcurrentReads() const { return false; }
 
   std::int64_t Position() { return Seek(0, soCurrent); }
   void SetPosition(std::int64_t position) { Seek(position, soBeginning); }
@@ -85,6 +90,8 @@ class TFileStream : public TStream {
   void SetSize(std::int64_t size) override;
   std::int64_t Size() override;
   void Flush() override;
+  std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) override;
+  bool ConcurrentReads() const override { return true; }
 
   const String& FileName() const { return fileName_; }
   std::uint16_t Mode() const { return mode_; }

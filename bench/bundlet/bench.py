@@ -10,6 +10,8 @@ Corpora (about 180 MB at scale 1):
   small   many small text files in nested directories
   large   a few large compressible files (text and logs)
   random  incompressible random data
+bundlet runs with its default threads (one per core, "2t" on two cores) and
+with BUNDLET_THREADS=1 ("1t"); the ratios are to the first.
 Peers: zip -9 -r / unzip, 7z (zip format, level 9, one thread and default
 threads) and bsdtar (zip, level 9). 7z packs level 9 with many passes and is
 an order of magnitude slower than the rest, so it runs --slow-runs times
@@ -102,15 +104,24 @@ def measure(cmd, cwd=None):
         wall = time.perf_counter() - start
         if proc.returncode != 0:
             raise RuntimeError("%s failed (%d): %s" % (cmd, proc.returncode, proc.stdout[-2000:]))
-        if cmd[0].endswith("bundlet") and proc.stdout:
+        if any(part.endswith("bundlet") for part in cmd) and proc.stdout:
             raise RuntimeError("%s reported: %s" % (cmd, proc.stdout.decode()))
         _, user, system, peak_kib = report.read().split()[-4:]
     return wall, float(user) + float(system), int(peak_kib) / 1024.0
 
 
+def threads():
+    """bundlet's worker threads in this run: one per core, at most BUNDLET_THREADS."""
+    cores = os.cpu_count() or 1
+    cap = int(os.environ.get("BUNDLET_THREADS", "0") or 0)
+    return min(cores, cap) if cap > 0 else cores
+
+
 def packers(bundlet):
+    one = ["env", "BUNDLET_THREADS=1", bundlet]
     return [
-        ("bundlet -Aza", lambda src, out: ([bundlet, "-Aza", "-D" + src, "-Z" + out], None)),
+        ("bundlet -Aza %dt" % threads(), lambda src, out: ([bundlet, "-Aza", "-D" + src, "-Z" + out], None)),
+        ("bundlet -Aza 1t", lambda src, out: (one + ["-Aza", "-D" + src, "-Z" + out], None)),
         ("zip -9 -r", lambda src, out: (["zip", "-9", "-r", "-q", out, "."], src)),
         ("7z zip mx9 mmt1", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-mmt=1", "-bd", out, "."], src)),
         ("7z zip mx9 mmt", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-bd", out, "."], src)),
@@ -120,8 +131,10 @@ def packers(bundlet):
 
 
 def unpackers(bundlet):
+    one = ["env", "BUNDLET_THREADS=1", bundlet]
     return [
-        ("bundlet -Aua", lambda arc, dest: [bundlet, "-Aua", "-D" + dest, "-Z" + arc]),
+        ("bundlet -Aua %dt" % threads(), lambda arc, dest: [bundlet, "-Aua", "-D" + dest, "-Z" + arc]),
+        ("bundlet -Aua 1t", lambda arc, dest: one + ["-Aua", "-D" + dest, "-Z" + arc]),
         ("unzip", lambda arc, dest: ["unzip", "-q", "-o", arc, "-d", dest]),
         ("7z x mmt1", lambda arc, dest: ["7z", "x", "-tzip", "-mmt=1", "-bd", "-y", "-o" + dest, arc]),
         ("7z x mmt", lambda arc, dest: ["7z", "x", "-tzip", "-bd", "-y", "-o" + dest, arc]),
@@ -208,7 +221,7 @@ def print_table(rows):
         wall = statistics.median(s[0] for s in samples)
         cpu = statistics.median(s[1] for s in samples)
         peak = max(s[2] for s in samples)
-        if tool.startswith("bundlet"):
+        if tool.startswith("bundlet") and (corpus, op) not in base:
             base[(corpus, op)] = (wall, size)
         bwall, bsize = base[(corpus, op)]
         print("%-7s %-6s %-16s %9.2f %9.2f %9.1f %11s %8.2f %8s" % (

@@ -176,3 +176,103 @@ TEST(ZipParallel, AFailureReachesTheDecisionForItsEntryAsWithoutWorkers) {
 
 }  // namespace
 }  // namespace zo
+
+namespace zo {
+namespace {
+
+// An archive whose entries meet each other and fail in places: many small
+// files and some large ones, one name twice, a file where a later entry
+// wants a directory, a name that leads outside, and two damaged entries.
+constexpr char kMeetingEntries[] = R"PY(
+import sys, zipfile, random
+rnd = random.Random(4)
+path = sys.argv[1]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+    for i in range(150):
+        z.writestr("small/f%03d.txt" % i, ("line %d\n" % i) * rnd.randint(1, 400))
+        if i == 40: z.writestr("bad-1.txt", b"The quick brown fox. " * 500)
+        if i == 90: z.writestr("bad-2.txt", b"jumps over the lazy dog " * 500)
+    for i in range(3):
+        z.writestr("big/%d.bin" % i, bytes(rnd.getrandbits(8) for _ in range(1 << 20)) * 3)
+    z.writestr("dup.txt", b"first")
+    z.writestr("a", b"a file")
+    z.writestr("a/b.txt", b"below a file")
+    z.writestr("dup.txt", b"second")
+    z.writestr("../outside.txt", b"never")
+    z.writestr("last.txt", b"last")
+data = bytearray(open(path, "rb").read())
+with zipfile.ZipFile(path) as z:
+    for name in ("bad-1.txt", "bad-2.txt"):
+        info = z.getinfo(name)
+        data[info.header_offset + 30 + len(name) + info.compress_size // 2] ^= 0x55
+open(path, "wb").write(bytes(data))
+)PY";
+
+struct ExtractionOutcome {
+  std::vector<std::string> decisions;   // entry and native number, in the order asked
+  std::map<std::string, std::string> files;
+  int unrestored = 0;
+};
+
+void CollectFilesBelow(const std::string& root, const std::string& rel, std::map<std::string, std::string>& files) {
+  for (const TSearchRec& rec : FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF)) {
+    const std::string name = rel + ToUtf8(rec.Name);
+    if (rec.Attr & faDirectory) {
+      files[name + "/"] = "";
+      CollectFilesBelow(root, name + "/", files);
+    } else {
+      files[name] = test::Sha1Hex(ReadAll(root + "/" + name));
+    }
+  }
+}
+
+ExtractionOutcome ExtractWith(const std::string& archive, const std::string& dest, int threads, TZEAction answer) {
+  ExtractionOutcome outcome;
+  TZipEngine engine;
+  engine.SetThreadCount(threads);
+  engine.SetFileName(FromUtf8(archive));
+  engine.OpenArchive(fmOpenRead | fmShareDenyWrite);
+  engine.SetBaseDir(FromUtf8(dest));
+  engine.OnProcessFileFailure = [&](TZEBaseArchiver&, const String& name, TZEProcessOperation, int native, int,
+                                    const String&, TZEAction& action) {
+    outcome.decisions.push_back(ToUtf8(name) + " " + std::to_string(native));
+    action = answer;
+  };
+  engine.ExtractFiles(u"*.*", 0x28BF, u"");
+  outcome.unrestored = engine.Unrestored().Count;
+  CollectFilesBelow(dest, "", outcome.files);
+  return outcome;
+}
+
+TEST(ZipParallel, ExtractionWithWorkersDecidesAndRestoresAsWithout) {
+  ScratchDir scratch;
+  const std::string archive = scratch.File("meet.zip");
+  const auto made = test::RunCommand("python3 -c '" + std::string(kMeetingEntries) + "' " + test::Quoted(archive));
+  ASSERT_EQ(made.status, 0) << made.output;
+  const ExtractionOutcome alone = ExtractWith(archive, scratch.File("alone"), 0, fxaIgnore);
+  EXPECT_EQ(alone.decisions.size(), 4u);   // two damaged, the file in the way, the name outside
+  EXPECT_EQ(alone.files.at("dup.txt"), test::Sha1Hex("second"));
+  EXPECT_EQ(alone.files.count("bad-1.txt") + alone.files.count("bad-2.txt"), 0u) << "a failed file is removed";
+  for (const int threads : {2, 16}) {
+    SCOPED_TRACE(threads);
+    const std::string dest = scratch.File("with-" + std::to_string(threads));
+    const ExtractionOutcome parallel = ExtractWith(archive, dest, threads, fxaIgnore);
+    EXPECT_EQ(parallel.decisions, alone.decisions);
+    EXPECT_EQ(parallel.files, alone.files);
+    EXPECT_EQ(parallel.unrestored, alone.unrestored);
+  }
+  // Abort stops at the same entry; what the workers finished by then is whole.
+  const ExtractionOutcome stopped = ExtractWith(archive, scratch.File("stopped-alone"), 0, fxaAbort);
+  const ExtractionOutcome stoppedParallel = ExtractWith(archive, scratch.File("stopped-16"), 16, fxaAbort);
+  EXPECT_EQ(stoppedParallel.decisions, stopped.decisions);
+  ASSERT_EQ(stopped.decisions.size(), 1u);
+  for (const auto& [name, hash] : stoppedParallel.files) {
+    if (alone.files.count(name) != 0) {
+      EXPECT_EQ(hash, alone.files.at(name)) << name;
+    }
+  }
+  for (const auto& [name, hash] : stopped.files) EXPECT_EQ(stoppedParallel.files.count(name), 1u) << name;
+}
+
+}  // namespace
+}  // namespace zo
