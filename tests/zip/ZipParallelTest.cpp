@@ -276,3 +276,52 @@ TEST(ZipParallel, ExtractionWithWorkersDecidesAndRestoresAsWithout) {
 
 }  // namespace
 }  // namespace zo
+
+namespace zo {
+namespace {
+
+// Progress counts up to what there is, for packing and unpacking alike, and
+// never past it.
+TEST(ZipParallel, WorkProgressReachesItsTotals) {
+  ScratchDir scratch;
+  const std::string root = scratch.File("src");
+  MakeTree(root, 1);
+  for (const int threads : {0, 2}) {
+    SCOPED_TRACE(threads);
+    std::vector<TZEWorkProgress> seen;
+    auto record = [&](TZEBaseArchiver&, TZEProcessOperation, const TZEWorkProgress& p) { seen.push_back(p); };
+    TZipEngine packer;
+    packer.SetThreadCount(threads);
+    packer.OnWorkProgress = record;
+    packer.SetFileName(FromUtf8(scratch.File("p.zip")));
+    packer.OpenArchive(fmCreate);
+    packer.SetBaseDir(FromUtf8(root));
+    packer.AddFiles(u"*.*", 0x28BF, u"");
+    const int entries = packer.Dir().CDir.Count();
+    packer.CloseArchive();
+    for (const bool unpacking : {false, true}) {
+      if (unpacking) {
+        seen.clear();
+        TZipEngine reader;
+        reader.SetThreadCount(threads);
+        reader.OnWorkProgress = record;
+        reader.SetFileName(FromUtf8(scratch.File("p.zip")));
+        reader.OpenArchive(fmOpenRead | fmShareDenyWrite);
+        reader.SetBaseDir(FromUtf8(scratch.File("out-" + std::to_string(threads))));
+        reader.ExtractFiles(u"*.*", 0x28BF, u"");
+      }
+      ASSERT_FALSE(seen.empty());
+      const TZEWorkProgress& last = seen.back();
+      EXPECT_EQ(last.BytesDone, last.BytesTotal);
+      EXPECT_EQ(last.FilesDone, last.FilesTotal);
+      EXPECT_EQ(last.FilesTotal, entries - 1) << "every entry but the directory";
+      for (std::size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_LE(seen[i - 1].BytesDone, seen[i].BytesDone);
+        EXPECT_LE(seen[i].BytesDone, seen[i].BytesTotal);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zo
