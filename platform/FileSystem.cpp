@@ -449,8 +449,21 @@ int TDirHandle::Rename(StringView from, StringView to) const {
 }
 
 bool FileSetLocalTime(int descriptor, const TLocalTime& time) {
+  const std::optional<TFileTime> converted = FileTimeOf(time);
+  return converted && FileSetTime(descriptor, *converted);
+}
+
+std::optional<TFileTime> FileTimeOf(const TLocalTime& time) {
   struct timespec times[2];
-  return TimesOf(time, times) && futimens(descriptor, times) == 0;
+  if (!TimesOf(time, times)) return std::nullopt;
+  return TFileTime{static_cast<std::int64_t>(times[0].tv_sec), static_cast<std::int32_t>(times[0].tv_nsec)};
+}
+
+bool FileSetTime(int descriptor, const TFileTime& time) {
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(time.Seconds);
+  times[0].tv_nsec = times[1].tv_nsec = time.Nanoseconds;
+  return futimens(descriptor, times) == 0;
 }
 
 bool FileSetAttr(int descriptor, std::uint32_t attr) {

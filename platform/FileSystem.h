@@ -195,6 +195,15 @@ class TDirHandle {
 
 // Sets the last write time, and the read-only bit, of an open file.
 bool FileSetLocalTime(int descriptor, const TLocalTime& time);
+// A local time as the system keeps file times. Working out the local time
+// zone is not safe to do on several threads at once: threads that set file
+// times take the conversion made beforehand and call FileSetTime.
+struct TFileTime {
+  std::int64_t Seconds = 0;
+  std::int32_t Nanoseconds = 0;
+};
+std::optional<TFileTime> FileTimeOf(const TLocalTime& time);
+bool FileSetTime(int descriptor, const TFileTime& time);
 bool FileSetAttr(int descriptor, std::uint32_t attr);
 
 }  // namespace zo

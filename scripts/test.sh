@@ -3,12 +3,15 @@
 # The database suites run against a private PostgreSQL cluster that this script
 # starts before the tests and stops after them, also when they fail.
 #
-#   scripts/test.sh              # normal build in build/, then ASan + UBSan in build-asan/
-#   ZO_SANITIZE_PASS=0 scripts/test.sh  # the normal build only
+#   scripts/test.sh              # normal build in build/, then ASan + UBSan in build-asan/,
+#                                # then the engine's suites under ThreadSanitizer in build-tsan/
+#   ZO_QUICK=1 scripts/test.sh   # the normal build only (no sanitizer pass)
+#   ZO_SANITIZE_PASS=0 scripts/test.sh  # the same
 #   ZO_SANITIZE=1 scripts/test.sh  # ASan + UBSan build in build-asan/ only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+if [ "${ZO_QUICK:-0}" = 1 ]; then ZO_SANITIZE_PASS=0; fi
 
 bash scripts/setup.sh
 
@@ -43,4 +46,17 @@ if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     ctest --test-dir "$asan" --output-on-failure -j "$(nproc)" --repeat until-pass:2 ${CTEST_ARGS:-}
+fi
+
+# Third pass: the engine's suites, whose workers compress and extract on
+# several threads, under ThreadSanitizer. Skipped with the second.
+if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
+  tsan=${ZO_TSAN_BUILD_DIR:-build-tsan}
+  tsan_suites="zipread_tests zipwrite_tests bundlet_tests"
+  cmake -S . -B "$tsan" -G Ninja -DZO_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  # shellcheck disable=SC2086
+  cmake --build "$tsan" -j "$(nproc)" --target bundlet $tsan_suites
+  TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1} \
+    ctest --test-dir "$tsan" --output-on-failure -j "$(nproc)" \
+      -R "^(zipread_tests|zipwrite_tests|bundlet_tests|bundlet_cli_tests|faults_bundlet)$"
 fi

@@ -513,7 +513,7 @@ struct TFileJob {
   bool Replacing = false;    // something is there: write beside it, then rename over it
   bool SetAttributes = true;
   std::uint32_t Attr = 0;
-  std::uint32_t DosStamp = 0;
+  std::optional<TFileTime> Time;   // the entry's time, worked out in order
   String Target;             // the target's path, to tell entries that meet
   String ShownTarget;        // the target, as messages show it
 };
@@ -586,7 +586,7 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   job.Replacing = existing.Kind != ekNone;
   job.SetAttributes = Options.SetAttributes;
   job.Attr = attr;
-  job.DosStamp = DosStampOf(item);
+  job.Time = FileTimeOf(DosToLocalTime(DosStampOf(item)));
   job.Target = touched;
   return job;
 }
@@ -606,7 +606,7 @@ void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>
   TargetFile file(descriptor, job.ShownTarget);
   try {
     extractData(file);
-    FileSetLocalTime(file.Descriptor(), DosToLocalTime(job.DosStamp));
+    if (job.Time) FileSetTime(file.Descriptor(), *job.Time);
     if (job.SetAttributes) FileSetAttr(file.Descriptor(), job.Attr);
     file.Close();
     if (replacing && job.Dir.Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
@@ -682,10 +682,12 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
   TExtractDirs dirs(ResolveBaseDir(FBaseDir));
   TWorkerPool pool(parallel ? FThreadCount : 0);
   const std::size_t limit = parallel ? static_cast<std::size_t>(FThreadCount) + 1 : 1;
+  // An engine error comes back as a value made on the worker, not as an
+  // exception thrown across threads.
   struct TInFlight {
     int Index;
     String Target;
-    std::future<void> Done;
+    std::future<std::optional<EZEException>> Done;
   };
   std::deque<TInFlight> inFlight;
   // Every way out waits for the workers: they read this engine's archive.
@@ -720,11 +722,7 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
   auto settle = [&]() -> bool {
     TInFlight job = std::move(inFlight.front());
     inFlight.pop_front();
-    try {
-      job.Done.get();
-    } catch (const EZEException& e) {
-      return decide(job.Index, e);
-    }
+    if (std::optional<EZEException> failure = job.Done.get()) return decide(job.Index, std::move(failure));
     restored(job.Index);
     return true;
   };
@@ -761,8 +759,13 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
       return;
     }
     auto shared = std::make_shared<TFileJob>(std::move(*job));
-    inFlight.push_back({i, shared->Target, pool.Submit([shared, data = extractData(i)] {
-                          CompleteExtraction(*shared, data);
+    inFlight.push_back({i, shared->Target, pool.Submit([shared, data = extractData(i)]() -> std::optional<EZEException> {
+                          try {
+                            CompleteExtraction(*shared, data);
+                            return std::nullopt;
+                          } catch (const EZEException& e) {
+                            return e;
+                          }
                         })});
   };
   int abortedAt = -1;   // the entry whose failure was answered with Abort
@@ -811,8 +814,7 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
     std::vector<bool> done(static_cast<std::size_t>(items.Count()), false);
     for (TInFlight& job : inFlight) {
       try {
-        job.Done.get();
-        done[static_cast<std::size_t>(job.Index)] = true;
+        done[static_cast<std::size_t>(job.Index)] = !job.Done.get().has_value();
       } catch (const std::exception&) {
       }
     }
