@@ -97,6 +97,23 @@ String TrimBlanks(StringView Text) {
   return String(Text.substr(first, last - first));
 }
 
+// ---- UTF-16 little-endian bytes ---------------------------------------------
+
+Bytes Utf16LEBytes(StringView Text) {
+  Bytes bytes(Text.size() * 2);
+  for (size_t i = 0; i < Text.size(); ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(Text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(Text[i] >> 8);
+  }
+  return bytes;
+}
+
+String Utf16LEText(std::span<const std::uint8_t> Data) {
+  String text(Data.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(Data[2 * i] | (Data[2 * i + 1] << 8));
+  return text;
+}
+
 // ---- Integers --------------------------------------------------------------
 
 namespace {

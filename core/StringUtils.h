@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -45,6 +46,14 @@ String JoinList(const std::vector<String>& List, StringView Separator);
 bool SameTextAscii(StringView A, StringView B);
 // Text without the spaces and tabs at either end.
 String TrimBlanks(StringView Text);
+
+// ---- UTF-16 little-endian bytes ---------------------------------------------
+// Text kept as bytes (the version stamp, Unicode list files): every code unit
+// low byte first, whatever the host's byte order.
+
+Bytes Utf16LEBytes(StringView Text);
+// The bytes read back as code units; an odd last byte is dropped.
+String Utf16LEText(std::span<const std::uint8_t> Data);
 
 // ---- Numbers ---------------------------------------------------------------
 

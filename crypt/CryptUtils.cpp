@@ -11,6 +11,7 @@
 
 #include "core/Exception.h"
 #include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "crypt/SystemKey.h"
 #include "platform/Utf.h"
 
@@ -177,11 +178,7 @@ Bytes TCryptUtils::SystemEncode(ByteSpan Source) {
 Bytes AESDecode(ByteSpan Source, ByteSpan Key) { return TCryptUtils::Decode(caAES, Key, Source); }
 
 String AESDecodeToText(ByteSpan Source, ByteSpan Key) {
-  const Bytes plain = AESDecode(Source, Key);
-  String text(plain.size() / 2, u'\0');
-  for (size_t i = 0; i < text.size(); ++i)
-    text[i] = static_cast<char16_t>(plain[2 * i] | (plain[2 * i + 1] << 8));
-  return text;
+  return Utf16LEText(AESDecode(Source, Key));
 }
 
 }  // namespace zo

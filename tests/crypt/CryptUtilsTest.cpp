@@ -11,6 +11,7 @@
 
 #include "core/Exception.h"
 #include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "crypt/SystemKey.h"
 #include "platform/Utf.h"
 
@@ -230,11 +231,7 @@ TEST(AESDecodeToText, ReadsUtf16LittleEndian) {
 
 TEST(SystemEncode, UsesTheSystemKeyAfterAPause) {
   // A version stamp as stored: "1.2.3,0" in UTF-16 little-endian.
-  Bytes stamp;
-  for (char16_t c : String(u"1.2.3,0")) {
-    stamp.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    stamp.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
+  const Bytes stamp = Utf16LEBytes(u"1.2.3,0");
   const auto start = std::chrono::steady_clock::now();
   const Bytes stored = TCryptUtils::SystemEncode(stamp);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
