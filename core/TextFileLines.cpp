@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/Exceptions.h"
 #include "platform/TextFile.h"
+#include "platform/Utf.h"
 
 namespace zo {
 
@@ -13,6 +14,16 @@ std::vector<String> LoadStringsFromFile(StringView Path) {
   if (const int error = ReadWholeFile(Path, bytes); error != 0)
     throw EFOpenError(kSFOpenError, {String(Path), SystemErrorText(error)});
   return SplitLines(DecodeTextFile(bytes));
+}
+
+void SaveStringsToFile(StringView Path, const std::vector<String>& Lines) {
+  std::string bytes;
+  for (const String& line : Lines) {
+    bytes += ToUtf8(line);
+    bytes += "\r\n";
+  }
+  if (const int error = WriteWholeFile(Path, bytes); error != 0)
+    throw EFCreateError(kSFCreateError, {String(Path), SystemErrorText(error)});
 }
 
 }  // namespace zo

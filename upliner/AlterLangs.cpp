@@ -9,7 +9,7 @@
 #include "core/Exception.h"
 #include "core/IDList.h"
 #include "core/StringUtils.h"
-#include "data/LanguageCodes.h"
+#include "data/LifterContract.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo {
@@ -78,7 +78,7 @@ void TReinstallForm::BAlterLangsClick() {
   Hide();
   try {
     try {
-      RunUpgradeStep(EActualVersion.Text, FLangActions, 2, 2, true);
+      RunUpgradeStep(EActualVersion.Text, FLangActions, saKeep, saKeep, true);
     } catch (const Exception& E) {
       FDialogs.ShowMessage(E.Message());
     }

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/Exception.h"
+#include "core/TextFileLines.h"
 #include "platform/Utf.h"
-#include "upliner/Versions.h"
 
 namespace zo {
 
@@ -214,7 +214,7 @@ void TReinstallForm::FormCreate(const std::vector<String>& Args) {
 }
 
 void TReinstallForm::LoadSupportedVersions() {
-  FVersionSL = LoadStringsFromFile(VersionsFilePath(FAppDir));
+  FVersionSL = LoadStringsFromFile(ToolFilePath(FAppDir, kVersionsFileName));
   if (!FVersionSL.empty()) SetText(ETargetVersion, FVersionSL.back());
 }
 

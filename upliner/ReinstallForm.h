@@ -24,6 +24,7 @@
 #include "core/IDList.h"
 #include "core/String.h"
 #include "core/Types.h"
+#include "data/LifterContract.h"
 #include "upliner/CommandLine.h"
 #include "upliner/Controls.h"
 #include "upliner/Dialogs.h"
@@ -200,8 +201,8 @@ class TReinstallForm {
   void BAlterExtDBClick();    // AlterSupport.cpp
   // Runs the upgrade program once; 0 done, 1 not reached, 2 reached with
   // errors (UpgradeStep.cpp).
-  int RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction, int AExtDBAction,
-                     bool ALastStep);
+  int RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, TSupportAction AArchiveAction,
+                     TSupportAction AExtDBAction, bool ALastStep);
 
   // ---- Database readers (DatabaseReaders.cpp) ----------------------------------
   // Each opens a connection of its own for one query and frees it again.

@@ -3,7 +3,6 @@
 // one run of the upgrade program per version.
 #include "core/Exception.h"
 #include "upliner/ReinstallForm.h"
-#include "upliner/Versions.h"
 
 namespace zo {
 
@@ -74,7 +73,7 @@ void TReinstallForm::BReinstallClick() {
       const int to = IndexOfVersion(FVersionSL, ETargetVersion.Text);
       for (int i = from + 1; i <= to; ++i) {
         const String version = FVersionSL[static_cast<std::size_t>(i)];
-        const int result = RunUpgradeStep(version, {}, 2, 2, i == to);
+        const int result = RunUpgradeStep(version, {}, saKeep, saKeep, i == to);
         if (result == kStepNotReached) break;
         SetText(EActualVersion, version);
         if (result != kStepDone) break;  // reached, but with errors: stop here

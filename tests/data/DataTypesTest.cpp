@@ -36,6 +36,11 @@ TEST(DataTypes, ActionSetToIntegerKeepsTheFourDataActions) {
   EXPECT_EQ(ActionSetToInteger({mtaDelete}), 4);
   EXPECT_EQ(ActionSetToInteger({mtaIUpdate, mtatUnknown}), 0);
   EXPECT_EQ(ActionSetToInteger(TMTSActionType::FromByte(0xFF)), 15);
+
+  // And back: the upgrade program reads its -l this way.
+  for (std::int32_t value = 0; value < 16; ++value) EXPECT_EQ(ActionSetToInteger(IntegerToActionSet(value)), value);
+  EXPECT_EQ(IntegerToActionSet(5), (TMTSActionType{mtaInsert, mtaDelete}));
+  EXPECT_EQ(IntegerToActionSet(0xF0), TMTSActionType{});
 }
 
 TEST(IsolationLevel, HelperTexts) {

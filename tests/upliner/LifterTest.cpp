@@ -96,6 +96,15 @@ TEST_F(LifterTest, NeverTakesANewerDatabaseBack) {
                                  u"Errors did not corrupt database. It do not have to be restored."}));
   EXPECT_FALSE(TableExists(u"dbo.t51"));
   EXPECT_EQ(PlainVersion(), u"5.2");
+
+  // The program finds versions in the list by the tool's rule, Latin-1
+  // letters folded too: "5.2É" is the listed "5.2é", newer than 5.1.
+  WriteAppFile("Versions.sl", "5.0\r\n5.1\r\n5.2\xC3\xA9\r\n");
+  SetVersion(u"5.2\u00C9");
+  EXPECT_EQ(Run(f).Result, 1);
+  EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"The database is at version 5.2\u00C9, which is newer than 5.1");
+  EXPECT_FALSE(TableExists(u"dbo.t51"));
+  EXPECT_EQ(PlainVersion(), u"5.2\u00C9");
 }
 
 TEST_F(LifterTest, WrongPasswordIsReportedAndChangesNothing) {
@@ -125,7 +134,7 @@ TEST_F(LifterTest, IntegrityChecksReportEveryRowAfterTheUpgrade) {
   WriteScript("Integrity/clean.sql", "select id from dbo.orders where id < 0\n");
   TReinstallForm& f = OpenForm();
 
-  EXPECT_EQ(Run(f, {}, 2, 2, false).Result, 0);  // "Only last version": not the last step, no checks
+  EXPECT_EQ(Run(f, {}, saKeep, saKeep, false).Result, 0);  // "Only last version": not the last step, no checks
   SetVersion(u"5.0");
   Sql(u"drop table dbo.orders");
   const Outcome outcome = Run(f);  // the last step: checked
@@ -154,7 +163,7 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
   f.SetChecked(f.CBCheckChanges, true);
   f.SetText(f.ENewDir, u"/srv/it's archive");
 
-  Outcome outcome = Run(f, {mtaInsert, mtaDelete}, 0, 2);
+  Outcome outcome = Run(f, {mtaInsert, mtaDelete}, saAdd, saKeep);
 
   EXPECT_EQ(outcome.Result, 0);
   EXPECT_EQ(Query(u"select string_agg(ic || ',' || u, ';' order by ic) from dbo.a194u0"), u"401,0;413,0");
@@ -168,13 +177,13 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
 
   // External-database support needs a name: nothing happens and the error
   // is reported (the version is reached, so the runner asks for a review).
-  outcome = Run(f, {}, 2, 0);
+  outcome = Run(f, {}, saKeep, saAdd);
   EXPECT_EQ(outcome.Result, 2);
   EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"External database support needs a database name (-N)");
   EXPECT_EQ(Query(u"select coalesce(a2583u0, -1) from dbo.a15830u10"), u"-1");
 
   f.SetText(f.ENewName, u"Ext DB");
-  EXPECT_EQ(Run(f, {}, 1, 0).Result, 0);
+  EXPECT_EQ(Run(f, {}, saRemove, saAdd).Result, 0);
   EXPECT_EQ(Query(u"select a2439u0 || '/' || a2583u0 from dbo.a15830u10"), u"0/1");
 }
 
@@ -190,8 +199,7 @@ TEST(LifterOptionsTest, ReadsTheToolsCommandLine) {
   EXPECT_EQ(o.ErrorsFile, u"/tmp/tmpA");
   EXPECT_EQ(o.DataFolder, u"/a/IVersion_5.1/");
   EXPECT_EQ(o.ProgramFolder, u"/a/Lifter_5.1/");
-  EXPECT_TRUE(o.AddLanguages);
-  EXPECT_TRUE(o.RemoveLanguages);
+  EXPECT_EQ(o.LangActions, (TMTSActionType{mtaInsert, mtaDelete}));
   EXPECT_EQ(o.ArchiveAction, saAdd);
   EXPECT_EQ(o.Directory, u"/srv/arch dir");
   EXPECT_EQ(o.ExtDBAction, saRemove);

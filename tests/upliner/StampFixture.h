@@ -19,6 +19,7 @@
 
 #include "ScriptedDialogs.h"
 #include "core/Exception.h"
+#include "core/StringUtils.h"
 #include "crypt/CryptUtils.h"
 #include "crypt/SystemKey.h"
 #include "odbc/ODBCDatabase.h"
@@ -29,17 +30,11 @@
 
 namespace zo::testing {
 
-// UTF-16LE bytes of a text, as the stamp's encrypted copy holds it.
-inline Bytes Utf16LE(const String& Text) {
-  Bytes bytes;
-  for (char16_t c : Text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
+// The stamp's encrypted copy of any text, a malformed one included, without
+// the pause of the program's own enciphering.
+inline Bytes EncryptedStamp(const String& Text) {
+  return TCryptUtils::Encode(caAES, SystemKey, Utf16LEBytes(Text));
 }
-
-inline Bytes EncryptedStamp(const String& Text) { return TCryptUtils::Encode(caAES, SystemKey, Utf16LE(Text)); }
 
 // A bytea literal of the bytes.
 inline String ByteaLiteral(const Bytes& Value) {
@@ -159,8 +154,8 @@ class StampFixture : public ::testing::Test {
     int Result = -1;
     std::optional<String> Error;
   };
-  static Outcome Run(TReinstallForm& F, TMTSActionType Langs = {}, int Archive = 2, int ExtDB = 2,
-                     bool LastStep = true) {
+  static Outcome Run(TReinstallForm& F, TMTSActionType Langs = {}, TSupportAction Archive = saKeep,
+                     TSupportAction ExtDB = saKeep, bool LastStep = true) {
     Outcome outcome;
     try {
       outcome.Result = F.RunUpgradeStep(u"5.1", Langs, Archive, ExtDB, LastStep);

@@ -179,7 +179,7 @@ TEST_F(UpgradeStepTest, SwitchesOfTheAlterActionsAndTheInstallerPosition) {
   f.SetText(f.ENewDir, u"/data/My Archive\\");
   f.SetText(f.ENewName, u"Ext DB");
 
-  ASSERT_EQ(Run(f, {mtaInsert, mtaDelete}, 0, 1, false).Result, 0);
+  ASSERT_EQ(Run(f, {mtaInsert, mtaDelete}, saAdd, saRemove, false).Result, 0);
 
   const std::vector<std::string> args = Args();
   ASSERT_EQ(args.size(), 18u);  // the program and 17 items
@@ -238,7 +238,7 @@ TEST_F(UpgradeStepTest, IntegrityFlagByChoiceAndLastStep) {
     TReinstallForm& f = OpenForm();
     if (c.Item >= 0) f.SelectItem(f.CCheckIntegrity, c.Item);
     else f.SetText(f.CCheckIntegrity, u"Sometimes");
-    ASSERT_EQ(Run(f, {}, 2, 2, c.LastStep).Result, 0);
+    ASSERT_EQ(Run(f, {}, saKeep, saKeep, c.LastStep).Result, 0);
     EXPECT_EQ(Args().back(), c.Flag);
   }
 }
