@@ -215,9 +215,8 @@ void TLifter::WriteStamp(const TStamp& Stamp) {
   const Bytes cipher = EncipherStamp(StampText(FVersion, cdbvtRelease));
   TExWriteQuery query;
   query.FillConnectionProps(FConnection.get());
-  query.SetSQLText(Stamp.Exists ? Format(u"update %s set %s = ?, %s = ?", {kStampTable, kStampVersionColumn, kStampCipherColumn})
-                                : Format(u"insert into %s (%s, %s) values (?, ?)",
-                                         {kStampTable, kStampVersionColumn, kStampCipherColumn}));
+  const String statement = Stamp.Exists ? u"update %s set %s = ?, %s = ?" : u"insert into %s (%s, %s) values (?, ?)";
+  query.SetSQLText(Format(statement, {kStampTable, kStampVersionColumn, kStampCipherColumn}));
   query.FillParam(0, odtNVarchar, FVersion);
   query.FillParam(1, odtBlob, cipher.data(), static_cast<std::int32_t>(cipher.size()));
   query.ExecSQL(false);

@@ -75,18 +75,12 @@ void TReinstallForm::BAlterLangsClick() {
 
   // The program is given the allowed actions, not the lists: it works out
   // the differences itself from the same sources.
-  Hide();
+  const THiddenForm hidden(*this);
   try {
-    try {
-      RunUpgradeStep(EActualVersion.Text, FLangActions, saKeep, saKeep, true);
-    } catch (const Exception& E) {
-      FDialogs.ShowMessage(E.Message());
-    }
-  } catch (...) {
-    Show();
-    throw;
+    RunUpgradeStep(EActualVersion.Text, FLangActions, saKeep, saKeep, true);
+  } catch (const Exception& E) {
+    FDialogs.ShowMessage(E.Message());
   }
-  Show();
 }
 
 }  // namespace zo

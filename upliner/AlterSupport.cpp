@@ -37,33 +37,27 @@ void AlterSupport(TReinstallForm& Form, TSupportKind&& A) {
   const String question = JoinList(present ? A.WhenPresent : A.WhenAbsent, u"\r\n");
   if (!Form.Dialogs().AskYesNo(question, kSQuestionCaption, miQuestion)) return;
 
-  Form.Hide();
+  const THiddenForm hidden(Form);
   try {
+    const TSupportAction action = present ? saRemove : saAdd;
+    Form.RunUpgradeStep(Form.EActualVersion.Text, {}, A.Archive ? action : saKeep, A.Archive ? saKeep : action,
+                        true);
+    // Whatever the program did (or was cancelled), the database says which
+    // state it is in now, and the button's caption follows it.
+    A.State = A.ReadState();
+    Form.UpdateControls();
+  } catch (const Exception& E) {
+    Form.Dialogs().ShowMessage(E.Message());
+    // The step can fail after the program changed the support (a result
+    // file it deleted): the caption follows the database, or, when the
+    // state cannot be read, the window asks for Connect again.
     try {
-      const TSupportAction action = present ? saRemove : saAdd;
-      Form.RunUpgradeStep(Form.EActualVersion.Text, {}, A.Archive ? action : saKeep, A.Archive ? saKeep : action,
-                          true);
-      // Whatever the program did (or was cancelled), the database says
-      // which state it is in now, and the button's caption follows it.
       A.State = A.ReadState();
-      Form.UpdateControls();
-    } catch (const Exception& E) {
-      Form.Dialogs().ShowMessage(E.Message());
-      // The step can fail after the program changed the support (a result
-      // file it deleted): the caption follows the database, or, when the
-      // state cannot be read, the window asks for Connect again.
-      try {
-        A.State = A.ReadState();
-      } catch (const Exception&) {
-        Form.FConnected = false;
-      }
-      Form.UpdateControls();
+    } catch (const Exception&) {
+      Form.FConnected = false;
     }
-  } catch (...) {
-    Form.Show();
-    throw;
+    Form.UpdateControls();
   }
-  Form.Show();
 }
 
 }  // namespace

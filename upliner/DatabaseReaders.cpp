@@ -98,11 +98,13 @@ void TReinstallForm::ReadDatabaseLanguages(const TConnectionValues& C, TIDList& 
 }
 
 bool TReinstallForm::ReadArchiveSupport(const TConnectionValues& C) {
-  return ReadSupportSwitch(FDriverName, C, kArchiveSupportColumn, u"Archive state from database \"%s\" cannot be returned");
+  return ReadSupportSwitch(FDriverName, C, kArchiveSupportColumn,
+                           u"Archive state from database \"%s\" cannot be returned");
 }
 
 bool TReinstallForm::ReadExtDBSupport(const TConnectionValues& C) {
-  return ReadSupportSwitch(FDriverName, C, kExtDBSupportColumn, u"External DB state from database \"%s\" cannot be returned");
+  return ReadSupportSwitch(FDriverName, C, kExtDBSupportColumn,
+                           u"External DB state from database \"%s\" cannot be returned");
 }
 
 void TReinstallForm::InspectDatabase() {

@@ -121,8 +121,9 @@ String TReinstallForm::LicenceNumber() const {
 
 std::vector<TIDValue> TReinstallForm::TargetLanguages() const { return ReadTargetLanguages(FAppDir); }
 
-int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions,
-                                   TSupportAction AArchiveAction, TSupportAction AExtDBAction, bool ALastStep) {
+TStepResult TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions,
+                                           TSupportAction AArchiveAction, TSupportAction AExtDBAction,
+                                           bool ALastStep) {
   const bool checkChanges = CBCheckChanges.Checked;
   const String licence = LicenceNumber();
 
@@ -180,7 +181,7 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
     newVersion.clear();
   }
 
-  int result = 1;
+  TStepResult result = srNotReached;
   const std::vector<String> errors = errorsFile.ReadLines();
   AddLine(MState, u"");
   if (errors.empty()) {
@@ -188,13 +189,13 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished unexpectedly (new version read error)",
                              {AVersion, licence}));
       AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = 2;
+      result = srReachedWithErrors;
     } else if (newVersion != AVersion) {
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) was canceled", {AVersion, licence}));
-      result = 1;
+      result = srNotReached;
     } else {
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished successfully", {AVersion, licence}));
-      result = 0;
+      result = srDone;
     }
   } else {
     AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished with following errors : ", {AVersion, licence}));
@@ -202,16 +203,16 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
     if (newVersion.empty()) {
       AddLine(MState, u"Upgrade finished unexpectedly (new version read error)");
       AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = 2;
+      result = srReachedWithErrors;
     } else if (newVersion != AVersion) {
       AddLine(MState, stampOK ? u"Errors did not corrupt database. It do not have to be restored."
                               : u"Errors corrupted database. Database must be restored!!");
-      result = 1;
+      result = srNotReached;
     } else {
       AddLine(MState,
               u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
               u"before continuing!!");
-      result = 2;
+      result = srReachedWithErrors;
     }
   }
 

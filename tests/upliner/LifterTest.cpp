@@ -40,7 +40,7 @@ TEST_F(LifterTest, OneStepRunsTheScriptsInNameOrderAndStamps) {
   const Outcome outcome = Run(f);
 
   EXPECT_EQ(outcome.Error, std::nullopt);
-  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(outcome.Result, srDone);
   EXPECT_EQ(f.MState.Lines,
             (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished successfully"}));
   EXPECT_EQ(f.MChanges.Lines,
@@ -57,7 +57,7 @@ TEST_F(LifterTest, OneStepRunsTheScriptsInNameOrderAndStamps) {
   EXPECT_EQ(f.EActualVersion.Text, u"5.1");
 
   // A second run at the same version leaves the scripts alone.
-  EXPECT_EQ(Run(f).Result, 0);
+  EXPECT_EQ(Run(f).Result, srDone);
   EXPECT_EQ(f.MChanges.Lines.back(), u"No system changes were done or error occured.");
   EXPECT_EQ(Query(u"select count(*) from dbo.t51"), u"2");
 }
@@ -72,7 +72,7 @@ TEST_F(LifterTest, FailingScriptChangesNothing) {
 
   const Outcome outcome = Run(f);
 
-  EXPECT_EQ(outcome.Result, 1);
+  EXPECT_EQ(outcome.Result, srNotReached);
   ASSERT_EQ(f.MState.Lines.size(), 4u);
   EXPECT_EQ(f.MState.Lines[1], u"Upgrade to version 5.1 (licence L-7) finished with following errors : ");
   const String error = f.MState.Lines[2];
@@ -89,7 +89,7 @@ TEST_F(LifterTest, NeverTakesANewerDatabaseBack) {
   SetVersion(u"5.2");  // Versions.sl lists 5.2 after 5.1
   WriteScript("010_table.sql", "create table dbo.t51 (id integer);\n");
   TReinstallForm& f = OpenForm();
-  EXPECT_EQ(Run(f).Result, 1);
+  EXPECT_EQ(Run(f).Result, srNotReached);
   EXPECT_EQ(f.MState.Lines,
             (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished with following errors : ",
                                  u"The database is at version 5.2, which is newer than 5.1",
@@ -101,8 +101,9 @@ TEST_F(LifterTest, NeverTakesANewerDatabaseBack) {
   // letters folded too: "5.2É" is the listed "5.2é", newer than 5.1.
   WriteAppFile("Versions.sl", "5.0\r\n5.1\r\n5.2\xC3\xA9\r\n");
   SetVersion(u"5.2\u00C9");
-  EXPECT_EQ(Run(f).Result, 1);
-  EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"The database is at version 5.2\u00C9, which is newer than 5.1");
+  EXPECT_EQ(Run(f).Result, srNotReached);
+  EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2],
+            u"The database is at version 5.2\u00C9, which is newer than 5.1");
   EXPECT_FALSE(TableExists(u"dbo.t51"));
   EXPECT_EQ(PlainVersion(), u"5.2\u00C9");
 }
@@ -134,12 +135,12 @@ TEST_F(LifterTest, IntegrityChecksReportEveryRowAfterTheUpgrade) {
   WriteScript("Integrity/clean.sql", "select id from dbo.orders where id < 0\n");
   TReinstallForm& f = OpenForm();
 
-  EXPECT_EQ(Run(f, {}, saKeep, saKeep, false).Result, 0);  // "Only last version": not the last step, no checks
+  EXPECT_EQ(Run(f, {}, saKeep, saKeep, false).Result, srDone);  // "Only last version": not the last step, no checks
   SetVersion(u"5.0");
   Sql(u"drop table dbo.orders");
   const Outcome outcome = Run(f);  // the last step: checked
 
-  EXPECT_EQ(outcome.Result, 2);
+  EXPECT_EQ(outcome.Result, srReachedWithErrors);
   ASSERT_EQ(f.MState.Lines.size(), 8u);
   EXPECT_EQ(f.MState.Lines[4].rfind(u"Integrity check \"broken.sql\" failed: ", 0), 0u) << ToUtf8(f.MState.Lines[4]);
   EXPECT_EQ(f.MState.Lines[5], u"Integrity check \"orphans.sql\": Order 2, no customer");
@@ -165,7 +166,7 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
 
   Outcome outcome = Run(f, {mtaInsert, mtaDelete}, saAdd, saKeep);
 
-  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(outcome.Result, srDone);
   EXPECT_EQ(Query(u"select string_agg(ic || ',' || u, ';' order by ic) from dbo.a194u0"), u"401,0;413,0");
   EXPECT_EQ(Query(u"select string_agg(entry, ';') from dbo.journal"),
             u"remove 405,0;add 413,0 413 0;archive in /srv/it's archive");
@@ -178,12 +179,12 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
   // External-database support needs a name: nothing happens and the error
   // is reported (the version is reached, so the runner asks for a review).
   outcome = Run(f, {}, saKeep, saAdd);
-  EXPECT_EQ(outcome.Result, 2);
+  EXPECT_EQ(outcome.Result, srReachedWithErrors);
   EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"External database support needs a database name (-N)");
   EXPECT_EQ(Query(u"select coalesce(a2583u0, -1) from dbo.a15830u10"), u"-1");
 
   f.SetText(f.ENewName, u"Ext DB");
-  EXPECT_EQ(Run(f, {}, saRemove, saAdd).Result, 0);
+  EXPECT_EQ(Run(f, {}, saRemove, saAdd).Result, srDone);
   EXPECT_EQ(Query(u"select a2439u0 || '/' || a2583u0 from dbo.a15830u10"), u"0/1");
 }
 

@@ -151,7 +151,7 @@ class StampFixture : public ::testing::Test {
   // One run of the step runner for version 5.1: its result, or the message
   // of the error it raised.
   struct Outcome {
-    int Result = -1;
+    std::optional<TStepResult> Result;
     std::optional<String> Error;
   };
   static Outcome Run(TReinstallForm& F, TMTSActionType Langs = {}, TSupportAction Archive = saKeep,
