@@ -27,4 +27,15 @@ String SystemErrorText(int error) {
   return FromUtf8(text);
 }
 
+void RaiseOpenError(StringView Path, int Error) { throw EFOpenError(kSFOpenError, {Path, SystemErrorText(Error)}); }
+
+void RaiseCreateError(StringView Path, int Error) {
+  throw EFCreateError(kSFCreateError, {Path, SystemErrorText(Error)});
+}
+
+String ExceptionMessage(const std::exception& E) {
+  if (const auto* own = dynamic_cast<const Exception*>(&E)) return own->Message();
+  return FromUtf8(E.what());
+}
+
 }  // namespace zo

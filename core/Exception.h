@@ -56,4 +56,13 @@ inline constexpr char16_t kSFOpenError[] = u"Cannot open file \"%s\". %s";
 // The system's reason for an errno value, as text ("No such file or directory").
 String SystemErrorText(int error);
 
+// EFOpenError "Cannot open file "%s". %s" and EFCreateError "Cannot create
+// file "%s". %s" for Path, with the system's reason for Error (an errno value).
+[[noreturn]] void RaiseOpenError(StringView Path, int Error);
+[[noreturn]] void RaiseCreateError(StringView Path, int Error);
+
+// The message of any error: Message() of the system's own errors, what() read
+// as UTF-8 of any other.
+String ExceptionMessage(const std::exception& E);
+
 }  // namespace zo

@@ -1,6 +1,5 @@
 #include "core/Exceptions.h"
 
-#include "platform/Utf.h"
 
 namespace zo {
 
@@ -72,10 +71,7 @@ String EException::GetMessage() const {
 
 String ComposeExceptionMessage(const std::exception& E) {
   if (const auto* ee = dynamic_cast<const EException*>(&E)) return ee->GetMessage();
-  String message;
-  if (const auto* ze = dynamic_cast<const Exception*>(&E)) message = ze->Message();
-  else message = FromUtf8(E.what());
-  return u"  Original message :\r\n" + message + kCRLF;
+  return u"  Original message :\r\n" + ExceptionMessage(E) + kCRLF;
 }
 
 }  // namespace zo

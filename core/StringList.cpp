@@ -556,7 +556,7 @@ void TVStringList::SaveToFile(const String& FileName, bool WithValues) const {
   const std::string bytes = EncodeUtf16LE(GetTextStr(WithValues));
   errno = 0;
   std::ofstream file(OsPath(FileName), std::ios::binary | std::ios::trunc);
-  if (!file) throw EFCreateError(kSFCreateError, {FileName, SystemErrorText(errno ? errno : EIO)});
+  if (!file) RaiseCreateError(FileName, errno ? errno : EIO);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
   if (!file) throw EInOutError(SystemErrorText(errno ? errno : EIO));
@@ -567,10 +567,10 @@ void TVStringList::SaveToFile(const String& FileName, bool WithValues) const {
 void TVStringList::LoadFromFile(const String& FileName, bool WithValues) {
   const std::filesystem::path path = OsPath(FileName);
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw EFOpenError(kSFOpenError, {FileName, SystemErrorText(EISDIR)});
+  if (std::filesystem::is_directory(path, ec)) RaiseOpenError(FileName, EISDIR);
   errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw EFOpenError(kSFOpenError, {FileName, SystemErrorText(errno ? errno : EIO)});
+  if (!file) RaiseOpenError(FileName, errno ? errno : EIO);
   std::string bytes;
   try {
     bytes = ReadRemaining(file);

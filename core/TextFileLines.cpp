@@ -11,8 +11,7 @@ namespace zo {
 
 std::vector<String> LoadStringsFromFile(StringView Path) {
   std::string bytes;
-  if (const int error = ReadWholeFile(Path, bytes); error != 0)
-    throw EFOpenError(kSFOpenError, {String(Path), SystemErrorText(error)});
+  if (const int error = ReadWholeFile(Path, bytes); error != 0) RaiseOpenError(Path, error);
   return SplitLines(DecodeTextFile(bytes));
 }
 
@@ -22,8 +21,7 @@ void SaveStringsToFile(StringView Path, const std::vector<String>& Lines) {
     bytes += ToUtf8(line);
     bytes += "\r\n";
   }
-  if (const int error = WriteWholeFile(Path, bytes); error != 0)
-    throw EFCreateError(kSFCreateError, {String(Path), SystemErrorText(error)});
+  if (const int error = WriteWholeFile(Path, bytes); error != 0) RaiseCreateError(Path, error);
 }
 
 }  // namespace zo

@@ -99,11 +99,6 @@ class AESBlockCipher {
   std::unique_ptr<EVP_CIPHER_CTX, Free> ctx_;
 };
 
-String MessageOf(const std::exception& e) {
-  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
-  return FromUtf8(e.what());
-}
-
 Bytes AESEncode(ByteSpan Key, ByteSpan Source) {
   CheckAESKey(Key);
   if (Source.empty()) return {};
@@ -117,7 +112,7 @@ Bytes AESEncode(ByteSpan Key, ByteSpan Source) {
     for (size_t at = 0; at < padded.size(); at += kBlockSize) aes.Block(padded.data() + at, cipher.data() + at);
     return cipher;
   } catch (const std::exception& e) {
-    throw EException(pDefault, String(), kSAESEncryptFailed, MessageOf(e));
+    throw EException(pDefault, String(), kSAESEncryptFailed, ExceptionMessage(e));
   }
 }
 
@@ -141,7 +136,7 @@ Bytes AESDecodeBytes(ByteSpan Key, ByteSpan Source) {
     }
     return plain.Take(length);
   } catch (const std::exception& e) {
-    throw EException(pDefault, String(), kSAESDecryptFailed, MessageOf(e));
+    throw EException(pDefault, String(), kSAESDecryptFailed, ExceptionMessage(e));
   }
 }
 

@@ -14,8 +14,6 @@
 #include "data/Queries.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
-#include "platform/TextFile.h"
-#include "platform/Utf.h"
 
 namespace zo {
 
@@ -52,10 +50,7 @@ std::vector<String> SplitBatches(const String& Script) {
   return batches;
 }
 
-String ErrorText(const std::exception& E) {
-  if (const auto* e = dynamic_cast<const Exception*>(&E)) return OneLine(e->Message());
-  return OneLine(FromUtf8(E.what()));
-}
+String ErrorText(const std::exception& E) { return OneLine(ExceptionMessage(E)); }
 
 }  // namespace
 

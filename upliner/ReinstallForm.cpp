@@ -5,7 +5,6 @@
 
 #include "core/Exception.h"
 #include "core/TextFileLines.h"
-#include "platform/Utf.h"
 
 namespace zo {
 
@@ -460,10 +459,8 @@ void TReinstallForm::FitLabel(TControl& Label) {
 void TReinstallForm::HandleEvent(const std::function<void()>& Handler) {
   try {
     Handler();
-  } catch (const Exception& E) {
-    FDialogs.ShowError(E.Message());
   } catch (const std::exception& E) {
-    FDialogs.ShowError(FromUtf8(E.what()));
+    FDialogs.ShowError(ExceptionMessage(E));
   }
 }
 

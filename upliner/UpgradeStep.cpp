@@ -62,8 +62,7 @@ class TResultFile {
   // bytes are text in the system's code page (a byte-order mark is honoured).
   std::vector<String> ReadLines() const {
     TFileHandle file;
-    if (const int error = file.Open(FPath, TFileHandle::OpenKind::Read); error != 0)
-      throw EFOpenError(kSFOpenError, {FPath, SystemErrorText(error)});
+    if (const int error = file.Open(FPath, TFileHandle::OpenKind::Read); error != 0) RaiseOpenError(FPath, error);
     std::string bytes;
     char buffer[16384];
     for (;;) {
