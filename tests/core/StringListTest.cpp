@@ -15,6 +15,7 @@
 
 #include "core/Exception.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -40,12 +41,7 @@ void ExpectFailsUnchanged(TVStringList& list, const std::function<void()>& Call,
   const Pairs before = Items(list);
   const int capacity = list.Capacity();
   const bool sorted = list.Sorted();
-  try {
-    Call();
-    ADD_FAILURE() << "no error; expected " << ToUtf8(Message);
-  } catch (const E& e) {
-    EXPECT_EQ(e.Message(), Message);
-  }
+  EXPECT_EQ(test::MessageOf<E>([&] { Call(); }), Message);
   EXPECT_EQ(Items(list), before);
   EXPECT_EQ(list.Capacity(), capacity);
   EXPECT_EQ(list.Sorted(), sorted);
@@ -574,12 +570,7 @@ TEST(THStringList, BuiltThenSortedThenSearched) {
   for (const int bad : {-1, 4}) {
     const String message = Format(u"List index out of bounds (%d)", {bad});
     EXPECT_THROW(header.GetName(bad), EListError);
-    try {
-      header.GetPointer(bad);
-      ADD_FAILURE();
-    } catch (const EListError& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
+    EXPECT_EQ(test::MessageOf<EListError>([&] { header.GetPointer(bad); }), message);
   }
   header.Clear();
   EXPECT_EQ(header.Count(), 0);
@@ -625,23 +616,13 @@ TEST(TDStringList, ValuesThroughTheHeaderAndTypedReaders) {
       {[&] { row.SetValueByIndex(8, u"x"); }, u"List index out of bounds (8)"},
   };
   for (const auto& [call, message] : failures) {
-    try {
-      call();
-      ADD_FAILURE() << ToUtf8(message);
-    } catch (const EListError& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
+    EXPECT_EQ(test::MessageOf<EListError>([&] { call(); }), message);
   }
 
   row.SetValueByName(u"u", u"2147483648");  // beyond 32 bits
   EXPECT_THROW(row.u(), EConvertError);
   row.SetValueByName(u"ic", u"12a");
-  try {
-    row.ic();
-    ADD_FAILURE();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"'12a' is not a valid integer value");
-  }
+  EXPECT_EQ(test::MessageOf<EConvertError>([&] { row.ic(); }), u"'12a' is not a valid integer value");
 
   row.Clear();
   EXPECT_EQ(row.Count(), 8);

@@ -6,6 +6,7 @@
 
 #include "core/Exception.h"
 #include "platform/Environment.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -55,12 +56,7 @@ TEST(Types, VersionTypeFromString) {
       {u"4294967298", u"'4294967298' is not a valid integer value"},
   };
   for (const auto& [text, message] : failures) {
-    try {
-      TCDBVersionTypeHelper::FromString(text);
-      ADD_FAILURE() << "no error";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
+    EXPECT_EQ(test::MessageOf([&] { TCDBVersionTypeHelper::FromString(text); }), message);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "core/Types.h"
 #include "data/DataTypes.h"
 #include "data/IsolationLevel.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -62,18 +63,10 @@ TEST(IsolationLevel, HelperFromIntegerAndStringKeepTheLowByte) {
   EXPECT_EQ(level, ilReadCommitted);
 
   level = ilSerializable;
-  try {
-    TCIsolationLevelHelper::FromString(level, u"");
-    FAIL() << "empty text accepted";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Internal error - empty value not allowed in TCIsolationLevelHelper.FromString function");
-  }
-  try {
-    TCIsolationLevelHelper::FromString(level, u"x1");
-    FAIL() << "non-number accepted";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"'x1' is not a valid integer value");
-  }
+  EXPECT_EQ(test::MessageOf([&] { TCIsolationLevelHelper::FromString(level, u""); }),
+            u"Internal error - empty value not allowed in TCIsolationLevelHelper.FromString function");
+  EXPECT_EQ(test::MessageOf<EConvertError>([&] { TCIsolationLevelHelper::FromString(level, u"x1"); }),
+            u"'x1' is not a valid integer value");
   EXPECT_EQ(level, ilSerializable);
 }
 
@@ -142,12 +135,7 @@ TEST_F(IsolationText, OtherServerTypesFailWithTheirName) {
   for (auto [type, message] : cases) {
     CurrentSQLServerType = type;
     for (TCIsolationLevel level : {ilReadCommitted, ilSerializable}) {
-      try {
-        GetIsolationLevelText(level);
-        ADD_FAILURE() << "no error for " << static_cast<int>(type);
-      } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), message);
-      }
+      EXPECT_EQ(test::MessageOf([&] { GetIsolationLevelText(level); }), message);
     }
   }
 }

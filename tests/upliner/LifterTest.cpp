@@ -4,6 +4,7 @@
 #include "core/Exception.h"
 #include "lifter/LifterOptions.h"
 #include "platform/Process.h"
+#include "tests/MessageOf.h"
 
 namespace zo::testing {
 namespace {
@@ -236,12 +237,7 @@ TEST(LifterOptionsTest, RefusesWhatItCannotHonour) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ToUtf8(c.Message));
-    try {
-      ParseLifterOptions(c.Args);
-      ADD_FAILURE() << "accepted";
-    } catch (const Exception& E) {
-      EXPECT_EQ(E.Message(), c.Message);
-    }
+    EXPECT_EQ(test::MessageOf([&] { ParseLifterOptions(c.Args); }), c.Message);
   }
 }
 
