@@ -1,10 +1,8 @@
 #include "core/StringList.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -14,8 +12,10 @@
 #include <vector>
 
 #include "core/Exception.h"
+#include "core/StringUtils.h"
 #include "platform/Utf.h"
 #include "tests/MessageOf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
@@ -453,13 +453,7 @@ TEST(TVStringList, LineForm) {
 
 class TVStringListFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("stringlist_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  String PathOf(const std::string& name) const { return FromUtf8((dir_ / name).string()); }
+  String PathOf(const std::string& name) const { return FScratch.UFile(name); }
   static std::string ReadBytes(const String& path) {
     std::ifstream in(ToUtf8(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -468,7 +462,7 @@ class TVStringListFile : public ::testing::Test {
     std::ofstream(ToUtf8(path), std::ios::binary) << bytes;
   }
 
-  std::filesystem::path dir_;
+  test::ScratchDir FScratch{"stringlist-test"};
 };
 
 TEST_F(TVStringListFile, SavesUtf16LittleEndianWithoutMarkAndReadsItBack) {
@@ -478,12 +472,8 @@ TEST_F(TVStringListFile, SavesUtf16LittleEndianWithoutMarkAndReadsItBack) {
   const String path = PathOf("list \u00E4.txt");  // a non-ASCII file name too
   list.SaveToFile(path, true);
 
-  std::string expected;
-  for (char16_t c : list.GetTextStr(true)) {
-    expected += static_cast<char>(c & 0xFF);
-    expected += static_cast<char>(c >> 8);
-  }
-  EXPECT_EQ(ReadBytes(path), expected);
+  const Bytes expected = Utf16LEBytes(list.GetTextStr(true));
+  EXPECT_EQ(ReadBytes(path), std::string(expected.begin(), expected.end()));
   EXPECT_EQ(ReadBytes(path).substr(0, 4), std::string("C\0:\0", 4));
 
   TVStringList loaded;
@@ -513,7 +503,7 @@ TEST_F(TVStringListFile, FileErrors) {
   const String missing = PathOf("missing.txt");
   ExpectFailsUnchanged<EFOpenError>(list, [&] { list.LoadFromFile(missing, false); },
                                     u"Cannot open file \"" + missing + u"\". No such file or directory");
-  const String directory = FromUtf8(dir_.string());
+  const String directory = FScratch.UDir();
   ExpectFailsUnchanged<EFOpenError>(list, [&] { list.LoadFromFile(directory, false); },
                                     u"Cannot open file \"" + directory + u"\". Is a directory");
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/ScopedEnv.h"
 #include "tests/upliner/UpgradeFixture.h"
 
 namespace zo::testing {
@@ -88,16 +89,14 @@ class UplinerFaults : public UpgradeFixture {
     if (IsSkipped() || HasFatalFailure()) return;
     // Result files go to a private temporary directory, so leftovers show.
     fs::create_directories(Path("tmp"));
-    if (const char* old = std::getenv("TMPDIR")) oldTmpDir_ = old;
-    ::setenv("TMPDIR", Path("tmp").c_str(), 1);
+    FTmpDirVariable.emplace("TMPDIR", Path("tmp").string());
     WriteVersions("5.0\r\n5.1\r\n5.2\r\n");
     SetStamp("5.0");
   }
   void TearDown() override {
     // A skipped test set nothing up, and must not start the server either.
     if (IsSkipped()) return;
-    if (oldTmpDir_) ::setenv("TMPDIR", oldTmpDir_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
+    FTmpDirVariable.reset();
     // A case that failed halfway must not leave the server down for the next.
     if (PrivateServer::Get().Running() && !ServerUp()) PrivateServer::Get().Start();
     UpgradeFixture::TearDown();
@@ -149,7 +148,7 @@ class UplinerFaults : public UpgradeFixture {
 
   std::string CannotConnect() const { return "Database \"" + Database() + "\" cannot be connected"; }
 
-  std::optional<std::string> oldTmpDir_;
+  std::optional<test::ScopedEnv> FTmpDirVariable;
 };
 
 std::string FirstMessage(const ScriptedDialogs& dialogs) {

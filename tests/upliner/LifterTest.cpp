@@ -5,6 +5,7 @@
 #include "lifter/LifterOptions.h"
 #include "platform/Process.h"
 #include "tests/MessageOf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo::testing {
 namespace {
@@ -244,13 +245,13 @@ TEST(LifterOptionsTest, RefusesWhatItCannotHonour) {
 // A command line the program cannot read is still reported where the tool
 // looks for errors.
 TEST(LifterProgramTest, BadCommandLineGoesToTheErrorsFile) {
-  const std::string errors = "/tmp/lifter-bad-args-" + std::to_string(::getpid());
+  const test::ScratchDir scratch("lifter-bad-args");
+  const std::string errors = scratch.File("errors.txt");
   std::optional<ChildProcess> child =
       StartProcess(FromUtf8(std::string(ZO_LIFTER_PATH) + " -Ss -Dd \"-e" + errors + "\" -q"));
   ASSERT_TRUE(child);
   EXPECT_EQ(child->Wait(), 1);
   EXPECT_EQ(ReadAll(errors), "Unknown argument \"-q\"\r\n");
-  std::filesystem::remove(errors);
 }
 
 }  // namespace
