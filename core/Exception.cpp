@@ -6,18 +6,18 @@
 
 namespace zo {
 
-Exception::Exception(String message) : message_(std::move(message)) {}
+Exception::Exception(String message) : FMessage(std::move(message)) {}
 
 Exception::Exception(StringView format, std::initializer_list<FormatArg> args)
-    : message_(Format(format, args)) {}
+    : FMessage(Format(format, args)) {}
 
 const char* Exception::what() const noexcept {
   try {
-    what_ = ToUtf8(Message());
+    FWhat = ToUtf8(Message());
   } catch (...) {
-    what_.clear();
+    FWhat.clear();
   }
-  return what_.c_str();
+  return FWhat.c_str();
 }
 
 String SystemErrorText(int error) {

@@ -22,15 +22,15 @@ class Exception : public std::exception {
 
   // The message as the system shows it. Virtual so that errors which compose
   // their text (EException) answer with the composed form.
-  virtual String Message() const { return message_; }
+  virtual String Message() const { return FMessage; }
   const char* what() const noexcept override;
 
  protected:
-  void SetMessage(String message) { message_ = std::move(message); }
+  void SetMessage(String message) { FMessage = std::move(message); }
 
  private:
-  String message_;
-  mutable std::string what_;
+  String FMessage;
+  mutable std::string FWhat;
 };
 
 // A value that does not convert: "'%s' is not a valid integer value" and the like.

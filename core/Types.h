@@ -46,32 +46,32 @@ class TMTSActionType {
   }
   static constexpr TMTSActionType FromByte(std::uint8_t bits) {
     TMTSActionType s;
-    s.bits_ = bits;
+    s.FBits = bits;
     return s;
   }
 
-  constexpr bool Contains(TMTActionType m) const { return (bits_ & Bit(m)) != 0; }
-  constexpr void Include(TMTActionType m) { bits_ = static_cast<std::uint8_t>(bits_ | Bit(m)); }
-  constexpr void Exclude(TMTActionType m) { bits_ = static_cast<std::uint8_t>(bits_ & ~Bit(m)); }
-  constexpr bool Empty() const { return bits_ == 0; }
-  constexpr std::uint8_t Byte() const { return bits_; }
+  constexpr bool Contains(TMTActionType m) const { return (FBits & Bit(m)) != 0; }
+  constexpr void Include(TMTActionType m) { FBits = static_cast<std::uint8_t>(FBits | Bit(m)); }
+  constexpr void Exclude(TMTActionType m) { FBits = static_cast<std::uint8_t>(FBits & ~Bit(m)); }
+  constexpr bool Empty() const { return FBits == 0; }
+  constexpr std::uint8_t Byte() const { return FBits; }
 
   friend constexpr bool operator==(TMTSActionType, TMTSActionType) = default;
   friend constexpr TMTSActionType operator+(TMTSActionType a, TMTSActionType b) {
-    return FromByte(static_cast<std::uint8_t>(a.bits_ | b.bits_));
+    return FromByte(static_cast<std::uint8_t>(a.FBits | b.FBits));
   }
   friend constexpr TMTSActionType operator-(TMTSActionType a, TMTSActionType b) {
-    return FromByte(static_cast<std::uint8_t>(a.bits_ & ~b.bits_));
+    return FromByte(static_cast<std::uint8_t>(a.FBits & ~b.FBits));
   }
   friend constexpr TMTSActionType operator*(TMTSActionType a, TMTSActionType b) {
-    return FromByte(static_cast<std::uint8_t>(a.bits_ & b.bits_));
+    return FromByte(static_cast<std::uint8_t>(a.FBits & b.FBits));
   }
 
  private:
   static constexpr std::uint8_t Bit(TMTActionType m) {
     return static_cast<std::uint8_t>(1u << (static_cast<unsigned>(m) & 7u));
   }
-  std::uint8_t bits_ = 0;
+  std::uint8_t FBits = 0;
 };
 
 // The version kind carried in the database's version stamp. Values 3 to 255

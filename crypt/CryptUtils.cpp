@@ -32,17 +32,17 @@ using ByteSpan = std::span<const std::uint8_t>;
 // Plaintext copies are wiped before their memory goes back to the heap.
 class WipedBytes {
  public:
-  explicit WipedBytes(size_t size) : bytes_(size) {}
-  ~WipedBytes() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+  explicit WipedBytes(size_t size) : FBytes(size) {}
+  ~WipedBytes() { OPENSSL_cleanse(FBytes.data(), FBytes.size()); }
   WipedBytes(const WipedBytes&) = delete;
   WipedBytes& operator=(const WipedBytes&) = delete;
-  std::uint8_t* data() { return bytes_.data(); }
-  size_t size() const { return bytes_.size(); }
+  std::uint8_t* data() { return FBytes.data(); }
+  size_t size() const { return FBytes.size(); }
   // Hands the first Count bytes out as a result; the rest stays to be wiped.
-  Bytes Take(size_t Count) const { return Bytes(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(Count)); }
+  Bytes Take(size_t Count) const { return Bytes(FBytes.begin(), FBytes.begin() + static_cast<std::ptrdiff_t>(Count)); }
 
  private:
-  Bytes bytes_;
+  Bytes FBytes;
 };
 
 // The cause of a cipher failure; it becomes the detail of the wrapped error.
@@ -78,16 +78,16 @@ const EVP_CIPHER* AESCipherFor(size_t keyLength) {
 // the block arrangement and padding are ours.
 class AESBlockCipher {
  public:
-  AESBlockCipher(ByteSpan Key, bool Encrypt) : ctx_(EVP_CIPHER_CTX_new()) {
-    if (!ctx_) throw Exception(CipherErrorText("EVP_CIPHER_CTX_new"));
-    if (EVP_CipherInit_ex(ctx_.get(), AESCipherFor(Key.size()), nullptr, Key.data(), nullptr, Encrypt ? 1 : 0) != 1)
+  AESBlockCipher(ByteSpan Key, bool Encrypt) : FCipher(EVP_CIPHER_CTX_new()) {
+    if (!FCipher) throw Exception(CipherErrorText("EVP_CIPHER_CTX_new"));
+    if (EVP_CipherInit_ex(FCipher.get(), AESCipherFor(Key.size()), nullptr, Key.data(), nullptr, Encrypt ? 1 : 0) != 1)
       throw Exception(CipherErrorText("EVP_CipherInit_ex"));
-    if (EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) != 1) throw Exception(CipherErrorText("EVP_CIPHER_CTX_set_padding"));
+    if (EVP_CIPHER_CTX_set_padding(FCipher.get(), 0) != 1) throw Exception(CipherErrorText("EVP_CIPHER_CTX_set_padding"));
   }
 
   void Block(const std::uint8_t* In, std::uint8_t* Out) {
     int written = 0;
-    if (EVP_CipherUpdate(ctx_.get(), Out, &written, In, static_cast<int>(kBlockSize)) != 1)
+    if (EVP_CipherUpdate(FCipher.get(), Out, &written, In, static_cast<int>(kBlockSize)) != 1)
       throw Exception(CipherErrorText("EVP_CipherUpdate"));
     if (written != static_cast<int>(kBlockSize)) throw Exception(String(u"EVP_CipherUpdate returned a partial block"));
   }
@@ -96,7 +96,7 @@ class AESBlockCipher {
   struct Free {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
   };
-  std::unique_ptr<EVP_CIPHER_CTX, Free> ctx_;
+  std::unique_ptr<EVP_CIPHER_CTX, Free> FCipher;
 };
 
 Bytes AESEncode(ByteSpan Key, ByteSpan Source) {
