@@ -20,9 +20,11 @@ namespace zo::test {
 
 class ScratchDir {
  public:
-  // Prefix starts the directory's name, so that a leftover shows whose it is.
-  explicit ScratchDir(const std::string& Prefix = "zo-test") {
-    std::string pattern = (std::filesystem::temp_directory_path() / (Prefix + "-XXXXXX")).string();
+  // Prefix starts the directory's name, so that a leftover shows whose it is;
+  // Parent is where it is made.
+  explicit ScratchDir(const std::string& Prefix = "zo-test",
+                      const std::filesystem::path& Parent = std::filesystem::temp_directory_path()) {
+    std::string pattern = (Parent / (Prefix + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
       throw std::runtime_error("cannot make a scratch directory " + pattern + ": " + std::strerror(errno));
     FDir = pattern;
