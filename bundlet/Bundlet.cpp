@@ -8,8 +8,8 @@
 
 #include "bundlet/CommandLine.h"
 #include "bundlet/ZipArchive.h"
+#include "core/EException.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"

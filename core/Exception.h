@@ -1,7 +1,7 @@
 // The platform's general exception and the small errors of the core library.
 //
 // Every error the system raises derives from Exception, which carries its text
-// as a String. EException (core/Exceptions.h), EZEException and EZipError
+// as a String. EException (core/EException.h), EZEException and EZipError
 // derive from it too.
 #pragma once
 

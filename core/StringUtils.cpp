@@ -80,6 +80,24 @@ String JoinList(const std::vector<String>& List, StringView Separator) {
   return result;
 }
 
+std::vector<String> SplitLines(StringView Text) {
+  std::vector<String> lines;
+  size_t start = 0;
+  size_t i = 0;
+  while (i < Text.size()) {
+    const char16_t c = Text[i];
+    if (c == u'\r' || c == u'\n') {
+      lines.emplace_back(Text.substr(start, i - start));
+      if (c == u'\r' && i + 1 < Text.size() && Text[i + 1] == u'\n') ++i;
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  if (start < Text.size()) lines.emplace_back(Text.substr(start));
+  return lines;
+}
+
 // ---- Letter case and blanks -----------------------------------------------
 
 bool SameTextAscii(StringView A, StringView B) {

@@ -38,6 +38,9 @@ bool FindTextFrom(StringView SubText, StringView Text, int Start, int& Position)
 void SplitToList(StringView Text, char16_t Delimiter, std::vector<String>& List);
 // The items with Separator between neighbours; empty for an empty list.
 String JoinList(const std::vector<String>& List, StringView Separator);
+// The lines of Text, split at CR, LF or CR LF as a string list's text setter
+// does: "a\r\nb\n" gives "a", "b"; the empty text gives no lines.
+std::vector<String> SplitLines(StringView Text);
 
 // ---- Letter case and blanks ------------------------------------------------
 

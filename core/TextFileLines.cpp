@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "platform/TextFile.h"
 #include "platform/Utf.h"
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/IDList.h"
 #include "core/StringUtils.h"

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/StringUtils.h"
 #include "core/TextFileLines.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/EException.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/StringUtils.h"
 #include "crypt/SystemKey.h"
 #include "platform/Utf.h"

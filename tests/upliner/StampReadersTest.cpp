@@ -1,8 +1,8 @@
 // Connect and the database readers against the test server.
 #include "StampFixture.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/IDList.h"
+#include "core/StringUtils.h"
 #include "tests/MessageOf.h"
 
 ZO_TEST_DATABASE_ENVIRONMENT(upliner_db);

@@ -1,4 +1,4 @@
-#include "core/Exceptions.h"
+#include "core/EException.h"
 
 #include <gtest/gtest.h>
 

@@ -1,28 +1,11 @@
-#include "core/Exceptions.h"
+#include "core/EException.h"
 
+#include "core/StringUtils.h"
 
 namespace zo {
 
 namespace {
 constexpr char16_t kCRLF[] = u"\r\n";
-}
-
-std::vector<String> SplitLines(StringView text) {
-  std::vector<String> lines;
-  size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-      start = ++i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
 }
 
 // The general exception's own message stays empty for every EException: its
