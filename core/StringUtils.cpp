@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Types.h"
+#include "core/StartupValues.h"
 
 namespace zo {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "core/ActionSet.h"
 #include "core/String.h"
-#include "core/Types.h"
 
 namespace zo {
 

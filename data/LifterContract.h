@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "core/String.h"
-#include "core/Types.h"
+#include "core/VersionType.h"
 #include "data/LanguageCodes.h"
 
 namespace zo {

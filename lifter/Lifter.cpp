@@ -2,12 +2,15 @@
 
 #include <string>
 
+#include "core/ActionSet.h"
 #include "core/Exception.h"
 #include "core/Format.h"
 #include "core/IDList.h"
+#include "core/ServerType.h"
+#include "core/StartupValues.h"
 #include "core/StringUtils.h"
 #include "core/TextFileLines.h"
-#include "core/Types.h"
+#include "core/VersionType.h"
 #include "data/ConnectionInfo.h"
 #include "data/LifterContract.h"
 #include "data/Queries.h"

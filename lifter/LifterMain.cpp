@@ -7,7 +7,6 @@
 
 #include "core/Exception.h"
 #include "core/TextFileLines.h"
-#include "core/Types.h"
 #include "lifter/Lifter.h"
 #include "lifter/LifterOptions.h"
 #include "platform/Utf.h"

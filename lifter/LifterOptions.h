@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/ActionSet.h"
 #include "core/String.h"
-#include "core/Types.h"
 #include "data/LifterContract.h"
 
 namespace zo {

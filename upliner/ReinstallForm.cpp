@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/Exception.h"
+#include "core/ServerType.h"
 #include "core/TextFileLines.h"
 
 namespace zo {

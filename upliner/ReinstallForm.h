@@ -23,9 +23,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/ActionSet.h"
 #include "core/IDList.h"
 #include "core/String.h"
-#include "core/Types.h"
+#include "core/VersionType.h"
 #include "data/LifterContract.h"
 #include "upliner/CommandLine.h"
 #include "upliner/Controls.h"

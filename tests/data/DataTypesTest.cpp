@@ -1,8 +1,9 @@
 // Field data types, system column types, action masks and isolation levels.
 #include <gtest/gtest.h>
 
+#include "core/ActionSet.h"
 #include "core/Exception.h"
-#include "core/Types.h"
+#include "core/ServerType.h"
 #include "data/DataTypes.h"
 #include "data/IsolationLevel.h"
 #include "tests/MessageOf.h"
