@@ -7,7 +7,7 @@
 
 #include "core/DateTime.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"

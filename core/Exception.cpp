@@ -6,18 +6,18 @@
 
 namespace zo {
 
-Exception::Exception(String message) : message_(std::move(message)) {}
+Exception::Exception(String message) : FMessage(std::move(message)) {}
 
 Exception::Exception(StringView format, std::initializer_list<FormatArg> args)
-    : message_(Format(format, args)) {}
+    : FMessage(Format(format, args)) {}
 
 const char* Exception::what() const noexcept {
   try {
-    what_ = ToUtf8(Message());
+    FWhat = ToUtf8(Message());
   } catch (...) {
-    what_.clear();
+    FWhat.clear();
   }
-  return what_.c_str();
+  return FWhat.c_str();
 }
 
 String SystemErrorText(int error) {
@@ -25,6 +25,17 @@ String SystemErrorText(int error) {
   // The GNU strerror_r returns a pointer that may or may not be buffer.
   const char* text = strerror_r(error, buffer, sizeof buffer);
   return FromUtf8(text);
+}
+
+void RaiseOpenError(StringView Path, int Error) { throw EFOpenError(kSFOpenError, {Path, SystemErrorText(Error)}); }
+
+void RaiseCreateError(StringView Path, int Error) {
+  throw EFCreateError(kSFCreateError, {Path, SystemErrorText(Error)});
+}
+
+String ExceptionMessage(const std::exception& E) {
+  if (const auto* own = dynamic_cast<const Exception*>(&E)) return own->Message();
+  return FromUtf8(E.what());
 }
 
 }  // namespace zo

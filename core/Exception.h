@@ -1,7 +1,7 @@
 // The platform's general exception and the small errors of the core library.
 //
 // Every error the system raises derives from Exception, which carries its text
-// as a String. EException (core/Exceptions.h), EZEException and EZipError
+// as a String. EException (core/EException.h), EZEException and EZipError
 // derive from it too.
 #pragma once
 
@@ -22,15 +22,15 @@ class Exception : public std::exception {
 
   // The message as the system shows it. Virtual so that errors which compose
   // their text (EException) answer with the composed form.
-  virtual String Message() const { return message_; }
+  virtual String Message() const { return FMessage; }
   const char* what() const noexcept override;
 
  protected:
-  void SetMessage(String message) { message_ = std::move(message); }
+  void SetMessage(String message) { FMessage = std::move(message); }
 
  private:
-  String message_;
-  mutable std::string what_;
+  String FMessage;
+  mutable std::string FWhat;
 };
 
 // A value that does not convert: "'%s' is not a valid integer value" and the like.
@@ -55,5 +55,14 @@ inline constexpr char16_t kSFOpenError[] = u"Cannot open file \"%s\". %s";
 
 // The system's reason for an errno value, as text ("No such file or directory").
 String SystemErrorText(int error);
+
+// EFOpenError "Cannot open file "%s". %s" and EFCreateError "Cannot create
+// file "%s". %s" for Path, with the system's reason for Error (an errno value).
+[[noreturn]] void RaiseOpenError(StringView Path, int Error);
+[[noreturn]] void RaiseCreateError(StringView Path, int Error);
+
+// The message of any error: Message() of the system's own errors, what() read
+// as UTF-8 of any other.
+String ExceptionMessage(const std::exception& E);
 
 }  // namespace zo

@@ -45,7 +45,7 @@ std::string Render(const Spec& spec, const FormatArg& arg, StringView format) {
   if (spec.width >= 0) pattern += std::to_string(spec.width);
   if (spec.precision >= 0) pattern += '.' + std::to_string(spec.precision);
 
-  const auto& v = arg.value();
+  const auto& v = arg.Value();
   char buf[512];
   int n = 0;
   switch (spec.conversion) {
@@ -139,7 +139,7 @@ String Format(StringView format, std::initializer_list<FormatArg> args) {
     spec.conversion = format[i];
     if (next == args.end()) Fail(format, "missing argument");
     const FormatArg& arg = *next++;
-    const auto& v = arg.value();
+    const auto& v = arg.Value();
     if (spec.conversion == u's') {
       String text;
       if (std::holds_alternative<String>(v)) text = std::get<String>(v);

@@ -17,23 +17,23 @@ namespace zo {
 
 class FormatArg {
  public:
-  FormatArg(const String& v) : value_(v) {}
-  FormatArg(StringView v) : value_(String(v)) {}
-  FormatArg(const char16_t* v) : value_(String(v)) {}
-  FormatArg(char16_t v) : value_(String(1, v)) {}
-  FormatArg(int v) : value_(static_cast<std::int64_t>(v)) {}
-  FormatArg(long v) : value_(static_cast<std::int64_t>(v)) {}
-  FormatArg(long long v) : value_(static_cast<std::int64_t>(v)) {}
-  FormatArg(unsigned v) : value_(static_cast<std::uint64_t>(v)) {}
-  FormatArg(unsigned long v) : value_(static_cast<std::uint64_t>(v)) {}
-  FormatArg(unsigned long long v) : value_(static_cast<std::uint64_t>(v)) {}
-  FormatArg(double v) : value_(v) {}
+  FormatArg(const String& v) : FValue(v) {}
+  FormatArg(StringView v) : FValue(String(v)) {}
+  FormatArg(const char16_t* v) : FValue(String(v)) {}
+  FormatArg(char16_t v) : FValue(String(1, v)) {}
+  FormatArg(int v) : FValue(static_cast<std::int64_t>(v)) {}
+  FormatArg(long v) : FValue(static_cast<std::int64_t>(v)) {}
+  FormatArg(long long v) : FValue(static_cast<std::int64_t>(v)) {}
+  FormatArg(unsigned v) : FValue(static_cast<std::uint64_t>(v)) {}
+  FormatArg(unsigned long v) : FValue(static_cast<std::uint64_t>(v)) {}
+  FormatArg(unsigned long long v) : FValue(static_cast<std::uint64_t>(v)) {}
+  FormatArg(double v) : FValue(v) {}
 
-  using Value = std::variant<String, std::int64_t, std::uint64_t, double>;
-  const Value& value() const { return value_; }
+  using TValue = std::variant<String, std::int64_t, std::uint64_t, double>;
+  const TValue& Value() const { return FValue; }
 
  private:
-  Value value_;
+  TValue FValue;
 };
 
 String Format(StringView format, std::initializer_list<FormatArg> args);

@@ -72,25 +72,14 @@ void SplitPieces(StringView Text, StringView Sep, F&& Piece) {
   Piece(Text.substr(start), true);
 }
 
-// UTF-16 little-endian, low byte first, whatever the host's byte order.
+// A list's file and stream form: its text as UTF-16LE bytes.
 std::string EncodeUtf16LE(StringView Text) {
-  std::string bytes;
-  bytes.resize(Text.size() * 2);
-  for (size_t i = 0; i < Text.size(); ++i) {
-    bytes[2 * i] = static_cast<char>(Text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<char>(Text[i] >> 8);
-  }
-  return bytes;
+  const Bytes bytes = Utf16LEBytes(Text);
+  return std::string(bytes.begin(), bytes.end());
 }
 
-String DecodeUtf16LE(const std::string& Bytes) {
-  String text(Bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto lo = static_cast<unsigned char>(Bytes[2 * i]);
-    const auto hi = static_cast<unsigned char>(Bytes[2 * i + 1]);
-    text[i] = static_cast<char16_t>(lo | (hi << 8));
-  }
-  return text;
+String DecodeUtf16LE(const std::string& Data) {
+  return Utf16LEText({reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size()});
 }
 
 // All bytes from the stream's current position to its end.
@@ -567,7 +556,7 @@ void TVStringList::SaveToFile(const String& FileName, bool WithValues) const {
   const std::string bytes = EncodeUtf16LE(GetTextStr(WithValues));
   errno = 0;
   std::ofstream file(OsPath(FileName), std::ios::binary | std::ios::trunc);
-  if (!file) throw EFCreateError(kSFCreateError, {FileName, SystemErrorText(errno ? errno : EIO)});
+  if (!file) RaiseCreateError(FileName, errno ? errno : EIO);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
   if (!file) throw EInOutError(SystemErrorText(errno ? errno : EIO));
@@ -578,10 +567,10 @@ void TVStringList::SaveToFile(const String& FileName, bool WithValues) const {
 void TVStringList::LoadFromFile(const String& FileName, bool WithValues) {
   const std::filesystem::path path = OsPath(FileName);
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw EFOpenError(kSFOpenError, {FileName, SystemErrorText(EISDIR)});
+  if (std::filesystem::is_directory(path, ec)) RaiseOpenError(FileName, EISDIR);
   errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw EFOpenError(kSFOpenError, {FileName, SystemErrorText(errno ? errno : EIO)});
+  if (!file) RaiseOpenError(FileName, errno ? errno : EIO);
   std::string bytes;
   try {
     bytes = ReadRemaining(file);

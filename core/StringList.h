@@ -43,22 +43,22 @@ class TVObject {
  public:
   TVObject() = default;
   TVObject(std::nullptr_t) {}
-  TVObject(void* AObject) : FPointer(AObject), FKind(AObject ? Kind::Object : Kind::None) {}
-  TVObject(TVStringList* AList) : FPointer(AList), FKind(AList ? Kind::List : Kind::None) {}
-  TVObject(TDStringList* ARow) : FPointer(ARow), FKind(ARow ? Kind::Row : Kind::None) {}
+  TVObject(void* AObject) : FPointer(AObject), FKind(AObject ? TSlotKind::skObject : TSlotKind::skNone) {}
+  TVObject(TVStringList* AList) : FPointer(AList), FKind(AList ? TSlotKind::skList : TSlotKind::skNone) {}
+  TVObject(TDStringList* ARow) : FPointer(ARow), FKind(ARow ? TSlotKind::skRow : TSlotKind::skNone) {}
 
   // The address held, whatever its kind; nullptr when empty.
   void* Address() const { return FPointer; }
-  TVStringList* AsVSL() const { return FKind == Kind::List ? static_cast<TVStringList*>(FPointer) : nullptr; }
-  TDStringList* AsDSL() const { return FKind == Kind::Row ? static_cast<TDStringList*>(FPointer) : nullptr; }
+  TVStringList* AsVSL() const { return FKind == TSlotKind::skList ? static_cast<TVStringList*>(FPointer) : nullptr; }
+  TDStringList* AsDSL() const { return FKind == TSlotKind::skRow ? static_cast<TDStringList*>(FPointer) : nullptr; }
   bool IsEmpty() const { return FPointer == nullptr; }
 
   friend bool operator==(const TVObject&, const TVObject&) = default;
 
  private:
-  enum class Kind : std::uint8_t { None, Object, List, Row };
+  enum class TSlotKind : std::uint8_t { skNone, skObject, skList, skRow };
   void* FPointer = nullptr;
-  Kind FKind = Kind::None;
+  TSlotKind FKind = TSlotKind::skNone;
 };
 
 struct TVStringItem {

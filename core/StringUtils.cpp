@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Types.h"
+#include "core/StartupValues.h"
 
 namespace zo {
 
@@ -80,6 +80,24 @@ String JoinList(const std::vector<String>& List, StringView Separator) {
   return result;
 }
 
+std::vector<String> SplitLines(StringView Text) {
+  std::vector<String> lines;
+  size_t start = 0;
+  size_t i = 0;
+  while (i < Text.size()) {
+    const char16_t c = Text[i];
+    if (c == u'\r' || c == u'\n') {
+      lines.emplace_back(Text.substr(start, i - start));
+      if (c == u'\r' && i + 1 < Text.size() && Text[i + 1] == u'\n') ++i;
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  if (start < Text.size()) lines.emplace_back(Text.substr(start));
+  return lines;
+}
+
 // ---- Letter case and blanks -----------------------------------------------
 
 bool SameTextAscii(StringView A, StringView B) {
@@ -95,6 +113,23 @@ String TrimBlanks(StringView Text) {
   while (first < last && blank(Text[first])) ++first;
   while (last > first && blank(Text[last - 1])) --last;
   return String(Text.substr(first, last - first));
+}
+
+// ---- UTF-16 little-endian bytes ---------------------------------------------
+
+Bytes Utf16LEBytes(StringView Text) {
+  Bytes bytes(Text.size() * 2);
+  for (size_t i = 0; i < Text.size(); ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(Text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(Text[i] >> 8);
+  }
+  return bytes;
+}
+
+String Utf16LEText(std::span<const std::uint8_t> Data) {
+  String text(Data.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(Data[2 * i] | (Data[2 * i + 1] << 8));
+  return text;
 }
 
 // ---- Integers --------------------------------------------------------------

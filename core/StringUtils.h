@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -37,6 +38,9 @@ bool FindTextFrom(StringView SubText, StringView Text, int Start, int& Position)
 void SplitToList(StringView Text, char16_t Delimiter, std::vector<String>& List);
 // The items with Separator between neighbours; empty for an empty list.
 String JoinList(const std::vector<String>& List, StringView Separator);
+// The lines of Text, split at CR, LF or CR LF as a string list's text setter
+// does: "a\r\nb\n" gives "a", "b"; the empty text gives no lines.
+std::vector<String> SplitLines(StringView Text);
 
 // ---- Letter case and blanks ------------------------------------------------
 
@@ -45,6 +49,14 @@ String JoinList(const std::vector<String>& List, StringView Separator);
 bool SameTextAscii(StringView A, StringView B);
 // Text without the spaces and tabs at either end.
 String TrimBlanks(StringView Text);
+
+// ---- UTF-16 little-endian bytes ---------------------------------------------
+// Text kept as bytes (the version stamp, Unicode list files): every code unit
+// low byte first, whatever the host's byte order.
+
+Bytes Utf16LEBytes(StringView Text);
+// The bytes read back as code units; an odd last byte is dropped.
+String Utf16LEText(std::span<const std::uint8_t> Data);
 
 // ---- Numbers ---------------------------------------------------------------
 

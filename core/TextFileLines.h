@@ -1,5 +1,6 @@
-// Text files read as lines, shared by the upgrade tool and the upgrade
-// program (Versions.sl, installation files, scripts, result files).
+// Text files read and written as lines, shared by the upgrade tool and the
+// upgrade program (Versions.sl, installation files, scripts, result files,
+// saved reports).
 #pragma once
 
 #include <vector>
@@ -14,5 +15,10 @@ namespace zo {
 // very end does not start another line). A file that cannot be read raises
 // EFOpenError "Cannot open file "%s". %s" with the system's reason.
 std::vector<String> LoadStringsFromFile(StringView Path);
+
+// Writes Lines to the file at Path, each followed by CR LF, in UTF-8 without
+// a byte-order mark; an existing file is replaced. A failure raises
+// EFCreateError "Cannot create file "%s". %s" with the system's reason.
+void SaveStringsToFile(StringView Path, const std::vector<String>& Lines);
 
 }  // namespace zo

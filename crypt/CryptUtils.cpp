@@ -9,8 +9,9 @@
 #include <memory>
 #include <thread>
 
+#include "core/EException.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "crypt/SystemKey.h"
 #include "platform/Utf.h"
 
@@ -31,17 +32,17 @@ using ByteSpan = std::span<const std::uint8_t>;
 // Plaintext copies are wiped before their memory goes back to the heap.
 class WipedBytes {
  public:
-  explicit WipedBytes(size_t size) : bytes_(size) {}
-  ~WipedBytes() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+  explicit WipedBytes(size_t size) : FBytes(size) {}
+  ~WipedBytes() { OPENSSL_cleanse(FBytes.data(), FBytes.size()); }
   WipedBytes(const WipedBytes&) = delete;
   WipedBytes& operator=(const WipedBytes&) = delete;
-  std::uint8_t* data() { return bytes_.data(); }
-  size_t size() const { return bytes_.size(); }
+  std::uint8_t* data() { return FBytes.data(); }
+  size_t size() const { return FBytes.size(); }
   // Hands the first Count bytes out as a result; the rest stays to be wiped.
-  Bytes Take(size_t Count) const { return Bytes(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(Count)); }
+  Bytes Take(size_t Count) const { return Bytes(FBytes.begin(), FBytes.begin() + static_cast<std::ptrdiff_t>(Count)); }
 
  private:
-  Bytes bytes_;
+  Bytes FBytes;
 };
 
 // The cause of a cipher failure; it becomes the detail of the wrapped error.
@@ -77,16 +78,16 @@ const EVP_CIPHER* AESCipherFor(size_t keyLength) {
 // the block arrangement and padding are ours.
 class AESBlockCipher {
  public:
-  AESBlockCipher(ByteSpan Key, bool Encrypt) : ctx_(EVP_CIPHER_CTX_new()) {
-    if (!ctx_) throw Exception(CipherErrorText("EVP_CIPHER_CTX_new"));
-    if (EVP_CipherInit_ex(ctx_.get(), AESCipherFor(Key.size()), nullptr, Key.data(), nullptr, Encrypt ? 1 : 0) != 1)
+  AESBlockCipher(ByteSpan Key, bool Encrypt) : FCipher(EVP_CIPHER_CTX_new()) {
+    if (!FCipher) throw Exception(CipherErrorText("EVP_CIPHER_CTX_new"));
+    if (EVP_CipherInit_ex(FCipher.get(), AESCipherFor(Key.size()), nullptr, Key.data(), nullptr, Encrypt ? 1 : 0) != 1)
       throw Exception(CipherErrorText("EVP_CipherInit_ex"));
-    if (EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) != 1) throw Exception(CipherErrorText("EVP_CIPHER_CTX_set_padding"));
+    if (EVP_CIPHER_CTX_set_padding(FCipher.get(), 0) != 1) throw Exception(CipherErrorText("EVP_CIPHER_CTX_set_padding"));
   }
 
   void Block(const std::uint8_t* In, std::uint8_t* Out) {
     int written = 0;
-    if (EVP_CipherUpdate(ctx_.get(), Out, &written, In, static_cast<int>(kBlockSize)) != 1)
+    if (EVP_CipherUpdate(FCipher.get(), Out, &written, In, static_cast<int>(kBlockSize)) != 1)
       throw Exception(CipherErrorText("EVP_CipherUpdate"));
     if (written != static_cast<int>(kBlockSize)) throw Exception(String(u"EVP_CipherUpdate returned a partial block"));
   }
@@ -95,13 +96,8 @@ class AESBlockCipher {
   struct Free {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
   };
-  std::unique_ptr<EVP_CIPHER_CTX, Free> ctx_;
+  std::unique_ptr<EVP_CIPHER_CTX, Free> FCipher;
 };
-
-String MessageOf(const std::exception& e) {
-  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
-  return FromUtf8(e.what());
-}
 
 Bytes AESEncode(ByteSpan Key, ByteSpan Source) {
   CheckAESKey(Key);
@@ -116,7 +112,7 @@ Bytes AESEncode(ByteSpan Key, ByteSpan Source) {
     for (size_t at = 0; at < padded.size(); at += kBlockSize) aes.Block(padded.data() + at, cipher.data() + at);
     return cipher;
   } catch (const std::exception& e) {
-    throw EException(pDefault, String(), kSAESEncryptFailed, MessageOf(e));
+    throw EException(pDefault, String(), kSAESEncryptFailed, ExceptionMessage(e));
   }
 }
 
@@ -140,7 +136,7 @@ Bytes AESDecodeBytes(ByteSpan Key, ByteSpan Source) {
     }
     return plain.Take(length);
   } catch (const std::exception& e) {
-    throw EException(pDefault, String(), kSAESDecryptFailed, MessageOf(e));
+    throw EException(pDefault, String(), kSAESDecryptFailed, ExceptionMessage(e));
   }
 }
 
@@ -177,11 +173,7 @@ Bytes TCryptUtils::SystemEncode(ByteSpan Source) {
 Bytes AESDecode(ByteSpan Source, ByteSpan Key) { return TCryptUtils::Decode(caAES, Key, Source); }
 
 String AESDecodeToText(ByteSpan Source, ByteSpan Key) {
-  const Bytes plain = AESDecode(Source, Key);
-  String text(plain.size() / 2, u'\0');
-  for (size_t i = 0; i < text.size(); ++i)
-    text[i] = static_cast<char16_t>(plain[2 * i] | (plain[2 * i + 1] << 8));
-  return text;
+  return Utf16LEText(AESDecode(Source, Key));
 }
 
 }  // namespace zo

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
+#include "core/ServerType.h"
 #include "core/String.h"
-#include "core/Types.h"
 #include "data/IsolationLevel.h"
 #include "odbc/ODBCDatabase.h"
 

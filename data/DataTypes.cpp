@@ -34,4 +34,12 @@ std::int32_t ActionSetToInteger(TMTSActionType Value) {
   return result;
 }
 
+TMTSActionType IntegerToActionSet(std::int32_t Value) {
+  TMTSActionType result;
+  int bit = 0;
+  for (TMTActionType action : {mtaInsert, mtaUpdate, mtaDelete, mtaRead})
+    if ((Value >> bit++) & 1) result.Include(action);
+  return result;
+}
+
 }  // namespace zo

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "core/ActionSet.h"
 #include "core/String.h"
-#include "core/Types.h"
 
 namespace zo {
 
@@ -50,5 +50,7 @@ struct NInteger {
 // The action set as a bit mask: bit 0 mtaInsert, 1 mtaUpdate, 2 mtaDelete,
 // 3 mtaRead. mtaIUpdate and mtatUnknown have no bit.
 std::int32_t ActionSetToInteger(TMTSActionType Value);
+// The reverse: bits 0 to 3 give those four actions; other bits are ignored.
+TMTSActionType IntegerToActionSet(std::int32_t Value);
 
 }  // namespace zo

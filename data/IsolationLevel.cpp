@@ -1,8 +1,8 @@
 #include "data/IsolationLevel.h"
 
 #include "core/Exception.h"
+#include "core/ServerType.h"
 #include "core/StringUtils.h"
-#include "core/Types.h"
 
 namespace zo {
 

@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/StringUtils.h"
 #include "core/TextFileLines.h"
+#include "data/LifterContract.h"
 #include "platform/FileSystem.h"
 
 namespace zo {
@@ -28,7 +29,7 @@ TIDValue LanguageCodeFromText(StringView Code) {
 }
 
 std::vector<TIDValue> ReadTargetLanguages(StringView Directory) {
-  const String path = IncludeTrailingPathDelimiter(Directory) + kTargetLanguagesFileName;
+  const String path = ToolFilePath(Directory, kTargetLanguagesFileName);
   std::vector<TIDValue> languages;
   if (!PathEntryExists(path)) return languages;
   for (const String& line : LoadStringsFromFile(path)) {

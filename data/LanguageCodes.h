@@ -15,8 +15,6 @@
 
 namespace zo {
 
-inline constexpr char16_t kTargetLanguagesFileName[] = u"TargetLanguages.txt";
-
 // The pair of a written code; a code that is not two integers separated by
 // a comma raises Exception "Language code "%s" is not valid" with the code
 // as written.

@@ -2,28 +2,24 @@
 
 #include <string>
 
+#include "core/ActionSet.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/IDList.h"
+#include "core/ServerType.h"
+#include "core/StartupValues.h"
 #include "core/StringUtils.h"
 #include "core/TextFileLines.h"
-#include "core/Types.h"
-#include "crypt/CryptUtils.h"
+#include "core/VersionType.h"
 #include "data/ConnectionInfo.h"
-#include "data/LanguageCodes.h"
+#include "data/LifterContract.h"
 #include "data/Queries.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
-#include "platform/TextFile.h"
-#include "platform/Utf.h"
 
 namespace zo {
 
 namespace {
-
-constexpr char16_t kProgramFolderPrefix[] = u"Lifter_";
-constexpr char16_t kVersionsFileName[] = u"Versions.sl";
 
 String ReplaceAll(String Text, StringView What, StringView With) {
   for (std::size_t at = Text.find(What); at != String::npos; at = Text.find(What, at + With.size()))
@@ -56,21 +52,7 @@ std::vector<String> SplitBatches(const String& Script) {
   return batches;
 }
 
-// The stamp's enciphered copy: "version,0" (a release) as UTF-16LE bytes.
-Bytes StampBytes(const String& Version) {
-  const String text = Version + u",0";
-  Bytes bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
-}
-
-String ErrorText(const std::exception& E) {
-  if (const auto* e = dynamic_cast<const Exception*>(&E)) return OneLine(e->Message());
-  return OneLine(FromUtf8(E.what()));
-}
+String ErrorText(const std::exception& E) { return OneLine(ExceptionMessage(E)); }
 
 }  // namespace
 
@@ -93,8 +75,8 @@ bool TLifter::Run() {
       if (stamp.Version != FVersion) Upgrade();
       AlterLanguages();
       const TVariables variables = CommonVariables();
-      AlterSupport(FOptions.ArchiveAction, u"Archive", u"a2439u0", u"Archive support", variables);
-      AlterSupport(FOptions.ExtDBAction, u"ExtDB", u"a2583u0", u"External database support", variables);
+      AlterSupport(FOptions.ArchiveAction, u"Archive", kArchiveSupportColumn, u"Archive support", variables);
+      AlterSupport(FOptions.ExtDBAction, u"ExtDB", kExtDBSupportColumn, u"External database support", variables);
       if (!stamp.Exists || stamp.Version != FVersion) WriteStamp(stamp);
       FConnection->Commit();
     } catch (...) {
@@ -118,15 +100,13 @@ bool TLifter::Run() {
 void TLifter::FindFolders() {
   const String programFolder = ExcludeTrailingPathDelimiter(
       FOptions.ProgramFolder.empty() ? ExecutableDirectory() : FOptions.ProgramFolder);
-  const String folderName = ExtractFileName(programFolder);
-  const String prefix = kProgramFolderPrefix;
-  if (folderName.size() <= prefix.size() || folderName.compare(0, prefix.size(), prefix) != 0)
-    throw Exception(u"The program folder \"%s\" is not named Lifter_<version>", {programFolder});
-  FVersion = folderName.substr(prefix.size());
+  const std::optional<String> version = VersionOfProgramFolder(ExtractFileName(programFolder));
+  if (!version)
+    throw Exception(u"The program folder \"%s\" is not named %s<version>", {programFolder, kProgramFolderPrefix});
+  FVersion = *version;
   FToolFolder = ExtractFilePath(programFolder);
-  FDataFolder = IncludeTrailingPathDelimiter(FOptions.DataFolder.empty()
-                                                 ? FToolFolder + u"IVersion_" + FVersion
-                                                 : FOptions.DataFolder);
+  FDataFolder = IncludeTrailingPathDelimiter(FOptions.DataFolder.empty() ? FToolFolder + DataFolderName(FVersion)
+                                                                         : FOptions.DataFolder);
 }
 
 void TLifter::Connect() {
@@ -146,7 +126,7 @@ TLifter::TStamp TLifter::ReadStamp() {
   TStamp stamp;
   TExReadQuery query;
   query.FillConnectionProps(FConnection.get());
-  query.SetSQLText(u"select a277u0 from dbo.a15830u10", nullptr, false, true);
+  query.SetSQLText(Format(u"select %s from %s", {kStampVersionColumn, kStampTable}), nullptr, false, true);
   query.Open();
   if (!query.IsEmpty()) {
     stamp.Exists = true;
@@ -157,16 +137,10 @@ TLifter::TStamp TLifter::ReadStamp() {
 }
 
 void TLifter::RefuseNewerDatabase(const TStamp& Stamp) {
-  const String listPath = FToolFolder + kVersionsFileName;
+  const String listPath = ToolFilePath(FToolFolder, kVersionsFileName);
   if (Stamp.Version.empty() || !PathEntryExists(listPath)) return;
   const std::vector<String> versions = LoadStringsFromFile(listPath);
-  // Versions compare as the tool's list does: letter case ignored (ASCII).
-  const auto position = [&](const String& Version) {
-    for (std::size_t i = 0; i < versions.size(); ++i)
-      if (SameTextAscii(versions[i], Version)) return static_cast<std::ptrdiff_t>(i);
-    return std::ptrdiff_t{-1};
-  };
-  const std::ptrdiff_t database = position(Stamp.Version), mine = position(FVersion);
+  const int database = IndexOfVersion(versions, Stamp.Version), mine = IndexOfVersion(versions, FVersion);
   if (database >= 0 && mine >= 0 && database > mine)
     throw Exception(u"The database is at version %s, which is newer than %s", {Stamp.Version, FVersion});
 }
@@ -182,7 +156,9 @@ void TLifter::Upgrade() {
 }
 
 void TLifter::AlterLanguages() {
-  if (!FOptions.AddLanguages && !FOptions.RemoveLanguages) return;
+  const bool addMissing = FOptions.LangActions.Contains(mtaInsert);
+  const bool removeSurplus = FOptions.LangActions.Contains(mtaDelete);
+  if (!addMissing && !removeSurplus) return;
   // No target set, or an empty one: nothing to bring in line.
   const std::vector<TIDValue> target = ReadTargetLanguages(FToolFolder);
   if (target.empty()) return;
@@ -191,14 +167,13 @@ void TLifter::AlterLanguages() {
   {
     TExReadQuery query;
     query.FillConnectionProps(FConnection.get());
-    query.SetSQLText(u"select ic,u from dbo.a194u0", nullptr, false, false);
+    query.SetSQLText(Format(u"select ic,u from %s", {kLanguageTable}), nullptr, false, false);
     query.Open();
     for (; !query.Eof(); query.Next()) installed.emplace_back(query.BigintValue(0, 0), query.IntegerValue(1, 0));
     query.Close();
   }
   // The tool announced the changes by the same rule.
-  const TLanguageChanges changes =
-      CompareLanguages(installed, target, FOptions.AddLanguages, FOptions.RemoveLanguages);
+  const TLanguageChanges changes = CompareLanguages(installed, target, addMissing, removeSurplus);
   const auto variablesFor = [&](const TIDValue& language) {
     TVariables variables = CommonVariables();
     variables.emplace_back(u"Language", language.ToString());
@@ -209,12 +184,14 @@ void TLifter::AlterLanguages() {
 
   for (const TIDValue& language : changes.Deleted) {
     RunScript(FDataFolder + u"Languages/Remove.sql", variablesFor(language), false);
-    Execute(Format(u"delete from dbo.a194u0 where ic = %s and u = %s", {IntToStr(language.IC), IntToStr(language.U)}));
+    Execute(Format(u"delete from %s where ic = %s and u = %s",
+                   {kLanguageTable, IntToStr(language.IC), IntToStr(language.U)}));
     FChanges.push_back(Format(u"Language %s was removed", {language.ToString()}));
   }
   for (const TIDValue& language : changes.Inserted) {
     RunScript(FDataFolder + u"Languages/Add.sql", variablesFor(language), false);
-    Execute(Format(u"insert into dbo.a194u0 (ic,u) values (%s,%s)", {IntToStr(language.IC), IntToStr(language.U)}));
+    Execute(Format(u"insert into %s (ic,u) values (%s,%s)",
+                   {kLanguageTable, IntToStr(language.IC), IntToStr(language.U)}));
     FChanges.push_back(Format(u"Language %s was added", {language.ToString()}));
   }
 }
@@ -224,19 +201,19 @@ void TLifter::AlterSupport(TSupportAction Action, const String& Folder, const St
   if (Action == saKeep) return;
   const bool add = Action == saAdd;
   if (add && FOptions.Directory.empty()) throw Exception(u"%s needs a directory (-d)", {What});
-  if (add && Column == u"a2583u0" && FOptions.ExtDBName.empty())
+  if (add && Column == kExtDBSupportColumn && FOptions.ExtDBName.empty())
     throw Exception(u"%s needs a database name (-N)", {What});
   RunScript(FDataFolder + Folder + (add ? u"/Add.sql" : u"/Remove.sql"), Variables, false);
-  Execute(Format(u"update dbo.a15830u10 set %s = %s", {Column, add ? String(u"1") : String(u"0")}));
+  Execute(Format(u"update %s set %s = %s", {kStampTable, Column, add ? String(u"1") : String(u"0")}));
   FChanges.push_back(Format(add ? u"%s was added" : u"%s was removed", {What}));
 }
 
 void TLifter::WriteStamp(const TStamp& Stamp) {
-  const Bytes cipher = TCryptUtils::SystemEncode(StampBytes(FVersion));
+  const Bytes cipher = EncipherStamp(StampText(FVersion, cdbvtRelease));
   TExWriteQuery query;
   query.FillConnectionProps(FConnection.get());
-  query.SetSQLText(Stamp.Exists ? u"update dbo.a15830u10 set a277u0 = ?, a212u0 = ?"
-                                : u"insert into dbo.a15830u10 (a277u0, a212u0) values (?, ?)");
+  const String statement = Stamp.Exists ? u"update %s set %s = ?, %s = ?" : u"insert into %s (%s, %s) values (?, ?)";
+  query.SetSQLText(Format(statement, {kStampTable, kStampVersionColumn, kStampCipherColumn}));
   query.FillParam(0, odtNVarchar, FVersion);
   query.FillParam(1, odtBlob, cipher.data(), static_cast<std::int32_t>(cipher.size()));
   query.ExecSQL(false);
@@ -294,10 +271,10 @@ TLifter::TVariables TLifter::CommonVariables() const {
 bool TLifter::WriteResultFiles() {
   bool written = true;
   const auto write = [&](const String& Path, const std::vector<String>& Lines) {
-    std::string bytes;
-    for (const String& line : Lines) bytes += ToUtf8(line) + "\r\n";
-    if (const int error = WriteWholeFile(Path, bytes); error != 0) {
-      FErrors.push_back(Format(kSFCreateError, {Path, SystemErrorText(error)}));
+    try {
+      SaveStringsToFile(Path, Lines);
+    } catch (const EFCreateError& E) {
+      FErrors.push_back(E.Message());
       written = false;
     }
   };

@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "core/Exception.h"
-#include "core/Types.h"
+#include "core/TextFileLines.h"
 #include "lifter/Lifter.h"
 #include "lifter/LifterOptions.h"
-#include "platform/TextFile.h"
 #include "platform/Utf.h"
 
 namespace {
@@ -32,9 +31,13 @@ int main(int argc, char** argv) {
   try {
     options = zo::ParseLifterOptions(args);
   } catch (const zo::Exception& E) {
-    const std::string line = zo::ToUtf8(zo::OneLine(E.Message()));
-    std::fprintf(stderr, "Lifter: %s\n", line.c_str());
-    if (const zo::String errors = ErrorsFileOf(args); !errors.empty()) zo::WriteWholeFile(errors, line + "\r\n");
+    const zo::String line = zo::OneLine(E.Message());
+    std::fprintf(stderr, "Lifter: %s\n", zo::ToUtf8(line).c_str());
+    try {
+      if (const zo::String errors = ErrorsFileOf(args); !errors.empty()) zo::SaveStringsToFile(errors, {line});
+    } catch (const zo::Exception&) {
+      // Standard error has the message already.
+    }
     return 1;
   }
 

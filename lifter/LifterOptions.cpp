@@ -4,6 +4,7 @@
 
 #include "core/Exception.h"
 #include "core/StringUtils.h"
+#include "data/DataTypes.h"
 
 namespace zo {
 
@@ -33,7 +34,7 @@ TLifterOptions ParseLifterOptions(const std::vector<String>& Args) {
     if (!seen.insert(letter).second) throw Exception(u"Argument \"%s\" is given twice", {arg});
     switch (letter) {
       case u'T':
-        if (!SameTextAscii(value, u"SQLSERVER")) throw Exception(u"Database type \"%s\" is not supported", {value});
+        if (!SameTextAscii(value, kSQLServerType)) throw Exception(u"Database type \"%s\" is not supported", {value});
         o.ServerType = value;
         break;
       case u'S': o.ServerName = value; break;
@@ -44,12 +45,7 @@ TLifterOptions ParseLifterOptions(const std::vector<String>& Args) {
       case u'e': o.ErrorsFile = value; break;
       case u'i': o.DataFolder = value; break;
       case u'r': o.ProgramFolder = value; break;
-      case u'l': {
-        const int actions = SmallNumber(arg, value, 255);
-        o.AddLanguages = (actions & 1) != 0;
-        o.RemoveLanguages = (actions & 4) != 0;
-        break;
-      }
+      case u'l': o.LangActions = IntegerToActionSet(SmallNumber(arg, value, 255)); break;
       case u'b': o.ArchiveAction = SupportAction(arg, value); break;
       case u'd': o.Directory = value; break;
       case u'x': o.ExtDBAction = SupportAction(arg, value); break;

@@ -8,13 +8,11 @@
 #include <optional>
 #include <vector>
 
+#include "core/ActionSet.h"
 #include "core/String.h"
+#include "data/LifterContract.h"
 
 namespace zo {
-
-// What -b and -x ask for.
-enum class TSupportAction : std::uint8_t { saAdd = 0, saRemove = 1, saKeep = 2 };
-using enum TSupportAction;
 
 struct TLifterOptions {
   String ServerType;        // -T: only SQLSERVER is known
@@ -26,8 +24,7 @@ struct TLifterOptions {
   String ErrorsFile;        // -e: one line per error
   String DataFolder;        // -i: the scripts of this version
   String ProgramFolder;     // -r: the folder of this program, Lifter_<version>
-  bool AddLanguages = false;     // -l, bit 1
-  bool RemoveLanguages = false;  // -l, bit 4
+  TMTSActionType LangActions;    // -l: mtaInsert adds languages, mtaDelete removes them
   TSupportAction ArchiveAction = saKeep;  // -b
   String Directory;         // -d: archive or external-database directory
   TSupportAction ExtDBAction = saKeep;    // -x

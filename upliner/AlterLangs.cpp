@@ -9,7 +9,7 @@
 #include "core/Exception.h"
 #include "core/IDList.h"
 #include "core/StringUtils.h"
-#include "data/LanguageCodes.h"
+#include "data/LifterContract.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo {
@@ -75,18 +75,12 @@ void TReinstallForm::BAlterLangsClick() {
 
   // The program is given the allowed actions, not the lists: it works out
   // the differences itself from the same sources.
-  Hide();
+  const THiddenForm hidden(*this);
   try {
-    try {
-      RunUpgradeStep(EActualVersion.Text, FLangActions, 2, 2, true);
-    } catch (const Exception& E) {
-      FDialogs.ShowMessage(E.Message());
-    }
-  } catch (...) {
-    Show();
-    throw;
+    RunUpgradeStep(EActualVersion.Text, FLangActions, saKeep, saKeep, true);
+  } catch (const Exception& E) {
+    FDialogs.ShowMessage(E.Message());
   }
-  Show();
 }
 
 }  // namespace zo

@@ -14,15 +14,10 @@ namespace zo {
 
 namespace {
 
-// The upgrade program's argument for a support: add, remove or leave it.
-constexpr int kAddSupport = 0;
-constexpr int kRemoveSupport = 1;
-constexpr int kLeaveSupport = 2;
-
 constexpr char16_t kSQuestionCaption[] = u"Question";
 
 // What distinguishes the twins.
-struct TSupportAction {
+struct TSupportKind {
   bool& State;                       // the support the database has
   TMTSActionType Allowed;            // directions the command line allows
   std::vector<String> WhenPresent;   // the question when it will be removed
@@ -31,7 +26,7 @@ struct TSupportAction {
   std::function<bool()> ReadState;   // reads the support from the database
 };
 
-void AlterSupport(TReinstallForm& Form, TSupportAction&& A) {
+void AlterSupport(TReinstallForm& Form, TSupportKind&& A) {
   Form.FConnected = false;
   Form.UpdateControls();
   Form.InspectDatabase();  // also reads the support in this mode
@@ -42,33 +37,27 @@ void AlterSupport(TReinstallForm& Form, TSupportAction&& A) {
   const String question = JoinList(present ? A.WhenPresent : A.WhenAbsent, u"\r\n");
   if (!Form.Dialogs().AskYesNo(question, kSQuestionCaption, miQuestion)) return;
 
-  Form.Hide();
+  const THiddenForm hidden(Form);
   try {
+    const TSupportAction action = present ? saRemove : saAdd;
+    Form.RunUpgradeStep(Form.EActualVersion.Text, {}, A.Archive ? action : saKeep, A.Archive ? saKeep : action,
+                        true);
+    // Whatever the program did (or was cancelled), the database says which
+    // state it is in now, and the button's caption follows it.
+    A.State = A.ReadState();
+    Form.UpdateControls();
+  } catch (const Exception& E) {
+    Form.Dialogs().ShowMessage(E.Message());
+    // The step can fail after the program changed the support (a result
+    // file it deleted): the caption follows the database, or, when the
+    // state cannot be read, the window asks for Connect again.
     try {
-      const int action = present ? kRemoveSupport : kAddSupport;
-      Form.RunUpgradeStep(Form.EActualVersion.Text, {}, A.Archive ? action : kLeaveSupport,
-                          A.Archive ? kLeaveSupport : action, true);
-      // Whatever the program did (or was cancelled), the database says
-      // which state it is in now, and the button's caption follows it.
       A.State = A.ReadState();
-      Form.UpdateControls();
-    } catch (const Exception& E) {
-      Form.Dialogs().ShowMessage(E.Message());
-      // The step can fail after the program changed the support (a result
-      // file it deleted): the caption follows the database, or, when the
-      // state cannot be read, the window asks for Connect again.
-      try {
-        A.State = A.ReadState();
-      } catch (const Exception&) {
-        Form.FConnected = false;
-      }
-      Form.UpdateControls();
+    } catch (const Exception&) {
+      Form.FConnected = false;
     }
-  } catch (...) {
-    Form.Show();
-    throw;
+    Form.UpdateControls();
   }
-  Form.Show();
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The window between the actions: the reports and their saving, the
 // directory picker and closing. The server and database drop-downs are in
 // ServerBrowsing.cpp.
+#include "core/TextFileLines.h"
 #include "upliner/ReinstallForm.h"
-#include "upliner/Versions.h"
 
 namespace zo {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/ActionSet.h"
 #include "core/String.h"
-#include "core/Types.h"
 
 namespace zo {
 

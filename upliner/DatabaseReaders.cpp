@@ -10,11 +10,11 @@
 #include "core/Exception.h"
 #include "core/Format.h"
 #include "core/IDList.h"
-#include "core/StringUtils.h"
-#include "core/Types.h"
-#include "crypt/CryptUtils.h"
-#include "crypt/SystemKey.h"
+#include "core/ServerType.h"
+#include "core/StartupValues.h"
+#include "core/VersionType.h"
 #include "data/ConnectionInfo.h"
+#include "data/LifterContract.h"
 #include "data/Queries.h"
 #include "upliner/ReinstallForm.h"
 
@@ -48,7 +48,7 @@ bool ReadSupportSwitch(const String& DriverName, const TConnectionValues& C, Str
                        StringView Failure) {
   bool support = false;
   try {
-    ReadFromDatabase(DriverName, C, u"select " + String(Column) + u" from dbo.a15830u10", true,
+    ReadFromDatabase(DriverName, C, Format(u"select %s from %s", {Column, kStampTable}), true,
                      [&](TExReadQuery& Q) { support = !Q.IsEmpty() && Q.IntegerValue(0, 0) == 1; });
   } catch (const Exception&) {
     throw Exception(Failure, {C.DatabaseName});
@@ -67,14 +67,17 @@ bool TReinstallForm::ReadDatabaseVersion(const TConnectionValues& C, String& Ver
   bool consistent = true;
   VersionType = cdbvtRelease;
   try {
-    ReadFromDatabase(FDriverName, C, u"select a277u0,a212u0 from dbo.a15830u10", true, [&](TExReadQuery& Q) {
+    const String statement = Format(u"select %s,%s from %s", {kStampVersionColumn, kStampCipherColumn, kStampTable});
+    ReadFromDatabase(FDriverName, C, statement, true, [&](TExReadQuery& Q) {
       if (Q.IsEmpty()) return;
       Version = Q.StringValue(0);
       const Bytes encrypted = Q.BinaryValue(1);
       if (encrypted.empty()) return;
-      const String stamp = AESDecodeToText(encrypted, SystemKey);
-      VersionType = TCDBVersionTypeHelper::FromString(TextAfterComma(stamp));
-      if (TextBeforeComma(stamp) != Version) consistent = false;
+      const TStampText stamp = ParseStampText(DecipherStamp(encrypted));
+      VersionType = stamp.VersionType;
+      // The two copies agree exactly, letter case included (SameVersion is
+      // for finding a version in Versions.sl, not for this check).
+      if (stamp.Version != Version) consistent = false;
     });
   } catch (const Exception& E) {
     // The cause's full text: a structured error (such as a failed
@@ -88,7 +91,7 @@ bool TReinstallForm::ReadDatabaseVersion(const TConnectionValues& C, String& Ver
 void TReinstallForm::ReadDatabaseLanguages(const TConnectionValues& C, TIDList& Languages) {
   Languages.Clear();
   try {
-    ReadFromDatabase(FDriverName, C, u"Select ic,u from dbo.a194u0", false, [&](TExReadQuery& Q) {
+    ReadFromDatabase(FDriverName, C, Format(u"Select ic,u from %s", {kLanguageTable}), false, [&](TExReadQuery& Q) {
       for (; !Q.Eof(); Q.Next()) Languages.Add(TIDValue(Q.BigintValue(0, 0), Q.IntegerValue(1, 0)));
     });
   } catch (const Exception&) {
@@ -97,11 +100,13 @@ void TReinstallForm::ReadDatabaseLanguages(const TConnectionValues& C, TIDList& 
 }
 
 bool TReinstallForm::ReadArchiveSupport(const TConnectionValues& C) {
-  return ReadSupportSwitch(FDriverName, C, u"a2439u0", u"Archive state from database \"%s\" cannot be returned");
+  return ReadSupportSwitch(FDriverName, C, kArchiveSupportColumn,
+                           u"Archive state from database \"%s\" cannot be returned");
 }
 
 bool TReinstallForm::ReadExtDBSupport(const TConnectionValues& C) {
-  return ReadSupportSwitch(FDriverName, C, u"a2583u0", u"External DB state from database \"%s\" cannot be returned");
+  return ReadSupportSwitch(FDriverName, C, kExtDBSupportColumn,
+                           u"External DB state from database \"%s\" cannot be returned");
 }
 
 void TReinstallForm::InspectDatabase() {

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/Exception.h"
-#include "platform/Utf.h"
-#include "upliner/Versions.h"
+#include "core/ServerType.h"
+#include "core/TextFileLines.h"
 
 namespace zo {
 
@@ -214,7 +214,7 @@ void TReinstallForm::FormCreate(const std::vector<String>& Args) {
 }
 
 void TReinstallForm::LoadSupportedVersions() {
-  FVersionSL = LoadStringsFromFile(VersionsFilePath(FAppDir));
+  FVersionSL = LoadStringsFromFile(ToolFilePath(FAppDir, kVersionsFileName));
   if (!FVersionSL.empty()) SetText(ETargetVersion, FVersionSL.back());
 }
 
@@ -460,10 +460,8 @@ void TReinstallForm::FitLabel(TControl& Label) {
 void TReinstallForm::HandleEvent(const std::function<void()>& Handler) {
   try {
     Handler();
-  } catch (const Exception& E) {
-    FDialogs.ShowError(E.Message());
   } catch (const std::exception& E) {
-    FDialogs.ShowError(FromUtf8(E.what()));
+    FDialogs.ShowError(ExceptionMessage(E));
   }
 }
 

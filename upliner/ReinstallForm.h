@@ -18,12 +18,16 @@
 //   AlterSupport.cpp        BAlterArchiveClick, BAlterExtDBClick
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "core/ActionSet.h"
 #include "core/IDList.h"
 #include "core/String.h"
-#include "core/Types.h"
+#include "core/VersionType.h"
+#include "data/LifterContract.h"
 #include "upliner/CommandLine.h"
 #include "upliner/Controls.h"
 #include "upliner/Dialogs.h"
@@ -51,6 +55,15 @@ inline constexpr int kDesignTop = 498;
 inline constexpr char16_t kIntegrityOnlyLast[] = u"Only last version";
 inline constexpr char16_t kIntegrityAlways[] = u"Always";
 inline constexpr char16_t kIntegrityNever[] = u"Never";
+
+// How one run of the upgrade program ended, for the sequence that ran it.
+enum class TStepResult : std::uint8_t {
+  srDone = 0,               // the database reached the step's version cleanly: go on
+  srNotReached = 1,         // it did not reach the version: stop; it keeps the one shown before
+  srReachedWithErrors = 2,  // errors were reported after it reached the version, or its
+                            // version could not be read: stop; show the step's version
+};
+using enum TStepResult;
 
 class TReinstallForm {
  public:
@@ -198,10 +211,9 @@ class TReinstallForm {
   void BAlterLangsClick();    // AlterLangs.cpp
   void BAlterArchiveClick();  // AlterSupport.cpp
   void BAlterExtDBClick();    // AlterSupport.cpp
-  // Runs the upgrade program once; 0 done, 1 not reached, 2 reached with
-  // errors (UpgradeStep.cpp).
-  int RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction, int AExtDBAction,
-                     bool ALastStep);
+  // Runs the upgrade program once (UpgradeStep.cpp).
+  TStepResult RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, TSupportAction AArchiveAction,
+                             TSupportAction AExtDBAction, bool ALastStep);
 
   // ---- Database readers (DatabaseReaders.cpp) ----------------------------------
   // Each opens a connection of its own for one query and frees it again.
@@ -243,6 +255,28 @@ class TReinstallForm {
   bool FArranged = false;
   bool FTerminated = false;
   bool FClosed = false;
+};
+
+// Hides the window for as long as it lives and shows it again however the
+// guarded part ends, an unexpected failure included: while the upgrade
+// program runs, only its own window is to be seen. BeforeShow, when given,
+// runs just before the window comes back.
+class THiddenForm {
+ public:
+  explicit THiddenForm(TReinstallForm& Form, std::function<void()> BeforeShow = {})
+      : FForm(Form), FBeforeShow(std::move(BeforeShow)) {
+    FForm.Hide();
+  }
+  ~THiddenForm() {
+    if (FBeforeShow) FBeforeShow();
+    FForm.Show();
+  }
+  THiddenForm(const THiddenForm&) = delete;
+  THiddenForm& operator=(const THiddenForm&) = delete;
+
+ private:
+  TReinstallForm& FForm;
+  std::function<void()> FBeforeShow;
 };
 
 }  // namespace zo

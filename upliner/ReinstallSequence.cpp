@@ -3,7 +3,6 @@
 // one run of the upgrade program per version.
 #include "core/Exception.h"
 #include "upliner/ReinstallForm.h"
-#include "upliner/Versions.h"
 
 namespace zo {
 
@@ -16,11 +15,6 @@ constexpr char16_t kSBackupRecommendation[] =
     u"We assume no responsibility for possible irrecoverable database corruption during the upgrade.\r\n"
     u"Do you want to continue anyway?";
 constexpr char16_t kSRecommendationCaption[] = u"Recommendation";
-
-// What a step's result means for the sequence.
-constexpr int kStepDone = 0;           // version reached cleanly: go on
-constexpr int kStepNotReached = 1;     // stop; the database kept its version
-                                       // 2: stop; the database is at the step's version
 
 }  // namespace
 
@@ -59,37 +53,29 @@ void TReinstallForm::BReinstallClick() {
 
   if (!FDialogs.AskYesNo(kSBackupRecommendation, kSRecommendationCaption, miWarning)) return;
 
-  // Only the upgrade program's window is to be seen while it runs; ours comes
-  // back however the steps end, an unexpected failure included.
-  Hide();
-  const auto showAgain = [this] {
+  // With Check Changes ticked, Show Changes is offered once the window is
+  // back, also when no step ran.
+  const THiddenForm hidden(*this, [this] {
     if (CBCheckChanges.Checked) CBShowChanges.Enabled = true;
-    Show();
-  };
+  });
   try {
-    try {
-      ClearLines(MState);
-      ClearLines(MChanges);
-      const int from = IndexOfVersion(FVersionSL, EActualVersion.Text);
-      const int to = IndexOfVersion(FVersionSL, ETargetVersion.Text);
-      for (int i = from + 1; i <= to; ++i) {
-        const String version = FVersionSL[static_cast<std::size_t>(i)];
-        const int result = RunUpgradeStep(version, {}, 2, 2, i == to);
-        if (result == kStepNotReached) break;
-        SetText(EActualVersion, version);
-        if (result != kStepDone) break;  // reached, but with errors: stop here
-      }
-    } catch (const Exception& E) {
-      // The report says how far the steps got; the version shown is read
-      // again, as the failed step may have moved the database.
-      FDialogs.ShowMessage(E.Message());
-      ShowVersionAfterFailedStep();
+    ClearLines(MState);
+    ClearLines(MChanges);
+    const int from = IndexOfVersion(FVersionSL, EActualVersion.Text);
+    const int to = IndexOfVersion(FVersionSL, ETargetVersion.Text);
+    for (int i = from + 1; i <= to; ++i) {
+      const String version = FVersionSL[static_cast<std::size_t>(i)];
+      const TStepResult result = RunUpgradeStep(version, {}, saKeep, saKeep, i == to);
+      if (result == srNotReached) break;
+      SetText(EActualVersion, version);
+      if (result == srReachedWithErrors) break;
     }
-  } catch (...) {
-    showAgain();
-    throw;
+  } catch (const Exception& E) {
+    // The report says how far the steps got; the version shown is read
+    // again, as the failed step may have moved the database.
+    FDialogs.ShowMessage(E.Message());
+    ShowVersionAfterFailedStep();
   }
-  showAgain();
 }
 
 }  // namespace zo

@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "upliner/QtDialogs.h"
 
 namespace zo {

@@ -12,31 +12,28 @@
 #include <string>
 
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/StringUtils.h"
+#include "core/TextFileLines.h"
 #include "data/DataTypes.h"
-#include "data/LanguageCodes.h"
-#include "platform/FileStream.h"
+#include "data/LifterContract.h"
 #include "platform/Environment.h"
+#include "platform/FileStream.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/TempFile.h"
 #include "platform/TextFile.h"
 #include "upliner/ReinstallForm.h"
-#include "upliner/Versions.h"
 
 namespace zo {
 
 namespace {
 
-// Where an installer leaves what the upgrade actions need to know about the
-// installation, beside the program (the command line has no room for it).
-constexpr char16_t kLicenceFileName[] = u"LicenceNumber.txt";
-
-// The lines of a file beside the program, or none when it is absent.
+// The lines of a file beside the program, or none when it is absent: an
+// installer leaves there what the upgrade actions need to know about the
+// installation (the command line has no room for it).
 std::vector<String> InstallationLines(const String& AppDir, StringView FileName) {
-  const String path = AppDir + PathDelimiter + String(FileName);
+  const String path = ToolFilePath(AppDir, FileName);
   if (!PathEntryExists(path)) return {};
   return LoadStringsFromFile(path);
 }
@@ -64,8 +61,7 @@ class TResultFile {
   // bytes are text in the system's code page (a byte-order mark is honoured).
   std::vector<String> ReadLines() const {
     TFileHandle file;
-    if (const int error = file.Open(FPath, TFileHandle::OpenKind::Read); error != 0)
-      throw EFOpenError(kSFOpenError, {FPath, SystemErrorText(error)});
+    if (const int error = file.Open(FPath, TFileHandle::OpenKind::Read); error != 0) RaiseOpenError(FPath, error);
     std::string bytes;
     char buffer[16384];
     for (;;) {
@@ -123,8 +119,9 @@ String TReinstallForm::LicenceNumber() const {
 
 std::vector<TIDValue> TReinstallForm::TargetLanguages() const { return ReadTargetLanguages(FAppDir); }
 
-int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions, int AArchiveAction,
-                                   int AExtDBAction, bool ALastStep) {
+TStepResult TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangActions,
+                                           TSupportAction AArchiveAction, TSupportAction AExtDBAction,
+                                           bool ALastStep) {
   const bool checkChanges = CBCheckChanges.Checked;
   const String licence = LicenceNumber();
 
@@ -138,11 +135,11 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
   if (CCheckIntegrity.ItemIndex == 0) integrity = ALastStep ? 1 : 0;
   else if (CCheckIntegrity.ItemIndex == 1) integrity = 1;
 
-  const String programFolder = FAppDir + PathDelimiter + u"Lifter_" + AVersion + PathDelimiter;
-  const String dataFolder = FAppDir + PathDelimiter + u"IVersion_" + AVersion + PathDelimiter;
+  const String programFolder = ToolFilePath(FAppDir, ProgramFolderName(AVersion)) + PathDelimiter;
+  const String dataFolder = ToolFilePath(FAppDir, DataFolderName(AVersion)) + PathDelimiter;
   std::vector<String> items = {
-      programFolder + u"Lifter.exe",
-      u"-TSQLSERVER",
+      programFolder + kProgramFileName,
+      u"-T" + String(kSQLServerType),
       QuotedItem(u"-S" + CServerName.Text),
       QuotedItem(u"-D" + CDatabaseName.Text),
       PlainItem(u"-u" + EUserName.Text),
@@ -152,9 +149,9 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
       QuotedItem(u"-i" + dataFolder),
       QuotedItem(u"-r" + programFolder),
       u"-l" + IntToStr(ActionSetToInteger(ALangActions)),
-      u"-b" + IntToStr(AArchiveAction),
+      u"-b" + IntToStr(static_cast<int>(AArchiveAction)),
       QuotedItem(u"-d" + ENewDir.Text),
-      u"-x" + IntToStr(AExtDBAction),
+      u"-x" + IntToStr(static_cast<int>(AExtDBAction)),
       PlainItem(u"-N" + ENewName.Text),
   };
   if (checkChanges) items.push_back(QuotedItem(u"-c" + changesFile.Path()));
@@ -182,7 +179,7 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
     newVersion.clear();
   }
 
-  int result = 1;
+  TStepResult result = srNotReached;
   const std::vector<String> errors = errorsFile.ReadLines();
   AddLine(MState, u"");
   if (errors.empty()) {
@@ -190,13 +187,13 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished unexpectedly (new version read error)",
                              {AVersion, licence}));
       AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = 2;
+      result = srReachedWithErrors;
     } else if (newVersion != AVersion) {
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) was canceled", {AVersion, licence}));
-      result = 1;
+      result = srNotReached;
     } else {
       AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished successfully", {AVersion, licence}));
-      result = 0;
+      result = srDone;
     }
   } else {
     AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished with following errors : ", {AVersion, licence}));
@@ -204,16 +201,16 @@ int TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionType ALangA
     if (newVersion.empty()) {
       AddLine(MState, u"Upgrade finished unexpectedly (new version read error)");
       AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = 2;
+      result = srReachedWithErrors;
     } else if (newVersion != AVersion) {
       AddLine(MState, stampOK ? u"Errors did not corrupt database. It do not have to be restored."
                               : u"Errors corrupted database. Database must be restored!!");
-      result = 1;
+      result = srNotReached;
     } else {
       AddLine(MState,
               u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
               u"before continuing!!");
-      result = 2;
+      result = srReachedWithErrors;
     }
   }
 

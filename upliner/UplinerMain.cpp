@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <vector>
 
-#include "core/Types.h"
+#include "core/StartupValues.h"
 #include "platform/Environment.h"
 #include "platform/Utf.h"
 #include "upliner/Application.h"

@@ -19,10 +19,11 @@ chmod 755 "$work"  # the server runs as its own user
 dbdir=$work/db
 trap 'bash "$root/scripts/testdb.sh" stop "$dbdir"; rm -rf "$work"' EXIT
 
-echo "building the reader (-O2)..."
-g++ -std=c++20 -O2 -DNDEBUG -I"$root" -o "$work/read_bench" bench/odbc/ReadBench.cpp \
-  odbc/ODBCDatabase.cpp odbc/ODBCStatement.cpp odbc/ODBCParams.cpp \
-  core/Format.cpp core/Exception.cpp core/StringUtils.cpp core/DateTime.cpp platform/Utf.cpp -lodbc
+build=${ZO_BENCH_BUILD:-$root/build-bench}
+echo "building the reader (Release, in $build)..."
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target odbc_read_bench -j2 >/dev/null
+reader=$build/bench/odbc_read_bench
 
 bash scripts/testdb.sh start "$dbdir" >/dev/null
 # shellcheck disable=SC1091
@@ -41,8 +42,8 @@ conn="DRIVER={SQL Server};SERVER=127.0.0.1;Port=$ZO_TEST_PGPORT;DATABASE=$ZO_TES
 echo
 echo "== driver default (the driver caches the whole result) =="
 # shellcheck disable=SC2086
-python3 bench/odbc/compare.py "$work/read_bench" "$conn" $ROWS
+python3 bench/odbc/compare.py "$reader" "$conn" $ROWS
 echo
 echo "== UseDeclareFetch=1;Fetch=1000 (the driver fetches through a server cursor) =="
 # shellcheck disable=SC2086
-python3 bench/odbc/compare.py "$work/read_bench" "$conn;UseDeclareFetch=1;Fetch=1000" $ROWS
+python3 bench/odbc/compare.py "$reader" "$conn;UseDeclareFetch=1;Fetch=1000" $ROWS

@@ -10,14 +10,15 @@ set -euo pipefail
 size_mib=${1:-16}
 # shellcheck source=bench/engine.sh
 source "$(dirname "$0")/../engine.sh"
-build_engine_bench zip
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target zip_bench -j2 >/dev/null
 
 make_text_input "$work/text.bin"
 make_binary_input "$work/binary.bin"
 
 for input in text binary; do
   echo "== $input =="
-  "$work/zip_bench" "$work/$input.bin" "$work" 1 6 9
+  "$build/bench/zip_bench" "$work/$input.bin" "$work" 1 6 9
   for level in 1 6 9; do
     rm -f "$work/peer.zip"
     start=$(date +%s.%N)

@@ -1,10 +1,8 @@
 #include "core/StringList.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -14,7 +12,10 @@
 #include <vector>
 
 #include "core/Exception.h"
+#include "core/StringUtils.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
@@ -40,12 +41,7 @@ void ExpectFailsUnchanged(TVStringList& list, const std::function<void()>& Call,
   const Pairs before = Items(list);
   const int capacity = list.Capacity();
   const bool sorted = list.Sorted();
-  try {
-    Call();
-    ADD_FAILURE() << "no error; expected " << ToUtf8(Message);
-  } catch (const E& e) {
-    EXPECT_EQ(e.Message(), Message);
-  }
+  EXPECT_EQ(test::MessageOf<E>([&] { Call(); }), Message);
   EXPECT_EQ(Items(list), before);
   EXPECT_EQ(list.Capacity(), capacity);
   EXPECT_EQ(list.Sorted(), sorted);
@@ -457,13 +453,7 @@ TEST(TVStringList, LineForm) {
 
 class TVStringListFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("stringlist_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  String PathOf(const std::string& name) const { return FromUtf8((dir_ / name).string()); }
+  String PathOf(const std::string& name) const { return FScratch.UFile(name); }
   static std::string ReadBytes(const String& path) {
     std::ifstream in(ToUtf8(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -472,7 +462,7 @@ class TVStringListFile : public ::testing::Test {
     std::ofstream(ToUtf8(path), std::ios::binary) << bytes;
   }
 
-  std::filesystem::path dir_;
+  test::ScratchDir FScratch{"stringlist-test"};
 };
 
 TEST_F(TVStringListFile, SavesUtf16LittleEndianWithoutMarkAndReadsItBack) {
@@ -482,12 +472,8 @@ TEST_F(TVStringListFile, SavesUtf16LittleEndianWithoutMarkAndReadsItBack) {
   const String path = PathOf("list \u00E4.txt");  // a non-ASCII file name too
   list.SaveToFile(path, true);
 
-  std::string expected;
-  for (char16_t c : list.GetTextStr(true)) {
-    expected += static_cast<char>(c & 0xFF);
-    expected += static_cast<char>(c >> 8);
-  }
-  EXPECT_EQ(ReadBytes(path), expected);
+  const Bytes expected = Utf16LEBytes(list.GetTextStr(true));
+  EXPECT_EQ(ReadBytes(path), std::string(expected.begin(), expected.end()));
   EXPECT_EQ(ReadBytes(path).substr(0, 4), std::string("C\0:\0", 4));
 
   TVStringList loaded;
@@ -517,7 +503,7 @@ TEST_F(TVStringListFile, FileErrors) {
   const String missing = PathOf("missing.txt");
   ExpectFailsUnchanged<EFOpenError>(list, [&] { list.LoadFromFile(missing, false); },
                                     u"Cannot open file \"" + missing + u"\". No such file or directory");
-  const String directory = FromUtf8(dir_.string());
+  const String directory = FScratch.UDir();
   ExpectFailsUnchanged<EFOpenError>(list, [&] { list.LoadFromFile(directory, false); },
                                     u"Cannot open file \"" + directory + u"\". Is a directory");
 
@@ -574,12 +560,7 @@ TEST(THStringList, BuiltThenSortedThenSearched) {
   for (const int bad : {-1, 4}) {
     const String message = Format(u"List index out of bounds (%d)", {bad});
     EXPECT_THROW(header.GetName(bad), EListError);
-    try {
-      header.GetPointer(bad);
-      ADD_FAILURE();
-    } catch (const EListError& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
+    EXPECT_EQ(test::MessageOf<EListError>([&] { header.GetPointer(bad); }), message);
   }
   header.Clear();
   EXPECT_EQ(header.Count(), 0);
@@ -625,23 +606,13 @@ TEST(TDStringList, ValuesThroughTheHeaderAndTypedReaders) {
       {[&] { row.SetValueByIndex(8, u"x"); }, u"List index out of bounds (8)"},
   };
   for (const auto& [call, message] : failures) {
-    try {
-      call();
-      ADD_FAILURE() << ToUtf8(message);
-    } catch (const EListError& e) {
-      EXPECT_EQ(e.Message(), message);
-    }
+    EXPECT_EQ(test::MessageOf<EListError>([&] { call(); }), message);
   }
 
   row.SetValueByName(u"u", u"2147483648");  // beyond 32 bits
   EXPECT_THROW(row.u(), EConvertError);
   row.SetValueByName(u"ic", u"12a");
-  try {
-    row.ic();
-    ADD_FAILURE();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"'12a' is not a valid integer value");
-  }
+  EXPECT_EQ(test::MessageOf<EConvertError>([&] { row.ic(); }), u"'12a' is not a valid integer value");
 
   row.Clear();
   EXPECT_EQ(row.Count(), 8);

@@ -110,6 +110,15 @@ TEST(StringUtils, JoinList) {
 
 // ---- Numbers ---------------------------------------------------------------
 
+TEST(StringUtils, Utf16LEBytesRoundTrip) {
+  // A surrogate pair and a unit whose high byte is set travel low byte first.
+  EXPECT_EQ(Utf16LEBytes(u"A\u20AC\U0001F600"), (Bytes{0x41, 0x00, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE}));
+  EXPECT_TRUE(Utf16LEBytes(u"").empty());
+  EXPECT_EQ(Utf16LEText(Bytes{0x41, 0x00, 0xAC, 0x20}), u"A\u20AC");
+  EXPECT_EQ(Utf16LEText(Bytes{0x41, 0x00, 0x42}), u"A");  // an odd last byte is dropped
+  EXPECT_EQ(Utf16LEText(Bytes{}), u"");
+}
+
 TEST(StringUtils, IntegerConversions) {
   struct Case {
     String text;

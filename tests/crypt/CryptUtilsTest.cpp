@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "core/EException.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "crypt/SystemKey.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -161,32 +163,21 @@ TEST(AESCodec, KeyLengthIsCheckedFirstAndNotWrapped) {
       [](const Bytes& key) { return TCryptUtils::Decode(caAES, key, Bytes(20)); },
       [](const Bytes& key) { return AESDecode(Bytes(16), key); },
   };
+  // A wrapped error would compose to more than the message itself.
   for (size_t size : {0u, 1u, 15u, 17u, 31u, 33u, 64u}) {
-    for (const auto& call : calls) {
-      try {
-        call(KeyOf(size));
-        ADD_FAILURE() << "key of " << size << " bytes accepted";
-      } catch (const EException&) {
-        ADD_FAILURE() << "key-length error wrapped";
-      } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), message);
-      }
-    }
+    for (const auto& call : calls) EXPECT_EQ(test::MessageOf([&] { call(KeyOf(size)); }), message) << size;
   }
   EXPECT_EQ(TCryptUtils::Decode(caAES, KeyOf(24), Bytes{}), Bytes());
   EXPECT_EQ(TCryptUtils::Encode(caAES, KeyOf(24), Bytes{}), Bytes());
 }
 
 void ExpectWrapped(const std::function<void()>& call, const String& main, const std::vector<String>& detail) {
-  try {
-    call();
-    ADD_FAILURE() << "no error";
-  } catch (const EException& e) {
-    EXPECT_EQ(e.Prefix(), pDefault);
-    EXPECT_EQ(e.MsgID(), u"");
-    EXPECT_EQ(e.MainMSG(), main);
-    EXPECT_EQ(e.DetailMSG(), detail);
-  }
+  const std::optional<EException> e = test::ErrorOf<EException>(call);
+  ASSERT_TRUE(e) << "no error";
+  EXPECT_EQ(e->Prefix(), pDefault);
+  EXPECT_EQ(e->MsgID(), u"");
+  EXPECT_EQ(e->MainMSG(), main);
+  EXPECT_EQ(e->DetailMSG(), detail);
 }
 
 TEST(AESCodec, CiphertextOfAPartialBlockFails) {
@@ -206,12 +197,8 @@ TEST(CryptUtils, AlgorithmsNotBuiltFailNamingThemselves) {
                 {u"The RSA cipher is not available in this program."});
   ExpectWrapped([&] { TCryptUtils::Decode(caRSA, key, Bytes{1}); }, u"RSA decryption failed.",
                 {u"The RSA cipher is not available in this program."});
-  try {
-    TCryptUtils::Decode(static_cast<TCryptAlgorithm>(7), key, Bytes{});
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Unknown cipher algorithm (7).");
-  }
+  EXPECT_EQ(test::MessageOf([&] { TCryptUtils::Decode(static_cast<TCryptAlgorithm>(7), key, Bytes{}); }),
+            u"Unknown cipher algorithm (7).");
 }
 
 TEST(AESDecodeToText, ReadsUtf16LittleEndian) {
@@ -230,11 +217,7 @@ TEST(AESDecodeToText, ReadsUtf16LittleEndian) {
 
 TEST(SystemEncode, UsesTheSystemKeyAfterAPause) {
   // A version stamp as stored: "1.2.3,0" in UTF-16 little-endian.
-  Bytes stamp;
-  for (char16_t c : String(u"1.2.3,0")) {
-    stamp.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    stamp.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
+  const Bytes stamp = Utf16LEBytes(u"1.2.3,0");
   const auto start = std::chrono::steady_clock::now();
   const Bytes stored = TCryptUtils::SystemEncode(stamp);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));

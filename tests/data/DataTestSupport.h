@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "core/Exception.h"
-#include "core/Types.h"
+#include "core/ServerType.h"
+#include "core/StartupValues.h"
 #include "data/ConnectionInfo.h"
 #include "data/Queries.h"
 #include "tests/odbc/TestDatabase.h"

@@ -1,15 +1,14 @@
 // The one reading of language codes that the upgrade tool and the upgrade
 // program share.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "core/Exception.h"
 #include "data/LanguageCodes.h"
 #include "platform/Utf.h"
 #include "tests/MessageOf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
@@ -35,17 +34,12 @@ TEST(LanguageCodes, WrittenCodesReadAsNumberPairs) {
 
 class TargetLanguagesFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("zo-langs-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void Write(const std::string& Bytes) const {
-    std::ofstream(dir_ / "TargetLanguages.txt", std::ios::binary) << Bytes;
+    std::ofstream(FScratch.Path("TargetLanguages.txt"), std::ios::binary) << Bytes;
   }
-  String Dir() const { return FromUtf8(dir_.string()); }
+  String Dir() const { return FScratch.UDir(); }
 
-  std::filesystem::path dir_;
+  test::ScratchDir FScratch{"zo-langs"};
 };
 
 TEST_F(TargetLanguagesFile, EachLanguageOnceInFileOrder) {
@@ -54,7 +48,7 @@ TEST_F(TargetLanguagesFile, EachLanguageOnceInFileOrder) {
   EXPECT_EQ(ReadTargetLanguages(Dir()), (std::vector<TIDValue>{{413, 0}, {401, 0}}));
   Write("401,0\r\nCzech\r\n");
   EXPECT_EQ(test::MessageOf([&] { ReadTargetLanguages(Dir()); }),
-            u"Language code \"Czech\" in " + FromUtf8((dir_ / "TargetLanguages.txt").string()) + u" is not valid");
+            u"Language code \"Czech\" in " + FScratch.UFile("TargetLanguages.txt") + u" is not valid");
 }
 
 TEST(LanguageCodes, ChangesCompareNumberPairs) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DataTestSupport.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -48,13 +49,8 @@ TEST(CursorProps, KindsWithoutCursorsFail) {
     RecordingConnection connection(kind);
     TExReadQuery query;
     query.FillConnectionProps(&connection);
-    try {
-      query.SetSQLText(u"select a from t", nullptr, false, false);
-      ADD_FAILURE();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(),
-                Format(u"Not supported function TExReadQuery.SetCursorProps for SQLServerType (%d)", {number}));
-    }
+    EXPECT_EQ(test::MessageOf([&] { query.SetSQLText(u"select a from t", nullptr, false, false); }),
+              Format(u"Not supported function TExReadQuery.SetCursorProps for SQLServerType (%d)", {number}));
   }
 }
 
@@ -103,12 +99,8 @@ TEST(FillParam, UnknownTypeFailsBeforeAnythingChanges) {
   TExWriteQuery query;
   query.FillParam(0, odtInteger, u"1");
   for (int index : {0, 1}) {
-    try {
-      query.FillParam(index, odtUnknown, u"2");
-      ADD_FAILURE();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), u"Not supported ParamType (Unknown) was found.");
-    }
+    EXPECT_EQ(test::MessageOf([&] { query.FillParam(index, odtUnknown, u"2"); }),
+              u"Not supported ParamType (Unknown) was found.");
     const int value = 3;
     EXPECT_THROW(query.FillParam(index, odtUnknown, &value, 4), Exception);
   }
@@ -119,12 +111,7 @@ TEST(FillParam, UnknownTypeFailsBeforeAnythingChanges) {
 TEST(FillParam, BadTextRaisesTheConversionError) {
   TExWriteQuery query;
   EXPECT_THROW(query.FillParam(0, odtInteger, u"x"), EConvertError);
-  try {
-    query.FillParam(1, odtBlob, u"12");
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Invalid binary format (begin with \"12\")");
-  }
+  EXPECT_EQ(test::MessageOf([&] { query.FillParam(1, odtBlob, u"12"); }), u"Invalid binary format (begin with \"12\")");
 }
 
 TEST(ParamName, IsTheMarker) { EXPECT_EQ(TExQuery::GetParamName(), u"?"); }
@@ -189,12 +176,10 @@ TEST_F(SQLTextLayout, LinesAndValues) {
 }
 
 TEST_F(SQLTextLayout, MoreMarkersThanParametersFail) {
-  try {
-    LaidOut(u"select a from t where a = ? and b = ?", {{odtInteger, u"1"}});
-    FAIL();
-  } catch (const EListError& e) {
-    EXPECT_EQ(e.Message(), Format(kSListIndexError, {1}));
-  }
+  EXPECT_EQ(test::MessageOf<EListError>([&] {
+              LaidOut(u"select a from t where a = ? and b = ?", {{odtInteger, u"1"}});
+            }),
+            Format(kSListIndexError, {1}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DataTestSupport.h"
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -60,13 +61,10 @@ TEST(ConnectionString, UnsupportedKindsFailAfterChangingKindAndSession) {
     TConnectionInfo connection;
     connection.FillConnectionInfo(stOracle, u"D", u"old", u"s", u"d", u"u", u"p", u"a", u"c", false);
     const String before = connection.ConnectionString();
-    try {
-      connection.FillConnectionInfo(kind, u"D", u"new", u"s", u"d", u"u", u"p", u"a", u"c", false);
-      ADD_FAILURE() << "kind " << number << " accepted";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(),
-                Format(u"Not supported function TConnectionInfo.FillConnectionInfo for SQLServerType (%d)", {number}));
-    }
+    EXPECT_EQ(test::MessageOf([&] {
+                connection.FillConnectionInfo(kind, u"D", u"new", u"s", u"d", u"u", u"p", u"a", u"c", false);
+              }),
+              Format(u"Not supported function TConnectionInfo.FillConnectionInfo for SQLServerType (%d)", {number}));
     EXPECT_EQ(connection.SQLServerType(), kind);
     EXPECT_EQ(connection.SessionName(), u"new");
     EXPECT_EQ(connection.ConnectionString(), before);
@@ -224,12 +222,7 @@ TEST(Transactions, KindsWithoutTransactionsFail) {
     ASSERT_EQ(connection.SQLServerType(), kind);
     const String name = SQLServerTypeName(kind);
     auto expectFailure = [&](auto operation, const char16_t* format) {
-      try {
-        operation();
-        ADD_FAILURE() << "no failure";
-      } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), Format(format, {name}));
-      }
+      EXPECT_EQ(test::MessageOf([&] { operation(); }), Format(format, {name}));
     };
     expectFailure([&] { connection.StartTran(); },
                   u"Not supported nested transactions in function TConnectionInfo.StartTran for SQLServerType (%s)");
@@ -253,18 +246,10 @@ TEST(Transactions, NoActiveTransaction) {
   for (TSQLServerType kind : {stSQLServer, stOracle, stPostgreSQL, stdBase}) {
     RecordingConnection connection(kind);
     connection.SetState(csIdle);
-    try {
-      connection.CommitTran(false);
-      ADD_FAILURE();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), u"Commit transaction failed. There is no active transaction");
-    }
-    try {
-      connection.RollbackTran(true);
-      ADD_FAILURE();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), u"Rollback transaction failed. There is no active transaction");
-    }
+    EXPECT_EQ(test::MessageOf([&] { connection.CommitTran(false); }),
+              u"Commit transaction failed. There is no active transaction");
+    EXPECT_EQ(test::MessageOf([&] { connection.RollbackTran(true); }),
+              u"Rollback transaction failed. There is no active transaction");
     EXPECT_EQ(connection.State(), kind == stSQLServer ? csIdle : csInactive);
     EXPECT_EQ(connection.TakeTexts(), Texts{});
   }
@@ -288,13 +273,9 @@ TEST_F(IsolationLevels, ChangedOnlyAtDepthZeroAndRestoredAtTheEnd) {
   EXPECT_EQ(connection.TakeTexts(), (Texts{u"save tran tr1", u"save tran tr2"}));
 
   connection.SetState(csIdle);
-  try {
-    connection.StartTran(ilReadCommitted);
-    FAIL() << "level changed inside a transaction";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(),
-              u"Isolation level change in inner transaction is not supported (Old = Serializable; New = Read committed).");
-  }
+  EXPECT_EQ(
+      test::MessageOf([&] { connection.StartTran(ilReadCommitted); }),
+      u"Isolation level change in inner transaction is not supported (Old = Serializable; New = Read committed).");
   EXPECT_EQ(connection.TranCount(), 3);
   EXPECT_EQ(connection.State(), csIdle);
   EXPECT_EQ(connection.TakeTexts(), Texts{});
@@ -354,7 +335,7 @@ TEST(Transactions, FailedStatementsKeepTheDepth) {
     connection.SetDepth(c.depthBefore);
     connection.ForceState(c.kind == stSQLServer ? csIdle : csInactive);
     connection.FailOn = c.failOn;
-    try {
+    const String message = test::MessageOf([&] {
       switch (c.op) {
         case 'S': connection.StartTran(); break;
         case 'c': connection.CommitTran(false); break;
@@ -362,10 +343,8 @@ TEST(Transactions, FailedStatementsKeepTheDepth) {
         case 'r': connection.RollbackTran(false); break;
         case 'R': connection.RollbackTran(true); break;
       }
-      ADD_FAILURE() << "no failure for " << String(c.failOn).size();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), Format(u"simulated failure of \"%s\"", {String(c.failOn)}));
-    }
+    });
+    EXPECT_EQ(message, Format(u"simulated failure of \"%s\"", {String(c.failOn)}));
     EXPECT_EQ(connection.TranCount(), c.depthBefore);
     EXPECT_EQ(connection.State(), c.kind == stSQLServer ? csIdle : csInactive);
     EXPECT_EQ(connection.TakeTexts(), Texts{c.failOn});
@@ -394,27 +373,15 @@ TEST(InternalRollback, RefusesEverythingButRollback) {
   connection.SetDepth(2);
   connection.MarkFullRollback();
 
-  try {
-    connection.StartTran();
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Starting new transaction is not possible. Internal rollback was done before.");
-  }
-  try {
-    connection.CommitTran(true);
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Commiting transaction is not possible. Internal rollback was done before.");
-  }
+  EXPECT_EQ(test::MessageOf([&] { connection.StartTran(); }),
+            u"Starting new transaction is not possible. Internal rollback was done before.");
+  EXPECT_EQ(test::MessageOf([&] { connection.CommitTran(true); }),
+            u"Commiting transaction is not possible. Internal rollback was done before.");
   TExWriteQuery query;
   query.FillConnectionProps(&connection);
   query.SetSQLText(u"delete from t");
-  try {
-    query.ExecSQL(false);
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Executing query is not possible. Internal rollback was done before.");
-  }
+  EXPECT_EQ(test::MessageOf([&] { query.ExecSQL(false); }),
+            u"Executing query is not possible. Internal rollback was done before.");
   EXPECT_FALSE(connection.Active()) << "a refused statement must not even connect";
   EXPECT_EQ(connection.TranCount(), 2);
   EXPECT_EQ(connection.State(), csIdle);
@@ -527,12 +494,8 @@ TEST(ServerChecks, TranCountIsForSQLServerOnly) {
   for (TSQLServerType kind : {stSybase, stOracle, stPostgreSQL, stdBase}) {
     TConnectionInfo connection;
     connection.FillConnectionInfo(kind, u"D", u"", u"s", u"d", u"u", u"p", u"a", u"c", false);
-    try {
-      connection.GetSQLTranCount();
-      ADD_FAILURE();
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), u"SQLServerType not supported in GetSQLTranCount");
-    }
+    EXPECT_EQ(test::MessageOf([&] { connection.GetSQLTranCount(); }),
+              u"SQLServerType not supported in GetSQLTranCount");
     if (kind != stPostgreSQL) {
       EXPECT_FALSE(connection.InSQLTransaction());
     }

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/ScopedEnv.h"
+#include "tests/ScratchDir.h"
 #include "tests/upliner/UpgradeFixture.h"
 
 namespace zo::testing {
@@ -30,36 +32,32 @@ class PrivateServer {
     static PrivateServer server;
     return server;
   }
-  bool Running() const { return started_; }
-  const std::string& Error() const { return error_; }
-  std::string DataDir() const { return dir_ + "/pgdata"; }
+  bool Running() const { return FStarted; }
+  const std::string& Error() const { return FError; }
+  std::string DataDir() const { return FDir.File("pgdata"); }
 
   // Shell commands that stop the server and start it again (also used by the
   // script programs); both wait until the server has done it.
   std::string StopCommand() const { return AsOwner() + kPgCtl + " -D '" + DataDir() + "' -m fast -w stop >/dev/null"; }
   std::string StartCommand() const {
-    return AsOwner() + kPgCtl + " -D '" + DataDir() + "' -l '" + dir_ + "/log/server.log' -w -t 60 start >/dev/null";
+    return AsOwner() + kPgCtl + " -D '" + DataDir() + "' -l '" + FDir.File("log/server.log") +
+           "' -w -t 60 start >/dev/null";
   }
   void Stop() const { Run(StopCommand()); }
   void Start() const { Run(StartCommand()); }
 
-  ~PrivateServer() {
-    if (!dir_.empty()) {
-      Run("bash '" ZO_SOURCE_DIR "/scripts/testdb.sh' stop '" + dir_ + "'");
-      fs::remove_all(dir_);
-    }
-  }
+  // The directory goes once the server is down.
+  ~PrivateServer() { Run("bash '" ZO_SOURCE_DIR "/scripts/testdb.sh' stop '" + FDir.Dir().string() + "'"); }
 
  private:
   static constexpr const char* kPgCtl = "/usr/lib/postgresql/15/bin/pg_ctl";
 
   PrivateServer() {
-    dir_ = "/tmp/zo-faults-db-" + std::to_string(::getpid());
-    if (Run("bash '" ZO_SOURCE_DIR "/scripts/testdb.sh' start '" + dir_ + "' >/dev/null") != 0) {
-      error_ = "scripts/testdb.sh could not start a private server";
+    if (Run("bash '" ZO_SOURCE_DIR "/scripts/testdb.sh' start '" + FDir.Dir().string() + "' >/dev/null") != 0) {
+      FError = "scripts/testdb.sh could not start a private server";
       return;
     }
-    std::ifstream env(dir_ + "/env");
+    std::ifstream env(FDir.Path("env"));
     for (std::string line; std::getline(env, line);) {
       // export NAME=value or export NAME='value'
       const auto eq = line.find('=');
@@ -68,14 +66,15 @@ class PrivateServer {
       if (value.size() >= 2 && value.front() == '\'') value = value.substr(1, value.size() - 2);
       ::setenv(line.substr(7, eq - 7).c_str(), value.c_str(), 1);
     }
-    started_ = true;
+    FStarted = true;
   }
   static std::string AsOwner() { return ::geteuid() == 0 ? "runuser -u postgres -- " : ""; }
   static int Run(const std::string& command) { return std::system(command.c_str()); }
 
-  std::string dir_;
-  std::string error_;
-  bool started_ = false;
+  // In /tmp whatever $TMPDIR says: the server's own user must reach it.
+  test::ScratchDir FDir{"zo-faults-db", "/tmp"};
+  std::string FError;
+  bool FStarted = false;
 };
 
 class UplinerFaults : public UpgradeFixture {
@@ -88,16 +87,14 @@ class UplinerFaults : public UpgradeFixture {
     if (IsSkipped() || HasFatalFailure()) return;
     // Result files go to a private temporary directory, so leftovers show.
     fs::create_directories(Path("tmp"));
-    if (const char* old = std::getenv("TMPDIR")) oldTmpDir_ = old;
-    ::setenv("TMPDIR", Path("tmp").c_str(), 1);
+    FTmpDirVariable.emplace("TMPDIR", Path("tmp").string());
     WriteVersions("5.0\r\n5.1\r\n5.2\r\n");
     SetStamp("5.0");
   }
   void TearDown() override {
     // A skipped test set nothing up, and must not start the server either.
     if (IsSkipped()) return;
-    if (oldTmpDir_) ::setenv("TMPDIR", oldTmpDir_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
+    FTmpDirVariable.reset();
     // A case that failed halfway must not leave the server down for the next.
     if (PrivateServer::Get().Running() && !ServerUp()) PrivateServer::Get().Start();
     UpgradeFixture::TearDown();
@@ -149,7 +146,7 @@ class UplinerFaults : public UpgradeFixture {
 
   std::string CannotConnect() const { return "Database \"" + Database() + "\" cannot be connected"; }
 
-  std::optional<std::string> oldTmpDir_;
+  std::optional<test::ScopedEnv> FTmpDirVariable;
 };
 
 std::string FirstMessage(const ScriptedDialogs& dialogs) {

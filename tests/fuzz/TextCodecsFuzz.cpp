@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/Exceptions.h"
+#include "core/StringUtils.h"
 #include "platform/CodePage.h"
 #include "platform/TextFile.h"
 #include "platform/Utf.h"

@@ -17,6 +17,7 @@
 
 #include "core/String.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo::test {
 
@@ -39,18 +40,13 @@ inline bool RegisterTestDriver() {
   std::stringstream entries;
   if (std::ifstream in(source); in) entries << in.rdbuf();
 
-  std::string dir = (fs::temp_directory_path() / "zo-odbcinst.XXXXXX").string();
-  if (!::mkdtemp(dir.data())) return false;
-  std::ofstream out(fs::path(dir) / "odbcinst.ini");
+  // Lives as long as the program, which reads the file on every connection.
+  static const ScratchDir dir("zo-odbcinst");
+  std::ofstream out(dir.Path("odbcinst.ini"));
   out << entries.str() << "\n[" << ToUtf8(kTestDriverName) << "]\nDescription=zo test driver\nDriver="
       << ZO_TEST_DRIVER_PATH << "\n";
   out.close();
-  ::setenv("ODBCSYSINI", dir.c_str(), 1);
-  static const std::string removeAtExit = dir;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(removeAtExit, ignored);
-  });
+  ::setenv("ODBCSYSINI", dir.Dir().c_str(), 1);
   return true;
 #else
   return false;

@@ -5,31 +5,24 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "platform/FileStream.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
 
 class FileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zo-fs-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override { std::system(("chmod -R u+w '" + root_ + "'; rm -rf '" + root_ + "'").c_str()); }
-
-  String Path(const std::string& rel) const { return FromUtf8(root_ + "/" + rel); }
+  String Path(const std::string& rel) const { return FScratch.UFile(rel); }
   void Write(const std::string& rel, const std::string& content = "x") const {
-    std::ofstream(root_ + "/" + rel) << content;
+    std::ofstream(FScratch.Path(rel)) << content;
   }
 
-  std::string root_;
+  test::ScratchDir FScratch{"zo-fs"};
 };
 
 TEST(MatchesMaskTest, Cases) {
@@ -100,7 +93,7 @@ TEST_F(FileSystemTest, ListingFiltersByAttributesAndSortsByName) {
   Write("a");
   Write(".h");
   ASSERT_TRUE(ForceDirectories(Path("sub")));
-  ASSERT_EQ(mkfifo((root_ + "/pipe").c_str(), 0666), 0);  // never listed
+  ASSERT_EQ(mkfifo(FScratch.File("pipe").c_str(), 0666), 0);  // never listed
   auto names = [](const std::vector<TSearchRec>& list) {
     std::u16string joined;
     for (const auto& r : list) joined += r.Name + u",";
@@ -120,7 +113,7 @@ TEST_F(FileSystemTest, ListingFiltersByAttributesAndSortsByName) {
 
 TEST_F(FileSystemTest, DeleteRemovesALinkNotItsTarget) {
   Write("target.txt");
-  ASSERT_EQ(symlink((root_ + "/target.txt").c_str(), (root_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink(FScratch.File("target.txt").c_str(), FScratch.File("link").c_str()), 0);
   EXPECT_TRUE(IsSymbolicLink(Path("link")));
   EXPECT_TRUE(DeleteFile(Path("link")));
   EXPECT_FALSE(PathEntryExists(Path("link")));
@@ -141,7 +134,7 @@ TEST_F(FileSystemTest, ForceDirectoriesMakesEveryMissingLevel) {
 TEST_F(FileSystemTest, DirHandleWorksBelowItsDirectoryWithoutFollowingLinks) {
   ASSERT_TRUE(ForceDirectories(Path("base/real")));
   ASSERT_TRUE(ForceDirectories(Path("elsewhere")));
-  ASSERT_EQ(symlink((root_ + "/elsewhere").c_str(), (root_ + "/base/link").c_str()), 0);
+  ASSERT_EQ(symlink(FScratch.File("elsewhere").c_str(), FScratch.File("base/link").c_str()), 0);
   Write("base/file", "old");
   TDirHandle base, child;
   ASSERT_EQ(base.Open(Path("base")), 0);
@@ -183,8 +176,8 @@ namespace {
 // Only regular files open as streams, and a named pipe without a writer is
 // refused at once rather than waited on.
 TEST_F(FileSystemTest, OnlyRegularFilesOpenAsStreams) {
-  ASSERT_EQ(::mkfifo((root_ + "/pipe").c_str(), 0600), 0);
-  ASSERT_EQ(::mkdir((root_ + "/dir").c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo(FScratch.File("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(FScratch.File("dir").c_str(), 0700), 0);
   Write("file", "data");
   const struct {
     const char* name;

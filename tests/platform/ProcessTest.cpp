@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
@@ -41,11 +42,7 @@ TEST(SplitCommandLine, WindowsRules) {
 
 class StartProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zo-process-" + std::to_string(getpid()));
-    fs::create_directories(dir_ / "with space");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directories(FScratch.Path("with space")); }
 
   // A program that writes its arguments, one per line, next to itself.
   fs::path WriteRecorder(const fs::path& where) {
@@ -60,11 +57,11 @@ class StartProcessTest : public ::testing::Test {
     return s.str();
   }
 
-  fs::path dir_;
+  test::ScratchDir FScratch{"zo-process"};
 };
 
 TEST_F(StartProcessTest, QuotedItemArrivesAsOneArgument) {
-  const fs::path prog = WriteRecorder(dir_ / "Lifter.exe");
+  const fs::path prog = WriteRecorder(FScratch.Path("Lifter.exe"));
   auto child = StartProcess(FromUtf8(prog.string()) + u" -TSQLSERVER \"-SA B\" -p\u00E4 \"-d\"");
   ASSERT_TRUE(child.has_value());
   EXPECT_EQ(child->Wait(), 3);
@@ -72,7 +69,7 @@ TEST_F(StartProcessTest, QuotedItemArrivesAsOneArgument) {
 }
 
 TEST_F(StartProcessTest, UnquotedProgramPathWithBlanks) {
-  const fs::path prog = WriteRecorder(dir_ / "with space" / "Lifter.exe");
+  const fs::path prog = WriteRecorder(FScratch.Path("with space/Lifter.exe"));
   auto child = StartProcess(FromUtf8(prog.string()) + u" -x");
   ASSERT_TRUE(child.has_value());
   EXPECT_EQ(child->Wait(), 3);
@@ -81,16 +78,16 @@ TEST_F(StartProcessTest, UnquotedProgramPathWithBlanks) {
 
 TEST_F(StartProcessTest, MissingOrNotExecutableProgramFails) {
   int error = 0;
-  EXPECT_FALSE(StartProcess(FromUtf8((dir_ / "nothing.exe").string()) + u" -x", &error).has_value());
+  EXPECT_FALSE(StartProcess(FScratch.UFile("nothing.exe") + u" -x", &error).has_value());
   EXPECT_EQ(error, ENOENT);
-  std::ofstream(dir_ / "plain.txt") << "x";
-  EXPECT_FALSE(StartProcess(FromUtf8((dir_ / "plain.txt").string()), &error).has_value());
+  std::ofstream(FScratch.Path("plain.txt")) << "x";
+  EXPECT_FALSE(StartProcess(FScratch.UFile("plain.txt"), &error).has_value());
   EXPECT_EQ(error, EACCES);
   EXPECT_FALSE(StartProcess(u"", &error).has_value());
 }
 
 TEST_F(StartProcessTest, SignalEndsTheWait) {
-  const fs::path prog = dir_ / "killer.sh";
+  const fs::path prog = FScratch.Path("killer.sh");
   std::ofstream(prog) << "#!/bin/sh\nkill -9 $$\n";
   fs::permissions(prog, fs::perms::owner_all);
   auto child = StartProcess(FromUtf8(prog.string()));

@@ -7,8 +7,33 @@
 namespace zo::testing {
 namespace {
 
-using AlterLangsTest = UpgradeFixture;
-using AlterSupportTest = UpgradeFixture;
+class AlterTest : public UpgradeFixture {
+ protected:
+  // Ready for the next case of a table: no runs, no dialogs, no hiding yet.
+  void StartCase() {
+    std::filesystem::remove(Path("calls.log"));
+    Visibility.clear();
+    dialogs = {};
+  }
+  // What a click that raised nothing did: without a Question nothing was
+  // asked or run and the window stayed; otherwise Question was asked and the
+  // program ran once as Call while the window was hidden.
+  void ExpectAskedAndRun(const char16_t* Question, const char* Call) {
+    EXPECT_TRUE(dialogs.Errors.empty());
+    EXPECT_TRUE(dialogs.Messages.empty());
+    if (Question == nullptr) {
+      EXPECT_TRUE(dialogs.Questions.empty());
+      EXPECT_TRUE(Calls().empty());
+      EXPECT_TRUE(Visibility.empty());
+    } else {
+      EXPECT_EQ(dialogs.Questions, std::vector<String>{Question});
+      EXPECT_EQ(Calls(), std::vector<std::string>{Call});
+      EXPECT_EQ(Visibility, (std::vector<bool>{false, true}));
+    }
+  }
+};
+using AlterLangsTest = AlterTest;
+using AlterSupportTest = AlterTest;
 
 TEST_F(AlterLangsTest, AskedListsAndTheProgramsSwitch) {
   struct Case {
@@ -37,9 +62,7 @@ TEST_F(AlterLangsTest, AskedListsAndTheProgramsSwitch) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::filesystem::remove(Path("calls.log"));
-    Visibility.clear();
-    dialogs = {};
+    StartCase();
     WriteLifter("5.1", kReach);
     SetStamp("5.1");
     SetLanguages(c.Installed);
@@ -49,16 +72,8 @@ TEST_F(AlterLangsTest, AskedListsAndTheProgramsSwitch) {
 
     form->UserClick(form->BAlterLangs);
 
-    EXPECT_TRUE(dialogs.Errors.empty());
-    EXPECT_TRUE(dialogs.Messages.empty());
-    if (c.Question == nullptr) {
-      EXPECT_TRUE(dialogs.Questions.empty());
-      EXPECT_TRUE(Calls().empty());
-      EXPECT_TRUE(Visibility.empty());
-    } else {
-      EXPECT_EQ(dialogs.Questions, std::vector<String>{c.Question});
-      EXPECT_EQ(Calls(), std::vector<std::string>{c.Call});
-      EXPECT_EQ(Visibility, (std::vector<bool>{false, true}));
+    ExpectAskedAndRun(c.Question, c.Call);
+    if (c.Question != nullptr) {
       EXPECT_EQ(form->MState.Lines.back(), u"Upgrade to version 5.1 (licence L-4711) finished successfully");
     }
     EXPECT_TRUE(form->FConnected);
@@ -147,9 +162,7 @@ TEST_F(AlterSupportTest, EachDirectionWhenAllowed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::filesystem::remove(Path("calls.log"));
-    Visibility.clear();
-    dialogs = {};
+    StartCase();
     WriteLifter("5.1", kAlterSupport);
     SetStamp("5.1", c.Archive, c.ExtDB);
     auto form = OpenConnected({c.Switch});
@@ -162,16 +175,8 @@ TEST_F(AlterSupportTest, EachDirectionWhenAllowed) {
 
     form->UserClick(button);
 
-    EXPECT_TRUE(dialogs.Errors.empty());
-    EXPECT_TRUE(dialogs.Messages.empty());
-    if (c.Question == nullptr) {
-      EXPECT_TRUE(dialogs.Questions.empty());
-      EXPECT_TRUE(Calls().empty());
-      EXPECT_TRUE(Visibility.empty());
-    } else {
-      EXPECT_EQ(dialogs.Questions, std::vector<String>{c.Question});
-      EXPECT_EQ(Calls(), std::vector<std::string>{c.Call});
-      EXPECT_EQ(Visibility, (std::vector<bool>{false, true}));
+    ExpectAskedAndRun(c.Question, c.Call);
+    if (c.Question != nullptr) {
       const std::vector<std::string> args = ArgsOf("5.1");
       EXPECT_NE(std::find(args.begin(), args.end(), "-d/srv/archive"), args.end());
     }

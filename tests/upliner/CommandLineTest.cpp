@@ -1,4 +1,5 @@
 #include "ScriptedDialogs.h"
+#include "core/ServerType.h"
 
 namespace zo::testing {
 namespace {

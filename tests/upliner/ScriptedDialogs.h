@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <deque>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 #include "upliner/Dialogs.h"
 #include "upliner/ReinstallForm.h"
 
@@ -59,20 +59,11 @@ class ScriptedDialogs : public IFormDialogs {
 // A private directory standing in for the program's own, removed afterwards.
 class AppDirFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("upliner-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  String AppDir() const { return FromUtf8(dir_.string()); }
-  std::filesystem::path Path(const std::string& name) const { return dir_ / name; }
+  String AppDir() const { return FScratch.UDir(); }
+  std::filesystem::path Path(const std::string& name) const { return FScratch.Path(name); }
 
   void WriteFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    std::ofstream(Path(name), std::ios::binary) << bytes;
   }
   std::string ReadFile(const std::filesystem::path& path) const {
     std::ifstream in(path, std::ios::binary);
@@ -91,7 +82,7 @@ class AppDirFixture : public ::testing::Test {
   ScriptedDialogs dialogs;
 
  private:
-  std::filesystem::path dir_;
+  test::ScratchDir FScratch{"upliner"};
 };
 
 }  // namespace zo::testing

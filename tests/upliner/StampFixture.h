@@ -19,27 +19,24 @@
 
 #include "ScriptedDialogs.h"
 #include "core/Exception.h"
+#include "core/StringUtils.h"
 #include "crypt/CryptUtils.h"
 #include "crypt/SystemKey.h"
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/ScopedEnv.h"
+#include "tests/ScratchDir.h"
 #include "tests/odbc/TestDatabase.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo::testing {
 
-// UTF-16LE bytes of a text, as the stamp's encrypted copy holds it.
-inline Bytes Utf16LE(const String& Text) {
-  Bytes bytes;
-  for (char16_t c : Text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
+// The stamp's encrypted copy of any text, a malformed one included, without
+// the pause of the program's own enciphering.
+inline Bytes EncryptedStamp(const String& Text) {
+  return TCryptUtils::Encode(caAES, SystemKey, Utf16LEBytes(Text));
 }
-
-inline Bytes EncryptedStamp(const String& Text) { return TCryptUtils::Encode(caAES, SystemKey, Utf16LE(Text)); }
 
 // A bytea literal of the bytes.
 inline String ByteaLiteral(const Bytes& Value) {
@@ -68,14 +65,9 @@ class StampFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ZO_REQUIRE_TEST_DATABASE();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    base_ = std::filesystem::path("/tmp") /
-            ("upliner-db-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(base_);
-    std::filesystem::create_directories(base_ / "app");
-    std::filesystem::create_directories(base_ / "tmp");
-    if (const char* old = std::getenv("TMPDIR")) oldTmpDir_ = old;
-    ::setenv("TMPDIR", (base_ / "tmp").c_str(), 1);
+    std::filesystem::create_directories(FScratch.Path("app"));
+    std::filesystem::create_directories(TmpDir());
+    FTmpDirVariable.emplace("TMPDIR", TmpDir().string());
 
     Sql(u"drop schema if exists dbo cascade; create schema dbo;"
         u"create table dbo.a15830u10 (a277u0 varchar, a212u0 bytea, a2439u0 integer, a2583u0 integer);"
@@ -85,9 +77,7 @@ class StampFixture : public ::testing::Test {
 
   void TearDown() override {
     form.reset();
-    if (oldTmpDir_) ::setenv("TMPDIR", oldTmpDir_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
-    if (!base_.empty()) std::filesystem::remove_all(base_);
+    FTmpDirVariable.reset();
   }
 
   static test::TestDatabase& Db() { return *test::SuiteDatabase(); }
@@ -124,9 +114,9 @@ class StampFixture : public ::testing::Test {
   static void SetVersion(const String& Version) { SetStamp(Version, Version + u",0"); }
   static String PlainVersion() { return Query(u"select a277u0 from dbo.a15830u10").value_or(u"<no row>"); }
 
-  std::filesystem::path AppPath(const std::string& Name = "") const { return base_ / "app" / Name; }
-  std::filesystem::path TmpDir() const { return base_ / "tmp"; }
-  String AppDir() const { return FromUtf8((base_ / "app").string()); }
+  std::filesystem::path AppPath(const std::string& Name = "") const { return FScratch.Path("app") / Name; }
+  std::filesystem::path TmpDir() const { return FScratch.Path("tmp"); }
+  String AppDir() const { return FScratch.UFile("app"); }
   void WriteAppFile(const std::string& Name, const std::string& Bytes) const {
     std::filesystem::create_directories(AppPath(Name).parent_path());
     std::ofstream(AppPath(Name), std::ios::binary) << Bytes;
@@ -156,11 +146,11 @@ class StampFixture : public ::testing::Test {
   // One run of the step runner for version 5.1: its result, or the message
   // of the error it raised.
   struct Outcome {
-    int Result = -1;
+    std::optional<TStepResult> Result;
     std::optional<String> Error;
   };
-  static Outcome Run(TReinstallForm& F, TMTSActionType Langs = {}, int Archive = 2, int ExtDB = 2,
-                     bool LastStep = true) {
+  static Outcome Run(TReinstallForm& F, TMTSActionType Langs = {}, TSupportAction Archive = saKeep,
+                     TSupportAction ExtDB = saKeep, bool LastStep = true) {
     Outcome outcome;
     try {
       outcome.Result = F.RunUpgradeStep(u"5.1", Langs, Archive, ExtDB, LastStep);
@@ -174,8 +164,8 @@ class StampFixture : public ::testing::Test {
   std::unique_ptr<TReinstallForm> form;
 
  private:
-  std::filesystem::path base_;
-  std::optional<std::string> oldTmpDir_;
+  test::ScratchDir FScratch{"upliner-db"};
+  std::optional<test::ScopedEnv> FTmpDirVariable;
 };
 
 }  // namespace zo::testing

@@ -1,8 +1,9 @@
 // Connect and the database readers against the test server.
 #include "StampFixture.h"
 #include "core/Exception.h"
-#include "core/Exceptions.h"
 #include "core/IDList.h"
+#include "core/StringUtils.h"
+#include "tests/MessageOf.h"
 
 ZO_TEST_DATABASE_ENVIRONMENT(upliner_db);
 
@@ -199,12 +200,8 @@ TEST_F(InspectionTest, LanguagesInRowOrderAcrossRowsets) {
   EXPECT_EQ(languages[42].ToString(), u"1039,0");  // NULL sub-identifier reads 0
 
   Sql(u"drop table dbo.a194u0");
-  try {
-    f.ReadDatabaseLanguages(f.ConnectionValues(), languages);
-    ADD_FAILURE() << "no error";
-  } catch (const Exception& E) {
-    EXPECT_EQ(E.Message(), u"Languages from database \"" + Db().Name() + u"\" cannot be returned");
-  }
+  EXPECT_EQ(test::MessageOf([&] { f.ReadDatabaseLanguages(f.ConnectionValues(), languages); }),
+            u"Languages from database \"" + Db().Name() + u"\" cannot be returned");
 }
 
 }  // namespace

@@ -55,12 +55,7 @@ inline std::string RunSql(const std::string& database, const std::string& sql) {
 
 // The encrypted copy of a stamp, as bytea literal text.
 inline std::string EncryptedStamp(const String& text) {
-  Bytes plain;
-  for (char16_t c : text) {
-    plain.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    plain.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  const Bytes cipher = TCryptUtils::Encode(caAES, SystemKey, plain);
+  const Bytes cipher = TCryptUtils::Encode(caAES, SystemKey, Utf16LEBytes(text));
   static const char digits[] = "0123456789abcdef";
   std::string hex = "'\\x";
   for (std::uint8_t b : cipher) {

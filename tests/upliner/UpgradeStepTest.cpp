@@ -43,30 +43,34 @@ TEST_F(UpgradeStepTest, ErrorsReportForEveryOutcome) {
     TStampAfter Stamp;
     std::string Errors;  // what the program writes into the errors file
     std::vector<String> Report;
-    int Result;  // -1: the read error is raised
+    std::optional<TStepResult> Result;  // none: the read error is raised
   };
   const Case cases[] = {
-      {"success", Reached, "", {u"", u"Upgrade to version 5.1 (licence L-7) finished successfully"}, 0},
-      {"cancelled", Unchanged, "", {u"", u"Upgrade to version 5.1 (licence L-7) was canceled"}, 1},
+      {"success", Reached, "", {u"", u"Upgrade to version 5.1 (licence L-7) finished successfully"}, srDone},
+      {"cancelled", Unchanged, "", {u"", u"Upgrade to version 5.1 (licence L-7) was canceled"}, srNotReached},
       {"no errors, no stamp row", Empty, "",
-       {u"", u"Upgrade to version 5.1 (licence L-7) finished unexpectedly (new version read error)", runServer}, 2},
+       {u"", u"Upgrade to version 5.1 (licence L-7) finished unexpectedly (new version read error)", runServer},
+       srReachedWithErrors},
       {"no errors, stamp unreadable", Unreadable, "",
-       {u"", u"Upgrade to version 5.1 (licence L-7) finished unexpectedly (new version read error)", runServer}, -1},
+       {u"", u"Upgrade to version 5.1 (licence L-7) finished unexpectedly (new version read error)", runServer},
+       std::nullopt},
       {"errors before the version changed", Unchanged, "Table a1 failed\r\nIndex i1 failed\r\nView v1 failed\r\n",
        {u"", header, u"Table a1 failed", u"Index i1 failed", u"View v1 failed",
         u"Errors did not corrupt database. It do not have to be restored."},
-       1},
+       srNotReached},
       {"errors, stamp left inconsistent", UnchangedInconsistent, "Table a1 failed\n",
-       {u"", header, u"Table a1 failed", u"Errors corrupted database. Database must be restored!!"}, 1},
+       {u"", header, u"Table a1 failed", u"Errors corrupted database. Database must be restored!!"}, srNotReached},
       {"errors, version reached", Reached, "Check c1 found 2 orphans\n",
        {u"", header, u"Check c1 found 2 orphans",
         u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
         u"before continuing!!"},
-       2},
+       srReachedWithErrors},
       {"errors, no stamp row", Empty, "Table a1 failed\n",
-       {u"", header, u"Table a1 failed", u"Upgrade finished unexpectedly (new version read error)", runServer}, 2},
+       {u"", header, u"Table a1 failed", u"Upgrade finished unexpectedly (new version read error)", runServer},
+       srReachedWithErrors},
       {"errors, stamp unreadable", Unreadable, "Table a1 failed\n",
-       {u"", header, u"Table a1 failed", u"Upgrade finished unexpectedly (new version read error)", runServer}, -1},
+       {u"", header, u"Table a1 failed", u"Upgrade finished unexpectedly (new version read error)", runServer},
+       std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -90,7 +94,7 @@ TEST_F(UpgradeStepTest, ErrorsReportForEveryOutcome) {
     expected.insert(expected.end(), c.Report.begin(), c.Report.end());
     EXPECT_EQ(f.MState.Lines, expected);
     EXPECT_EQ(f.MChanges.Lines, std::vector<String>{u"kept"});
-    if (c.Result < 0) {
+    if (!c.Result) {
       EXPECT_EQ(outcome.Error, readFailure);
     } else {
       EXPECT_EQ(outcome.Error, std::nullopt);
@@ -124,7 +128,7 @@ TEST_F(UpgradeStepTest, ChangesReport) {
 
     const Outcome outcome = Run(f);
 
-    EXPECT_EQ(outcome.Result, 0);
+    EXPECT_EQ(outcome.Result, srDone);
     EXPECT_EQ(f.MChanges.Lines, c.Report);
     std::size_t changesItems = 0;
     for (const std::string& arg : Args()) changesItems += arg.rfind("-c", 0) == 0;
@@ -139,7 +143,7 @@ TEST_F(UpgradeStepTest, CommandLineItemByItem) {
                " && echo exists >> '" + AppPath("errors-path.txt").string() + "'");
   TReinstallForm& f = OpenForm();
 
-  ASSERT_EQ(Run(f).Result, 0);
+  ASSERT_EQ(Run(f).Result, srDone);
 
   const std::string app = AppPath().string();  // ends with '/'
   const std::vector<std::string> seen = ReadLines(AppPath("errors-path.txt"));
@@ -179,7 +183,7 @@ TEST_F(UpgradeStepTest, SwitchesOfTheAlterActionsAndTheInstallerPosition) {
   f.SetText(f.ENewDir, u"/data/My Archive\\");
   f.SetText(f.ENewName, u"Ext DB");
 
-  ASSERT_EQ(Run(f, {mtaInsert, mtaDelete}, 0, 1, false).Result, 0);
+  ASSERT_EQ(Run(f, {mtaInsert, mtaDelete}, saAdd, saRemove, false).Result, srDone);
 
   const std::vector<std::string> args = Args();
   ASSERT_EQ(args.size(), 18u);  // the program and 17 items
@@ -211,7 +215,7 @@ TEST_F(UpgradeStepTest, ProgramDirectoryWithABlank) {
   blank.SetText(blank.EUserName, Db().Server().User);
   blank.SetText(blank.EPassword, Db().Server().Password);
 
-  EXPECT_EQ(Run(blank).Result, 0);
+  EXPECT_EQ(Run(blank).Result, srDone);
 
   const std::vector<std::string> args = ReadLines(app / "args.txt");
   ASSERT_EQ(args.size(), 16u);
@@ -238,7 +242,7 @@ TEST_F(UpgradeStepTest, IntegrityFlagByChoiceAndLastStep) {
     TReinstallForm& f = OpenForm();
     if (c.Item >= 0) f.SelectItem(f.CCheckIntegrity, c.Item);
     else f.SetText(f.CCheckIntegrity, u"Sometimes");
-    ASSERT_EQ(Run(f, {}, 2, 2, c.LastStep).Result, 0);
+    ASSERT_EQ(Run(f, {}, saKeep, saKeep, c.LastStep).Result, srDone);
     EXPECT_EQ(Args().back(), c.Flag);
   }
 }

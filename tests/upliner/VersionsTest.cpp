@@ -1,5 +1,4 @@
 #include "ScriptedDialogs.h"
-#include "upliner/Versions.h"
 
 namespace zo::testing {
 namespace {
@@ -60,15 +59,6 @@ TEST_F(VersionsTest, OnlyTheReinstallModeReadsTheList) {
   std::filesystem::remove(Path("Versions.sl"));
   auto other = Open({u"-li"});
   EXPECT_TRUE(dialogs.Errors.empty());
-}
-
-TEST(VersionLookup, IgnoresLetterCaseAndTakesTheFirstMatch) {
-  const std::vector<String> versions = {u"5.0", u"5.2A", u"5.2a", u""};
-  EXPECT_EQ(IndexOfVersion(versions, u"5.2a"), 1);
-  EXPECT_EQ(IndexOfVersion(versions, u"5.2A"), 1);
-  EXPECT_EQ(IndexOfVersion(versions, u""), 3);
-  EXPECT_EQ(IndexOfVersion(versions, u"5.3"), -1);
-  EXPECT_EQ(IndexOfVersion(versions, u"5.0 "), -1);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// The reference upgrade program, run by the step runner as Lifter_5.1/Lifter.exe
-// against the test server, and its command line on its own.
-#include "StampFixture.h"
-#include "core/Exception.h"
-#include "lifter/LifterOptions.h"
-#include "platform/Process.h"
+// The reference upgrade program, run by the upgrade tool's step runner as
+// Lifter_5.1/Lifter.exe against the test server.
+#include "tests/upliner/StampFixture.h"
+
+ZO_TEST_DATABASE_ENVIRONMENT(lifter_db);
 
 namespace zo::testing {
 namespace {
@@ -40,7 +39,7 @@ TEST_F(LifterTest, OneStepRunsTheScriptsInNameOrderAndStamps) {
   const Outcome outcome = Run(f);
 
   EXPECT_EQ(outcome.Error, std::nullopt);
-  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(outcome.Result, srDone);
   EXPECT_EQ(f.MState.Lines,
             (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished successfully"}));
   EXPECT_EQ(f.MChanges.Lines,
@@ -57,7 +56,7 @@ TEST_F(LifterTest, OneStepRunsTheScriptsInNameOrderAndStamps) {
   EXPECT_EQ(f.EActualVersion.Text, u"5.1");
 
   // A second run at the same version leaves the scripts alone.
-  EXPECT_EQ(Run(f).Result, 0);
+  EXPECT_EQ(Run(f).Result, srDone);
   EXPECT_EQ(f.MChanges.Lines.back(), u"No system changes were done or error occured.");
   EXPECT_EQ(Query(u"select count(*) from dbo.t51"), u"2");
 }
@@ -72,7 +71,7 @@ TEST_F(LifterTest, FailingScriptChangesNothing) {
 
   const Outcome outcome = Run(f);
 
-  EXPECT_EQ(outcome.Result, 1);
+  EXPECT_EQ(outcome.Result, srNotReached);
   ASSERT_EQ(f.MState.Lines.size(), 4u);
   EXPECT_EQ(f.MState.Lines[1], u"Upgrade to version 5.1 (licence L-7) finished with following errors : ");
   const String error = f.MState.Lines[2];
@@ -89,13 +88,23 @@ TEST_F(LifterTest, NeverTakesANewerDatabaseBack) {
   SetVersion(u"5.2");  // Versions.sl lists 5.2 after 5.1
   WriteScript("010_table.sql", "create table dbo.t51 (id integer);\n");
   TReinstallForm& f = OpenForm();
-  EXPECT_EQ(Run(f).Result, 1);
+  EXPECT_EQ(Run(f).Result, srNotReached);
   EXPECT_EQ(f.MState.Lines,
             (std::vector<String>{u"", u"Upgrade to version 5.1 (licence L-7) finished with following errors : ",
                                  u"The database is at version 5.2, which is newer than 5.1",
                                  u"Errors did not corrupt database. It do not have to be restored."}));
   EXPECT_FALSE(TableExists(u"dbo.t51"));
   EXPECT_EQ(PlainVersion(), u"5.2");
+
+  // The program finds versions in the list by the tool's rule, Latin-1
+  // letters folded too: "5.2É" is the listed "5.2é", newer than 5.1.
+  WriteAppFile("Versions.sl", "5.0\r\n5.1\r\n5.2\xC3\xA9\r\n");
+  SetVersion(u"5.2\u00C9");
+  EXPECT_EQ(Run(f).Result, srNotReached);
+  EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2],
+            u"The database is at version 5.2\u00C9, which is newer than 5.1");
+  EXPECT_FALSE(TableExists(u"dbo.t51"));
+  EXPECT_EQ(PlainVersion(), u"5.2\u00C9");
 }
 
 TEST_F(LifterTest, WrongPasswordIsReportedAndChangesNothing) {
@@ -125,12 +134,12 @@ TEST_F(LifterTest, IntegrityChecksReportEveryRowAfterTheUpgrade) {
   WriteScript("Integrity/clean.sql", "select id from dbo.orders where id < 0\n");
   TReinstallForm& f = OpenForm();
 
-  EXPECT_EQ(Run(f, {}, 2, 2, false).Result, 0);  // "Only last version": not the last step, no checks
+  EXPECT_EQ(Run(f, {}, saKeep, saKeep, false).Result, srDone);  // "Only last version": not the last step, no checks
   SetVersion(u"5.0");
   Sql(u"drop table dbo.orders");
   const Outcome outcome = Run(f);  // the last step: checked
 
-  EXPECT_EQ(outcome.Result, 2);
+  EXPECT_EQ(outcome.Result, srReachedWithErrors);
   ASSERT_EQ(f.MState.Lines.size(), 8u);
   EXPECT_EQ(f.MState.Lines[4].rfind(u"Integrity check \"broken.sql\" failed: ", 0), 0u) << ToUtf8(f.MState.Lines[4]);
   EXPECT_EQ(f.MState.Lines[5], u"Integrity check \"orphans.sql\": Order 2, no customer");
@@ -154,9 +163,9 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
   f.SetChecked(f.CBCheckChanges, true);
   f.SetText(f.ENewDir, u"/srv/it's archive");
 
-  Outcome outcome = Run(f, {mtaInsert, mtaDelete}, 0, 2);
+  Outcome outcome = Run(f, {mtaInsert, mtaDelete}, saAdd, saKeep);
 
-  EXPECT_EQ(outcome.Result, 0);
+  EXPECT_EQ(outcome.Result, srDone);
   EXPECT_EQ(Query(u"select string_agg(ic || ',' || u, ';' order by ic) from dbo.a194u0"), u"401,0;413,0");
   EXPECT_EQ(Query(u"select string_agg(entry, ';') from dbo.journal"),
             u"remove 405,0;add 413,0 413 0;archive in /srv/it's archive");
@@ -168,84 +177,14 @@ TEST_F(LifterTest, LanguageArchiveAndExternalDatabaseSwitches) {
 
   // External-database support needs a name: nothing happens and the error
   // is reported (the version is reached, so the runner asks for a review).
-  outcome = Run(f, {}, 2, 0);
-  EXPECT_EQ(outcome.Result, 2);
+  outcome = Run(f, {}, saKeep, saAdd);
+  EXPECT_EQ(outcome.Result, srReachedWithErrors);
   EXPECT_EQ(f.MState.Lines[f.MState.Lines.size() - 2], u"External database support needs a database name (-N)");
   EXPECT_EQ(Query(u"select coalesce(a2583u0, -1) from dbo.a15830u10"), u"-1");
 
   f.SetText(f.ENewName, u"Ext DB");
-  EXPECT_EQ(Run(f, {}, 1, 0).Result, 0);
+  EXPECT_EQ(Run(f, {}, saRemove, saAdd).Result, srDone);
   EXPECT_EQ(Query(u"select a2439u0 || '/' || a2583u0 from dbo.a15830u10"), u"0/1");
-}
-
-TEST(LifterOptionsTest, ReadsTheToolsCommandLine) {
-  const TLifterOptions o = ParseLifterOptions(
-      {u"-TSQLSERVER", u"-S127.0.0.1;Port=5", u"-DSales Db", u"-usa", u"-p", u"-m1", u"-e/tmp/tmpA", u"-i/a/IVersion_5.1/",
-       u"-r/a/Lifter_5.1/", u"-l5", u"-b0", u"-d/srv/arch dir", u"-x1", u"-NExt", u"-c/tmp/tmpB", u"-h1", u"-n120;-80"});
-  EXPECT_EQ(o.ServerName, u"127.0.0.1;Port=5");
-  EXPECT_EQ(o.DatabaseName, u"Sales Db");
-  EXPECT_EQ(o.UserName, u"sa");
-  EXPECT_EQ(o.Password, u"");
-  EXPECT_TRUE(o.TrustedConnection);
-  EXPECT_EQ(o.ErrorsFile, u"/tmp/tmpA");
-  EXPECT_EQ(o.DataFolder, u"/a/IVersion_5.1/");
-  EXPECT_EQ(o.ProgramFolder, u"/a/Lifter_5.1/");
-  EXPECT_TRUE(o.AddLanguages);
-  EXPECT_TRUE(o.RemoveLanguages);
-  EXPECT_EQ(o.ArchiveAction, saAdd);
-  EXPECT_EQ(o.Directory, u"/srv/arch dir");
-  EXPECT_EQ(o.ExtDBAction, saRemove);
-  EXPECT_EQ(o.ExtDBName, u"Ext");
-  EXPECT_EQ(o.ChangesFile, u"/tmp/tmpB");
-  EXPECT_TRUE(o.CheckIntegrity);
-  EXPECT_EQ(o.WindowPosition, std::make_pair(120, -80));
-
-  const TLifterOptions minimal = ParseLifterOptions({u"-Ss", u"-Dd"});
-  EXPECT_EQ(minimal.ArchiveAction, saKeep);
-  EXPECT_EQ(minimal.ExtDBAction, saKeep);
-  EXPECT_FALSE(minimal.CheckIntegrity);
-}
-
-TEST(LifterOptionsTest, RefusesWhatItCannotHonour) {
-  struct Case {
-    std::vector<String> Args;
-    const char16_t* Message;
-  };
-  const Case cases[] = {
-      {{u"-Ss", u"-Dd", u"plain"}, u"Unknown argument \"plain\""},
-      {{u"-Ss", u"-Dd", u"-q"}, u"Unknown argument \"-q\""},
-      {{u"-Ss", u"-Dd", u"-"}, u"Unknown argument \"-\""},
-      {{u"-TORACLE", u"-Ss", u"-Dd"}, u"Database type \"ORACLE\" is not supported"},
-      {{u"-Ss", u"-Dd", u"-x3"}, u"Incorrect value in argument \"-x3\""},
-      {{u"-Ss", u"-Dd", u"-b"}, u"Incorrect value in argument \"-b\""},
-      {{u"-Ss", u"-Dd", u"-h2"}, u"Incorrect value in argument \"-h2\""},
-      {{u"-Ss", u"-Dd", u"-n5"}, u"Incorrect value in argument \"-n5\""},
-      {{u"-Ss", u"-Dd", u"-c"}, u"Incorrect value in argument \"-c\""},
-      {{u"-Ss", u"-Dd", u"-b1", u"-b2"}, u"Argument \"-b2\" is given twice"},
-      {{u"-Dd"}, u"The server name (-S) is missing"},
-      {{u"-Ss"}, u"The database name (-D) is missing"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.Message));
-    try {
-      ParseLifterOptions(c.Args);
-      ADD_FAILURE() << "accepted";
-    } catch (const Exception& E) {
-      EXPECT_EQ(E.Message(), c.Message);
-    }
-  }
-}
-
-// A command line the program cannot read is still reported where the tool
-// looks for errors.
-TEST(LifterProgramTest, BadCommandLineGoesToTheErrorsFile) {
-  const std::string errors = "/tmp/lifter-bad-args-" + std::to_string(::getpid());
-  std::optional<ChildProcess> child =
-      StartProcess(FromUtf8(std::string(ZO_LIFTER_PATH) + " -Ss -Dd \"-e" + errors + "\" -q"));
-  ASSERT_TRUE(child);
-  EXPECT_EQ(child->Wait(), 1);
-  EXPECT_EQ(ReadAll(errors), "Unknown argument \"-q\"\r\n");
-  std::filesystem::remove(errors);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-#include "core/Exceptions.h"
+#include "core/EException.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
+
+#include "tests/MessageOf.h"
 
 namespace zo {
 namespace {
@@ -49,13 +52,10 @@ TEST(EException, SetMsgProps) {
   EXPECT_EQ(e.MsgID(), u"ID");
   EXPECT_EQ(e.MainMSG(), u"Main");
 
-  try {
-    e.SetMsgProps(pDefault, u"X", u"Y");
-    FAIL() << "read-only error accepted new properties";
-  } catch (const EException& refused) {
-    EXPECT_EQ(refused.Prefix(), pReadOnly);
-    EXPECT_EQ(refused.GetMessage(), u"Can not modify properties in this exception.\r\nID: Main\r\ndetail\r\n");
-  }
+  const std::optional<EException> refused = test::ErrorOf<EException>([&] { e.SetMsgProps(pDefault, u"X", u"Y"); });
+  ASSERT_TRUE(refused) << "read-only error accepted new properties";
+  EXPECT_EQ(refused->Prefix(), pReadOnly);
+  EXPECT_EQ(refused->GetMessage(), u"Can not modify properties in this exception.\r\nID: Main\r\ndetail\r\n");
   EXPECT_EQ(e.Prefix(), pReadOnly);
   EXPECT_EQ(e.MsgID(), u"ID");
   EXPECT_EQ(e.MainMSG(), u"Main");

@@ -46,10 +46,6 @@ class EException : public Exception {
   friend String ComposeExceptionMessage(const std::exception& E);
 };
 
-// Splits text into lines at CR, LF or CR LF, as a string list's text setter
-// does: "a\r\nb\n" gives "a", "b"; the empty text gives no lines.
-std::vector<String> SplitLines(StringView text);
-
 // The composed text of any error. Errors that are not EException are shown
 // under the "  Original message :" label.
 String ComposeExceptionMessage(const std::exception& E);

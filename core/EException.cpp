@@ -1,29 +1,11 @@
-#include "core/Exceptions.h"
+#include "core/EException.h"
 
-#include "platform/Utf.h"
+#include "core/StringUtils.h"
 
 namespace zo {
 
 namespace {
 constexpr char16_t kCRLF[] = u"\r\n";
-}
-
-std::vector<String> SplitLines(StringView text) {
-  std::vector<String> lines;
-  size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-      start = ++i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
 }
 
 // The general exception's own message stays empty for every EException: its
@@ -72,10 +54,7 @@ String EException::GetMessage() const {
 
 String ComposeExceptionMessage(const std::exception& E) {
   if (const auto* ee = dynamic_cast<const EException*>(&E)) return ee->GetMessage();
-  String message;
-  if (const auto* ze = dynamic_cast<const Exception*>(&E)) message = ze->Message();
-  else message = FromUtf8(E.what());
-  return u"  Original message :\r\n" + message + kCRLF;
+  return u"  Original message :\r\n" + ExceptionMessage(E) + kCRLF;
 }
 
 }  // namespace zo

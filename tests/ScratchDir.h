@@ -1,0 +1,62 @@
+// A private scratch directory for a test: made fresh with a unique name in
+// the temporary directory ($TMPDIR, else /tmp), and removed with everything
+// in it when the object goes, read-only subdirectories included. Hold one
+// as a member of a fixture, or as a local of one test.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "core/String.h"
+#include "platform/Utf.h"
+
+namespace zo::test {
+
+class ScratchDir {
+ public:
+  // Prefix starts the directory's name, so that a leftover shows whose it is;
+  // Parent is where it is made.
+  explicit ScratchDir(const std::string& Prefix = "zo-test",
+                      const std::filesystem::path& Parent = std::filesystem::temp_directory_path()) {
+    std::string pattern = (Parent / (Prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("cannot make a scratch directory " + pattern + ": " + std::strerror(errno));
+    FDir = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    MakeRemovable(FDir);
+    std::filesystem::remove_all(FDir, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // The directory itself (absolute), and a name inside it ("sub/a.txt") as a
+  // path, as a narrow path and as the system's text.
+  const std::filesystem::path& Dir() const { return FDir; }
+  std::filesystem::path Path(const std::string& Name) const { return FDir / Name; }
+  std::string File(const std::string& Name) const { return Path(Name).string(); }
+  String UDir() const { return FromUtf8(FDir.string()); }
+  String UFile(const std::string& Name) const { return FromUtf8(File(Name)); }
+
+ private:
+  // A test may have taken the owner's rights away from a directory; without
+  // them nothing inside it could be removed. Links are not followed.
+  static void MakeRemovable(const std::filesystem::path& Dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+    for (fs::directory_iterator it(Dir, ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_directory(ec) && !it->is_symlink(ec)) MakeRemovable(it->path());
+  }
+
+  std::filesystem::path FDir;
+};
+
+}  // namespace zo::test
