@@ -1,17 +1,17 @@
 // bundlet: packs a directory, or parts of directories, into a ZIP archive, or
 // unpacks one into a directory. See bundlet/CommandLine.h for the arguments.
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bundlet/Bundlet.h"
+#include "platform/Console.h"
 #include "platform/Utf.h"
 
 int main(int argc, char** argv) {
-  // Output into a closed pipe must not kill the program: its work is done
-  // (or reported) either way, and the exit code stays 0.
-  std::signal(SIGPIPE, SIG_IGN);
+  // Output into a closed pipe must not kill the program: the exit code
+  // stays 0.
+  zo::IgnoreClosedPipes();
   try {
     std::vector<zo::String> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back(zo::FromUtf8(argv[i]));

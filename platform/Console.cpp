@@ -1,57 +1,46 @@
 #include "platform/Console.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cctype>
 
+#include "platform/Descriptor.h"
+
 namespace zo {
 
 namespace {
 
-// Writes all of text to fd (a signal or a full pipe may take it in pieces);
-// gives up quietly on an error: what is written here is only shown.
-void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 // Owns the terminal's descriptor for the length of one question.
 class Terminal {
  public:
-  Terminal() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-  ~Terminal() {
-    if (fd_ >= 0) ::close(fd_);
+  Terminal() : FTerminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+
+  bool IsOpen() const { return FTerminal.IsOpen(); }
+
+  // Gives up quietly on an error: what is written here is only shown.
+  void Write(const std::string& text) {
+    std::int64_t moved = 0;
+    FTerminal.Write(text.data(), static_cast<std::int64_t>(text.size()), moved);
   }
-  Terminal(const Terminal&) = delete;
-  Terminal& operator=(const Terminal&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-
-  void Write(const std::string& text) { WriteAll(fd_, text); }
 
   // One line without its end; false at end of input or on an error.
   bool ReadLine(std::string& line) {
     line.clear();
     char c;
     for (;;) {
-      const ssize_t n = ::read(fd_, &c, 1);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return !line.empty();
+      std::int64_t moved = 0;
+      if (FTerminal.Read(&c, 1, moved) != 0 || moved == 0) return !line.empty();
       if (c == '\n') return true;
       if (c != '\r') line += c;
     }
   }
 
  private:
-  int fd_;
+  TDescriptor FTerminal;
 };
 
 std::string Trimmed(const std::string& text) {
@@ -101,6 +90,11 @@ int StandardErrorColumns() {
   return 80;
 }
 
-void WriteStandardError(const std::string& text) { WriteAll(STDERR_FILENO, text); }
+void IgnoreClosedPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+void WriteStandardError(const std::string& text) {
+  std::int64_t moved = 0;
+  WriteAll(STDERR_FILENO, text.data(), static_cast<std::int64_t>(text.size()), moved);
+}
 
 }  // namespace zo

@@ -26,6 +26,11 @@ int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>&
 // its width in columns (80 when the terminal does not tell).
 bool StandardErrorIsTerminal();
 int StandardErrorColumns();
+// Writing into a pipe whose reader has gone fails with an error instead of
+// ending the process: a console program's work is done (or reported) either
+// way.
+void IgnoreClosedPipes();
+
 // Writes text to standard error as it is, all of it (a signal or a full
 // pipe may take it in pieces); errors are ignored: nothing depends on it.
 void WriteStandardError(const std::string& text);

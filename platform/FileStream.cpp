@@ -9,39 +9,8 @@
 
 namespace zo {
 
-namespace {
-
-// Repeats a read or write, which may move fewer bytes than asked (a signal,
-// a pipe), until count bytes have moved or the file has no more. Returns the
-// count moved, or -1 (errno set) when an error came before any byte moved.
-template <typename Transfer>
-std::int64_t TransferAll(std::int64_t count, Transfer transfer) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = transfer(done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
-}
-
-}  // namespace
-
-TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 int TFileHandle::Open(const std::u16string& path, OpenKind kind) {
-  Close();
+  FFile.Reset();
   int flags = O_CLOEXEC;
   switch (kind) {
     case OpenKind::Read: flags |= O_RDONLY; break;
@@ -58,65 +27,39 @@ int TFileHandle::Open(const std::u16string& path, OpenKind kind) {
     fd = ::open(native.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno;
+  TDescriptor file(fd);
   // A directory opens read-only on POSIX; it is not a file for a stream, and
   // neither is a pipe, a socket or a device.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    return error;
-  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  fd_ = fd;
+  FFile = std::move(file);
   return 0;
 }
 
-void TFileHandle::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
-std::int64_t TFileHandle::Read(void* buffer, std::int64_t count) {
-  auto* out = static_cast<char*>(buffer);
-  return TransferAll(count, [&](std::int64_t done) {
-    return ::read(fd_, out + done, static_cast<size_t>(count - done));
-  });
-}
-
-std::int64_t TFileHandle::ReadAt(std::int64_t position, void* buffer, std::int64_t count) const {
-  auto* out = static_cast<char*>(buffer);
-  return TransferAll(count, [&](std::int64_t done) {
-    return ::pread(fd_, out + done, static_cast<size_t>(count - done), static_cast<off_t>(position + done));
-  });
-}
-
-std::int64_t TFileHandle::Write(const void* buffer, std::int64_t count) {
-  const auto* in = static_cast<const char*>(buffer);
-  return TransferAll(count, [&](std::int64_t done) {
-    return ::write(fd_, in + done, static_cast<size_t>(count - done));
-  });
-}
-
-std::int64_t TFileHandle::Seek(std::int64_t offset, int whence) {
-  return ::lseek(fd_, offset, whence);
+int TFileHandle::Seek(std::int64_t offset, TSeekFrom from, std::int64_t& position) {
+  const int whence = from == sfBeginning ? SEEK_SET : from == sfCurrent ? SEEK_CUR : SEEK_END;
+  const off_t result = ::lseek(FFile.Get(), offset, whence);
+  if (result < 0) return errno;
+  position = result;
+  return 0;
 }
 
 int TFileHandle::Truncate(std::int64_t size) {
   int rc;
   do {
-    rc = ::ftruncate(fd_, size);
+    rc = ::ftruncate(FFile.Get(), size);
   } while (rc != 0 && errno == EINTR);
   return rc == 0 ? 0 : errno;
 }
 
-int TFileHandle::Sync() { return ::fsync(fd_) == 0 ? 0 : errno; }
+int TFileHandle::Sync() { return ::fsync(FFile.Get()) == 0 ? 0 : errno; }
 
-std::int64_t TFileHandle::Size() const {
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) return -1;
-  return st.st_size;
+int TFileHandle::Size(std::int64_t& size) const {
+  struct stat st {};
+  if (::fstat(FFile.Get(), &st) != 0) return errno;
+  size = st.st_size;
+  return 0;
 }
 
 }  // namespace zo

@@ -1,52 +1,73 @@
-// An owned file descriptor with the few operations a file stream needs.
+// An open file with the few operations a file stream needs.
 //
-// Failures are reported as the errno value (0 = success) so that callers can
-// wrap them in their own error types; the descriptor is closed by the
-// destructor on every way out.
+// Every operation returns 0 or the system's error number (an errno value),
+// so that callers wrap failures in their own error types; outputs come back
+// through reference arguments. The file is closed by the destructor on every
+// way out.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "platform/Descriptor.h"
+
 namespace zo {
+
+// Where a Seek offset counts from.
+enum class TSeekFrom : std::uint8_t { sfBeginning, sfCurrent, sfEnd };
+using enum TSeekFrom;
+
+// A moment as the system keeps file times (FileTimeOf in platform/FileSystem.h
+// makes one from a local time).
+struct TFileTime {
+  std::int64_t Seconds = 0;
+  std::int32_t Nanoseconds = 0;
+};
 
 class TFileHandle {
  public:
   enum class OpenKind : std::uint8_t { Read, Write, ReadWrite, Create };
 
   TFileHandle() = default;
-  ~TFileHandle() { Close(); }
-  TFileHandle(TFileHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  TFileHandle& operator=(TFileHandle&& other) noexcept;
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
 
   // Create makes the file (mode 0666 less the umask) or empties it; the others
   // open an existing file. Only regular files open: a directory is EISDIR,
   // a named pipe, socket or device EINVAL, at once (never waiting for a
-  // pipe's writer). Returns 0 or errno.
+  // pipe's writer).
   int Open(const std::u16string& path, OpenKind kind);
-  void Close();
-  bool IsOpen() const { return fd_ >= 0; }
-  int Descriptor() const { return fd_; }
+  // Closes now; a failure that a delayed write only shows here is returned.
+  int Close() { return FFile.Close(); }
+  bool IsOpen() const { return FFile.IsOpen(); }
 
-  // Each returns the count moved (which may be short) or -1 with errno set;
-  // interrupted calls are resumed.
-  std::int64_t Read(void* buffer, std::int64_t count);
+  // Each moves count bytes, fewer only at the end of the file (or up to a
+  // failure); moved tells how many.
+  int Read(void* buffer, std::int64_t count, std::int64_t& moved) { return FFile.Read(buffer, count, moved); }
   // Reads at position without moving the file's own position, so several
-  // threads may read one file at once. As Read otherwise.
-  std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) const;
-  std::int64_t Write(const void* buffer, std::int64_t count);
-  // The new offset, or -1 with errno set. whence: SEEK_SET, SEEK_CUR, SEEK_END.
-  std::int64_t Seek(std::int64_t offset, int whence);
-  // 0 or errno.
+  // threads may read one file at once.
+  int ReadAt(std::int64_t position, void* buffer, std::int64_t count, std::int64_t& moved) const {
+    return FFile.ReadAt(position, buffer, count, moved);
+  }
+  int Write(const void* buffer, std::int64_t count, std::int64_t& moved) {
+    return FFile.Write(buffer, count, moved);
+  }
+  // Moves the file's position; position is the new one.
+  int Seek(std::int64_t offset, TSeekFrom from, std::int64_t& position);
   int Truncate(std::int64_t size);
+  // Pushes written data to the storage device.
   int Sync();
-  // Size in bytes, or -1 with errno set.
-  std::int64_t Size() const;
+  int Size(std::int64_t& size) const;
+
+  // The last write (and access) time.
+  int SetTime(const TFileTime& time);
+  // The read-only bit of platform/FileSystem.h's attributes; the others are
+  // ignored, as there.
+  int SetAttr(std::uint32_t attr);
 
  private:
-  int fd_ = -1;
+  friend class TDirHandle;   // creates files below a directory it holds
+  explicit TFileHandle(TDescriptor file) : FFile(std::move(file)) {}
+
+  TDescriptor FFile;
 };
 
 }  // namespace zo

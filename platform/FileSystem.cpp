@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -22,9 +23,9 @@ bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
 char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-std::string OsPath(StringView path) { return ToOsPath(path); }
+std::string OsPath(std::u16string_view path) { return ToOsPath(path); }
 
-std::uint32_t AttrFromStat(const struct stat& st, StringView name) {
+std::uint32_t AttrFromStat(const struct stat& st, std::u16string_view name) {
   std::uint32_t attr = 0;
   if (S_ISDIR(st.st_mode)) attr |= faDirectory;
   else if (S_ISREG(st.st_mode)) attr |= faArchive;
@@ -48,6 +49,12 @@ TLocalTime LocalTimeFromTimespec(const struct timespec& ts) {
   return t;
 }
 
+// The permission bits after applying the read-only attribute to old ones:
+// all write permissions go, or the owner's comes back.
+mode_t ModeWithAttr(mode_t old, std::uint32_t attr) {
+  return (attr & faReadOnly) ? old & ~(S_IWUSR | S_IWGRP | S_IWOTH) : old | S_IWUSR;
+}
+
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -56,52 +63,47 @@ struct DirCloser {
 
 // --- Attributes -------------------------------------------------------------
 
-std::uint32_t FileGetAttr(StringView path) {
+std::uint32_t FileGetAttr(std::u16string_view path) {
   struct stat st {};
   if (stat(OsPath(path).c_str(), &st) != 0) return kInvalidFileAttributes;
   return AttrFromStat(st, ExtractFileName(ExcludeTrailingPathDelimiter(path)));
 }
 
-bool FileSetAttr(StringView path, std::uint32_t attr) {
+bool FileSetAttr(std::u16string_view path, std::uint32_t attr) {
   const std::string os = OsPath(path);
   struct stat st {};
   if (lstat(os.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
-  mode_t mode = st.st_mode & 07777;
-  if (attr & faReadOnly) {
-    mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
-  } else {
-    mode |= S_IWUSR;
-  }
+  const mode_t mode = ModeWithAttr(st.st_mode & 07777, attr);
   return mode == (st.st_mode & 07777) || chmod(os.c_str(), mode) == 0;
 }
 
-bool FileExists(StringView path) {
+bool FileExists(std::u16string_view path) {
   struct stat st {};
   return stat(OsPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(StringView path) {
+bool DirectoryExists(std::u16string_view path) {
   struct stat st {};
   return stat(OsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool PathEntryExists(StringView path) {
+bool PathEntryExists(std::u16string_view path) {
   struct stat st {};
   return lstat(OsPath(path).c_str(), &st) == 0;
 }
 
-bool IsSymbolicLink(StringView path) {
+bool IsSymbolicLink(std::u16string_view path) {
   struct stat st {};
   return lstat(OsPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::optional<std::int64_t> FileGetSize(StringView path) {
+std::optional<std::int64_t> FileGetSize(std::u16string_view path) {
   struct stat st {};
   if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
   return static_cast<std::int64_t>(st.st_size);
 }
 
-std::optional<TFileId> FileIdentity(StringView path) {
+std::optional<TFileId> FileIdentity(std::u16string_view path) {
   struct stat st {};
   if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
   return TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -109,7 +111,7 @@ std::optional<TFileId> FileIdentity(StringView path) {
 
 // --- Times ------------------------------------------------------------------
 
-std::optional<TLocalTime> FileGetLocalTime(StringView path) {
+std::optional<TLocalTime> FileGetLocalTime(std::u16string_view path) {
   struct stat st {};
   if (stat(OsPath(path).c_str(), &st) != 0) return std::nullopt;
   return LocalTimeFromTimespec(st.st_mtim);
@@ -137,7 +139,7 @@ bool TimesOf(const TLocalTime& time, struct timespec (&times)[2]) {
 
 }  // namespace
 
-bool FileSetLocalTime(StringView path, const TLocalTime& time) {
+bool FileSetLocalTime(std::u16string_view path, const TLocalTime& time) {
   struct timespec times[2];
   // Never through a symbolic link: extraction replaces links, it does not follow them.
   return TimesOf(time, times) && utimensat(AT_FDCWD, OsPath(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
@@ -175,12 +177,12 @@ TLocalTime DosToLocalTime(std::uint32_t dos) {
 
 // --- Listing ----------------------------------------------------------------
 
-bool MatchesMask(StringView name, StringView mask) {
+bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
   if (mask == u"*.*") return true;
   // Greedy match with one back-tracking point: linear in practice and never
   // exponential, whatever the mask holds.
   size_t n = 0, m = 0;
-  size_t starMask = StringView::npos, starName = 0;
+  size_t starMask = std::u16string_view::npos, starName = 0;
   while (n < name.size()) {
     if (m < mask.size() && mask[m] == u'*') {
       starMask = m++;
@@ -188,7 +190,7 @@ bool MatchesMask(StringView name, StringView mask) {
     } else if (m < mask.size() && (mask[m] == u'?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
       ++m;
       ++n;
-    } else if (starMask != StringView::npos) {
+    } else if (starMask != std::u16string_view::npos) {
       m = starMask + 1;
       n = ++starName;
     } else {
@@ -199,12 +201,12 @@ bool MatchesMask(StringView name, StringView mask) {
   return m == mask.size();
 }
 
-std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, int* error) {
+std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_t attr, int* error) {
   std::vector<TSearchRec> result;
   if (error != nullptr) *error = 0;
-  const String dir = ExtractFilePath(pathWithMask);
-  const String mask = ExtractFileName(pathWithMask);
-  const std::string osDir = OsPath(dir.empty() ? String(u".") : dir);
+  const std::u16string dir = ExtractFilePath(pathWithMask);
+  const std::u16string mask = ExtractFileName(pathWithMask);
+  const std::string osDir = OsPath(dir.empty() ? std::u16string(u".") : dir);
   std::unique_ptr<DIR, DirCloser> handle(opendir(osDir.c_str()));
   if (!handle) {
     if (error != nullptr) *error = errno;
@@ -214,7 +216,7 @@ std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, i
   while (dirent* entry = readdir(handle.get())) {
     const std::string osName = entry->d_name;
     if (osName == "." || osName == "..") continue;
-    String name = FromOsPath(osName);
+    std::u16string name = FromOsPath(osName);
     if (!MatchesMask(name, mask)) continue;
     struct stat st {};
     // Links are followed: what a link names is what gets listed. A dangling
@@ -242,28 +244,30 @@ std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, i
 
 // --- Paths and directories ----------------------------------------------------
 
-String GetCurrentDir() {
+static_assert(kMaxPathBytes == PATH_MAX - 1, "the system's longest path");
+
+std::u16string GetCurrentDir() {
   std::string buffer(4096, '\0');
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return String();
+    if (errno != ERANGE) return std::u16string();
     buffer.resize(buffer.size() * 2);
   }
   buffer.resize(std::char_traits<char>::length(buffer.c_str()));
   return FromOsPath(buffer);
 }
 
-String ExpandFileName(StringView path, StringView base) {
-  String joined;
+std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base) {
+  std::u16string joined;
   if (!path.empty() && IsSeparator(path[0])) {
-    joined = String(path);
+    joined = std::u16string(path);
   } else {
-    joined = base.empty() ? GetCurrentDir() : String(base);
+    joined = base.empty() ? GetCurrentDir() : std::u16string(base);
     joined += u'/';
     joined += path;
   }
   const bool trailing = !joined.empty() && IsSeparator(joined.back());
-  std::vector<String> parts;
-  String part;
+  std::vector<std::u16string> parts;
+  std::u16string part;
   auto flush = [&] {
     if (part == u"..") {
       if (!parts.empty()) parts.pop_back();
@@ -277,8 +281,8 @@ String ExpandFileName(StringView path, StringView base) {
     else part += c;
   }
   flush();
-  String result;
-  for (const String& p : parts) {
+  std::u16string result;
+  for (const std::u16string& p : parts) {
     result += u'/';
     result += p;
   }
@@ -287,39 +291,39 @@ String ExpandFileName(StringView path, StringView base) {
   return result;
 }
 
-String IncludeTrailingPathDelimiter(StringView path) {
-  String result(path);
+std::u16string IncludeTrailingPathDelimiter(std::u16string_view path) {
+  std::u16string result(path);
   if (result.empty() || !IsSeparator(result.back())) result += u'/';
   return result;
 }
 
-String ExcludeTrailingPathDelimiter(StringView path) {
-  String result(path);
+std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path) {
+  std::u16string result(path);
   if (result.size() > 1 && IsSeparator(result.back())) result.pop_back();
   return result;
 }
 
-String SlashedPath(StringView path) {
-  String result(path);
+std::u16string SlashedPath(std::u16string_view path) {
+  std::u16string result(path);
   std::replace(result.begin(), result.end(), u'\\', u'/');
   return result;
 }
 
-String ExtractFilePath(StringView path) {
+std::u16string ExtractFilePath(std::u16string_view path) {
   for (size_t i = path.size(); i > 0; --i) {
-    if (IsSeparator(path[i - 1])) return String(path.substr(0, i));
+    if (IsSeparator(path[i - 1])) return std::u16string(path.substr(0, i));
   }
-  return String();
+  return std::u16string();
 }
 
-String ExtractFileName(StringView path) {
+std::u16string ExtractFileName(std::u16string_view path) {
   for (size_t i = path.size(); i > 0; --i) {
-    if (IsSeparator(path[i - 1])) return String(path.substr(i));
+    if (IsSeparator(path[i - 1])) return std::u16string(path.substr(i));
   }
-  return String(path);
+  return std::u16string(path);
 }
 
-bool ForceDirectories(StringView path) {
+bool ForceDirectories(std::u16string_view path) {
   std::string os = OsPath(ExcludeTrailingPathDelimiter(path));
   if (os.empty()) return false;
   auto isDir = [](const char* p) {
@@ -351,79 +355,62 @@ bool ForceDirectories(StringView path) {
 
 // --- TDirHandle ------------------------------------------------------------------
 
-TDirHandle::~TDirHandle() {
-  if (fd_ >= 0) close(fd_);
-}
-
-TDirHandle::TDirHandle(TDirHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 int TDirHandle::Duplicate(TDirHandle& copy) const {
-  const int fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  const int fd = fcntl(FDir.Get(), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return errno;
-  copy = TDirHandle();
-  copy.fd_ = fd;
+  copy.FDir.Reset(fd);
   return 0;
 }
 
-int TDirHandle::Open(StringView path) {
+int TDirHandle::Open(std::u16string_view path) {
   const int fd = open(OsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
-  *this = TDirHandle();
-  fd_ = fd;
+  FDir.Reset(fd);
   return 0;
 }
 
-int TDirHandle::OpenSubdirectory(StringView name, bool create, TDirHandle& child) const {
+int TDirHandle::OpenSubdirectory(std::u16string_view name, bool create, TDirHandle& child) const {
   const std::string os = OsPath(name);
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  int fd = openat(fd_, os.c_str(), kFlags);
+  int fd = openat(FDir.Get(), os.c_str(), kFlags);
   if (fd < 0 && errno == ENOENT && create) {
-    if (mkdirat(fd_, os.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-    fd = openat(fd_, os.c_str(), kFlags);
+    if (mkdirat(FDir.Get(), os.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    fd = openat(FDir.Get(), os.c_str(), kFlags);
   }
   if (fd < 0) {
     // O_NOFOLLOW reports a link as ELOOP on Linux, as ENOTDIR elsewhere.
     const int error = errno;
     struct stat st {};
-    if (fstatat(fd_, os.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
+    if (fstatat(FDir.Get(), os.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
     return error == ELOOP ? ENOTDIR : error;
   }
-  child = TDirHandle();
-  child.fd_ = fd;
+  child.FDir.Reset(fd);
   return 0;
 }
 
-TEntryInfo TDirHandle::Stat(StringView name) const {
+TEntryInfo TDirHandle::Stat(std::u16string_view name) const {
   TEntryInfo info;
   struct stat st {};
-  if (fstatat(fd_, OsPath(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
+  if (fstatat(FDir.Get(), OsPath(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
   info.Kind = S_ISLNK(st.st_mode) ? ekLink : S_ISDIR(st.st_mode) ? ekDirectory : S_ISREG(st.st_mode) ? ekFile : ekOther;
   info.Attr = AttrFromStat(st, name);
   info.Time = LocalTimeFromTimespec(st.st_mtim);
   return info;
 }
 
-int TDirHandle::Remove(StringView name) const {
-  return unlinkat(fd_, OsPath(name).c_str(), 0) == 0 ? 0 : errno;
+int TDirHandle::Remove(std::u16string_view name) const {
+  return unlinkat(FDir.Get(), OsPath(name).c_str(), 0) == 0 ? 0 : errno;
 }
 
-int TDirHandle::CreateFile(StringView name, int& descriptor) const {
-  const int fd = openat(fd_, OsPath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
+  const int fd =
+      openat(FDir.Get(), OsPath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
-  descriptor = fd;
+  file = TFileHandle(TDescriptor(fd));
   return 0;
 }
 
-int TDirHandle::CreateUniqueFile(String& name, int& descriptor) const {
+int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   struct timespec now {};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -436,21 +423,16 @@ int TDirHandle::CreateUniqueFile(String& name, int& descriptor) const {
       candidate += kLetters[(state >> 33) % (sizeof kLetters - 1)];
     }
     candidate += ".part";
-    const String unique = FromUtf8(candidate);
-    const int error = CreateFile(unique, descriptor);
+    const std::u16string unique = FromUtf8(candidate);
+    const int error = CreateFile(unique, file);
     if (error == 0) name = unique;
     if (error != EEXIST) return error;
   }
   return EEXIST;
 }
 
-int TDirHandle::Rename(StringView from, StringView to) const {
-  return renameat(fd_, OsPath(from).c_str(), fd_, OsPath(to).c_str()) == 0 ? 0 : errno;
-}
-
-bool FileSetLocalTime(int descriptor, const TLocalTime& time) {
-  const std::optional<TFileTime> converted = FileTimeOf(time);
-  return converted && FileSetTime(descriptor, *converted);
+int TDirHandle::Rename(std::u16string_view from, std::u16string_view to) const {
+  return renameat(FDir.Get(), OsPath(from).c_str(), FDir.Get(), OsPath(to).c_str()) == 0 ? 0 : errno;
 }
 
 std::optional<TFileTime> FileTimeOf(const TLocalTime& time) {
@@ -459,27 +441,24 @@ std::optional<TFileTime> FileTimeOf(const TLocalTime& time) {
   return TFileTime{static_cast<std::int64_t>(times[0].tv_sec), static_cast<std::int32_t>(times[0].tv_nsec)};
 }
 
-bool FileSetTime(int descriptor, const TFileTime& time) {
+// --- TFileHandle's attributes and times (the mapping above) ---------------------
+
+int TFileHandle::SetTime(const TFileTime& time) {
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(time.Seconds);
   times[0].tv_nsec = times[1].tv_nsec = time.Nanoseconds;
-  return futimens(descriptor, times) == 0;
+  return futimens(FFile.Get(), times) == 0 ? 0 : errno;
 }
 
-bool FileSetAttr(int descriptor, std::uint32_t attr) {
+int TFileHandle::SetAttr(std::uint32_t attr) {
   struct stat st {};
-  if (fstat(descriptor, &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  if (attr & faReadOnly) {
-    mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
-  } else {
-    mode |= S_IWUSR;
-  }
-  return mode == (st.st_mode & 07777) || fchmod(descriptor, mode) == 0;
+  if (fstat(FFile.Get(), &st) != 0) return errno;
+  const mode_t mode = ModeWithAttr(st.st_mode & 07777, attr);
+  return mode == (st.st_mode & 07777) || fchmod(FFile.Get(), mode) == 0 ? 0 : errno;
 }
 
-bool DeleteFile(StringView path) { return unlink(OsPath(path).c_str()) == 0; }
+bool DeleteFile(std::u16string_view path) { return unlink(OsPath(path).c_str()) == 0; }
 
-bool RemoveDir(StringView path) { return rmdir(OsPath(path).c_str()) == 0; }
+bool RemoveDir(std::u16string_view path) { return rmdir(OsPath(path).c_str()) == 0; }
 
 }  // namespace zo

@@ -17,9 +17,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "core/String.h"
+#include "platform/FileStream.h"
 
 namespace zo {
 
@@ -43,7 +45,7 @@ struct TLocalTime {
 
 // One object of a directory listing.
 struct TSearchRec {
-  String Name;            // the name alone, no directory
+  std::u16string Name;            // the name alone, no directory
   std::uint32_t Attr = 0;  // attribute bits as above
   std::int64_t Size = 0;   // bytes; 0 for directories
   TLocalTime Time;         // last write, local time
@@ -53,16 +55,16 @@ struct TSearchRec {
 
 // The attribute bits of an existing file or directory (symbolic links are
 // followed), or kInvalidFileAttributes when there is none.
-std::uint32_t FileGetAttr(StringView path);
+std::uint32_t FileGetAttr(std::u16string_view path);
 // Applies the read-only bit; false when the path is missing or the change
 // is refused. A symbolic link is never changed through.
-bool FileSetAttr(StringView path, std::uint32_t attr);
+bool FileSetAttr(std::u16string_view path, std::uint32_t attr);
 
-bool FileExists(StringView path);        // exists and is not a directory
-bool DirectoryExists(StringView path);   // exists and is a directory
+bool FileExists(std::u16string_view path);        // exists and is not a directory
+bool DirectoryExists(std::u16string_view path);   // exists and is a directory
 // True when anything at all sits at path, a dangling symbolic link included.
-bool PathEntryExists(StringView path);
-bool IsSymbolicLink(StringView path);
+bool PathEntryExists(std::u16string_view path);
+bool IsSymbolicLink(std::u16string_view path);
 
 // What tells one file from another whatever name it is reached by: the
 // device and the file number. Symbolic links are followed.
@@ -71,17 +73,17 @@ struct TFileId {
   std::uint64_t Number = 0;
   bool operator==(const TFileId&) const = default;
 };
-std::optional<TFileId> FileIdentity(StringView path);
+std::optional<TFileId> FileIdentity(std::u16string_view path);
 
 // The size in bytes of an existing file (symbolic links are followed).
-std::optional<std::int64_t> FileGetSize(StringView path);
+std::optional<std::int64_t> FileGetSize(std::u16string_view path);
 
 // --- Times ----------------------------------------------------------------
 
 // Last write time in local time; nothing when it cannot be read.
-std::optional<TLocalTime> FileGetLocalTime(StringView path);
+std::optional<TLocalTime> FileGetLocalTime(std::u16string_view path);
 // Sets the last write (and access) time; false when that fails.
-bool FileSetLocalTime(StringView path, const TLocalTime& time);
+bool FileSetLocalTime(std::u16string_view path, const TLocalTime& time);
 TLocalTime NowLocalTime();
 
 // DOS stamps: date in the high 16 bits (years since 1980 << 9 | month << 5 |
@@ -101,37 +103,41 @@ TLocalTime DosToLocalTime(std::uint32_t dos);
 // sorted by name so that results do not depend on the file system. Errors
 // (a missing or unreadable directory) give an empty list, and the errno in
 // *error when it is given (0 when the directory was read).
-std::vector<TSearchRec> FindFiles(StringView pathWithMask, std::uint32_t attr, int* error = nullptr);
+std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_t attr, int* error = nullptr);
 
 // The wildcard test: ASCII case ignored, '*' any run of characters (also
 // none), '?' exactly one character, anything else itself; a mask that is
 // exactly "*.*" matches everything.
-bool MatchesMask(StringView name, StringView mask);
+bool MatchesMask(std::u16string_view name, std::u16string_view mask);
 
 // --- Paths and directories --------------------------------------------------
 
-String GetCurrentDir();
+// The longest path the system opens, in bytes of its own encoding (without
+// a terminating zero): a longer one could not be opened by anyone.
+inline constexpr std::size_t kMaxPathBytes = 4095;
+
+std::u16string GetCurrentDir();
 // An absolute path for path ('\' and '/' both separate): relative paths are
 // joined to base (the current directory when base is empty); "." and ".."
 // elements and repeated separators are resolved textually. A trailing
 // separator is kept.
-String ExpandFileName(StringView path, StringView base = {});
-String IncludeTrailingPathDelimiter(StringView path);
-String ExcludeTrailingPathDelimiter(StringView path);
+std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base = {});
+std::u16string IncludeTrailingPathDelimiter(std::u16string_view path);
+std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path);
 // The path with every '\' turned into '/': users and callers may write either
 // separator, this platform's file calls and archive entry names take '/'.
-String SlashedPath(StringView path);
+std::u16string SlashedPath(std::u16string_view path);
 // Up to and including the last separator ('\' or '/'); empty when none.
-String ExtractFilePath(StringView path);
+std::u16string ExtractFilePath(std::u16string_view path);
 // After the last separator.
-String ExtractFileName(StringView path);
+std::u16string ExtractFileName(std::u16string_view path);
 
 // Creates the directory and every missing parent; true when it exists
 // afterwards. Memory stays that of the path itself however deep it goes.
-bool ForceDirectories(StringView path);
+bool ForceDirectories(std::u16string_view path);
 // Removes a file or a symbolic link (never what a link points to).
-bool DeleteFile(StringView path);
-bool RemoveDir(StringView path);
+bool DeleteFile(std::u16string_view path);
+bool RemoveDir(std::u16string_view path);
 
 // --- Work below one directory, never through a symbolic link -------------------
 //
@@ -155,55 +161,39 @@ struct TEntryInfo {
 
 class TDirHandle {
  public:
-  TDirHandle() = default;
-  ~TDirHandle();
-  TDirHandle(TDirHandle&& other) noexcept;
-  TDirHandle& operator=(TDirHandle&& other) noexcept;
-  TDirHandle(const TDirHandle&) = delete;
-  TDirHandle& operator=(const TDirHandle&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return FDir.IsOpen(); }
   // A second handle on the same directory, which lives on its own (another
   // thread may work in the directory while this one moves on). 0 or errno.
   int Duplicate(TDirHandle& copy) const;
 
   // Opens the directory at path; symbolic links in path itself are followed,
   // as the caller chose it. 0 or errno.
-  int Open(StringView path);
+  int Open(std::u16string_view path);
   // Opens the subdirectory name into child, creating it first when create is
   // set and nothing is there. A symbolic link there gives ELOOP and anything
   // but a directory ENOTDIR. 0 or errno.
-  int OpenSubdirectory(StringView name, bool create, TDirHandle& child) const;
+  int OpenSubdirectory(std::u16string_view name, bool create, TDirHandle& child) const;
   // What sits at name (a link is reported as a link, not followed).
-  TEntryInfo Stat(StringView name) const;
+  TEntryInfo Stat(std::u16string_view name) const;
   // Removes the file or link at name (never what a link points to). 0 or errno.
-  int Remove(StringView name) const;
-  // Creates the file name for writing; EEXIST when anything is there
-  // already (a link too). Fills the open descriptor, which the caller closes.
-  // 0 or errno.
-  int CreateFile(StringView name, int& descriptor) const;
+  int Remove(std::u16string_view name) const;
+  // Creates the file name and opens it into file; EEXIST when anything is
+  // there already (a link too). 0 or errno.
+  int CreateFile(std::u16string_view name, TFileHandle& file) const;
   // As CreateFile, under a name of its own choosing that nothing has yet,
   // which it fills in.
-  int CreateUniqueFile(String& name, int& descriptor) const;
+  int CreateUniqueFile(std::u16string& name, TFileHandle& file) const;
   // Moves from to to within this directory, replacing a file or link at to
   // (a link is replaced, not followed). 0 or errno.
-  int Rename(StringView from, StringView to) const;
+  int Rename(std::u16string_view from, std::u16string_view to) const;
 
  private:
-  int fd_ = -1;
+  TDescriptor FDir;
 };
 
-// Sets the last write time, and the read-only bit, of an open file.
-bool FileSetLocalTime(int descriptor, const TLocalTime& time);
-// A local time as the system keeps file times. Working out the local time
-// zone is not safe to do on several threads at once: threads that set file
-// times take the conversion made beforehand and call FileSetTime.
-struct TFileTime {
-  std::int64_t Seconds = 0;
-  std::int32_t Nanoseconds = 0;
-};
+// A local time as the system keeps file times, for TFileHandle::SetTime.
+// Working out the local time zone is not safe to do on several threads at
+// once: threads that set file times take the conversion made beforehand.
 std::optional<TFileTime> FileTimeOf(const TLocalTime& time);
-bool FileSetTime(int descriptor, const TFileTime& time);
-bool FileSetAttr(int descriptor, std::uint32_t attr);
 
 }  // namespace zo

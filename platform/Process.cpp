@@ -20,7 +20,7 @@ namespace {
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // The program item: up to the first blank outside quotes; quotes only group.
-size_t ReadProgramItem(StringView line, String& item) {
+size_t ReadProgramItem(std::u16string_view line, std::u16string& item) {
   size_t i = 0;
   bool quoted = false;
   for (; i < line.size(); ++i) {
@@ -43,20 +43,20 @@ bool IsExecutableFile(const std::string& path) {
 
 }  // namespace
 
-std::vector<String> SplitCommandLine(StringView line) {
-  std::vector<String> args;
+std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
+  std::vector<std::u16string> args;
   size_t i = 0;
   while (i < line.size() && IsBlank(line[i])) ++i;
   if (i >= line.size()) return args;
 
-  String program;
+  std::u16string program;
   i += ReadProgramItem(line.substr(i), program);
   args.push_back(std::move(program));
 
   while (true) {
     while (i < line.size() && IsBlank(line[i])) ++i;
     if (i >= line.size()) break;
-    String arg;
+    std::u16string arg;
     bool quoted = false;
     while (i < line.size() && (quoted || !IsBlank(line[i]))) {
       if (line[i] == u'\\') {
@@ -94,21 +94,21 @@ std::vector<String> SplitCommandLine(StringView line) {
 ChildProcess::~ChildProcess() = default;
 
 int ChildProcess::Wait() {
-  if (pid_ <= 0) return -1;
+  if (FPid <= 0) return -1;
   int status = 0;
   pid_t r;
   do {
-    r = waitpid(pid_, &status, 0);
+    r = waitpid(FPid, &status, 0);
   } while (r < 0 && errno == EINTR);
-  pid_ = -1;
+  FPid = -1;
   if (r < 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
 }
 
-std::optional<ChildProcess> StartProcess(StringView commandLine, int* errorCode) {
-  std::vector<String> args = SplitCommandLine(commandLine);
+std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* errorCode) {
+  std::vector<std::u16string> args = SplitCommandLine(commandLine);
   auto fail = [&](int error) -> std::optional<ChildProcess> {
     if (errorCode) *errorCode = error;
     return std::nullopt;
@@ -119,7 +119,7 @@ std::optional<ChildProcess> StartProcess(StringView commandLine, int* errorCode)
   // until it names an executable file.
   size_t skip = 1;
   std::string program = ToUtf8(args[0]);
-  const bool firstQuoted = !commandLine.empty() && commandLine.find_first_not_of(u" \t") != StringView::npos &&
+  const bool firstQuoted = !commandLine.empty() && commandLine.find_first_not_of(u" \t") != std::u16string_view::npos &&
                            commandLine[commandLine.find_first_not_of(u" \t")] == u'"';
   if (!firstQuoted) {
     std::string candidate = program;

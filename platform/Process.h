@@ -7,12 +7,10 @@
 // "-SA B" arrives as the one argument -SA B on every platform.
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
-
-#include "core/String.h"
 
 namespace zo {
 
@@ -23,27 +21,25 @@ namespace zo {
 //   a quote give n backslashes and the quote toggles quoting; 2n+1 give n
 //   backslashes and a literal quote; "" inside quotes is a literal quote;
 //   backslashes before anything else are plain characters.
-std::vector<String> SplitCommandLine(StringView commandLine);
+std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 
 // A child process started by StartProcess. Waits for nothing on destruction:
 // a started program is the caller's to wait for (Wait), as the tool must see
 // it end before it reads the program's results.
 class ChildProcess {
  public:
-  explicit ChildProcess(pid_t pid) : pid_(pid) {}
-  ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+  explicit ChildProcess(int pid) : FPid(pid) {}
+  ChildProcess(ChildProcess&& other) noexcept : FPid(other.FPid) { other.FPid = -1; }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
-
-  pid_t Pid() const { return pid_; }
 
   // Blocks until the program ends, without a time limit. Returns its exit
   // code, or 128 + signal number when a signal ended it.
   int Wait();
 
  private:
-  pid_t pid_;
+  int FPid;   // the system's process id; -1 once waited for
 };
 
 // Starts the program that the command line names, with the caller's
@@ -53,6 +49,6 @@ class ChildProcess {
 // Windows loader does with an unquoted program path.
 // Returns nothing when the program cannot be started; errorCode then holds
 // the system's reason (errno).
-std::optional<ChildProcess> StartProcess(StringView commandLine, int* errorCode = nullptr);
+std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* errorCode = nullptr);
 
 }  // namespace zo

@@ -118,8 +118,8 @@ int TReplacementFile::Begin(const std::u16string& target) {
     writePath_ = target_;
     return 0;
   }
+  FLock.Reset(fd);
   ::flock(fd, LOCK_EX);
-  lockFd_ = fd;
   inPlace_ = false;
   writePath_ = FromOsPath(buffer.data());
   return 0;
@@ -134,12 +134,12 @@ int TReplacementFile::Commit() {
   const std::string standIn = ToOsPath(writePath_);
   const std::string target = ToOsPath(target_);
   int error = 0;
-  if (::fsync(lockFd_) != 0) error = errno;
-  if (error == 0 && ::fchmod(lockFd_, targetExisted_ ? mode_ : NewFileMode()) != 0) error = errno;
+  if (::fsync(FLock.Get()) != 0) error = errno;
+  if (error == 0 && ::fchmod(FLock.Get(), targetExisted_ ? mode_ : NewFileMode()) != 0) error = errno;
   if (error == 0 && targetExisted_ && (owner_ != ::geteuid() || group_ != ::getegid())) {
     // The file keeps its owner where the system lets us give it back (a
     // privileged run); otherwise the replacement belongs to whoever wrote it.
-    if (::fchown(lockFd_, owner_, group_) != 0 && errno != EPERM) error = errno;
+    if (::fchown(FLock.Get(), owner_, group_) != 0 && errno != EPERM) error = errno;
   }
   if (error == 0 && ::rename(standIn.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
@@ -162,8 +162,7 @@ void TReplacementFile::Abandon() {
 }
 
 void TReplacementFile::Release() {
-  if (lockFd_ >= 0) ::close(lockFd_);
-  lockFd_ = -1;
+  FLock.Reset();
   active_ = false;
 }
 

@@ -22,6 +22,8 @@
 
 #include <string>
 
+#include "platform/Descriptor.h"
+
 namespace zo {
 
 class TReplacementFile {
@@ -62,7 +64,7 @@ class TReplacementFile {
   bool targetExisted_ = false;
   unsigned mode_ = 0;          // permissions of the replaced file
   unsigned owner_ = 0, group_ = 0;
-  int lockFd_ = -1;            // open on the stand-in, holding its lock
+  TDescriptor FLock;           // open on the stand-in, holding its lock
   bool active_ = false;
 };
 

@@ -5,33 +5,12 @@
 
 #include <cerrno>
 
+#include "platform/Descriptor.h"
 #include "platform/Utf.h"
 
 namespace zo {
 
 namespace {
-
-// Owns one file descriptor; closing is part of every way out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  // Closes now and reports the failure a delayed write may only show here.
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   std::u16string text;
@@ -52,34 +31,25 @@ bool StartsWith(std::string_view bytes, std::string_view prefix) {
 }  // namespace
 
 int ReadWholeFile(std::u16string_view path, std::string& bytes) {
-  FileDescriptor file(::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return errno;
+  TDescriptor file(::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return errno;
   std::string content;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
+    std::int64_t moved = 0;
+    if (const int error = file.Read(buffer, sizeof buffer, moved)) return error;
+    content.append(buffer, static_cast<std::size_t>(moved));
+    if (moved < static_cast<std::int64_t>(sizeof buffer)) break;
   }
   bytes = std::move(content);
   return 0;
 }
 
 int WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  FileDescriptor file(::open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.get() < 0) return errno;
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(file.get(), bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
+  TDescriptor file(::open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file.IsOpen()) return errno;
+  std::int64_t moved = 0;
+  if (const int error = file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()), moved)) return error;
   return file.Close();
 }
 

@@ -65,8 +65,8 @@ class TResultFile {
     std::string bytes;
     char buffer[16384];
     for (;;) {
-      const std::int64_t count = file.Read(buffer, sizeof buffer);
-      if (count < 0) throw EInOutError(SystemErrorText(errno));
+      std::int64_t count = 0;
+      if (const int error = file.Read(buffer, sizeof buffer, count)) throw EInOutError(SystemErrorText(error));
       if (count == 0) break;
       bytes.append(buffer, static_cast<std::size_t>(count));
     }

@@ -12,8 +12,6 @@
 // output written as it comes), so no entry is ever held whole in memory, and
 // an entry never yields more bytes than its directory record announces.
 
-#include <limits.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -159,43 +157,31 @@ bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, Checke
 }
 
 // The file an entry is extracted into: a new file (TDirHandle::CreateFile or
-// CreateUniqueFile) whose descriptor this stream owns.
+// CreateUniqueFile), written from the start to the end.
 class TargetFile : public TStream {
  public:
-  TargetFile(int descriptor, const String& shownPath) : fd_(descriptor), path_(shownPath) {}
-  ~TargetFile() override { Close(); }
-  TargetFile(const TargetFile&) = delete;
-  TargetFile& operator=(const TargetFile&) = delete;
-  int Descriptor() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  TargetFile(TFileHandle file, const String& shownPath) : FFile(std::move(file)), FPath(shownPath) {}
+  TFileHandle& File() { return FFile; }
 
   std::int64_t Read(void*, std::int64_t) override { return 0; }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        throw EZERefused(kNativeWriteError, Format(u"Cannot write file \"%s\". %s",
-                                                   {path_, SystemErrorText(n < 0 ? errno : ENOSPC)}));
-      }
-      done += n;
+    std::int64_t moved = 0;
+    const int error = FFile.Write(buffer, count, moved);
+    if (error != 0 || moved < count) {
+      throw EZERefused(kNativeWriteError, Format(u"Cannot write file \"%s\". %s",
+                                                 {FPath, SystemErrorText(error != 0 ? error : ENOSPC)}));
     }
-    size_ += done;
-    return done;
+    FSize += moved;
+    return moved;
   }
-  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return size_; }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return FSize; }
   void SetSize(std::int64_t) override {}
-  std::int64_t Size() override { return size_; }
+  std::int64_t Size() override { return FSize; }
 
  private:
-  int fd_;
-  String path_;
-  std::int64_t size_ = 0;
+  TFileHandle FFile;
+  String FPath;
+  std::int64_t FSize = 0;
 };
 
 }  // namespace
@@ -479,10 +465,6 @@ class TExtractDirs {
   bool lastValid_ = false;
 };
 
-// The system's longest path: a target longer than that could not be opened
-// by anyone afterwards, and other tools refuse it too.
-constexpr std::size_t kMaxTargetPath = PATH_MAX - 1;
-
 // Whether the existing object at leaf may be replaced under the engine's
 // overwrite settings.
 bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo& existing, const String& target) {
@@ -556,7 +538,9 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
 
   const String& destination = dirs.Destination();
   const String target = destination + name;
-  if (ToUtf8(target).size() > kMaxTargetPath) {
+  // A target longer than the system's longest path could not be opened by
+  // anyone afterwards, and other tools refuse it too.
+  if (ToUtf8(target).size() > kMaxPathBytes) {
     throw EZERefused(isDirectory ? kZENativeCannotCreateDir : kZENativeCannotCreateFile,
                      Format(isDirectory ? u"Cannot create directory \"%s\". %s" : u"Cannot create file \"%s\". %s",
                             {PrintableName(target), SystemErrorText(ENAMETOOLONG)}));
@@ -598,20 +582,20 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
 // replaced, never written through or changed. A file that fails is removed.
 void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
   String written = job.Leaf;
-  int descriptor = -1;
-  int error = job.Replacing ? EEXIST : job.Dir.CreateFile(job.Leaf, descriptor);
+  TFileHandle created;
+  int error = job.Replacing ? EEXIST : job.Dir.CreateFile(job.Leaf, created);
   const bool replacing = error == EEXIST;
-  if (replacing) error = job.Dir.CreateUniqueFile(written, descriptor);
+  if (replacing) error = job.Dir.CreateUniqueFile(written, created);
   if (error != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
-  TargetFile file(descriptor, job.ShownTarget);
+  TargetFile file(std::move(created), job.ShownTarget);
   try {
     extractData(file);
-    if (job.Time) FileSetTime(file.Descriptor(), *job.Time);
-    if (job.SetAttributes) FileSetAttr(file.Descriptor(), job.Attr);
-    file.Close();
+    if (job.Time) file.File().SetTime(*job.Time);
+    if (job.SetAttributes) file.File().SetAttr(job.Attr);
+    file.File().Close();
     if (replacing && job.Dir.Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   } catch (...) {
-    file.Close();
+    file.File().Close();
     job.Dir.Remove(written);
     throw;
   }

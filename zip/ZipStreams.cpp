@@ -1,7 +1,5 @@
 #include "zip/ZipStreams.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -76,59 +74,58 @@ TFileHandle::OpenKind KindOf(std::uint16_t mode) {
 TFileStream::TFileStream(const String& fileName, std::uint16_t mode) : TFileStream(fileName, mode, fileName) {}
 
 TFileStream::TFileStream(const String& fileName, std::uint16_t mode, const String& reportedName)
-    : fileName_(fileName), mode_(mode) {
+    : FFileName(fileName), FMode(mode) {
   const TFileHandle::OpenKind kind = KindOf(mode);
-  const int error = file_.Open(fileName, kind);
-  if (error != 0) {
-    if (kind == TFileHandle::OpenKind::Create)
-      throw EFCreateError(kSFCreateError, {reportedName, SystemErrorText(error)});
-    throw EFOpenError(kSFOpenError, {reportedName, SystemErrorText(error)});
+  if (const int error = FFile.Open(fileName, kind)) {
+    if (kind == TFileHandle::OpenKind::Create) RaiseCreateError(reportedName, error);
+    RaiseOpenError(reportedName, error);
   }
 }
 
 std::int64_t TFileStream::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {
   if (position < 0 || count <= 0) return 0;
-  const std::int64_t n = file_.ReadAt(position, buffer, count);
-  if (n < 0) ThrowIoError(errno);
-  return n;
+  std::int64_t moved = 0;
+  const int error = FFile.ReadAt(position, buffer, count, moved);
+  if (error != 0 && moved == 0) ThrowIoError(error);
+  return moved;
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
-  const std::int64_t n = file_.Read(buffer, count);
-  if (n < 0) ThrowIoError(errno);
-  return n;
+  std::int64_t moved = 0;
+  const int error = FFile.Read(buffer, count, moved);
+  if (error != 0 && moved == 0) ThrowIoError(error);
+  return moved;
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
-  const std::int64_t n = file_.Write(buffer, count);
+  std::int64_t moved = 0;
+  const int error = FFile.Write(buffer, count, moved);
   // A full disk shows as a short count; the caller decides what that means.
-  if (n < 0) return errno == ENOSPC ? 0 : (ThrowIoError(errno), 0);
-  return n;
+  if (error != 0 && moved == 0 && error != ENOSPC) ThrowIoError(error);
+  return moved;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-  const std::int64_t position = file_.Seek(offset, whence);
-  if (position < 0) ThrowIoError(errno);
+  const TSeekFrom from = origin == soBeginning ? sfBeginning : origin == soCurrent ? sfCurrent : sfEnd;
+  std::int64_t position = 0;
+  if (const int error = FFile.Seek(offset, from, position)) ThrowIoError(error);
   return position;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
   const std::int64_t position = Position();
-  const int error = file_.Truncate(size);
-  if (error != 0) ThrowIoError(error);
+  if (const int error = FFile.Truncate(size)) ThrowIoError(error);
   if (position > size) SetPosition(size);
 }
 
 std::int64_t TFileStream::Size() {
-  const std::int64_t size = file_.Size();
-  if (size < 0) ThrowIoError(errno);
+  std::int64_t size = 0;
+  if (const int error = FFile.Size(size)) ThrowIoError(error);
   return size;
 }
 
 void TFileStream::Flush() {
-  const int error = file_.Sync();
-  if (error != 0) ThrowIoError(error);
+  if (const int error = FFile.Sync()) ThrowIoError(error);
 }
 
 // --- TMemoryStream -------------------------------------------------------------
@@ -136,34 +133,34 @@ void TFileStream::Flush() {
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
   // The bytes held, not Size(): a stream derived from this one may report
   // another size, but only these bytes can be read.
-  const std::int64_t size = static_cast<std::int64_t>(data_.size());
-  if (count <= 0 || position_ >= size) return 0;
-  const std::int64_t n = std::min(count, size - position_);
-  std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
-  position_ += n;
+  const std::int64_t size = static_cast<std::int64_t>(FData.size());
+  if (count <= 0 || FPosition >= size) return 0;
+  const std::int64_t n = std::min(count, size - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, static_cast<std::size_t>(n));
+  FPosition += n;
   return n;
 }
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  const std::int64_t end = position_ + count;
-  if (end > Size()) data_.resize(static_cast<std::size_t>(end));
-  std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
-  position_ = end;
+  const std::int64_t end = FPosition + count;
+  if (end > Size()) FData.resize(static_cast<std::size_t>(end));
+  std::memcpy(FData.data() + FPosition, buffer, static_cast<std::size_t>(count));
+  FPosition = end;
   return count;
 }
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  std::int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? position_ : Size();
+  std::int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? FPosition : Size();
   // A position before the start is kept at the start; past the end is allowed
   // (a later write fills the gap with zeros), as with files.
-  position_ = std::max<std::int64_t>(0, base + offset);
-  return position_;
+  FPosition = std::max<std::int64_t>(0, base + offset);
+  return FPosition;
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
-  data_.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, size)));
-  if (position_ > Size()) position_ = Size();
+  FData.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, size)));
+  if (FPosition > Size()) FPosition = Size();
 }
 
 }  // namespace zo

@@ -93,14 +93,13 @@ class TFileStream : public TStream {
   std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) override;
   bool ConcurrentReads() const override { return true; }
 
-  const String& FileName() const { return fileName_; }
-  std::uint16_t Mode() const { return mode_; }
-  int Handle() const { return file_.Descriptor(); }
+  const String& FileName() const { return FFileName; }
+  std::uint16_t Mode() const { return FMode; }
 
  private:
-  String fileName_;
-  std::uint16_t mode_;
-  TFileHandle file_;
+  String FFileName;
+  std::uint16_t FMode;
+  TFileHandle FFile;
 };
 
 class TMemoryStream : public TStream {
@@ -111,14 +110,14 @@ class TMemoryStream : public TStream {
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   void SetSize(std::int64_t size) override;
-  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  std::int64_t Size() override { return static_cast<std::int64_t>(FData.size()); }
 
-  const Bytes& Memory() const { return data_; }
-  void Clear() { data_.clear(); position_ = 0; }
+  const Bytes& Memory() const { return FData; }
+  void Clear() { FData.clear(); FPosition = 0; }
 
  private:
-  Bytes data_;
-  std::int64_t position_ = 0;
+  Bytes FData;
+  std::int64_t FPosition = 0;
 };
 
 }  // namespace zo

@@ -16,7 +16,6 @@
 // workers: retry sets that entry up again, ignore goes on after it, abort
 // ends the commit. The archive's bytes do not depend on the number of
 // workers.
-#include <climits>
 #include <deque>
 #include <future>
 
@@ -29,9 +28,6 @@ namespace zo {
 
 namespace {
 
-// A source path longer than the platform can open is refused up front with
-// its own message rather than as an open failure.
-constexpr std::size_t kMaxSourcePath = PATH_MAX - 1;
 // Entries set up ahead of the one being written, at most: each may hold an
 // open file.
 constexpr std::size_t kMaxEntriesAhead = 64;
@@ -187,7 +183,9 @@ class TEntryStorer {
       entry.Source = item.Stream;
       entry.SavedPosition = item.Stream->Position();
     } else if (!item.SrcFileName.empty()) {
-      if (item.SrcFileName.size() > kMaxSourcePath && !HasLongPathPrefix(item.SrcFileName))
+      // A source path longer than the system opens is refused up front with
+      // its own message rather than as an open failure.
+      if (item.SrcFileName.size() > kMaxPathBytes && !HasLongPathPrefix(item.SrcFileName))
         throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &engine_);
       try {
         entry.File = std::make_unique<TFileStream>(item.SrcFileName,

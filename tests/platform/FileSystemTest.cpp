@@ -149,15 +149,17 @@ TEST_F(FileSystemTest, DirHandleWorksBelowItsDirectoryWithoutFollowingLinks) {
   EXPECT_EQ(base.Stat(u"nothing").Kind, ekNone);
 
   // A new file never replaces what is there; a rename does, a link included.
-  int fd = -1;
-  EXPECT_EQ(base.CreateFile(u"file", fd), EEXIST);
-  EXPECT_EQ(base.CreateFile(u"link", fd), EEXIST);
+  TFileHandle file;
+  EXPECT_EQ(base.CreateFile(u"file", file), EEXIST);
+  EXPECT_EQ(base.CreateFile(u"link", file), EEXIST);
   String temporary;
-  ASSERT_EQ(base.CreateUniqueFile(temporary, fd), 0);
-  ASSERT_EQ(write(fd, "new", 3), 3);
-  EXPECT_TRUE(FileSetAttr(fd, faReadOnly));
-  EXPECT_TRUE(FileSetLocalTime(fd, TLocalTime{2020, 5, 6, 7, 8, 10, 0}));
-  close(fd);
+  ASSERT_EQ(base.CreateUniqueFile(temporary, file), 0);
+  std::int64_t moved = 0;
+  ASSERT_EQ(file.Write("new", 3, moved), 0);
+  EXPECT_EQ(moved, 3);
+  EXPECT_EQ(file.SetAttr(faReadOnly), 0);
+  EXPECT_EQ(file.SetTime(*FileTimeOf(TLocalTime{2020, 5, 6, 7, 8, 10, 0})), 0);
+  EXPECT_EQ(file.Close(), 0);
   EXPECT_EQ(base.Rename(temporary, u"link"), 0);
   EXPECT_FALSE(IsSymbolicLink(Path("base/link")));
   EXPECT_TRUE(DirectoryExists(Path("elsewhere")));
@@ -195,7 +197,9 @@ TEST_F(FileSystemTest, OnlyRegularFilesOpenAsStreams) {
   TFileHandle file;
   ASSERT_EQ(file.Open(Path("file"), TFileHandle::OpenKind::Read), 0);
   char buffer[8];
-  EXPECT_EQ(file.Read(buffer, sizeof buffer), 4);
+  std::int64_t moved = 0;
+  EXPECT_EQ(file.Read(buffer, sizeof buffer, moved), 0);
+  EXPECT_EQ(moved, 4);
 }
 
 }  // namespace
