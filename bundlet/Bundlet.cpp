@@ -21,18 +21,11 @@ namespace zo {
 
 namespace {
 
-// The stream layer's open error for a source that is missing or is not what
-// the command line says it is.
-[[noreturn]] void CannotOpen(const String& Path, int Reason) {
-  throw EFOpenError(kSFOpenError, {Path, SystemErrorText(Reason)});
-}
-
 // Why Path cannot be opened as a file: the system's reason from looking it up.
 int MissingFileReason(const String& Path) {
   if (DirectoryExists(Path)) return EISDIR;
-  errno = 0;
-  if (FileGetAttr(Path) == kInvalidFileAttributes && errno != 0) return errno;
-  return ENOENT;
+  const int error = FileLookupError(Path);
+  return error != 0 ? error : ENOENT;
 }
 
 // After an operation of the wrapper: a failure that the engine's decision
@@ -57,10 +50,10 @@ TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
   // A dangling symbolic link is a file that cannot be read: it goes on to
   // fail where every unreadable file fails, when the archive is written.
-  if (!part.IsDirectory && !FileExists(path) && !IsSymbolicLink(path)) CannotOpen(path, MissingFileReason(path));
+  if (!part.IsDirectory && !FileExists(path) && !IsSymbolicLink(path)) RaiseOpenError(path, MissingFileReason(path));
   // A named pipe, socket or device is no file to store (and a pipe would
   // block the run until someone writes into it).
-  if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) CannotOpen(path, EINVAL);
+  if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) RaiseOpenError(path, EINVAL);
   return part;
 }
 
@@ -68,7 +61,7 @@ void PackAll(TZipArchive& Archive, const TBundletCommand& Command) {
   const String directory = Command.Directories.GetName(0);
   // Checked before the archive is opened: opening empties an existing one.
   if (!DirectoryExists(SlashedPath(directory))) {
-    CannotOpen(directory, FileExists(SlashedPath(directory)) ? ENOTDIR : ENOENT);
+    RaiseOpenError(directory, FileExists(SlashedPath(directory)) ? ENOTDIR : ENOENT);
   }
   Archive.Open(Command.ArchivePath, omZip);
   Archive.Pack(directory, true, true, zmDeflate, zlBest);
@@ -107,7 +100,7 @@ void CheckArchiveIsAFile(const String& Path) {
   const String path = SlashedPath(Path);
   const std::uint32_t attr = FileGetAttr(path);
   if (attr == kInvalidFileAttributes || (attr & faArchive) != 0) return;
-  if (attr & faDirectory) CannotOpen(Path, EISDIR);
+  if (attr & faDirectory) RaiseOpenError(Path, EISDIR);
   throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
 }
 

@@ -155,10 +155,12 @@ void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel
   // A named pipe, socket or device is no file to store: "(or invalid)".
   if (!FileExists(path) || !IsRegularFile(path)) throw EZipError(kZipErrFileNotFound, Filename);
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
+  // The file was there a moment ago; should it be gone now, the system says why.
+  auto lookupFailed = [&path] { throw EInOutError(SystemErrorText(FileLookupError(path))); };
   const std::optional<TLocalTime> time = FileGetLocalTime(path);
-  if (!time) throw EInOutError(SystemErrorText(errno));
+  if (!time) lookupFailed();
   const std::uint32_t attr = FileGetAttr(path);
-  if (attr == kInvalidFileAttributes) throw EInOutError(SystemErrorText(errno));
+  if (attr == kInvalidFileAttributes) lookupFailed();
   SetLevel(Method, Level);
   FZipEngine->AddFromStream(Filename, source, false, 0, 0, attr, LocalTimeToDateTime(*time));
 }
@@ -236,7 +238,7 @@ void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath
   if (IsOpenArchive(path)) return;
   // Opening a named pipe would wait for a writer; it is no file to store.
   if (FileExists(path) && !IsRegularFile(path)) {
-    throw EFOpenError(kSFOpenError, {path, SystemErrorText(EINVAL)});
+    RaiseOpenError(path, EINVAL);
   }
   SetLevel(zmDeflate, zlBest);
   // A name whose bytes on disk are not UTF-8 is stored as it reads.

@@ -1,16 +1,14 @@
 #include "core/StringList.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <filesystem>
-#include <fstream>
 #include <istream>
 #include <ostream>
 #include <utility>
 
 #include "core/Exception.h"
 #include "core/StringUtils.h"
+#include "platform/TextFile.h"
 #include "platform/Utf.h"
 
 namespace zo {
@@ -93,8 +91,6 @@ std::string ReadRemaining(std::istream& Stream) {
   if (Stream.bad()) throw EInOutError(kSStreamReadError);
   return bytes;
 }
-
-std::filesystem::path OsPath(const String& FileName) { return std::filesystem::path(ToUtf8(FileName)); }
 
 }  // namespace
 
@@ -552,31 +548,19 @@ void TVStringList::LoadFromStream(std::istream& Stream, bool WithValues) {
   SetTextStr(DecodeUtf16LE(bytes), WithValues);
 }
 
+// The file is written and read whole, by platform's text files: a failure
+// to create or write it is the create error, one to open or read it the open
+// error, each with the system's reason.
 void TVStringList::SaveToFile(const String& FileName, bool WithValues) const {
   const std::string bytes = EncodeUtf16LE(GetTextStr(WithValues));
-  errno = 0;
-  std::ofstream file(OsPath(FileName), std::ios::binary | std::ios::trunc);
-  if (!file) RaiseCreateError(FileName, errno ? errno : EIO);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) throw EInOutError(SystemErrorText(errno ? errno : EIO));
+  if (const int error = WriteWholeFile(FileName, bytes)) RaiseCreateError(FileName, error);
 }
 
 // POSIX has no sharing modes, so others are not kept from writing meanwhile;
 // the whole file is read in one pass before anything is parsed.
 void TVStringList::LoadFromFile(const String& FileName, bool WithValues) {
-  const std::filesystem::path path = OsPath(FileName);
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) RaiseOpenError(FileName, EISDIR);
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) RaiseOpenError(FileName, errno ? errno : EIO);
   std::string bytes;
-  try {
-    bytes = ReadRemaining(file);
-  } catch (const EInOutError&) {
-    throw EInOutError(SystemErrorText(errno ? errno : EIO));
-  }
+  if (const int error = ReadWholeFile(FileName, bytes)) RaiseOpenError(FileName, error);
   if (bytes.size() % 2 != 0) throw Exception(kSOddUnicodeFile, {FileName});
   SetTextStr(DecodeUtf16LE(bytes), WithValues);
 }

@@ -77,6 +77,11 @@ bool FileSetAttr(std::u16string_view path, std::uint32_t attr) {
   return mode == (st.st_mode & 07777) || chmod(os.c_str(), mode) == 0;
 }
 
+int FileLookupError(std::u16string_view path) {
+  struct stat st {};
+  return stat(OsPath(path).c_str(), &st) == 0 ? 0 : errno;
+}
+
 bool FileExists(std::u16string_view path) {
   struct stat st {};
   return stat(OsPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

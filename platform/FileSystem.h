@@ -60,6 +60,10 @@ std::uint32_t FileGetAttr(std::u16string_view path);
 // is refused. A symbolic link is never changed through.
 bool FileSetAttr(std::u16string_view path, std::uint32_t attr);
 
+// Why path cannot be looked up (symbolic links followed): the errno, or 0
+// when something is there.
+int FileLookupError(std::u16string_view path);
+
 bool FileExists(std::u16string_view path);        // exists and is not a directory
 bool DirectoryExists(std::u16string_view path);   // exists and is a directory
 // True when anything at all sits at path, a dangling symbolic link included.

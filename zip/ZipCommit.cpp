@@ -28,7 +28,7 @@ class TTempFile {
     path_ = CreateTempFile(dir, u"FC", &error);
     if (path_.empty()) {
       const String where = (dir.empty() ? TempDirectory() : dir) + u"/FC";
-      throw EFCreateError(kSFCreateError, {where, SystemErrorText(error)});
+      RaiseCreateError(where, error);
     }
     stream_ = std::make_unique<TFileStream>(path_, fmOpenReadWrite | fmShareExclusive);
   }

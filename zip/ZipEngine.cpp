@@ -89,7 +89,7 @@ void TZEBaseArchiver::OpenArchive(std::uint16_t Mode) {
     // fails, is aborted or killed leaves the old one as it was.
     auto replacement = std::make_unique<TReplacementFile>();
     if (const int error = replacement->Begin(FFileName))
-      throw EFCreateError(kSFCreateError, {FFileName, SystemErrorText(error)});
+      RaiseCreateError(FFileName, error);
     FOwnedStream = std::make_unique<TFileStream>(replacement->WritePath(), Mode, FFileName);
     FReplacement = std::move(replacement);
   } else {
@@ -159,7 +159,7 @@ void TZEBaseArchiver::CloseArchive() {
     return;
   }
   if (const int error = replacement->Commit())
-    throw EFCreateError(kSFCreateError, {FFileName, SystemErrorText(error)});
+    RaiseCreateError(FFileName, error);
 }
 
 void TZEBaseArchiver::AbandonArchive() {
