@@ -35,10 +35,11 @@ String RelativeEntryName(StringView Path) {
   return name.substr(start);
 }
 
-// The last element of FileName: after the last '\', '/' or ':'.
+// The entry a FileFromBinary or FileToBinary name stands for: its last
+// element, after a drive ("C:name") too.
 String LastElement(StringView FileName) {
-  const size_t at = FileName.find_last_of(u"\\/:");
-  return String(at == StringView::npos ? FileName : FileName.substr(at + 1));
+  const String name = ExtractFileName(FileName);
+  return name.substr(name.find_last_of(u':') + 1);
 }
 
 // Regular files, and only they, carry the archive bit on this platform.

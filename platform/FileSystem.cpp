@@ -19,8 +19,6 @@ namespace zo {
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
 char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
 std::string OsPath(std::u16string_view path) { return ToOsPath(path); }
@@ -263,14 +261,14 @@ std::u16string GetCurrentDir() {
 
 std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base) {
   std::u16string joined;
-  if (!path.empty() && IsSeparator(path[0])) {
+  if (!path.empty() && IsPathSeparator(path[0])) {
     joined = std::u16string(path);
   } else {
     joined = base.empty() ? GetCurrentDir() : std::u16string(base);
     joined += u'/';
     joined += path;
   }
-  const bool trailing = !joined.empty() && IsSeparator(joined.back());
+  const bool trailing = !joined.empty() && IsPathSeparator(joined.back());
   std::vector<std::u16string> parts;
   std::u16string part;
   auto flush = [&] {
@@ -282,7 +280,7 @@ std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base
     part.clear();
   };
   for (char16_t c : joined) {
-    if (IsSeparator(c)) flush();
+    if (IsPathSeparator(c)) flush();
     else part += c;
   }
   flush();
@@ -298,13 +296,13 @@ std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base
 
 std::u16string IncludeTrailingPathDelimiter(std::u16string_view path) {
   std::u16string result(path);
-  if (result.empty() || !IsSeparator(result.back())) result += u'/';
+  if (result.empty() || !IsPathSeparator(result.back())) result += u'/';
   return result;
 }
 
 std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path) {
   std::u16string result(path);
-  if (result.size() > 1 && IsSeparator(result.back())) result.pop_back();
+  if (result.size() > 1 && IsPathSeparator(result.back())) result.pop_back();
   return result;
 }
 
@@ -316,14 +314,14 @@ std::u16string SlashedPath(std::u16string_view path) {
 
 std::u16string ExtractFilePath(std::u16string_view path) {
   for (size_t i = path.size(); i > 0; --i) {
-    if (IsSeparator(path[i - 1])) return std::u16string(path.substr(0, i));
+    if (IsPathSeparator(path[i - 1])) return std::u16string(path.substr(0, i));
   }
   return std::u16string();
 }
 
 std::u16string ExtractFileName(std::u16string_view path) {
   for (size_t i = path.size(); i > 0; --i) {
-    if (IsSeparator(path[i - 1])) return std::u16string(path.substr(i));
+    if (IsPathSeparator(path[i - 1])) return std::u16string(path.substr(i));
   }
   return std::u16string(path);
 }

@@ -120,6 +120,9 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask);
 // a terminating zero): a longer one could not be opened by anyone.
 inline constexpr std::size_t kMaxPathBytes = 4095;
 
+// Both '\' and '/' separate the elements of a path given by a user.
+inline bool IsPathSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
 std::u16string GetCurrentDir();
 // An absolute path for path ('\' and '/' both separate): relative paths are
 // joined to base (the current directory when base is empty); "." and ".."
@@ -132,6 +135,8 @@ std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path);
 // separator, this platform's file calls and archive entry names take '/'.
 std::u16string SlashedPath(std::u16string_view path);
 // Up to and including the last separator ('\' or '/'); empty when none.
+// The two split a path at the same place: path = ExtractFilePath(path) +
+// ExtractFileName(path).
 std::u16string ExtractFilePath(std::u16string_view path);
 // After the last separator.
 std::u16string ExtractFileName(std::u16string_view path);

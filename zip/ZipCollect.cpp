@@ -12,8 +12,6 @@ namespace zo {
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
 bool StartsWithAscii(StringView text, StringView prefix) {
   return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
@@ -24,7 +22,7 @@ bool StartsWithAscii(StringView text, StringView prefix) {
 bool IsPlacedMask(StringView mask) {
   if (mask.empty()) return false;
   if (mask[0] == u'/') return true;
-  if (mask.size() >= 2 && IsSeparator(mask[0]) && IsSeparator(mask[1])) return true;
+  if (mask.size() >= 2 && IsPathSeparator(mask[0]) && IsPathSeparator(mask[1])) return true;
   return mask.find(u"../") != StringView::npos || mask.find(u"..\\") != StringView::npos;
 }
 
@@ -35,7 +33,7 @@ String RelativePath(StringView base, StringView path) {
     std::vector<String> parts;
     String part;
     for (char16_t c : p) {
-      if (IsSeparator(c)) {
+      if (IsPathSeparator(c)) {
         if (!part.empty()) parts.push_back(std::move(part));
         part.clear();
       } else {
@@ -212,22 +210,22 @@ String RemoveDrivePart(StringView path) {
   auto isLetter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
   // "X:" counts as a drive only before a separator or at the end: on this
   // platform "a:b.txt" is an ordinary file name.
-  if (p.size() >= 2 && isLetter(p[0]) && p[1] == u':' && (p.size() == 2 || IsSeparator(p[2]))) {
+  if (p.size() >= 2 && isLetter(p[0]) && p[1] == u':' && (p.size() == 2 || IsPathSeparator(p[2]))) {
     p.erase(0, 2);
-  } else if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
+  } else if (p.size() >= 2 && IsPathSeparator(p[0]) && IsPathSeparator(p[1])) {
     size_t i = 2;
-    while (i < p.size() && IsSeparator(p[i])) ++i;
-    while (i < p.size() && !IsSeparator(p[i])) ++i;  // the server
+    while (i < p.size() && IsPathSeparator(p[i])) ++i;
+    while (i < p.size() && !IsPathSeparator(p[i])) ++i;  // the server
     if (i < p.size()) ++i;                           // and its separator
     p.erase(0, i);
   }
-  if (!p.empty() && IsSeparator(p[0])) p.erase(0, 1);
+  if (!p.empty() && IsPathSeparator(p[0])) p.erase(0, 1);
   return p;
 }
 
 String StoredNameOf(StringView fullPath, StringView baseDir, TZEStorePathMode mode) {
   String full = ExpandFileName(fullPath, baseDir);
-  if (full.size() > 1 && IsSeparator(full.back())) full.pop_back();
+  if (full.size() > 1 && IsPathSeparator(full.back())) full.pop_back();
   if (full.size() > 1 && full.back() == u'.') full.pop_back();
   String name;
   switch (mode) {

@@ -9,20 +9,11 @@ namespace zo {
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-// The name part of a path, after the last '/' or '\'.
-StringView NamePart(StringView path) {
-  const auto slash = std::find_if(path.rbegin(), path.rend(), IsSeparator);
-  return path.substr(static_cast<std::size_t>(path.rend() - slash));
-}
-
 // The stored form of a name given with a stream: one trailing '\' removed,
 // every '\' turned into '/'.
 String StoredStreamName(String name) {
   if (!name.empty() && name.back() == u'\\') name.pop_back();
-  std::replace(name.begin(), name.end(), u'\\', u'/');
-  return name;
+  return SlashedPath(name);
 }
 
 }  // namespace
@@ -80,7 +71,7 @@ TZEUserPrompt& TZEBaseArchiver::UserPrompt() const {
 // --- Opening and closing -------------------------------------------------------------
 
 void TZEBaseArchiver::OpenArchive(std::uint16_t Mode) {
-  if (NamePart(FFileName).empty()) throw EZEException(kZENativeBlankFileName, this);
+  if (ExtractFileName(FFileName).empty()) throw EZEException(kZENativeBlankFileName, this);
   if (Mode != fmCreate && !FileExists(FFileName))
     throw EZEException(kZENativeArchiveNotFound, {FFileName}, this);
   CloseArchive();

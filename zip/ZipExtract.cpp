@@ -44,23 +44,6 @@ constexpr int kNativeWriteError = 46;
 
 bool HasWildcards(StringView mask) { return mask.find_first_of(u"*?") != StringView::npos; }
 
-// The drive and the root separator after it go: stored names are relative.
-String WithoutDrive(StringView mask) {
-  if (mask.size() >= 2 && mask[1] == u':') mask.remove_prefix(2);
-  if (!mask.empty() && (mask[0] == u'\\' || mask[0] == u'/')) mask.remove_prefix(1);
-  return String(mask);
-}
-
-String LastElement(StringView name) {
-  const size_t slash = name.rfind(u'/');
-  return String(slash == StringView::npos ? name : name.substr(slash + 1));
-}
-
-String DirectoryPart(StringView name) {
-  const size_t slash = name.rfind(u'/');
-  return String(slash == StringView::npos ? StringView() : name.substr(0, slash + 1));
-}
-
 std::uint32_t DosStampOf(const TDirItem& item) {
   return (static_cast<std::uint32_t>(item.lastModDate) << 16) | item.lastModTime;
 }
@@ -207,7 +190,7 @@ namespace {
 bool ItemMatches(const TDirItem& item, const TInternalSearchRec& handle) {
   String name = item.Name;
   if (!name.empty() && name.back() == u'/') name.pop_back();
-  const String last = LastElement(name);
+  const String last = ExtractFileName(name);
   if (!MatchesMask(name, handle.FileMask) && !MatchesMask(last, handle.FileMask)) return false;
   if (!handle.ExclusionMask.empty() &&
       (MatchesMask(name, handle.ExclusionMask) || MatchesMask(last, handle.ExclusionMask))) {
@@ -225,8 +208,8 @@ bool PassesAttrFilter(const TDirItem& item, std::uint32_t searchAttr) {
 void FillItem(const TDirItem& entry, TZEArchiveItem& item) {
   String name = entry.Name;
   if (!name.empty() && name.back() == u'/') name.pop_back();
-  item.FileName = LastElement(name);
-  String path = DirectoryPart(name);
+  item.FileName = ExtractFileName(name);
+  String path = ExtractFilePath(name);
   std::replace(path.begin(), path.end(), u'/', u'\\');
   item.StoredPath = path;
   item.CompressedSize = static_cast<std::int64_t>(entry.CompressedSize());
@@ -258,13 +241,13 @@ bool FindFrom(const TZEDirArray& items, const TZEOptions& Options, TZEArchiveIte
     FillItem(items[index], Item);
     return true;
   }
-  const String maskDir = DirectoryPart(h.FileMask);
+  const String maskDir = ExtractFilePath(h.FileMask);
   for (int i = h.ItemNo; i < items.Count(); ++i) {
     const TDirItem& entry = items[i];
     if (!Options.Recurse) {
       String name = entry.Name;
       if (!name.empty() && name.back() == u'/') name.pop_back();
-      if (!SameTextAscii(DirectoryPart(name), maskDir)) continue;
+      if (!SameTextAscii(ExtractFilePath(name), maskDir)) continue;
     }
     if (!ItemMatches(entry, h) || !PassesAttrFilter(entry, h.FFindAttr)) continue;
     h.ItemNo = i;
@@ -282,7 +265,7 @@ bool TZEBaseArchiver::FindFirst(const String& FileMask, TZEArchiveItem& Item, co
   CheckActive();
   TInternalSearchRec& h = Item.Handle;
   h = TInternalSearchRec{};
-  h.FileMask = SlashedPath(Options.StorePath == spFullPathWithDrive ? FileMask : WithoutDrive(FileMask));
+  h.FileMask = SlashedPath(Options.StorePath == spFullPathWithDrive ? FileMask : RemoveDrivePart(FileMask));
   h.Wildcards = HasWildcards(h.FileMask);
   h.FFindAttr = SearchAttr;
   h.ExclusionMask = SlashedPath(ExclusionMask);
@@ -554,7 +537,7 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
     return std::nullopt;
   }
   if (!isDirectory) checkData();
-  const String dirPart = isDirectory ? name : DirectoryPart(name);
+  const String dirPart = isDirectory ? name : ExtractFilePath(name);
   const String touched = Options.CreateDirs ? target : destination + leaf;
   beforeTouching(touched, Options.CreateDirs ? dirPart : String());
   const TDirHandle& dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipReadSupport.h"
 
@@ -588,7 +589,7 @@ class Recovery {
     item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
     item.nameLength = header.nameLength;
     // The name tells directories from empty files; a size of 0 alone does not.
-    const bool isDirectory = !item.Name.empty() && (item.Name.back() == u'/' || item.Name.back() == u'\\');
+    const bool isDirectory = !item.Name.empty() && IsPathSeparator(item.Name.back());
     item.externalAttr = isDirectory ? 0x10 : 0x20;
 
     // Writers that put the sizes after the data leave them 0 here (or mark

@@ -108,7 +108,8 @@ TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
                      {.name = "sub/", .data = "", .method = 0, .externalAttr = 0x10},
                      {.name = "sub/b.txt", .data = "b"},
                      {.name = "sub/c.log", .data = "c"},
-                     {.name = ".hidden", .data = "h", .externalAttr = 0x22}}));
+                     {.name = ".hidden", .data = "h", .externalAttr = 0x22},
+                     {.name = "win\\d.txt", .data = "d"}}));
   auto find = [&](const String& mask, const String& exclusion, std::uint32_t attr) {
     std::string found;
     TZEArchiveItem item;
@@ -117,12 +118,23 @@ TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
     }
     return found;
   };
-  EXPECT_EQ(find(u"*.*", u"", 0x1FF), "a.txt,sub,sub\\b.txt,sub\\c.log,.hidden,");
-  EXPECT_EQ(find(u"*.*", u"", 0x28AF), "a.txt,sub\\b.txt,sub\\c.log,.hidden,");  // no directories
-  EXPECT_EQ(find(u"*.*", u"", 0x20), "a.txt,sub\\b.txt,sub\\c.log,");           // no hidden ones
-  EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,sub\\b.txt,");
-  EXPECT_EQ(find(u"*.*", u"*.log", 0x28BF), "a.txt,sub,sub\\b.txt,.hidden,");
-  EXPECT_EQ(find(u"C:\\sub\\b.txt", u"", 0x28BF), "sub\\b.txt,");  // drive dropped
+  EXPECT_EQ(find(u"*.*", u"", 0x1FF), "a.txt,sub,sub\\b.txt,sub\\c.log,.hidden,win\\d.txt,");
+  EXPECT_EQ(find(u"*.*", u"", 0x28AF), "a.txt,sub\\b.txt,sub\\c.log,.hidden,win\\d.txt,");  // no directories
+  EXPECT_EQ(find(u"*.*", u"", 0x20), "a.txt,sub\\b.txt,sub\\c.log,win\\d.txt,");           // no hidden ones
+  EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,sub\\b.txt,win\\d.txt,");
+  EXPECT_EQ(find(u"*.*", u"*.log", 0x28BF), "a.txt,sub,sub\\b.txt,.hidden,win\\d.txt,");
+  // A drive, or a "//server" (a network path), is dropped like the root:
+  // stored names are relative.
+  EXPECT_EQ(find(u"C:\\sub\\b.txt", u"", 0x28BF), "sub\\b.txt,");
+  EXPECT_EQ(find(u"//server/sub/b.txt", u"", 0x28BF), "sub\\b.txt,");
+  EXPECT_EQ(find(u"\\\\server\\sub\\b.txt", u"", 0x28BF), "sub\\b.txt,");
+  // A name written with '\' (by some Windows tools) has its last element
+  // after the '\', as every path here.
+  EXPECT_EQ(find(u"d.txt", u"", 0x28BF), "win\\d.txt,");
+  TZEArchiveItem item;
+  ASSERT_TRUE(engine_.FindFirst(u"d.txt", item, u"", 0x28BF));
+  EXPECT_EQ(item.FileName, u"d.txt");
+  EXPECT_EQ(item.StoredPath, u"win\\");
   engine_.Options.Recurse = false;
   EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,");
   EXPECT_EQ(find(u"sub/*.txt", u"", 0x28BF), "sub\\b.txt,");
