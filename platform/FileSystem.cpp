@@ -154,30 +154,6 @@ TLocalTime NowLocalTime() {
   return LocalTimeFromTimespec(ts);
 }
 
-std::uint32_t LocalTimeToDos(const TLocalTime& t) {
-  TLocalTime c = t;
-  if (c.Year < 1980) c = TLocalTime{};
-  if (c.Year > 2107) c = TLocalTime{2107, 12, 31, 23, 59, 58, 0};
-  const std::uint32_t date = static_cast<std::uint32_t>(((c.Year - 1980) << 9) | (c.Month << 5) | c.Day);
-  const std::uint32_t time = static_cast<std::uint32_t>((c.Hour << 11) | (c.Minute << 5) | (c.Second / 2));
-  return (date << 16) | (time & 0xFFFF);
-}
-
-TLocalTime DosToLocalTime(std::uint32_t dos) {
-  const std::uint32_t date = dos >> 16;
-  const std::uint32_t time = dos & 0xFFFF;
-  TLocalTime t;
-  t.Year = static_cast<int>(1980 + (date >> 9));
-  // Damaged stamps (month 0, day 0, second 60+) are clamped into range so
-  // that a file time can always be set from them.
-  t.Month = std::clamp(static_cast<int>((date >> 5) & 0x0F), 1, 12);
-  t.Day = std::clamp(static_cast<int>(date & 0x1F), 1, 31);
-  t.Hour = std::min(static_cast<int>(time >> 11), 23);
-  t.Minute = std::min(static_cast<int>((time >> 5) & 0x3F), 59);
-  t.Second = std::min(static_cast<int>((time & 0x1F) * 2), 59);
-  return t;
-}
-
 // --- Listing ----------------------------------------------------------------
 
 bool MatchesMask(std::u16string_view name, std::u16string_view mask) {

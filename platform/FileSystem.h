@@ -36,8 +36,8 @@ inline constexpr std::uint32_t faAnyFile = 0x1FF;
 // What FileGetAttr answers for a path that does not exist.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 
-// A moment in local time, broken down; the form file times and DOS stamps
-// share. Month and Day count from 1.
+// A moment in local time, broken down, as file times are read and set here
+// (and ZIP entries' DOS stamps are written). Month and Day count from 1.
 struct TLocalTime {
   int Year = 1980, Month = 1, Day = 1, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
   bool operator==(const TLocalTime&) const = default;
@@ -89,12 +89,6 @@ std::optional<TLocalTime> FileGetLocalTime(std::u16string_view path);
 // Sets the last write (and access) time; false when that fails.
 bool FileSetLocalTime(std::u16string_view path, const TLocalTime& time);
 TLocalTime NowLocalTime();
-
-// DOS stamps: date in the high 16 bits (years since 1980 << 9 | month << 5 |
-// day), time in the low 16 bits (hour << 11 | minute << 5 | second / 2).
-// Years outside 1980..2107 are clamped to that range.
-std::uint32_t LocalTimeToDos(const TLocalTime& time);
-TLocalTime DosToLocalTime(std::uint32_t dos);
 
 // --- Listing --------------------------------------------------------------
 

@@ -66,6 +66,13 @@ struct TDirItem : TZEZipCentralDir {
 
   bool bDestroyStream() const { return OwnedStream != nullptr; }
 
+  // The entry's time as one DOS stamp (zip/ZipFormat.h): date high, time low.
+  std::uint32_t DosStamp() const { return static_cast<std::uint32_t>(lastModDate) << 16 | lastModTime; }
+  void SetDosStamp(std::uint32_t stamp) {
+    lastModDate = static_cast<std::uint16_t>(stamp >> 16);
+    lastModTime = static_cast<std::uint16_t>(stamp & 0xFFFF);
+  }
+
   // The real 64-bit values, whichever field holds them.
   std::uint64_t UncompressedSize() const;
   std::uint64_t CompressedSize() const;

@@ -297,8 +297,7 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
   TZEProcessOperation operation = poAdd;
   if (index >= 0) {
     const TDirItem& existing = dir[index];
-    const std::uint32_t stored =
-        static_cast<std::uint32_t>(existing.lastModDate) << 16 | existing.lastModTime;
+    const std::uint32_t stored = existing.DosStamp();
     bool replace = false;
     switch (Options.OverwriteMode) {
       case omPrompt: {
@@ -337,8 +336,7 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
   item.CompressionMethod = FCompressionMethod;
   item.CompressionMode = static_cast<std::uint8_t>(IsDirectory ? 0 : FCompressionMode);
   item.crc32 = 0xFFFFFFFF;
-  item.lastModTime = static_cast<std::uint16_t>(DosStamp & 0xFFFF);
-  item.lastModDate = static_cast<std::uint16_t>(DosStamp >> 16);
+  item.SetDosStamp(DosStamp);
   item.nameLength = static_cast<std::uint16_t>(item.Name.size());
   item.externalAttr = Attr;
   item.Modified = true;

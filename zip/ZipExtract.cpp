@@ -44,10 +44,6 @@ constexpr int kNativeWriteError = 46;
 
 bool HasWildcards(StringView mask) { return mask.find_first_of(u"*?") != StringView::npos; }
 
-std::uint32_t DosStampOf(const TDirItem& item) {
-  return (static_cast<std::uint32_t>(item.lastModDate) << 16) | item.lastModTime;
-}
-
 void CheckNotEncrypted(const TDirItem& item) {
   if (item.genPurposeFlag & kZipFlagEncrypted) {
     throw EZERefused(kNativeEncrypted,
@@ -455,7 +451,7 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
   if (existing.Kind == ekLink || existing.Kind == ekNone) return true;
   if ((existing.Attr & faReadOnly) && !Options.ReplaceReadOnly) return false;
   const std::uint32_t existingStamp = LocalTimeToDos(existing.Time);
-  const std::uint32_t entryStamp = DosStampOf(item);
+  const std::uint32_t entryStamp = item.DosStamp();
   switch (Options.OverwriteMode) {
     case omAlways: return true;
     case omNever: return false;
@@ -553,7 +549,7 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   job.Replacing = existing.Kind != ekNone;
   job.SetAttributes = Options.SetAttributes;
   job.Attr = attr;
-  job.Time = FileTimeOf(DosToLocalTime(DosStampOf(item)));
+  job.Time = FileTimeOf(DosToLocalTime(item.DosStamp()));
   job.Target = touched;
   return job;
 }

@@ -149,34 +149,38 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t size)
   return crc;
 }
 
+std::uint32_t LocalTimeToDos(const TLocalTime& time) {
+  TLocalTime t = time;
+  if (t.Year < 1980) t = TLocalTime{1980, 1, 1, 0, 0, 0, 0};
+  if (t.Year > 2107) t = TLocalTime{2107, 12, 31, 23, 59, 58, 0};
+  const auto date = static_cast<std::uint32_t>((t.Year - 1980) << 9 | t.Month << 5 | t.Day);
+  const auto clock = static_cast<std::uint32_t>(t.Hour << 11 | t.Minute << 5 | t.Second / 2);
+  return date << 16 | (clock & 0xFFFF);
+}
+
+TLocalTime DosToLocalTime(std::uint32_t stamp) {
+  const std::uint32_t date = stamp >> 16;
+  const std::uint32_t clock = stamp & 0xFFFF;
+  TLocalTime t;
+  t.Year = static_cast<int>(date >> 9) + 1980;
+  t.Month = std::clamp(static_cast<int>((date >> 5) & 0x0F), 1, 12);
+  t.Day = std::clamp(static_cast<int>(date & 0x1F), 1, 31);
+  while (!IsValidDate(t.Year, t.Month, t.Day)) --t.Day;
+  t.Hour = std::min(static_cast<int>(clock >> 11), 23);
+  t.Minute = std::min(static_cast<int>((clock >> 5) & 0x3F), 59);
+  t.Second = std::min(static_cast<int>(clock & 0x1F) * 2, 59);
+  return t;
+}
+
 std::uint32_t DateTimeToDosStamp(TDateTime value) {
-  int year, month, day, hour, minute, second, msec;
-  DecodeDateTime(value, year, month, day, hour, minute, second, msec);
-  if (year < 1980) return (1u << 5 | 1u) << 16;   // 1980-01-01 00:00:00
-  if (year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
-  const std::uint32_t date = static_cast<std::uint32_t>((year - 1980) << 9 | month << 5 | day);
-  const std::uint32_t time = static_cast<std::uint32_t>(hour << 11 | minute << 5 | second / 2);
-  return date << 16 | time;
+  TLocalTime t;
+  DecodeDateTime(value, t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
+  return LocalTimeToDos(t);
 }
 
 TDateTime DosStampToDateTime(std::uint32_t stamp) {
-  const std::uint32_t date = stamp >> 16;
-  const std::uint32_t time = stamp & 0xFFFF;
-  const int year = static_cast<int>(date >> 9) + 1980;
-  int month = static_cast<int>((date >> 5) & 0x0F);
-  int day = static_cast<int>(date & 0x1F);
-  int hour = static_cast<int>(time >> 11);
-  int minute = static_cast<int>((time >> 5) & 0x3F);
-  int second = static_cast<int>(time & 0x1F) * 2;
-  // Damaged stamps are brought into range rather than refused: a listing
-  // should not fail over a time field.
-  month = std::clamp(month, 1, 12);
-  day = std::clamp(day, 1, 31);
-  while (!IsValidDate(year, month, day)) --day;
-  hour = std::min(hour, 23);
-  minute = std::min(minute, 59);
-  second = std::min(second, 59);
-  return EncodeDateTime(year, month, day, hour, minute, second, 0);
+  const TLocalTime t = DosToLocalTime(stamp);
+  return EncodeDateTime(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, 0);
 }
 
 }  // namespace zo

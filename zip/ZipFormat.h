@@ -11,6 +11,7 @@
 
 #include "core/DateTime.h"
 #include "core/String.h"
+#include "platform/FileSystem.h"
 
 namespace zo {
 
@@ -167,8 +168,17 @@ struct TZEZip64CentralDirEndLocator {
 // 0xFFFFFFFF); start with crc = 0 and feed the data piece by piece.
 std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t size);
 
-// DOS stamp of a local date-time value: date in the high 16 bits, time in the
-// low 16 bits (two-second resolution; years clamped to 1980..2107).
+// DOS stamps, the entries' times: date in the high 16 bits (years since 1980
+// << 9 | month << 5 | day), time in the low 16 bits (hour << 11 | minute << 5
+// | second / 2), local time. Times before 1980 become 1980-01-01 00:00:00,
+// times after 2107 2107-12-31 23:59:58.
+std::uint32_t LocalTimeToDos(const TLocalTime& time);
+// A damaged stamp is brought into range rather than refused, so that a
+// listing never fails over a time field and a file time can always be set:
+// month and day at least 1, the day at most the month's last (31 February is
+// the 28th or 29th), hour, minute and second at most 23, 59 and 59.
+TLocalTime DosToLocalTime(std::uint32_t stamp);
+// The same for date-time values.
 std::uint32_t DateTimeToDosStamp(TDateTime value);
 TDateTime DosStampToDateTime(std::uint32_t stamp);
 

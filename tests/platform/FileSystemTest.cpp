@@ -51,19 +51,6 @@ TEST(ExpandFileNameTest, Cases) {
   EXPECT_EQ(ExtractFileName(u"a\\b/c.txt"), u"c.txt");
 }
 
-TEST(DosTimeTest, RoundTripAndClamping) {
-  const TLocalTime t{2024, 2, 29, 23, 59, 58, 0};
-  EXPECT_EQ(DosToLocalTime(LocalTimeToDos(t)), t);
-  // Odd seconds go down to the two-second grid.
-  EXPECT_EQ(DosToLocalTime(LocalTimeToDos({2001, 1, 2, 3, 4, 5, 678})), (TLocalTime{2001, 1, 2, 3, 4, 4, 0}));
-  EXPECT_EQ(LocalTimeToDos({1970, 1, 1, 0, 0, 0, 0}), LocalTimeToDos({1980, 1, 1, 0, 0, 0, 0}));
-  // A damaged stamp (month 0, day 0, 31 two-second units) still gives a usable time.
-  const TLocalTime damaged = DosToLocalTime((0u << 16) | 31u);
-  EXPECT_EQ(damaged.Month, 1);
-  EXPECT_EQ(damaged.Day, 1);
-  EXPECT_EQ(damaged.Second, 59);
-}
-
 TEST_F(FileSystemTest, AttributesFollowTheMapping) {
   Write("plain.txt");
   Write(".hidden");

@@ -80,11 +80,40 @@ class ZipExtractTest : public ::testing::Test {
   std::vector<int> natives_;
 };
 
+TEST(DosStampTest, RoundTripClampingAndDamagedStamps) {
+  const TLocalTime t{2024, 2, 29, 23, 59, 58, 0};
+  EXPECT_EQ(DosToLocalTime(LocalTimeToDos(t)), t);
+  EXPECT_EQ(DosStampToDateTime(DateTimeToDosStamp(EncodeDateTime(2024, 2, 29, 23, 59, 58, 0))),
+            EncodeDateTime(2024, 2, 29, 23, 59, 58, 0));
+  // Odd seconds go down to the two-second grid.
+  EXPECT_EQ(DosToLocalTime(LocalTimeToDos({2001, 1, 2, 3, 4, 5, 678})), (TLocalTime{2001, 1, 2, 3, 4, 4, 0}));
+  EXPECT_EQ(LocalTimeToDos({1970, 1, 1, 0, 0, 0, 0}), LocalTimeToDos({1980, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(DosToLocalTime(LocalTimeToDos({2200, 6, 1, 0, 0, 0, 0})), (TLocalTime{2107, 12, 31, 23, 59, 58, 0}));
+  // Damaged stamps give a time that exists: both forms agree on it.
+  const struct {
+    std::uint32_t stamp;
+    TLocalTime expected;
+  } damaged[] = {
+      {(0u << 16) | 31u, {1980, 1, 1, 0, 0, 59, 0}},                                  // month 0, day 0, 62 s
+      {((43u << 9 | 2u << 5 | 31u) << 16) | (24u << 11 | 60u << 5), {2023, 2, 28, 23, 59, 0, 0}},
+      {(44u << 9 | 2u << 5 | 30u) << 16, {2024, 2, 29, 0, 0, 0, 0}},                  // leap year
+      {(44u << 9 | 4u << 5 | 31u) << 16, {2024, 4, 30, 0, 0, 0, 0}},
+      {(44u << 9 | 15u << 5 | 1u) << 16, {2024, 12, 1, 0, 0, 0, 0}},
+  };
+  for (const auto& c : damaged) {
+    EXPECT_EQ(DosToLocalTime(c.stamp), c.expected) << std::hex << c.stamp;
+    const TLocalTime& e = c.expected;
+    EXPECT_EQ(DosStampToDateTime(c.stamp), EncodeDateTime(e.Year, e.Month, e.Day, e.Hour, e.Minute, e.Second, 0));
+  }
+}
+
 TEST_F(ZipExtractTest, ExtractsFilesDirectoriesTimesAndAttributes) {
   Open({{.name = "top.txt", .data = "top", .dosTime = (13 << 11) | (37 << 5) | 21, .dosDate = (39 << 9) | (7 << 5) | 14},
         {.name = "empty/", .data = "", .method = 0, .externalAttr = 0x10},
         {.name = "a/b/deep.txt", .data = std::string(300000, 'z')},
         {.name = "zero.txt", .data = "", .method = 0, .dosTime = 0, .dosDate = (44 << 9) | (1 << 5) | 2},
+        // A damaged stamp, 2023-02-31 at 24:60:62, is brought into range.
+        {.name = "damaged.txt", .data = "d", .dosTime = (24 << 11) | (60 << 5) | 31, .dosDate = (43 << 9) | (2 << 5) | 31},
         {.name = "ro.txt", .data = "read only", .externalAttr = 0x21},
         {.name = "by-attribute", .data = "", .method = 0, .externalAttr = 0x10},   // no trailing "/"
         {.name = "data-wins", .data = "a file", .externalAttr = 0x30}});
@@ -98,6 +127,7 @@ TEST_F(ZipExtractTest, ExtractsFilesDirectoriesTimesAndAttributes) {
   EXPECT_EQ(Read("zero.txt"), "");
   EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/top.txt")), (TLocalTime{2019, 7, 14, 13, 37, 42, 0}));
   EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/zero.txt")), (TLocalTime{2024, 1, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/damaged.txt")), (TLocalTime{2023, 2, 28, 23, 59, 59, 0}));
   EXPECT_EQ(FileGetAttr(FromUtf8(dest_ + "/ro.txt")), faReadOnly | faArchive);
 
   // Without CreateDirs and SetAttributes: names lose their directories, attributes stay.
