@@ -8,6 +8,7 @@
 #include "core/DateTime.h"
 #include "core/Exception.h"
 #include "core/StringUtils.h"
+#include "core/TextFileLines.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -254,11 +255,7 @@ void TZipArchive::FileFromBinary(const String& FileName, const Bytes& FileData) 
 }
 
 void TZipArchive::FileFromSL(const String& FileName, const std::vector<String>& SL) {
-  std::string text;
-  for (const String& line : SL) {
-    text += ToUtf8(line);
-    text += "\r\n";
-  }
+  const std::string text = LinesToText(SL);
   FileFromBinary(FileName, Bytes(text.begin(), text.end()));
 }
 
@@ -306,8 +303,7 @@ Bytes TZipArchive::FileToBinary(const String& FileName) {
 
 void TZipArchive::FileToSL(const String& FileName, std::vector<String>& SL) {
   const Bytes data = FileToBinary(FileName);
-  const String text = DecodeTextFile(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-  SL = SplitLines(text);
+  SL = TextToLines(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 
 }  // namespace zo

@@ -3,6 +3,8 @@
 // saved reports).
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/String.h"
@@ -15,9 +17,14 @@ namespace zo {
 // very end does not start another line). A file that cannot be read raises
 // EFOpenError "Cannot open file "%s". %s" with the system's reason.
 std::vector<String> LoadStringsFromFile(StringView Path);
+// The lines of a text file's bytes, read as LoadStringsFromFile reads them.
+std::vector<String> TextToLines(std::string_view Bytes);
 
-// Writes Lines to the file at Path, each followed by CR LF, in UTF-8 without
-// a byte-order mark; an existing file is replaced. A failure raises
+// The bytes of Lines as a text file: UTF-8 without a byte-order mark, each
+// line followed by CR LF.
+std::string LinesToText(const std::vector<String>& Lines);
+
+// Writes LinesToText(Lines) to the file at Path; an existing file is replaced. A failure raises
 // EFCreateError "Cannot create file "%s". %s" with the system's reason.
 void SaveStringsToFile(StringView Path, const std::vector<String>& Lines);
 

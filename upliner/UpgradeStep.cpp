@@ -70,7 +70,7 @@ class TResultFile {
       if (count == 0) break;
       bytes.append(buffer, static_cast<std::size_t>(count));
     }
-    return SplitLines(DecodeTextFile(bytes));
+    return TextToLines(bytes);
   }
 
  private:
