@@ -157,15 +157,15 @@ int WorkerThreads() {
 // that the question stands on a line of its own.
 class TPromptBelowProgress : public TZEUserPrompt {
  public:
-  TPromptBelowProgress(TZEUserPrompt& prompt, TProgressLine& progress) : prompt_(prompt), progress_(progress) {}
+  TPromptBelowProgress(TZEUserPrompt& prompt, TProgressLine& progress) : FPrompt(prompt), FProgress(progress) {}
   TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override {
-    progress_.Clear();
-    return prompt_.Ask(Message, Kind);
+    FProgress.Clear();
+    return FPrompt.Ask(Message, Kind);
   }
 
  private:
-  TZEUserPrompt& prompt_;
-  TProgressLine& progress_;
+  TZEUserPrompt& FPrompt;
+  TProgressLine& FProgress;
 };
 
 }  // namespace

@@ -33,7 +33,7 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
-TProgressLine::TProgressLine() : enabled_(StandardErrorIsTerminal()), started_(Clock::now()), drawn_(started_) {}
+TProgressLine::TProgressLine() : FEnabled(StandardErrorIsTerminal()), FStarted(Clock::now()), FDrawn(FStarted) {}
 
 std::string TProgressLine::Format(const std::string& verb, const TZEWorkProgress& progress, double seconds,
                                   int columns) {
@@ -54,21 +54,21 @@ std::string TProgressLine::Format(const std::string& verb, const TZEWorkProgress
 }
 
 void TProgressLine::Update(const TZEWorkProgress& progress) {
-  if (!enabled_) return;
+  if (!FEnabled) return;
   const Clock::time_point now = Clock::now();
-  if (now - started_ < kQuietStart || (shown_ && now - drawn_ < kRefresh)) return;
-  const double seconds = std::chrono::duration<double>(now - started_).count();
+  if (now - FStarted < kQuietStart || (FShown && now - FDrawn < kRefresh)) return;
+  const double seconds = std::chrono::duration<double>(now - FStarted).count();
   // \r to the start of the line, the line, then erase what a longer line
   // before it left behind.
-  WriteStandardError("\r" + Format(verb_, progress, seconds, StandardErrorColumns()) + "\x1b[K");
-  shown_ = true;
-  drawn_ = now;
+  WriteStandardError("\r" + Format(FVerb, progress, seconds, StandardErrorColumns()) + "\x1b[K");
+  FShown = true;
+  FDrawn = now;
 }
 
 void TProgressLine::Clear() {
-  if (!shown_) return;
+  if (!FShown) return;
   WriteStandardError("\r\x1b[K");
-  shown_ = false;
+  FShown = false;
 }
 
 }  // namespace zo

@@ -23,7 +23,7 @@ class TProgressLine {
   TProgressLine& operator=(const TProgressLine&) = delete;
 
   // What is being done ("Packing", "Unpacking"), at the start of the line.
-  void SetVerb(std::string verb) { verb_ = std::move(verb); }
+  void SetVerb(std::string verb) { FVerb = std::move(verb); }
   // Shows progress (when enough time has passed since the last drawing).
   void Update(const TZEWorkProgress& progress);
   // Erases the line when one is shown.
@@ -34,11 +34,11 @@ class TProgressLine {
 
  private:
   using Clock = std::chrono::steady_clock;
-  std::string verb_;
-  bool enabled_;
-  bool shown_ = false;
-  Clock::time_point started_;
-  Clock::time_point drawn_;
+  std::string FVerb;
+  bool FEnabled;
+  bool FShown = false;
+  Clock::time_point FStarted;
+  Clock::time_point FDrawn;
 };
 
 }  // namespace zo

@@ -93,18 +93,18 @@ int TReplacementFile::Begin(const std::u16string& target) {
   Abandon();
   const std::string resolved = ResolvedTarget(ToOsPath(target));
   struct stat st {};
-  targetExisted_ = ::stat(resolved.c_str(), &st) == 0;
-  if (targetExisted_) {
+  FTargetExisted = ::stat(resolved.c_str(), &st) == 0;
+  if (FTargetExisted) {
     // What opening the target for writing would refuse, refused now: the
     // rename would otherwise replace what may not be written.
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (::access(resolved.c_str(), W_OK) != 0) return errno;
-    mode_ = st.st_mode & 07777;
-    owner_ = st.st_uid;
-    group_ = st.st_gid;
+    FMode = st.st_mode & 07777;
+    FOwner = st.st_uid;
+    FGroup = st.st_gid;
   }
-  target_ = FromOsPath(resolved);
-  active_ = true;
+  FTarget = FromOsPath(resolved);
+  FActive = true;
 
   const Split parts = SplitPath(resolved);
   RemoveLeftoverStandIns(parts);
@@ -114,32 +114,32 @@ int TReplacementFile::Begin(const std::u16string& target) {
   const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
   if (fd < 0) {
     // Nothing can be made beside it: write the target itself.
-    inPlace_ = true;
-    writePath_ = target_;
+    FInPlace = true;
+    FWritePath = FTarget;
     return 0;
   }
   FLock.Reset(fd);
   ::flock(fd, LOCK_EX);
-  inPlace_ = false;
-  writePath_ = FromOsPath(buffer.data());
+  FInPlace = false;
+  FWritePath = FromOsPath(buffer.data());
   return 0;
 }
 
 int TReplacementFile::Commit() {
-  if (!active_) return 0;
-  if (inPlace_) {
+  if (!FActive) return 0;
+  if (FInPlace) {
     Release();
     return 0;
   }
-  const std::string standIn = ToOsPath(writePath_);
-  const std::string target = ToOsPath(target_);
+  const std::string standIn = ToOsPath(FWritePath);
+  const std::string target = ToOsPath(FTarget);
   int error = 0;
   if (::fsync(FLock.Get()) != 0) error = errno;
-  if (error == 0 && ::fchmod(FLock.Get(), targetExisted_ ? mode_ : NewFileMode()) != 0) error = errno;
-  if (error == 0 && targetExisted_ && (owner_ != ::geteuid() || group_ != ::getegid())) {
+  if (error == 0 && ::fchmod(FLock.Get(), FTargetExisted ? FMode : NewFileMode()) != 0) error = errno;
+  if (error == 0 && FTargetExisted && (FOwner != ::geteuid() || FGroup != ::getegid())) {
     // The file keeps its owner where the system lets us give it back (a
     // privileged run); otherwise the replacement belongs to whoever wrote it.
-    if (::fchown(FLock.Get(), owner_, group_) != 0 && errno != EPERM) error = errno;
+    if (::fchown(FLock.Get(), FOwner, FGroup) != 0 && errno != EPERM) error = errno;
   }
   if (error == 0 && ::rename(standIn.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
@@ -152,18 +152,18 @@ int TReplacementFile::Commit() {
 }
 
 void TReplacementFile::Abandon() {
-  if (!active_) return;
-  if (!inPlace_) {
-    ::unlink(ToOsPath(writePath_).c_str());
-  } else if (!targetExisted_) {
-    ::unlink(ToOsPath(target_).c_str());
+  if (!FActive) return;
+  if (!FInPlace) {
+    ::unlink(ToOsPath(FWritePath).c_str());
+  } else if (!FTargetExisted) {
+    ::unlink(ToOsPath(FTarget).c_str());
   }
   Release();
 }
 
 void TReplacementFile::Release() {
   FLock.Reset();
-  active_ = false;
+  FActive = false;
 }
 
 }  // namespace zo

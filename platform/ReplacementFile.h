@@ -42,8 +42,8 @@ class TReplacementFile {
 
   // The file to write: the stand-in, or the target itself when nothing could
   // be created beside it.
-  const std::u16string& WritePath() const { return writePath_; }
-  bool InPlace() const { return inPlace_; }
+  const std::u16string& WritePath() const { return FWritePath; }
+  bool InPlace() const { return FInPlace; }
 
   // Puts the stand-in in the target's place: flushed to the disk first, with
   // the permissions (and, where allowed, the owner) of the file it replaces,
@@ -58,14 +58,14 @@ class TReplacementFile {
  private:
   void Release();
 
-  std::u16string target_;      // the file to replace, links resolved
-  std::u16string writePath_;
-  bool inPlace_ = false;
-  bool targetExisted_ = false;
-  unsigned mode_ = 0;          // permissions of the replaced file
-  unsigned owner_ = 0, group_ = 0;
+  std::u16string FTarget;      // the file to replace, links resolved
+  std::u16string FWritePath;
+  bool FInPlace = false;
+  bool FTargetExisted = false;
+  unsigned FMode = 0;          // permissions of the replaced file
+  unsigned FOwner = 0, FGroup = 0;
   TDescriptor FLock;           // open on the stand-in, holding its lock
-  bool active_ = false;
+  bool FActive = false;
 };
 
 }  // namespace zo

@@ -18,19 +18,19 @@ namespace {
 class TDeflater {
  public:
   explicit TDeflater(int level) {
-    if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+    if (deflateInit2(&FZStream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
   }
-  ~TDeflater() { deflateEnd(&z_); }
+  ~TDeflater() { deflateEnd(&FZStream); }
   TDeflater(const TDeflater&) = delete;
   TDeflater& operator=(const TDeflater&) = delete;
 
   z_stream& Reset() {
-    deflateReset(&z_);
-    return z_;
+    deflateReset(&FZStream);
+    return FZStream;
   }
 
  private:
-  z_stream z_{};
+  z_stream FZStream{};
 };
 
 TDeflater& DeflaterFor(int level) {

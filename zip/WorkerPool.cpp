@@ -5,35 +5,35 @@
 namespace zo {
 
 TWorkerPool::TWorkerPool(int threads) {
-  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+  for (int i = 0; i < threads; ++i) FThreads.emplace_back([this] { Work(); });
 }
 
 TWorkerPool::~TWorkerPool() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    std::lock_guard<std::mutex> lock(FMutex);
+    FStopping = true;
   }
-  ready_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  FReady.notify_all();
+  for (std::thread& thread : FThreads) thread.join();
 }
 
 void TWorkerPool::Enqueue(std::function<void()> task) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(task));
+    std::lock_guard<std::mutex> lock(FMutex);
+    FQueue.push_back(std::move(task));
   }
-  ready_.notify_one();
+  FReady.notify_one();
 }
 
 void TWorkerPool::Work() {
   for (;;) {
     std::function<void()> task;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;   // stopping, and nothing left to run
-      task = std::move(queue_.front());
-      queue_.pop_front();
+      std::unique_lock<std::mutex> lock(FMutex);
+      FReady.wait(lock, [this] { return FStopping || !FQueue.empty(); });
+      if (FQueue.empty()) return;   // stopping, and nothing left to run
+      task = std::move(FQueue.front());
+      FQueue.pop_front();
     }
     task();   // a packaged task: its exception goes to its future
   }

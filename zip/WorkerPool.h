@@ -30,14 +30,14 @@ class TWorkerPool {
   TWorkerPool(const TWorkerPool&) = delete;
   TWorkerPool& operator=(const TWorkerPool&) = delete;
 
-  int Threads() const { return static_cast<int>(threads_.size()); }
+  int Threads() const { return static_cast<int>(FThreads.size()); }
 
   template <typename F>
   auto Submit(F task) -> std::future<decltype(task())> {
     using R = decltype(task());
     auto packaged = std::make_shared<std::packaged_task<R()>>(std::move(task));
     std::future<R> result = packaged->get_future();
-    if (threads_.empty()) {
+    if (FThreads.empty()) {
       (*packaged)();
     } else {
       Enqueue([packaged] { (*packaged)(); });
@@ -49,11 +49,11 @@ class TWorkerPool {
   void Enqueue(std::function<void()> task);
   void Work();
 
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  std::mutex FMutex;
+  std::condition_variable FReady;
+  std::deque<std::function<void()>> FQueue;
+  bool FStopping = false;
+  std::vector<std::thread> FThreads;
 };
 
 // The number of workers to use: the machine's cores, capped by limit when it

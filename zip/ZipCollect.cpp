@@ -68,24 +68,24 @@ std::vector<TFileId> IdentitiesOf(const std::vector<String>& paths) {
 class Collector {
  public:
   Collector(std::uint32_t searchAttr, const TZECollectSettings& settings, const TZEListingFailure& onFailure)
-      : attr_(searchAttr), settings_(settings), archiveIds_(IdentitiesOf(settings.ArchivePaths)),
-        onFailure_(onFailure) {}
+      : FAttr(searchAttr), FSettings(settings), FArchiveIds(IdentitiesOf(settings.ArchivePaths)),
+        FOnFailure(onFailure) {}
 
   void SearchDirectory(const String& dir, const String& mask, bool recursive) {
     // A directory met again below itself (a symbolic link to a parent) is
     // left out, or the walk would never end.
     const std::optional<TFileId> id = FileIdentity(dir);
-    if (aborted_ || !id || std::find(stack_.begin(), stack_.end(), *id) != stack_.end()) return;
-    stack_.push_back(*id);
+    if (FAborted || !id || std::find(FStack.begin(), FStack.end(), *id) != FStack.end()) return;
+    FStack.push_back(*id);
     const String searchPath = IncludeTrailingPathDelimiter(dir) + mask;
-    if (FilePass(dir, searchPath) && ((attr_ & faDirectory) || recursive)) {
+    if (FilePass(dir, searchPath) && ((FAttr & faDirectory) || recursive)) {
       DirectoryPass(dir, searchPath, mask, recursive);
     }
-    stack_.pop_back();
+    FStack.pop_back();
   }
 
-  std::vector<TZEFoundFile> Take() { return aborted_ ? std::vector<TZEFoundFile>{} : std::move(found_); }
-  bool Aborted() const { return aborted_; }
+  std::vector<TZEFoundFile> Take() { return FAborted ? std::vector<TZEFoundFile>{} : std::move(FFound); }
+  bool Aborted() const { return FAborted; }
 
  private:
   // A listing of dir; a directory that cannot be read is put to the failure
@@ -95,11 +95,11 @@ class Collector {
       int error = 0;
       std::vector<TSearchRec> listing = FindFiles(searchPath, filter, &error);
       listed = error == 0;
-      if (listed || !onFailure_) return listing;
-      switch (onFailure_(ExcludeTrailingPathDelimiter(dir), error)) {
+      if (listed || !FOnFailure) return listing;
+      switch (FOnFailure(ExcludeTrailingPathDelimiter(dir), error)) {
         case fxaRetry: continue;
         case fxaIgnore: return {};
-        case fxaAbort: aborted_ = true; return {};
+        case fxaAbort: FAborted = true; return {};
       }
     }
   }
@@ -107,7 +107,7 @@ class Collector {
   // False when the directory could not be listed: its subdirectories are
   // then not looked for either.
   bool FilePass(const String& dir, const String& searchPath) {
-    const std::uint32_t filter = attr_ & ~faDirectory;
+    const std::uint32_t filter = FAttr & ~faDirectory;
     // Objects without any attribute bit are taken only by a filter that
     // asks for every kind of ordinary file.
     constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
@@ -129,11 +129,11 @@ class Collector {
 
   void DirectoryPass(const String& dir, const String& searchPath, const String& mask, bool recursive) {
     for (const TSearchRec& rec : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", faHidden | faSysFile | faDirectory)) {
-      if (aborted_) return;
+      if (FAborted) return;
       if (!(rec.Attr & faDirectory)) continue;
       const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
       if (IsExcluded(full)) continue;
-      if ((attr_ & faDirectory) &&
+      if ((FAttr & faDirectory) &&
           (MatchesMask(full, SlashedPath(searchPath)) || MatchesMask(full + u".", SlashedPath(searchPath)))) {
         Add(full, true, rec);
         SearchDirectory(full, ExtractFileName(mask), true);
@@ -144,15 +144,15 @@ class Collector {
   }
 
   bool IsExcluded(const String& full) const {
-    for (const String& archive : settings_.ArchivePaths) {
+    for (const String& archive : FSettings.ArchivePaths) {
       if (full == archive) return true;
     }
-    if (!archiveIds_.empty()) {
+    if (!FArchiveIds.empty()) {
       const std::optional<TFileId> id = FileIdentity(full);
-      if (id && std::find(archiveIds_.begin(), archiveIds_.end(), *id) != archiveIds_.end()) return true;
+      if (id && std::find(FArchiveIds.begin(), FArchiveIds.end(), *id) != FArchiveIds.end()) return true;
     }
-    for (const String& mask : settings_.ExclusionMasks) {
-      if (IsExcludedBy(full, mask, settings_.BaseDir)) return true;
+    for (const String& mask : FSettings.ExclusionMasks) {
+      if (IsExcludedBy(full, mask, FSettings.BaseDir)) return true;
     }
     return false;
   }
@@ -161,21 +161,21 @@ class Collector {
     TZEFoundFile f;
     f.FullPath = full;
     // A name whose bytes on disk are not UTF-8 is stored as it reads.
-    f.StoredName = ReadableFileName(StoredNameOf(full, settings_.BaseDir, settings_.StorePath));
+    f.StoredName = ReadableFileName(StoredNameOf(full, FSettings.BaseDir, FSettings.StorePath));
     if (isDirectory) f.StoredName += u'/';
     f.IsDirectory = isDirectory;
     f.Attr = rec.Attr;
     f.Size = rec.Size;
-    found_.push_back(std::move(f));
+    FFound.push_back(std::move(f));
   }
 
-  std::uint32_t attr_;
-  const TZECollectSettings& settings_;
-  std::vector<TFileId> archiveIds_;
-  const TZEListingFailure& onFailure_;
-  std::vector<TFileId> stack_;
-  std::vector<TZEFoundFile> found_;
-  bool aborted_ = false;
+  std::uint32_t FAttr;
+  const TZECollectSettings& FSettings;
+  std::vector<TFileId> FArchiveIds;
+  const TZEListingFailure& FOnFailure;
+  std::vector<TFileId> FStack;
+  std::vector<TZEFoundFile> FFound;
+  bool FAborted = false;
 };
 
 }  // namespace

@@ -25,28 +25,28 @@ class TTempFile {
  public:
   explicit TTempFile(const String& dir) {
     int error = 0;
-    path_ = CreateTempFile(dir, u"FC", &error);
-    if (path_.empty()) {
+    FPath = CreateTempFile(dir, u"FC", &error);
+    if (FPath.empty()) {
       const String where = (dir.empty() ? TempDirectory() : dir) + u"/FC";
       RaiseCreateError(where, error);
     }
-    stream_ = std::make_unique<TFileStream>(path_, fmOpenReadWrite | fmShareExclusive);
+    FStream = std::make_unique<TFileStream>(FPath, fmOpenReadWrite | fmShareExclusive);
   }
   ~TTempFile() {
-    stream_.reset();
-    if (!kept_) DeleteFile(path_);
+    FStream.reset();
+    if (!FKept) DeleteFile(FPath);
   }
   TTempFile(const TTempFile&) = delete;
   TTempFile& operator=(const TTempFile&) = delete;
 
-  TStream& Stream() { return *stream_; }
-  const String& Path() const { return path_; }
-  void Keep() { kept_ = true; }
+  TStream& Stream() { return *FStream; }
+  const String& Path() const { return FPath; }
+  void Keep() { FKept = true; }
 
  private:
-  String path_;
-  std::unique_ptr<TFileStream> stream_;
-  bool kept_ = false;
+  String FPath;
+  std::unique_ptr<TFileStream> FStream;
+  bool FKept = false;
 };
 
 std::int64_t OffsetOf(const TDirItem& item) { return static_cast<std::int64_t>(item.LocalHeaderOffset()); }
@@ -66,8 +66,8 @@ std::int64_t StoredLength(TStream& source, std::int64_t headerPos, const TDirIte
     // CRC and sizes follow the data, with or without their signature.
     std::uint8_t sig[4] = {};
     source.SetPosition(headerPos + length);
-    const bool signed_ = source.Read(sig, 4) == 4 && GetLE32(sig) == kZipDataDescriptorSignature;
-    length += (signed_ ? 4 : 0) + 4 + (item.bHugeFile ? 16 : 8);
+    const bool FSigned = source.Read(sig, 4) == 4 && GetLE32(sig) == kZipDataDescriptorSignature;
+    length += (FSigned ? 4 : 0) + 4 + (item.bHugeFile ? 16 : 8);
   }
   return length;
 }
@@ -153,65 +153,65 @@ class TArchiveBackup {
   // they go into a temporary file; otherwise only the old central directory
   // and end records follow the position, and memory holds them.
   TArchiveBackup(TStream& archive, std::int64_t from, bool entriesFollow, const String& tempDir)
-      : archive_(archive), from_(from), size_(archive.Size()) {
+      : FArchive(archive), FFrom(from), FSize(archive.Size()) {
     if (entriesFollow) {
-      tail_ = std::make_unique<TTempFile>(tempDir);
-      CopyRange(archive, from, tail_->Stream(), size_ - from);
+      FTail = std::make_unique<TTempFile>(tempDir);
+      CopyRange(archive, from, FTail->Stream(), FSize - from);
     } else {
-      end_.resize(static_cast<std::size_t>(size_ - from));
+      FEnd.resize(static_cast<std::size_t>(FSize - from));
       archive.SetPosition(from);
-      archive.ReadBuffer(end_.data(), static_cast<std::int64_t>(end_.size()));
+      archive.ReadBuffer(FEnd.data(), static_cast<std::int64_t>(FEnd.size()));
     }
-    tempDir_ = tempDir;
+    FTempDir = tempDir;
   }
 
   // The kept bytes, from where they started in the archive; nullptr when
   // they are held in memory.
-  TStream* Tail() { return tail_ ? &tail_->Stream() : nullptr; }
-  std::int64_t From() const { return from_; }
+  TStream* Tail() { return FTail ? &FTail->Stream() : nullptr; }
+  std::int64_t From() const { return FFrom; }
 
   // Puts the archive back as it was. Should that fail, the kept bytes are
   // the only copy of the archive's end: they stay in a file (the temporary
   // tail, or one written now), and the error names it.
   void Restore() {
     try {
-      archive_.SetSize(from_);
-      archive_.SetPosition(from_);
-      if (tail_) {
-        CopyRange(tail_->Stream(), 0, archive_, size_ - from_);
+      FArchive.SetSize(FFrom);
+      FArchive.SetPosition(FFrom);
+      if (FTail) {
+        CopyRange(FTail->Stream(), 0, FArchive, FSize - FFrom);
       } else {
-        archive_.WriteBuffer(end_.data(), static_cast<std::int64_t>(end_.size()));
+        FArchive.WriteBuffer(FEnd.data(), static_cast<std::int64_t>(FEnd.size()));
       }
     } catch (const std::exception&) {
       String kept;
-      if (tail_) {
-        tail_->Keep();
-        kept = tail_->Path();
+      if (FTail) {
+        FTail->Keep();
+        kept = FTail->Path();
       } else {
         try {
-          TTempFile copy(tempDir_);
-          copy.Stream().WriteBuffer(end_.data(), static_cast<std::int64_t>(end_.size()));
+          TTempFile copy(FTempDir);
+          copy.Stream().WriteBuffer(FEnd.data(), static_cast<std::int64_t>(FEnd.size()));
           copy.Keep();
           kept = copy.Path();
         } catch (const std::exception&) {
           throw EInOutError(Format(u"The archive could not be put back after a failed update, and its "
                                    u"original bytes from offset %d on could not be saved",
-                                   {static_cast<long long>(from_)}));
+                                   {static_cast<long long>(FFrom)}));
         }
       }
       throw EInOutError(Format(u"The archive could not be put back after a failed update. Its original "
                                u"bytes from offset %d on are kept in \"%s\"",
-                               {static_cast<long long>(from_), kept}));
+                               {static_cast<long long>(FFrom), kept}));
     }
   }
 
  private:
-  TStream& archive_;
-  std::int64_t from_;
-  std::int64_t size_;
-  std::unique_ptr<TTempFile> tail_;
-  Bytes end_;
-  String tempDir_;
+  TStream& FArchive;
+  std::int64_t FFrom;
+  std::int64_t FSize;
+  std::unique_ptr<TTempFile> FTail;
+  Bytes FEnd;
+  String FTempDir;
 };
 
 // What the directory's end looked like before the commit.

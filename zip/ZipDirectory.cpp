@@ -121,50 +121,50 @@ std::size_t TZEDirArray::KeyHash::operator()(const String& key) const {
 }
 
 void TZEDirArray::Reserve() {
-  if (items_.size() < items_.capacity()) return;
+  if (FItems.size() < FItems.capacity()) return;
   // At least the growth step, and at least half again what is there: a
   // fixed step alone would copy the whole array once per step, which makes
   // loading a directory of a million entries quadratic.
-  const std::size_t step = std::max(static_cast<std::size_t>(allocBy_), items_.capacity() / 2);
-  items_.reserve(items_.capacity() + step);
-  allocBy_ = std::min(allocBy_ * 2, kMaxAllocBy);
+  const std::size_t step = std::max(static_cast<std::size_t>(FAllocBy), FItems.capacity() / 2);
+  FItems.reserve(FItems.capacity() + step);
+  FAllocBy = std::min(FAllocBy * 2, kMaxAllocBy);
 }
 
 void TZEDirArray::IndexName(int index) {
-  std::vector<int>& slots = FItemNamesList[NameKey(items_[static_cast<std::size_t>(index)].Name)];
+  std::vector<int>& slots = FItemNamesList[NameKey(FItems[static_cast<std::size_t>(index)].Name)];
   slots.insert(std::lower_bound(slots.begin(), slots.end(), index), index);
 }
 
 void TZEDirArray::RebuildIndex() {
   FItemNamesList.clear();
-  FItemNamesList.reserve(items_.size());
+  FItemNamesList.reserve(FItems.size());
   for (int i = 0; i < Count(); ++i) IndexName(i);
 }
 
 int TZEDirArray::Add(TDirItem item) {
   Reserve();
-  items_.push_back(std::move(item));
+  FItems.push_back(std::move(item));
   IndexName(Count() - 1);
   return Count() - 1;
 }
 
 void TZEDirArray::Assign(std::vector<TDirItem>&& items) {
-  items_ = std::move(items);
+  FItems = std::move(items);
   RebuildIndex();
 }
 
 void TZEDirArray::ReserveFor(int count) {
-  if (count > 0) items_.reserve(static_cast<std::size_t>(count));
+  if (count > 0) FItems.reserve(static_cast<std::size_t>(count));
 }
 
 void TZEDirArray::Delete(int index) {
   if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
-  items_.erase(items_.begin() + index);
+  FItems.erase(FItems.begin() + index);
   RebuildIndex();
 }
 
 void TZEDirArray::Clear() {
-  items_.clear();
+  FItems.clear();
   FItemNamesList.clear();
 }
 
@@ -178,7 +178,7 @@ int TZEDirArray::IndexOfExact(StringView name) const {
   const auto found = FItemNamesList.find(NameKey(name));
   if (found == FItemNamesList.end()) return -1;
   for (const int index : found->second) {
-    if (items_[static_cast<std::size_t>(index)].Name == name) return index;
+    if (FItems[static_cast<std::size_t>(index)].Name == name) return index;
   }
   return -1;
 }
@@ -187,7 +187,7 @@ void TZEDirArray::Rename(int index, const String& newName) {
   if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const int existing = IndexOf(newName);
   if (existing >= 0 && existing != index) throw EZEException(kZENativeNameIndexClash);
-  TDirItem& item = items_[static_cast<std::size_t>(index)];
+  TDirItem& item = FItems[static_cast<std::size_t>(index)];
   auto old = FItemNamesList.find(NameKey(item.Name));
   if (old != FItemNamesList.end()) {
     std::erase(old->second, index);

@@ -94,9 +94,9 @@ class TZEDirArray {
   TZEDirArray(const TZEDirArray& other);
   TZEDirArray& operator=(const TZEDirArray& other);
 
-  int Count() const { return static_cast<int>(items_.size()); }
-  TDirItem& operator[](int index) { return items_[static_cast<std::size_t>(index)]; }
-  const TDirItem& operator[](int index) const { return items_[static_cast<std::size_t>(index)]; }
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TDirItem& operator[](int index) { return FItems[static_cast<std::size_t>(index)]; }
+  const TDirItem& operator[](int index) const { return FItems[static_cast<std::size_t>(index)]; }
 
   // Appends and indexes the item; returns its index.
   int Add(TDirItem item);
@@ -117,7 +117,7 @@ class TZEDirArray {
   // Growth step: starts at 500, doubles with each growth, at most MaxAllocBy.
   // The array grows by the step or by half its size, whichever is more.
   static constexpr int kMaxAllocBy = 10000;
-  int AllocBy() const { return allocBy_; }
+  int AllocBy() const { return FAllocBy; }
 
   // ASCII-only lower case (A-Z to a-z) and the engine's hash of a name: a
   // 32-bit accumulator rotated left by 2 and XOR-ed with each code unit.
@@ -137,11 +137,11 @@ class TZEDirArray {
   void IndexName(int index);
   void RebuildIndex();
 
-  std::vector<TDirItem> items_;
+  std::vector<TDirItem> FItems;
   // Name key -> indices in ascending order (archives written elsewhere may
   // hold one name twice).
   std::unordered_map<String, std::vector<int>, KeyHash> FItemNamesList;
-  int allocBy_ = 500;
+  int FAllocBy = 500;
 };
 
 // Name encoding for local and central headers alike. With oemFileNames the

@@ -56,24 +56,24 @@ void CheckNotEncrypted(const TDirItem& item) {
 // extraction produce unbounded output).
 class CheckedOutput {
  public:
-  CheckedOutput(TStream& target, std::uint64_t expected) : target_(target), expected_(expected) {}
+  CheckedOutput(TStream& target, std::uint64_t expected) : FTarget(target), FExpected(expected) {}
   // False when the data would run past the announced size.
   bool Write(const std::uint8_t* data, std::size_t size) {
-    if (size > expected_ - std::min(expected_, written_)) return false;
-    crc_ = UpdateCrc32(crc_, data, size);
-    target_.WriteBuffer(data, static_cast<std::int64_t>(size));
-    written_ += size;
+    if (size > FExpected - std::min(FExpected, FWritten)) return false;
+    FCrc = UpdateCrc32(FCrc, data, size);
+    FTarget.WriteBuffer(data, static_cast<std::int64_t>(size));
+    FWritten += size;
     return true;
   }
-  std::uint64_t Written() const { return written_; }
-  std::uint64_t Expected() const { return expected_; }
-  std::uint32_t Crc() const { return crc_; }
+  std::uint64_t Written() const { return FWritten; }
+  std::uint64_t Expected() const { return FExpected; }
+  std::uint32_t Crc() const { return FCrc; }
 
  private:
-  TStream& target_;
-  std::uint64_t expected_;
-  std::uint64_t written_ = 0;
-  std::uint32_t crc_ = 0;
+  TStream& FTarget;
+  std::uint64_t FExpected;
+  std::uint64_t FWritten = 0;
+  std::uint32_t FCrc = 0;
 };
 
 bool CopyStored(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
@@ -397,23 +397,23 @@ std::vector<String> PathElements(StringView name) {
 // usually shares.
 class TExtractDirs {
  public:
-  explicit TExtractDirs(const String& destination) : destination_(destination) {}
+  explicit TExtractDirs(const String& destination) : FDestination(destination) {}
 
-  const String& Destination() const { return destination_; }
+  const String& Destination() const { return FDestination; }
 
   // The directory destination/elements, made where missing; each element is
   // entered through the handle of the one before, never through a symbolic
   // link. dirPart is the same directory as text, for messages.
   const TDirHandle& Enter(const std::vector<String>& elements, const String& dirPart, const String& entryName) {
-    if (!root_.IsOpen() && root_.Open(destination_) != 0) {
+    if (!FRoot.IsOpen() && FRoot.Open(FDestination) != 0) {
       // The destination itself is made too when it is missing.
-      if (!ForceDirectories(destination_) || root_.Open(destination_) != 0) CannotCreate(dirPart);
+      if (!ForceDirectories(FDestination) || FRoot.Open(FDestination) != 0) CannotCreate(dirPart);
     }
-    if (elements.empty()) return root_;
-    if (lastValid_ && elements == lastElements_) return last_;
-    lastValid_ = false;
+    if (elements.empty()) return FRoot;
+    if (FLastValid && elements == FLastElements) return FLast;
+    FLastValid = false;
     TDirHandle current;
-    const TDirHandle* parent = &root_;
+    const TDirHandle* parent = &FRoot;
     for (const String& element : elements) {
       TDirHandle child;
       const int error = parent->OpenSubdirectory(element, true, child);
@@ -426,22 +426,22 @@ class TExtractDirs {
       current = std::move(child);
       parent = &current;
     }
-    last_ = std::move(current);
-    lastElements_ = elements;
-    lastValid_ = true;
-    return last_;
+    FLast = std::move(current);
+    FLastElements = elements;
+    FLastValid = true;
+    return FLast;
   }
 
   [[noreturn]] void CannotCreate(const String& dirPart) const {
-    throw EZEException(kZENativeCannotCreateDir, {PrintableName(destination_ + dirPart)});
+    throw EZEException(kZENativeCannotCreateDir, {PrintableName(FDestination + dirPart)});
   }
 
  private:
-  String destination_;
-  TDirHandle root_;
-  TDirHandle last_;
-  std::vector<String> lastElements_;
-  bool lastValid_ = false;
+  String FDestination;
+  TDirHandle FRoot;
+  TDirHandle FLast;
+  std::vector<String> FLastElements;
+  bool FLastValid = false;
 };
 
 // Whether the existing object at leaf may be replaced under the engine's

@@ -79,37 +79,37 @@ EndRecordHit FindEndRecord(TStream& stream, std::int64_t streamSize) {
 class CentralReader {
  public:
   CentralReader(TStream& stream, std::int64_t start, std::int64_t end)
-      : stream_(stream), pos_(start), end_(end) {}
-  std::int64_t Remaining() const { return end_ - pos_; }
-  std::int64_t Position() const { return pos_; }
+      : FStream(stream), FPos(start), FEnd(end) {}
+  std::int64_t Remaining() const { return FEnd - FPos; }
+  std::int64_t Position() const { return FPos; }
   // The next count bytes (valid until the next call); Damaged() when the
   // directory holds fewer.
   const std::uint8_t* Take(std::size_t count) {
     const std::uint8_t* p = Peek(count);
-    pos_ += static_cast<std::int64_t>(count);
+    FPos += static_cast<std::int64_t>(count);
     return p;
   }
   const std::uint8_t* Peek(std::size_t count) {
     if (static_cast<std::int64_t>(count) > Remaining()) Damaged();
-    if (pos_ < bufferStart_ || pos_ + static_cast<std::int64_t>(count) > bufferStart_ + bufferLength_) {
+    if (FPos < FBufferStart || FPos + static_cast<std::int64_t>(count) > FBufferStart + FBufferLength) {
       const std::int64_t want = std::min<std::int64_t>(std::max<std::int64_t>(static_cast<std::int64_t>(count), kChunk),
                                                        Remaining());
-      buffer_.resize(static_cast<std::size_t>(want));
-      if (ReadAt(stream_, pos_, buffer_.data(), want) != want) Damaged();
-      bufferStart_ = pos_;
-      bufferLength_ = want;
+      FBuffer.resize(static_cast<std::size_t>(want));
+      if (ReadAt(FStream, FPos, FBuffer.data(), want) != want) Damaged();
+      FBufferStart = FPos;
+      FBufferLength = want;
     }
-    return buffer_.data() + (pos_ - bufferStart_);
+    return FBuffer.data() + (FPos - FBufferStart);
   }
 
  private:
   static constexpr std::int64_t kChunk = 1 << 16;
-  TStream& stream_;
-  std::int64_t pos_;
-  std::int64_t end_;
-  Bytes buffer_;
-  std::int64_t bufferStart_ = 0;
-  std::int64_t bufferLength_ = 0;
+  TStream& FStream;
+  std::int64_t FPos;
+  std::int64_t FEnd;
+  Bytes FBuffer;
+  std::int64_t FBufferStart = 0;
+  std::int64_t FBufferLength = 0;
 };
 
 // Fills the entry's Name, ExtraFields and Zip64 values from raw name and
@@ -381,34 +381,34 @@ void RefuseOverlappingEntries(TStream& stream, const TZEDirManager& dir) {
 // read serves many signatures, headers and descriptors.
 class ScanWindow {
  public:
-  ScanWindow(TStream& stream, std::int64_t size) : stream_(stream), size_(size) {}
+  ScanWindow(TStream& stream, std::int64_t size) : FStream(stream), FSize(size) {}
 
   // Copies count bytes at position; false when the stream holds fewer.
   bool Read(std::int64_t position, void* out, std::size_t count) {
-    if (count == 0) return position >= 0 && position <= size_;
-    if (position < 0 || static_cast<std::int64_t>(count) > size_ - position) return false;
-    if (position >= start_ && position + static_cast<std::int64_t>(count) <= start_ + length_) {
-      std::memcpy(out, data_.data() + (position - start_), count);
+    if (count == 0) return position >= 0 && position <= FSize;
+    if (position < 0 || static_cast<std::int64_t>(count) > FSize - position) return false;
+    if (position >= FStart && position + static_cast<std::int64_t>(count) <= FStart + FLength) {
+      std::memcpy(out, FData.data() + (position - FStart), count);
       return true;
     }
-    return ReadAt(stream_, position, out, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count);
+    return ReadAt(FStream, position, out, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count);
   }
 
   // The next position at or after from where "PK" is followed by the two
   // bytes of a record this scan knows; -1 when none is left.
   std::int64_t NextSignature(std::int64_t from) {
-    while (from + 4 <= size_) {
-      if (from < start_ || from + 4 > start_ + length_) {
+    while (from + 4 <= FSize) {
+      if (from < FStart || from + 4 > FStart + FLength) {
         Load(from);
-        if (from + 4 > start_ + length_) return -1;   // the stream gave less than it holds
+        if (from + 4 > FStart + FLength) return -1;   // the stream gave less than it holds
       }
-      const std::uint8_t* base = data_.data();
-      const std::int64_t stop = start_ + length_ - 3;   // past the last position with 4 bytes here
+      const std::uint8_t* base = FData.data();
+      const std::int64_t stop = FStart + FLength - 3;   // past the last position with 4 bytes here
       for (std::int64_t i = from; i < stop;) {
-        const void* hit = std::memchr(base + (i - start_), 'P', static_cast<std::size_t>(stop - i));
+        const void* hit = std::memchr(base + (i - FStart), 'P', static_cast<std::size_t>(stop - i));
         if (hit == nullptr) break;
-        i = start_ + (static_cast<const std::uint8_t*>(hit) - base);
-        if (IsRecordSignature(GetLE32(base + (i - start_)))) return i;
+        i = FStart + (static_cast<const std::uint8_t*>(hit) - base);
+        if (IsRecordSignature(GetLE32(base + (i - FStart)))) return i;
         ++i;
       }
       from = stop;
@@ -429,16 +429,16 @@ class ScanWindow {
   static constexpr std::int64_t kBehind = 32;
 
   void Load(std::int64_t from) {
-    start_ = std::max<std::int64_t>(0, from - kBehind);
-    data_.resize(static_cast<std::size_t>(std::min(kWindow, size_ - start_)));
-    length_ = ReadAt(stream_, start_, data_.data(), static_cast<std::int64_t>(data_.size()));
+    FStart = std::max<std::int64_t>(0, from - kBehind);
+    FData.resize(static_cast<std::size_t>(std::min(kWindow, FSize - FStart)));
+    FLength = ReadAt(FStream, FStart, FData.data(), static_cast<std::int64_t>(FData.size()));
   }
 
-  TStream& stream_;
-  std::int64_t size_;
-  Bytes data_;
-  std::int64_t start_ = 0;
-  std::int64_t length_ = 0;
+  TStream& FStream;
+  std::int64_t FSize;
+  Bytes FData;
+  std::int64_t FStart = 0;
+  std::int64_t FLength = 0;
 };
 
 // Compression methods a writer may use; a local header with any other is
@@ -505,39 +505,39 @@ void RefuseForeignDirectory(TStream& stream, std::int64_t streamSize, const EndR
 class Recovery {
  public:
   Recovery(TStream& stream, std::int64_t streamSize, bool oemFileNames)
-      : stream_(stream), size_(streamSize), oem_(oemFileNames), window_(stream, streamSize) {}
+      : FStream(stream), FSize(streamSize), FOem(oemFileNames), FWindow(stream, streamSize) {}
 
   void Run(TZEDirManager& dir) {
     dir.Clear();
     std::int64_t position = 0;
-    while (position < size_) {
-      const std::int64_t at = window_.NextSignature(position);
+    while (position < FSize) {
+      const std::int64_t at = FWindow.NextSignature(position);
       if (at < 0) break;
       position = at + 4;
       std::uint8_t sig[4];
-      window_.Read(at, sig, 4);
+      FWindow.Read(at, sig, 4);
       const std::uint32_t kind = GetLE32(sig);
       // A descriptor without its signature ends right where the next record
       // starts; one with its signature is this very record.
-      if (!waiting_.empty()) ResolveUnsignedDescriptor(at);
-      if (kind == kZipDataDescriptorSignature && !waiting_.empty()) {
+      if (!FWaiting.empty()) ResolveUnsignedDescriptor(at);
+      if (kind == kZipDataDescriptorSignature && !FWaiting.empty()) {
         if (const std::int64_t end = ResolveSignedDescriptor(at); end > 0) position = end;
       } else if (kind == kZipLocalHeaderSignature) {
         position = TakeLocalHeader(at);
-      } else if (kind == kZipCentralHeaderSignature && waiting_.empty() && !entries_.empty()) {
+      } else if (kind == kZipCentralHeaderSignature && FWaiting.empty() && !FEntries.empty()) {
         position = TakeCentralDirectory(at);
       }
     }
     // The end of the stream ends a descriptor without signature as well.
-    if (!waiting_.empty()) ResolveUnsignedDescriptor(size_);
+    if (!FWaiting.empty()) ResolveUnsignedDescriptor(FSize);
     // Signatures alone, with nothing a header could be made of, are no archive.
-    if (entries_.empty()) throw EZEException(kZENativeInvalidArchive);
-    for (const Waiting& w : waiting_) entries_[w.index].SizesUnknown = true;
+    if (FEntries.empty()) throw EZEException(kZENativeInvalidArchive);
+    for (const Waiting& w : FWaiting) FEntries[w.index].SizesUnknown = true;
     const bool complete = AccountsForEveryByte();
-    dir.StubSize = spans_.front().header;
-    entries_.shrink_to_fit();
-    dir.CDir.Assign(std::move(entries_));
-    dir.CentralDirOffset = size_;
+    dir.StubSize = FSpans.front().header;
+    FEntries.shrink_to_fit();
+    dir.CDir.Assign(std::move(FEntries));
+    dir.CentralDirOffset = FSize;
     dir.FZip64 = false;
     dir.Recovered = true;
     dir.RecoveryComplete = complete;
@@ -561,13 +561,13 @@ class Recovery {
   // returns where the scan goes on.
   std::int64_t TakeLocalHeader(std::int64_t position) {
     std::uint8_t raw[kZipLocalHeaderSize];
-    if (!window_.Read(position, raw, sizeof raw)) return position + 4;
+    if (!FWindow.Read(position, raw, sizeof raw)) return position + 4;
     TZELocalFileHeader header;
     header.Read(raw);
     const std::int64_t nameAt = position + static_cast<std::int64_t>(kZipLocalHeaderSize);
     const std::int64_t dataStart = nameAt + header.nameLength + header.extraLength;
     if (!KnownMethod(header.compMethod) || header.nameLength == 0 ||
-        header.extraLength > kMaxRecoveryExtraLength || dataStart > size_) {
+        header.extraLength > kMaxRecoveryExtraLength || dataStart > FSize) {
       return position + 4;
     }
     TDirItem item;
@@ -582,10 +582,10 @@ class Recovery {
     item.Operation = poExtract;
     Bytes name(header.nameLength);
     Bytes extra(header.extraLength);
-    window_.Read(nameAt, name.data(), name.size());
-    window_.Read(nameAt + header.nameLength, extra.data(), extra.size());
+    FWindow.Read(nameAt, name.data(), name.size());
+    FWindow.Read(nameAt + header.nameLength, extra.data(), extra.size());
     // The local Zip64 extra holds only the two sizes; the offset is known.
-    ApplyNameAndExtra(item, name, extra.data(), extra.size(), oem_);
+    ApplyNameAndExtra(item, name, extra.data(), extra.size(), FOem);
     item.SetLocalHeaderOffset(static_cast<std::uint64_t>(position));
     item.nameLength = header.nameLength;
     // The name tells directories from empty files; a size of 0 alone does not.
@@ -595,23 +595,23 @@ class Recovery {
     // Writers that put the sizes after the data leave them 0 here (or mark
     // them for a Zip64 extra that holds 0 as well).
     const bool sizesFollow = (header.genPurposeFlag & kZipFlagDataDescriptor) != 0 && item.CompressedSize() == 0;
-    const std::size_t index = entries_.size();
-    entries_.push_back(std::move(item));
-    if (centralAt_ >= 0) entriesAfterCentral_ = true;
+    const std::size_t index = FEntries.size();
+    FEntries.push_back(std::move(item));
+    if (FCentralAt >= 0) FEntriesAfterCentral = true;
     if (sizesFollow) {
-      spans_.push_back({position, -1, false});
-      waiting_.push_back({dataStart, index});
+      FSpans.push_back({position, -1, false});
+      FWaiting.push_back({dataStart, index});
       return dataStart;
     }
-    const std::uint64_t compressed = entries_[index].CompressedSize();
-    if (compressed > static_cast<std::uint64_t>(size_ - dataStart)) {
+    const std::uint64_t compressed = FEntries[index].CompressedSize();
+    if (compressed > static_cast<std::uint64_t>(FSize - dataStart)) {
       // Cut off inside its data: everything after its header is its data.
-      spans_.push_back({position, size_, true});
-      return size_;
+      FSpans.push_back({position, FSize, true});
+      return FSize;
     }
     std::int64_t end = dataStart + static_cast<std::int64_t>(compressed);
-    if (header.genPurposeFlag & kZipFlagDataDescriptor) end = TakeDescriptorAt(end, entries_[index]);
-    spans_.push_back({position, end, false});
+    if (header.genPurposeFlag & kZipFlagDataDescriptor) end = TakeDescriptorAt(end, FEntries[index]);
+    FSpans.push_back({position, end, false});
     return end;
   }
 
@@ -622,11 +622,11 @@ class Recovery {
   std::int64_t TakeDescriptorAt(std::int64_t end, TDirItem& item) {
     std::uint8_t d[24];
     const std::uint64_t compressed = item.CompressedSize();
-    if (window_.Read(end, d, 16) && GetLE32(d) == kZipDataDescriptorSignature && GetLE32(d + 8) == compressed) {
+    if (FWindow.Read(end, d, 16) && GetLE32(d) == kZipDataDescriptorSignature && GetLE32(d + 8) == compressed) {
       SetDescriptorValues(item, GetLE32(d + 4), compressed, GetLE32(d + 12));
       return end + 16;
     }
-    if (window_.Read(end, d, 12) && GetLE32(d + 4) == compressed && GetLE32(d) != kZipDataDescriptorSignature) {
+    if (FWindow.Read(end, d, 12) && GetLE32(d + 4) == compressed && GetLE32(d) != kZipDataDescriptorSignature) {
       SetDescriptorValues(item, GetLE32(d), compressed, GetLE32(d + 8));
       return end + 12;
     }
@@ -643,9 +643,9 @@ class Recovery {
 
   // The waiting entry whose data starts at dataStart, if any.
   const Waiting* WaitingAt(std::int64_t dataStart) const {
-    const auto found = std::lower_bound(waiting_.begin(), waiting_.end(), dataStart,
+    const auto found = std::lower_bound(FWaiting.begin(), FWaiting.end(), dataStart,
                                         [](const Waiting& w, std::int64_t s) { return w.dataStart < s; });
-    return found != waiting_.end() && found->dataStart == dataStart ? &*found : nullptr;
+    return found != FWaiting.end() && found->dataStart == dataStart ? &*found : nullptr;
   }
 
   // Ends the waiting entry w at a descriptor whose bytes end at end: takes
@@ -653,11 +653,11 @@ class Recovery {
   void Resolve(const Waiting& w, std::uint32_t crc, std::uint64_t compressed, std::uint64_t uncompressed,
                std::int64_t end) {
     const std::size_t index = w.index;
-    SetDescriptorValues(entries_[index], crc, compressed, uncompressed);
-    spans_[index].end = end;
-    entries_.resize(index + 1);
-    spans_.resize(index + 1);
-    while (!waiting_.empty() && waiting_.back().index >= index) waiting_.pop_back();
+    SetDescriptorValues(FEntries[index], crc, compressed, uncompressed);
+    FSpans[index].end = end;
+    FEntries.resize(index + 1);
+    FSpans.resize(index + 1);
+    while (!FWaiting.empty() && FWaiting.back().index >= index) FWaiting.pop_back();
   }
 
   // A descriptor holds its sizes in 8 bytes each when the entry has a Zip64
@@ -688,7 +688,7 @@ class Recovery {
   // Resolves with the better of the two readings; the end of the descriptor
   // when one was taken, else 0.
   std::int64_t ResolveBest(const Reading& narrow, const Reading& wide) {
-    auto fits = [&](const Reading& r) { return r.waiting != nullptr && entries_[r.waiting->index].bHugeFile == r.wide; };
+    auto fits = [&](const Reading& r) { return r.waiting != nullptr && FEntries[r.waiting->index].bHugeFile == r.wide; };
     const Reading* chosen = fits(narrow) ? &narrow : fits(wide) ? &wide : narrow.waiting ? &narrow : wide.waiting ? &wide : nullptr;
     if (chosen == nullptr) return 0;
     const Reading r = *chosen;
@@ -701,12 +701,12 @@ class Recovery {
   void ResolveUnsignedDescriptor(std::int64_t next) {
     std::uint8_t d[20];
     Reading narrow, wide;
-    if (next >= 12 && window_.Read(next - 12, d, 12)) {
+    if (next >= 12 && FWindow.Read(next - 12, d, 12)) {
       const std::uint64_t compressed = GetLE32(d + 4);
       narrow = Read(next - 12 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
                     compressed, GetLE32(d + 8), next, false);
     }
-    if (next >= 20 && window_.Read(next - 20, d, 20)) {
+    if (next >= 20 && FWindow.Read(next - 20, d, 20)) {
       const std::uint64_t compressed = GetLE64(d + 4);
       wide = Read(next - 20 - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, next)), GetLE32(d),
                   compressed, GetLE64(d + 12), next, true);
@@ -719,12 +719,12 @@ class Recovery {
   std::int64_t ResolveSignedDescriptor(std::int64_t position) {
     std::uint8_t d[24];
     Reading narrow, wide;
-    if (window_.Read(position, d, 16)) {
+    if (FWindow.Read(position, d, 16)) {
       const std::uint64_t compressed = GetLE32(d + 8);
       narrow = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
                     GetLE32(d + 4), compressed, GetLE32(d + 12), position + 16, false);
     }
-    if (window_.Read(position, d, 24)) {
+    if (FWindow.Read(position, d, 24)) {
       const std::uint64_t compressed = GetLE64(d + 8);
       wide = Read(position - static_cast<std::int64_t>(std::min<std::uint64_t>(compressed, position)),
                   GetLE32(d + 4), compressed, GetLE64(d + 16), position + 24, true);
@@ -735,13 +735,13 @@ class Recovery {
   // Whether the entries account for every byte from the start of the stream
   // to the first central header, and no entry follows the central directory.
   bool AccountsForEveryByte() const {
-    if (entriesAfterCentral_) return false;
+    if (FEntriesAfterCentral) return false;
     std::int64_t expected = 0;
-    for (const Span& span : spans_) {
+    for (const Span& span : FSpans) {
       if (span.header != expected || span.end < 0 || span.truncated) return false;
       expected = span.end;
     }
-    return centralAt_ == expected;
+    return FCentralAt == expected;
   }
 
   // Reads the central headers from at on, as far as they are whole, and
@@ -751,26 +751,26 @@ class Recovery {
   // one). Returns where the headers end; the scan goes on from there, since
   // another archive may follow.
   std::int64_t TakeCentralDirectory(std::int64_t at) {
-    if (centralAt_ < 0) centralAt_ = at;
-    const std::size_t segment = segmentStart_;
-    segmentStart_ = entries_.size();
-    CentralReader reader(stream_, at, size_);
+    if (FCentralAt < 0) FCentralAt = at;
+    const std::size_t segment = FSegmentStart;
+    FSegmentStart = FEntries.size();
+    CentralReader reader(FStream, at, FSize);
     Bytes nameBytes;
     std::int64_t shift = 0;
     bool first = true;
     try {
       while (reader.Remaining() >= static_cast<std::int64_t>(kZipCentralHeaderSize) &&
              GetLE32(reader.Peek(4)) == kZipCentralHeaderSignature) {
-        const TDirItem central = ReadCentralHeader(reader, oem_, nameBytes);
-        if (segment >= spans_.size()) continue;
+        const TDirItem central = ReadCentralHeader(reader, FOem, nameBytes);
+        if (segment >= FSpans.size()) continue;
         const std::int64_t offset = static_cast<std::int64_t>(std::min<std::uint64_t>(central.LocalHeaderOffset(), INT64_MAX / 4));
-        if (first) shift = spans_[segment].header - offset;
+        if (first) shift = FSpans[segment].header - offset;
         first = false;
-        const auto begin = spans_.begin() + static_cast<std::ptrdiff_t>(segment);
-        const auto match = std::lower_bound(begin, spans_.end(), offset + shift,
+        const auto begin = FSpans.begin() + static_cast<std::ptrdiff_t>(segment);
+        const auto match = std::lower_bound(begin, FSpans.end(), offset + shift,
                                             [](const Span& span, std::int64_t header) { return span.header < header; });
-        if (match == spans_.end() || match->header != offset + shift) continue;
-        TDirItem& item = entries_[static_cast<std::size_t>(match - spans_.begin())];
+        if (match == FSpans.end() || match->header != offset + shift) continue;
+        TDirItem& item = FEntries[static_cast<std::size_t>(match - FSpans.begin())];
         if (item.Name != central.Name || item.compMethod != central.compMethod) continue;
         item.versionMadeBy = central.versionMadeBy;
         item.internalAttr = central.internalAttr;
@@ -783,16 +783,16 @@ class Recovery {
     return std::max(reader.Position(), at + 4);
   }
 
-  TStream& stream_;
-  std::int64_t size_;
-  bool oem_;
-  ScanWindow window_;
-  std::vector<TDirItem> entries_;
-  std::vector<Span> spans_;        // parallel to entries_
-  std::vector<Waiting> waiting_;   // ascending dataStart and index
-  std::int64_t centralAt_ = -1;          // the first central header met
-  std::size_t segmentStart_ = 0;         // first entry after the last central directory
-  bool entriesAfterCentral_ = false;
+  TStream& FStream;
+  std::int64_t FSize;
+  bool FOem;
+  ScanWindow FWindow;
+  std::vector<TDirItem> FEntries;
+  std::vector<Span> FSpans;        // parallel to FEntries
+  std::vector<Waiting> FWaiting;   // ascending dataStart and index
+  std::int64_t FCentralAt = -1;          // the first central header met
+  std::size_t FSegmentStart = 0;         // first entry after the last central directory
+  bool FEntriesAfterCentral = false;
 };
 
 }  // namespace

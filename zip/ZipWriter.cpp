@@ -81,19 +81,19 @@ struct TPendingEntry {
 class TEntryStorer {
  public:
   TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TStream* tail, std::int64_t tailStart)
-      : engine_(engine), pool_(pool), tail_(tail), tailStart_(tailStart),
-        limit_(pool.Threads() == 0 ? 1 : pool.Threads() + 1) {}
+      : FEngine(engine), FPool(pool), FTail(tail), FTailStart(tailStart),
+        FLimit(pool.Threads() == 0 ? 1 : pool.Threads() + 1) {}
 
   bool Run(int first) {
-    next_ = first;
-    if (engine_.OnWorkProgress) CountWork(first);
+    FNext = first;
+    if (FEngine.OnWorkProgress) CountWork(first);
     for (;;) {
       Fill();
-      if (pending_.empty()) return true;
-      TPendingEntry& entry = pending_.front();
+      if (FPending.empty()) return true;
+      TPendingEntry& entry = FPending.front();
       if (entry.Copy) {
-        engine_.CopyItemUnchanged(entry.Index, tail_, tailStart_);
-        pending_.pop_front();
+        FEngine.CopyItemUnchanged(entry.Index, FTail, FTailStart);
+        FPending.pop_front();
         continue;
       }
       bool finished = false;
@@ -106,12 +106,12 @@ class TEntryStorer {
         if (!Decide(e)) return false;
         continue;
       }
-      if (finished) pending_.pop_front();
+      if (finished) FPending.pop_front();
     }
   }
 
  private:
-  TDirItem& Item(const TPendingEntry& entry) { return engine_.FDir.CDir[entry.Index]; }
+  TDirItem& Item(const TPendingEntry& entry) { return FEngine.FDir.CDir[entry.Index]; }
 
   // --- Progress --------------------------------------------------------------------
 
@@ -119,21 +119,21 @@ class TEntryStorer {
   // and their sizes (a file's as it is now).
   void CountWork(int first) {
     for (int i = first; i < Count(); ++i) {
-      const TDirItem& item = engine_.FDir.CDir[i];
+      const TDirItem& item = FEngine.FDir.CDir[i];
       if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
-      ++work_.FilesTotal;
+      ++FWork.FilesTotal;
       if (item.Stream != nullptr) {
-        work_.BytesTotal += item.Stream->Size();
+        FWork.BytesTotal += item.Stream->Size();
       } else if (const std::optional<std::int64_t> size = FileGetSize(item.SrcFileName)) {
-        work_.BytesTotal += *size;
+        FWork.BytesTotal += *size;
       }
     }
   }
 
   void ReportWork() {
-    if (engine_.OnWorkProgress) engine_.OnWorkProgress(engine_, poAdd, work_);
+    if (FEngine.OnWorkProgress) FEngine.OnWorkProgress(FEngine, poAdd, FWork);
   }
-  int Count() const { return engine_.FDir.CDir.Count(); }
+  int Count() const { return FEngine.FDir.CDir.Count(); }
 
   // --- Reading ahead -----------------------------------------------------------
 
@@ -141,21 +141,21 @@ class TEntryStorer {
   // blocks in flight is reached or everything has been read.
   void Fill() {
     for (;;) {
-      if (!pending_.empty() && !pending_.back().AllRead) {
-        if (inFlight_ >= limit_) return;
-        ReadBlock(pending_.back());
+      if (!FPending.empty() && !FPending.back().AllRead) {
+        if (FInFlight >= FLimit) return;
+        ReadBlock(FPending.back());
         continue;
       }
-      if (next_ >= Count() || pending_.size() >= kMaxEntriesAhead || (inFlight_ >= limit_ && !pending_.empty())) {
+      if (FNext >= Count() || FPending.size() >= kMaxEntriesAhead || (FInFlight >= FLimit && !FPending.empty())) {
         return;
       }
-      SetUp(next_++);
+      SetUp(FNext++);
     }
   }
 
   void SetUp(int index) {
-    pending_.emplace_back();
-    TPendingEntry& entry = pending_.back();
+    FPending.emplace_back();
+    TPendingEntry& entry = FPending.back();
     entry.Index = index;
     TDirItem& item = Item(entry);
     if (!IsStored(item)) {
@@ -186,12 +186,12 @@ class TEntryStorer {
       // A source path longer than the system opens is refused up front with
       // its own message rather than as an open failure.
       if (item.SrcFileName.size() > kMaxPathBytes && !HasLongPathPrefix(item.SrcFileName))
-        throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &engine_);
+        throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &FEngine);
       try {
         entry.File = std::make_unique<TFileStream>(item.SrcFileName,
-                                                   fmOpenRead | ShareModeBits(engine_.Options.ShareMode));
+                                                   fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
       } catch (const EFileError&) {
-        throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &engine_);
+        throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &FEngine);
       }
       entry.Source = entry.File.get();
     }
@@ -199,8 +199,8 @@ class TEntryStorer {
     entry.Size = entry.Source->Size();
     // Known before a byte is read: a source that needs Zip64 sizes when they
     // may not be written.
-    if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && engine_.FZip64Mode == zmDisabled)
-      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &engine_);
+    if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && FEngine.FZip64Mode == zmDisabled)
+      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &FEngine);
     entry.Source->SetPosition(0);   // read from the start, whatever the position was
   }
 
@@ -218,7 +218,7 @@ class TEntryStorer {
     }
     if (got == 0) {
       entry.Failure = std::make_exception_ptr(EZEException(
-          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &engine_));
+          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
       entry.AllRead = true;
       return;
     }
@@ -234,13 +234,13 @@ class TEntryStorer {
       entry.Window.insert(entry.Window.begin(), dictionary->end() - static_cast<std::ptrdiff_t>(from), dictionary->end());
     }
     const int mode = entry.Mode;
-    entry.Blocks.push_back(pool_.Submit([input, dictionary, mode, last] {
+    entry.Blocks.push_back(FPool.Submit([input, dictionary, mode, last] {
       return DeflateBlock(input->data(), input->size(), dictionary->data(), dictionary->size(), mode, last);
     }));
-    ++inFlight_;
+    ++FInFlight;
     if (got < want && entry.Read < entry.Size) {
       entry.Failure = std::make_exception_ptr(EZEException(
-          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &engine_));
+          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
     }
     if (last || entry.Failure) entry.AllRead = true;
   }
@@ -255,12 +255,12 @@ class TEntryStorer {
     if (!entry.Blocks.empty()) {
       TDeflatedBlock block = entry.Blocks.front().get();
       entry.Blocks.pop_front();
-      --inFlight_;
-      engine_.WriteToArchive(block.Data.data(), static_cast<std::int64_t>(block.Data.size()));
+      --FInFlight;
+      FEngine.WriteToArchive(block.Data.data(), static_cast<std::int64_t>(block.Data.size()));
       entry.Crc = entry.Done == 0 ? block.Crc : CombineCrc32(entry.Crc, block.Crc, block.Size);
       entry.Written += static_cast<std::int64_t>(block.Data.size());
       entry.Done += block.Size;
-      work_.BytesDone += block.Size;
+      FWork.BytesDone += block.Size;
       ReportWork();
       return Progress(entry, ppProcess, 100.0 * static_cast<double>(entry.Done) / static_cast<double>(entry.Size));
     }
@@ -269,17 +269,17 @@ class TEntryStorer {
     finished = true;
     Finish(entry);
     if (!entry.IsDirectory) {
-      ++work_.FilesDone;
+      ++FWork.FilesDone;
       ReportWork();
     }
     return true;
   }
 
   bool Progress(const TPendingEntry& entry, TZEProgressPhase phase, double percent) {
-    if (!engine_.OnFileProgress) return true;
+    if (!FEngine.OnFileProgress) return true;
     bool cancel = false;
     const TDirItem& item = Item(entry);
-    engine_.OnFileProgress(engine_, SourceNameOf(item), percent, item.Operation, phase, cancel);
+    FEngine.OnFileProgress(FEngine, SourceNameOf(item), percent, item.Operation, phase, cancel);
     return !cancel;
   }
 
@@ -288,13 +288,13 @@ class TEntryStorer {
   bool WriteHeader(TPendingEntry& entry) {
     if (entry.Failure && entry.Blocks.empty() && entry.Read == 0) std::rethrow_exception(entry.Failure);
     TDirItem& item = Item(entry);
-    TStream& archive = *engine_.FStream;
-    entry.Name = EncodeEntryName(item.Name, engine_.Options.OEMFileNames, item.genPurposeFlag);
-    if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &engine_);
+    TStream& archive = *FEngine.FStream;
+    entry.Name = EncodeEntryName(item.Name, FEngine.Options.OEMFileNames, item.genPurposeFlag);
+    if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &FEngine);
 
     entry.Start = archive.Position();
     entry.Started = true;
-    const bool always = engine_.FZip64Mode == zmAlways;
+    const bool always = FEngine.FZip64Mode == zmAlways;
     item.bHugeFile = false;
     item.Zip64ExtInfo = TZEZip64ExtendedInfo{};
     item.SetLocalHeaderOffset(static_cast<std::uint64_t>(entry.Start), always);
@@ -304,18 +304,18 @@ class TEntryStorer {
     entry.LocalZip64 = static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 || always;
     if (entry.LocalZip64) item.bHugeFile = true;
     const std::uint16_t version = item.bHugeFile ? kZipVersionZip64
-                                                 : (engine_.Options.OEMFileNames ? kZipVersion20 : kZipVersionAnsiNames);
+                                                 : (FEngine.Options.OEMFileNames ? kZipVersion20 : kZipVersionAnsiNames);
     item.extractVersion = version;
     item.versionMadeBy = version;
-    if (item.bHugeFile && engine_.FZip64Mode == zmDisabled)
-      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &engine_);
+    if (item.bHugeFile && FEngine.FZip64Mode == zmDisabled)
+      throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &FEngine);
 
     std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
     LocalHeaderOf(item, entry, item.crc32, 0, entry.LocalZip64 ? kZip64Marker32 : static_cast<std::uint32_t>(entry.Size))
         .Write(head);
-    engine_.WriteToArchive(head, kZipLocalHeaderSize);
-    engine_.WriteToArchive(entry.Name.data(), static_cast<std::int64_t>(entry.Name.size()));
-    if (entry.LocalZip64) engine_.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    FEngine.WriteToArchive(head, kZipLocalHeaderSize);
+    FEngine.WriteToArchive(entry.Name.data(), static_cast<std::int64_t>(entry.Name.size()));
+    if (entry.LocalZip64) FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
     if (entry.IsDirectory) {
       item.crc32 = 0;
       item.compSize = 0;
@@ -345,10 +345,10 @@ class TEntryStorer {
   void Finish(TPendingEntry& entry) {
     TDirItem& item = Item(entry);
     if (entry.IsDirectory) return;
-    TStream& archive = *engine_.FStream;
+    TStream& archive = *FEngine.FStream;
     if (static_cast<std::uint64_t>(entry.Written) >= kZip64Marker32 &&
-        (engine_.FZip64Mode == zmDisabled || !entry.LocalZip64))
-      throw EZEException(kZENativeZip64CompSize, {SourceNameOf(item)}, &engine_);
+        (FEngine.FZip64Mode == zmDisabled || !entry.LocalZip64))
+      throw EZEException(kZENativeZip64CompSize, {SourceNameOf(item)}, &FEngine);
     if (entry.Size == 0) {
       // An empty source is stored, whatever the level asked for.
       item.compMethod = kZipMethodStored;
@@ -368,10 +368,10 @@ class TEntryStorer {
     PutLE64(head + kZipLocalHeaderSize + 4, static_cast<std::uint64_t>(entry.Size));
     PutLE64(head + kZipLocalHeaderSize + 12, static_cast<std::uint64_t>(entry.Written));
     archive.SetPosition(entry.Start);
-    engine_.WriteToArchive(head, kZipLocalHeaderSize);
+    FEngine.WriteToArchive(head, kZipLocalHeaderSize);
     if (entry.LocalZip64) {
       archive.SetPosition(entry.Start + static_cast<std::int64_t>(kZipLocalHeaderSize + entry.Name.size()));
-      engine_.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+      FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
     }
     archive.SetPosition(end);
     Release(entry);
@@ -391,57 +391,57 @@ class TEntryStorer {
   // --- Failures ------------------------------------------------------------------
 
   // Drops everything set up or read ahead; the entries will be set up again
-  // from next_ on.
+  // from FNext on.
   void Drop() {
-    for (TPendingEntry& entry : pending_) Release(entry);
-    pending_.clear();
-    inFlight_ = 0;
+    for (TPendingEntry& entry : FPending) Release(entry);
+    FPending.clear();
+    FInFlight = 0;
   }
 
   // The failure decision for the front entry's engine error. False when
   // aborted.
   bool Decide(const EZEException& e) {
     const EZEException failure = e;   // e may live in the entry dropped below
-    TPendingEntry& entry = pending_.front();
+    TPendingEntry& entry = FPending.front();
     const int index = entry.Index;
-    work_.BytesDone -= entry.Done;   // written again, or not at all
-    TStream& archive = *engine_.FStream;
+    FWork.BytesDone -= entry.Done;   // written again, or not at all
+    TStream& archive = *FEngine.FStream;
     // Whatever part of the entry was written goes again.
     if (entry.Started) {
       archive.SetSize(entry.Start);
       archive.SetPosition(entry.Start);
     }
     Drop();
-    TZEDirArray& dir = engine_.FDir.CDir;
-    const TZEDirArray& old = engine_.FDir.RBCDir;
-    const TZEAction action = engine_.ProcessFileFailure(SourceNameOf(dir[index]), dir[index].Operation, failure);
+    TZEDirArray& dir = FEngine.FDir.CDir;
+    const TZEDirArray& old = FEngine.FDir.RBCDir;
+    const TZEAction action = FEngine.ProcessFileFailure(SourceNameOf(dir[index]), dir[index].Operation, failure);
     if (action == fxaAbort) return false;
-    next_ = index;
+    FNext = index;
     if (action == fxaRetry) return true;
     // Ignore: a new entry leaves the directory; a replaced one keeps its old
     // content. Entries are only ever appended, so up to the old count the
     // indices still match the old directory.
     const bool hadOld = index < old.Count() && TZEDirArray::NameKey(old[index].Name) == TZEDirArray::NameKey(dir[index].Name);
-    --work_.FilesTotal;
+    --FWork.FilesTotal;
     if (hadOld) {
       dir[index] = old[index];
-      engine_.CopyItemUnchanged(index, tail_, tailStart_);
-      next_ = index + 1;
+      FEngine.CopyItemUnchanged(index, FTail, FTailStart);
+      FNext = index + 1;
     } else {
       dir.Delete(index);
     }
     return true;
   }
 
-  TZEBaseArchiver& engine_;
-  TWorkerPool& pool_;
-  TStream* tail_;
-  std::int64_t tailStart_;
-  const int limit_;            // blocks handed on and not yet written, at most
-  int inFlight_ = 0;
-  int next_ = 0;               // the next entry to set up
-  TZEWorkProgress work_;
-  std::deque<TPendingEntry> pending_;
+  TZEBaseArchiver& FEngine;
+  TWorkerPool& FPool;
+  TStream* FTail;
+  std::int64_t FTailStart;
+  const int FLimit;            // blocks handed on and not yet written, at most
+  int FInFlight = 0;
+  int FNext = 0;               // the next entry to set up
+  TZEWorkProgress FWork;
+  std::deque<TPendingEntry> FPending;
 };
 
 bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tailStart) {
