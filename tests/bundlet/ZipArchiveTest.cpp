@@ -12,6 +12,7 @@
 #include "core/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
@@ -20,20 +21,10 @@ namespace fs = std::filesystem;
 
 class ZipArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zo-ziparchive-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  String Path(const std::string& rel) const { return FromUtf8(root_ + "/" + rel); }
+  String Path(const std::string& rel) const { return FromUtf8(FRoot + "/" + rel); }
   void Write(const std::string& rel, const std::string& content) const {
-    fs::create_directories(fs::path(root_ + "/" + rel).parent_path());
-    std::ofstream(root_ + "/" + rel, std::ios::binary) << content;
+    fs::create_directories(fs::path(FRoot + "/" + rel).parent_path());
+    std::ofstream(FRoot + "/" + rel, std::ios::binary) << content;
   }
   std::vector<String> List(const std::string& archive) const {
     TZipArchive zip;
@@ -43,7 +34,8 @@ class ZipArchiveTest : public ::testing::Test {
     return names;
   }
 
-  std::string root_;
+  test::ScratchDir FScratch{"zo-ziparchive"};
+  const std::string FRoot = FScratch.Dir().string();
 };
 
 std::string Utf8Message(const std::exception& e) { return e.what(); }
@@ -130,7 +122,7 @@ TEST_F(ZipArchiveTest, ModeChecks) {
     for (const auto& [name, op] : writing) expectError(op, reader, "Zip mode required", name);
   }
   // Nothing reached the archive: it is still the bare end record.
-  EXPECT_EQ(fs::file_size(root_ + "/a.zip"), 22u);
+  EXPECT_EQ(fs::file_size(FRoot + "/a.zip"), 22u);
 }
 
 TEST_F(ZipArchiveTest, OpenModes) {
@@ -150,14 +142,14 @@ TEST_F(ZipArchiveTest, OpenModes) {
     zip.Close();
   }
   EXPECT_EQ(List("x.zip"), (std::vector<String>{u"a.txt", u"b.bin"}));
-  const auto size = fs::file_size(root_ + "/x.zip");
+  const auto size = fs::file_size(FRoot + "/x.zip");
   {
     // omZip builds a new archive beside the old one, which stays as it was
     // until Close; a wrapper freed without Close (a failed run) drops it.
     TZipArchive zip;
     zip.Open(Path("x.zip"), omZip);
     zip.FileFromBinary(u"c.bin", Bytes{4});
-    EXPECT_EQ(fs::file_size(root_ + "/x.zip"), size);
+    EXPECT_EQ(fs::file_size(FRoot + "/x.zip"), size);
     EXPECT_EQ(zip.Mode(), omZip);
   }
   EXPECT_EQ(List("x.zip"), (std::vector<String>{u"a.txt", u"b.bin"}));
@@ -166,8 +158,8 @@ TEST_F(ZipArchiveTest, OpenModes) {
     zip.Open(Path("x.zip"), omZip);
     zip.Close();
   }
-  EXPECT_EQ(fs::file_size(root_ + "/x.zip"), 22u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator{}), 2) << "a.txt and x.zip only";
+  EXPECT_EQ(fs::file_size(FRoot + "/x.zip"), 22u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(FRoot), fs::directory_iterator{}), 2) << "a.txt and x.zip only";
   {
     // A failed opening keeps the mode it had.
     TZipArchive zip;
@@ -226,7 +218,7 @@ TEST_F(ZipArchiveTest, PackFileAndPackDirectoryStoreRelativeNames) {
   Write("data/sub/a.txt", "aaa");
   Write("data/sub/.hidden", "h");
   Write("data/sub/deeper/b", "bbb");
-  fs::create_directories(root_ + "/data/sub/empty");
+  fs::create_directories(FRoot + "/data/sub/empty");
   const TDateTime before = Now();
   {
     TZipArchive zip;
@@ -265,13 +257,13 @@ TEST_F(ZipArchiveTest, PackDirectoryOfTheMainDirectoryItself) {
 
 TEST_F(ZipArchiveTest, WriteFileTakesTheFilesTimeAndAttributes) {
   Write("src/a.txt", "content");
-  fs::last_write_time(root_ + "/src/a.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+  fs::last_write_time(FRoot + "/src/a.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
   {
     TZipArchive zip;
     zip.Open(Path("x.zip"), omZip);
     zip.WriteFile(Path("src/a.txt"), zmStore, zlBest, u"");
     // A named pipe is no file: never opened (that would wait for a writer).
-    ASSERT_EQ(mkfifo((root_ + "/src/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((FRoot + "/src/pipe").c_str(), 0600), 0);
     EXPECT_THROW(zip.WriteFile(Path("src/pipe"), zmDeflate, zlBest, u""), EZipError);
     try {
       zip.PackFile(Path("src"), u"pipe");
@@ -335,9 +327,9 @@ TEST_F(ZipArchiveTest, UnpackRestoresTreeTimesAndAttributes) {
   Write("data/a.txt", "alpha");
   Write("data/sub/deep/b.txt", std::string(100000, 'b'));
   Write("data/empty.txt", "");
-  fs::create_directories(root_ + "/data/emptydir");
-  fs::last_write_time(root_ + "/data/a.txt", fs::file_time_type::clock::now() - std::chrono::hours(100));
-  fs::permissions(root_ + "/data/sub/deep/b.txt", fs::perms::owner_write, fs::perm_options::remove);
+  fs::create_directories(FRoot + "/data/emptydir");
+  fs::last_write_time(FRoot + "/data/a.txt", fs::file_time_type::clock::now() - std::chrono::hours(100));
+  fs::permissions(FRoot + "/data/sub/deep/b.txt", fs::perms::owner_write, fs::perm_options::remove);
   {
     TZipArchive zip;
     zip.Open(Path("x.zip"), omZip);
@@ -351,16 +343,16 @@ TEST_F(ZipArchiveTest, UnpackRestoresTreeTimesAndAttributes) {
   zip.Unpack(Path("out"), umSkip, false);
   EXPECT_EQ(zip.AbortedFailure(), nullptr);
   auto read = [&](const std::string& rel) {
-    std::ifstream in(root_ + "/" + rel, std::ios::binary);
+    std::ifstream in(FRoot + "/" + rel, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
   EXPECT_EQ(read("out/a.txt"), "alpha");
   EXPECT_EQ(read("out/sub/deep/b.txt"), std::string(100000, 'b'));
-  EXPECT_TRUE(fs::is_regular_file(root_ + "/out/empty.txt"));
-  EXPECT_TRUE(fs::is_directory(root_ + "/out/emptydir"));
+  EXPECT_TRUE(fs::is_regular_file(FRoot + "/out/empty.txt"));
+  EXPECT_TRUE(fs::is_directory(FRoot + "/out/emptydir"));
   EXPECT_EQ(LocalTimeToDos(*FileGetLocalTime(Path("out/a.txt"))), LocalTimeToDos(*FileGetLocalTime(Path("data/a.txt"))));
   EXPECT_EQ(FileGetAttr(Path("out/sub/deep/b.txt")) & faReadOnly, faReadOnly);
-  fs::permissions(root_ + "/out/sub/deep/b.txt", fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(FRoot + "/out/sub/deep/b.txt", fs::perms::owner_write, fs::perm_options::add);
 }
 
 }  // namespace

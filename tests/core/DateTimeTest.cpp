@@ -73,19 +73,19 @@ TEST(DateTime, TimesAndNegativeDates) {
 class TimeZone {
  public:
   explicit TimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) saved_ = old, hadTZ_ = true;
+    if (const char* old = std::getenv("TZ")) FSaved = old, FHadTZ = true;
     setenv("TZ", tz, 1);
     tzset();
   }
   ~TimeZone() {
-    if (hadTZ_) setenv("TZ", saved_.c_str(), 1);
+    if (FHadTZ) setenv("TZ", FSaved.c_str(), 1);
     else unsetenv("TZ");
     tzset();
   }
 
  private:
-  std::string saved_;
-  bool hadTZ_ = false;
+  std::string FSaved;
+  bool FHadTZ = false;
 };
 
 TEST(DateTime, UnixTimesAreLocal) {

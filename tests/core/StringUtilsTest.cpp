@@ -164,7 +164,7 @@ class CommaLocale {
  public:
   CommaLocale() {
     const char* saved = std::setlocale(LC_ALL, nullptr);
-    saved_ = saved ? saved : "C";
+    FSaved = saved ? saved : "C";
     if (TrySet()) return;
     // Built once per machine and shared; a private directory renamed into
     // place keeps concurrent runs from reading a half-written locale.
@@ -180,28 +180,28 @@ class CommaLocale {
       fs::remove_all(fresh, ec);
     }
     setenv("LOCPATH", dir.c_str(), 1);
-    setLocPath_ = true;
+    FSetLocPath = true;
     TrySet();
   }
   ~CommaLocale() {
-    std::setlocale(LC_ALL, saved_.c_str());
-    if (setLocPath_) unsetenv("LOCPATH");
+    std::setlocale(LC_ALL, FSaved.c_str());
+    if (FSetLocPath) unsetenv("LOCPATH");
   }
-  bool active() const { return active_; }
+  bool active() const { return FActive; }
 
  private:
   bool TrySet() {
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8"}) {
       if (std::setlocale(LC_ALL, name) != nullptr && std::string(std::localeconv()->decimal_point) == ",") {
-        active_ = true;
+        FActive = true;
         return true;
       }
     }
     return false;
   }
-  std::string saved_;
-  bool active_ = false;
-  bool setLocPath_ = false;
+  std::string FSaved;
+  bool FActive = false;
+  bool FSetLocPath = false;
 };
 
 struct FloatCase {

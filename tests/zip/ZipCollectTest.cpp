@@ -13,6 +13,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -20,26 +21,19 @@ namespace {
 
 class ZipCollectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zipread-collect-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    base_ = root_ + "/base/";
-    ASSERT_EQ(mkdir(base_.c_str(), 0777), 0);
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  void SetUp() override { ASSERT_EQ(mkdir(FBase.c_str(), 0777), 0); }
 
   void File(const std::string& rel, const std::string& content = "x") const {
-    const std::string path = base_ + rel;
+    const std::string path = FBase + rel;
     ForceDirectories(FromUtf8(path.substr(0, path.rfind('/'))));
     std::ofstream(path) << content;
   }
-  void Dir(const std::string& rel) const { ForceDirectories(FromUtf8(base_ + rel)); }
+  void Dir(const std::string& rel) const { ForceDirectories(FromUtf8(FBase + rel)); }
 
   std::string Collect(StringView mask, std::uint32_t attr, TZEStorePathMode mode, bool recurse,
                       std::vector<String> exclusions = {}, const String& archive = u"") const {
     TZECollectSettings s;
-    s.BaseDir = FromUtf8(base_);
+    s.BaseDir = FromUtf8(FBase);
     s.StorePath = mode;
     s.Recurse = recurse;
     s.ExclusionMasks = std::move(exclusions);
@@ -49,7 +43,9 @@ class ZipCollectTest : public ::testing::Test {
     return names;
   }
 
-  std::string root_, base_;
+  test::ScratchDir FScratch{"zipread-collect"};
+  const std::string FRoot = FScratch.Dir().string();
+  const std::string FBase = FRoot + "/base/";
 };
 
 TEST_F(ZipCollectTest, SelectionAndOrderFollowTheSettings) {
@@ -77,7 +73,7 @@ TEST_F(ZipCollectTest, DirectoriesHiddenFilesAndNamesWithoutDot) {
   EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true), ".hidden,README,empty/,nodot/,");
   EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true), ".hidden,README,");
   EXPECT_EQ(Collect(u"*.*", 0x20, spRelativePath, true), "README,");  // hidden ones left out
-  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {}, FromUtf8(base_ + "README")), ".hidden,empty/,nodot/,");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {}, FromUtf8(FBase + "README")), ".hidden,empty/,nodot/,");
 }
 
 TEST_F(ZipCollectTest, ExclusionsAndMasksOutsideTheBase) {
@@ -87,18 +83,18 @@ TEST_F(ZipCollectTest, ExclusionsAndMasksOutsideTheBase) {
   File("sub/keep2.txt");
   EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true, {u"*.log"}), "keep.txt,sub/drop.txt,sub/keep2.txt,");
   EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true, {u"sub/drop.txt"}), "drop.log,keep.txt,sub/keep2.txt,");
-  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {FromUtf8(base_ + "sub/*.*")}), "drop.log,keep.txt,sub/,");
+  EXPECT_EQ(Collect(u"*.*", 0x28BF, spRelativePath, true, {FromUtf8(FBase + "sub/*.*")}), "drop.log,keep.txt,sub/,");
 
   // A file reached through an absolute mask keeps its full path, without the root.
-  std::ofstream(root_ + "/outside.txt") << "o";
-  const std::string expected = root_.substr(1) + "/outside.txt,";
-  EXPECT_EQ(Collect(FromUtf8(root_ + "/outside.txt"), 0x28AF, spRelativePath, false), expected);
+  std::ofstream(FRoot + "/outside.txt") << "o";
+  const std::string expected = FRoot.substr(1) + "/outside.txt,";
+  EXPECT_EQ(Collect(FromUtf8(FRoot + "/outside.txt"), 0x28AF, spRelativePath, false), expected);
   EXPECT_EQ(Collect(u"../outside.txt", 0x28AF, spRelativePath, false), expected);
 }
 
 TEST_F(ZipCollectTest, SymbolicLinkCyclesEndTheWalk) {
   File("sub/a.txt");
-  ASSERT_EQ(symlink(base_.c_str(), (base_ + "sub/loop").c_str()), 0);
+  ASSERT_EQ(symlink(FBase.c_str(), (FBase + "sub/loop").c_str()), 0);
   EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true), "sub/a.txt,");
 }
 
@@ -131,12 +127,12 @@ TEST_F(ZipCollectTest, AddFilesStoresTheTreeButNotTheArchiveItself) {
   File("sub/b.txt", "beta");
   File("one/same.txt", "first");
   File("two/same.txt", "second");
-  const String archive = FromUtf8(base_ + "self.zip");
+  const String archive = FromUtf8(FBase + "self.zip");
   {
     TZipEngine engine;
     engine.SetFileName(archive);
     engine.OpenArchive(fmCreate);
-    engine.SetBaseDir(FromUtf8(base_));
+    engine.SetBaseDir(FromUtf8(FBase));
     engine.Options.StorePath = spNoPath;
     engine.AddFiles(u"*.*", 0x28AF, u"");
     engine.CloseArchive();
@@ -152,7 +148,7 @@ TEST_F(ZipCollectTest, AddFilesStoresTheTreeButNotTheArchiveItself) {
   reader.ExtractToStream(u"same.txt", out);
   EXPECT_EQ(std::string(out.Memory().begin(), out.Memory().end()), "second");
   reader.CloseArchive();
-  EXPECT_EQ(std::system(("unzip -tqq '" + base_ + "self.zip' >/dev/null").c_str()), 0);
+  EXPECT_EQ(std::system(("unzip -tqq '" + FBase + "self.zip' >/dev/null").c_str()), 0);
 }
 
 }  // namespace

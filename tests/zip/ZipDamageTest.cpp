@@ -54,10 +54,10 @@ class ZipDamageTest : public ::testing::Test {
  protected:
   // Opens bytes; returns the engine's error text, "" when it opened.
   std::string Open(const std::string& bytes) {
-    stream_.Clear();
-    stream_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    FStream.Clear();
+    FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     try {
-      engine_.OpenArchive(stream_, false);
+      FEngine.OpenArchive(FStream, false);
     } catch (const EZEException& e) {
       return e.what();
     }
@@ -66,7 +66,7 @@ class ZipDamageTest : public ::testing::Test {
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (int i = 0; i < engine_.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(engine_.Dir().CDir[i].Name));
+    for (int i = 0; i < FEngine.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(FEngine.Dir().CDir[i].Name));
     return names;
   }
 
@@ -74,15 +74,15 @@ class ZipDamageTest : public ::testing::Test {
   std::string Extract(const String& name) {
     TMemoryStream out;
     try {
-      engine_.ExtractToStream(name, out);
+      FEngine.ExtractToStream(name, out);
     } catch (const EZEException& e) {
       return std::string("error: ") + e.what();
     }
     return std::string(out.Memory().begin(), out.Memory().end());
   }
 
-  TMemoryStream stream_;
-  TZipEngine engine_;
+  TMemoryStream FStream;
+  TZipEngine FEngine;
 };
 
 const std::vector<TestEntry> kThree = {
@@ -107,8 +107,8 @@ TEST_F(ZipDamageTest, CentralDirectoryIsReadToItsSizeWhateverTheCount) {
     // A count above the headers found means entries are missing: the
     // directory is rebuilt from the local headers instead, and since they
     // account for every byte up to the central directory, none is missing.
-    EXPECT_EQ(engine_.Dir().Recovered, count == 4 || count == 0xFFFF);
-    EXPECT_TRUE(!engine_.Dir().Recovered || engine_.Dir().RecoveryComplete);
+    EXPECT_EQ(FEngine.Dir().Recovered, count == 4 || count == 0xFFFF);
+    EXPECT_TRUE(!FEngine.Dir().Recovered || FEngine.Dir().RecoveryComplete);
     EXPECT_EQ(Extract(u"c.txt"), kThree[2].data);
   }
 }
@@ -117,8 +117,8 @@ TEST_F(ZipDamageTest, CountWrappedPast65535IsReadWhole) {
   std::vector<TestEntry> entries(65537, TestEntry{.name = "d/", .data = "", .method = 0, .externalAttr = 0x10});
   entries.back() = {.name = "last.txt", .data = "last"};
   ASSERT_EQ(Open(BuildArchive(entries)), "");   // the end record counts 65,537 mod 65,536 = 1
-  EXPECT_FALSE(engine_.Dir().Recovered);
-  EXPECT_EQ(engine_.Dir().CDir.Count(), 65537);
+  EXPECT_FALSE(FEngine.Dir().Recovered);
+  EXPECT_EQ(FEngine.Dir().CDir.Count(), 65537);
   EXPECT_EQ(Extract(u"last.txt"), "last");
 }
 
@@ -134,8 +134,8 @@ TEST_F(ZipDamageTest, RecoverySkipsEachEntrysDataBySize) {
   const std::string body = BuildArchive(entries, {.withCentralDirectory = false});
   ASSERT_EQ(Open(body), "");
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "inner.zip", "fake.bin", "z.txt"}));
-  EXPECT_TRUE(engine_.Dir().Recovered);
-  EXPECT_FALSE(engine_.Dir().RecoveryComplete);   // no central directory: entries may be missing
+  EXPECT_TRUE(FEngine.Dir().Recovered);
+  EXPECT_FALSE(FEngine.Dir().RecoveryComplete);   // no central directory: entries may be missing
   EXPECT_EQ(Extract(u"a.txt"), "real");
   EXPECT_EQ(Extract(u"inner.zip"), inner);
 
@@ -144,7 +144,7 @@ TEST_F(ZipDamageTest, RecoverySkipsEachEntrysDataBySize) {
   const std::string whole = BuildArchive(entries);
   ASSERT_EQ(Open(whole.substr(0, body.size() + 50)), "");
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "inner.zip", "fake.bin", "z.txt"}));
-  EXPECT_TRUE(engine_.Dir().RecoveryComplete);   // every byte up to the directory accounted for
+  EXPECT_TRUE(FEngine.Dir().RecoveryComplete);   // every byte up to the directory accounted for
 }
 
 TEST_F(ZipDamageTest, RecoveryFindsDescriptorsWithAndWithoutSignature) {
@@ -174,7 +174,7 @@ TEST_F(ZipDamageTest, RecoveryFindsDescriptorsWithAndWithoutSignature) {
     expected.emplace_back(f.name, f.data);
   }
   ASSERT_EQ(Open(body), "");
-  ASSERT_EQ(engine_.Dir().CDir.Count(), 5);
+  ASSERT_EQ(FEngine.Dir().CDir.Count(), 5);
   for (const auto& [name, data] : expected) EXPECT_EQ(Extract(FromUtf8(name)), data) << name;
 }
 
@@ -254,10 +254,10 @@ TEST_F(ZipDamageTest, NameIndexStaysRightUnderCollidingNames) {
   ASSERT_EQ(TZEDirArray::NameHash(u"aybu"), TZEDirArray::NameHash(u"buay"));
   ASSERT_EQ(Open(BuildArchive(entries)), "");
   for (int n = 0; n < 4096; n += 97) {
-    EXPECT_EQ(engine_.Dir().CDir.IndexOf(FromUtf8(entries[static_cast<size_t>(n)].name)), n);
+    EXPECT_EQ(FEngine.Dir().CDir.IndexOf(FromUtf8(entries[static_cast<size_t>(n)].name)), n);
   }
-  EXPECT_EQ(engine_.Dir().CDir.IndexOf(u"AYBUCQDM"), engine_.Dir().CDir.IndexOf(u"aybucqdm"));
-  EXPECT_EQ(engine_.Dir().CDir.IndexOf(u"ayayayaz"), -1);
+  EXPECT_EQ(FEngine.Dir().CDir.IndexOf(u"AYBUCQDM"), FEngine.Dir().CDir.IndexOf(u"aybucqdm"));
+  EXPECT_EQ(FEngine.Dir().CDir.IndexOf(u"ayayayaz"), -1);
 }
 
 TEST(ZipPrintableName, ControlsAndReorderingAreEscaped) {

@@ -69,19 +69,19 @@ TEST(ZipErrors, EngineNamePrefixesTheMessage) {
 // Answers questions from a script and records them.
 class ScriptedPrompt : public TZEUserPrompt {
  public:
-  explicit ScriptedPrompt(std::vector<TZEAnswer> answers) : answers_(std::move(answers)) {}
+  explicit ScriptedPrompt(std::vector<TZEAnswer> answers) : FAnswers(std::move(answers)) {}
   TZEAnswer Ask(const String& Message, TZEQuestionKind Kind) override {
     questions.push_back(Message);
     kinds.push_back(Kind);
-    if (next_ >= answers_.size()) return zaAbort;
-    return answers_[next_++];
+    if (FNext >= FAnswers.size()) return zaAbort;
+    return FAnswers[FNext++];
   }
   std::vector<String> questions;
   std::vector<TZEQuestionKind> kinds;
 
  private:
-  std::vector<TZEAnswer> answers_;
-  std::size_t next_ = 0;
+  std::vector<TZEAnswer> FAnswers;
+  std::size_t FNext = 0;
 };
 
 TEST(ZipErrors, DefaultDecisionAsksByNativeNumber) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 #include "tests/zip/ZipTestArchive.h"
 #include "zip/ZipEngine.h"
 
@@ -25,34 +27,33 @@ using test::TestEntry;
 class ZipExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zipread-extract-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    sandbox_ = tmpl;
-    dest_ = sandbox_ + "/dest";
-    ASSERT_EQ(mkdir(dest_.c_str(), 0777), 0);
-    engine_.SetBaseDir(FromUtf8(dest_));
-    engine_.OnProcessFileFailure = [this](TZEBaseArchiver&, const String& name, TZEProcessOperation,
+    ASSERT_EQ(mkdir(FDest.c_str(), 0777), 0);
+    FEngine.SetBaseDir(FromUtf8(FDest));
+    FEngine.OnProcessFileFailure = [this](TZEBaseArchiver&, const String& name, TZEProcessOperation,
                                           int native, int, const String& message, TZEAction& action) {
-      failures_.push_back(ToUtf8(name) + ": " + ToUtf8(message));
-      natives_.push_back(native);
-      action = answer_;
+      FFailures.push_back(ToUtf8(name) + ": " + ToUtf8(message));
+      FNatives.push_back(native);
+      action = FAnswer;
     };
   }
-  void TearDown() override {
-    engine_.CloseArchive();
-    std::system(("chmod -R u+w '" + sandbox_ + "'; rm -rf '" + sandbox_ + "'").c_str());
+  void TearDown() override { FEngine.CloseArchive(); }
+
+  // Removes what extraction made, for another pass into the same place.
+  void EmptyDestination() const {
+    for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(FDest))
+      std::filesystem::remove_all(e.path());
   }
 
   void Open(const std::vector<TestEntry>& entries) {
     const std::string bytes = BuildArchive(entries);
-    stream_.Clear();
-    stream_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    engine_.OpenArchive(stream_, false);
+    FStream.Clear();
+    FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    FEngine.OpenArchive(FStream, false);
   }
-  void ExtractAll() { engine_.ExtractFiles(u"*.*", 0x28BF, u""); }
+  void ExtractAll() { FEngine.ExtractFiles(u"*.*", 0x28BF, u""); }
 
   std::string Read(const std::string& rel) const {
-    std::ifstream in(dest_ + "/" + rel, std::ios::binary);
+    std::ifstream in(FDest + "/" + rel, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -65,19 +66,21 @@ class ZipExtractTest : public ::testing::Test {
   // Every path below the sandbox, to prove nothing landed outside dest.
   std::string Tree() const {
     std::string out;
-    FILE* p = popen(("cd '" + sandbox_ + "' && find . | sort").c_str(), "r");
+    FILE* p = popen(("cd '" + FSandbox + "' && find . | sort").c_str(), "r");
     char buf[512];
     while (fgets(buf, sizeof buf, p)) out += buf;
     pclose(p);
     return out;
   }
 
-  std::string sandbox_, dest_;
-  TMemoryStream stream_;
-  TZipEngine engine_;
-  TZEAction answer_ = fxaIgnore;
-  std::vector<std::string> failures_;
-  std::vector<int> natives_;
+  test::ScratchDir FScratch{"zipread-extract"};
+  const std::string FSandbox = FScratch.Dir().string();
+  const std::string FDest = FSandbox + "/dest";
+  TMemoryStream FStream;
+  TZipEngine FEngine;
+  TZEAction FAnswer = fxaIgnore;
+  std::vector<std::string> FFailures;
+  std::vector<int> FNatives;
 };
 
 TEST(DosStampTest, RoundTripClampingAndDamagedStamps) {
@@ -118,26 +121,26 @@ TEST_F(ZipExtractTest, ExtractsFilesDirectoriesTimesAndAttributes) {
         {.name = "by-attribute", .data = "", .method = 0, .externalAttr = 0x10},   // no trailing "/"
         {.name = "data-wins", .data = "a file", .externalAttr = 0x30}});
   ExtractAll();
-  EXPECT_TRUE(failures_.empty());
-  EXPECT_TRUE(DirectoryExists(FromUtf8(dest_ + "/by-attribute")));
+  EXPECT_TRUE(FFailures.empty());
+  EXPECT_TRUE(DirectoryExists(FromUtf8(FDest + "/by-attribute")));
   EXPECT_EQ(Read("data-wins"), "a file");
   EXPECT_EQ(Read("top.txt"), "top");
   EXPECT_EQ(Read("a/b/deep.txt"), std::string(300000, 'z'));
-  EXPECT_TRUE(DirectoryExists(FromUtf8(dest_ + "/empty")));
+  EXPECT_TRUE(DirectoryExists(FromUtf8(FDest + "/empty")));
   EXPECT_EQ(Read("zero.txt"), "");
-  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/top.txt")), (TLocalTime{2019, 7, 14, 13, 37, 42, 0}));
-  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/zero.txt")), (TLocalTime{2024, 1, 2, 0, 0, 0, 0}));
-  EXPECT_EQ(FileGetLocalTime(FromUtf8(dest_ + "/damaged.txt")), (TLocalTime{2023, 2, 28, 23, 59, 59, 0}));
-  EXPECT_EQ(FileGetAttr(FromUtf8(dest_ + "/ro.txt")), faReadOnly | faArchive);
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(FDest + "/top.txt")), (TLocalTime{2019, 7, 14, 13, 37, 42, 0}));
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(FDest + "/zero.txt")), (TLocalTime{2024, 1, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(FileGetLocalTime(FromUtf8(FDest + "/damaged.txt")), (TLocalTime{2023, 2, 28, 23, 59, 59, 0}));
+  EXPECT_EQ(FileGetAttr(FromUtf8(FDest + "/ro.txt")), faReadOnly | faArchive);
 
   // Without CreateDirs and SetAttributes: names lose their directories, attributes stay.
-  std::system(("chmod -R u+w '" + dest_ + "'; rm -rf '" + dest_ + "'/*").c_str());
-  engine_.Options.CreateDirs = false;
-  engine_.Options.SetAttributes = false;
+  EmptyDestination();
+  FEngine.Options.CreateDirs = false;
+  FEngine.Options.SetAttributes = false;
   ExtractAll();
   EXPECT_EQ(Read("deep.txt"), std::string(300000, 'z'));
-  EXPECT_FALSE(Exists(dest_ + "/a"));
-  EXPECT_EQ(FileGetAttr(FromUtf8(dest_ + "/ro.txt")), faArchive);
+  EXPECT_FALSE(Exists(FDest + "/a"));
+  EXPECT_EQ(FileGetAttr(FromUtf8(FDest + "/ro.txt")), faArchive);
 }
 
 TEST_F(ZipExtractTest, NamesLeadingOutsideTheDestinationAreRefused) {
@@ -150,26 +153,26 @@ TEST_F(ZipExtractTest, NamesLeadingOutsideTheDestinationAreRefused) {
   const std::string before = Tree();
   ExtractAll();
   EXPECT_EQ(Read("good/ok.txt"), "ok");
-  ASSERT_EQ(failures_.size(), std::size(hostile));
+  ASSERT_EQ(FFailures.size(), std::size(hostile));
   for (size_t i = 0; i < std::size(hostile); ++i) {
-    EXPECT_EQ(failures_[i], std::string(hostile[i]) + ": Cannot extract file \"" + hostile[i] +
+    EXPECT_EQ(FFailures[i], std::string(hostile[i]) + ": Cannot extract file \"" + hostile[i] +
                                 "\": its name leads outside the destination directory - Native error: 00019");
   }
   EXPECT_EQ(Tree(), before + "./dest/good\n./dest/good/ok.txt\n");
 }
 
 TEST_F(ZipExtractTest, SymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
-  const std::string victim = sandbox_ + "/victim.txt";
+  const std::string victim = FSandbox + "/victim.txt";
   Write(victim, "precious");
-  ASSERT_EQ(symlink(victim.c_str(), (dest_ + "/link.txt").c_str()), 0);
-  ASSERT_EQ(symlink((sandbox_ + "/nowhere").c_str(), (dest_ + "/dangling.txt").c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (FDest + "/link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((FSandbox + "/nowhere").c_str(), (FDest + "/dangling.txt").c_str()), 0);
   Open({{.name = "link.txt", .data = "new"}, {.name = "dangling.txt", .data = "also new"}});
   ExtractAll();
-  EXPECT_TRUE(failures_.empty());
-  EXPECT_FALSE(IsSymbolicLink(FromUtf8(dest_ + "/link.txt")));
+  EXPECT_TRUE(FFailures.empty());
+  EXPECT_FALSE(IsSymbolicLink(FromUtf8(FDest + "/link.txt")));
   EXPECT_EQ(Read("link.txt"), "new");
   EXPECT_EQ(Read("dangling.txt"), "also new");
-  EXPECT_FALSE(Exists(sandbox_ + "/nowhere"));
+  EXPECT_FALSE(Exists(FSandbox + "/nowhere"));
   std::ifstream in(victim);
   std::string content;
   in >> content;
@@ -177,15 +180,15 @@ TEST_F(ZipExtractTest, SymbolicLinkAtTheTargetIsReplacedNotWrittenThrough) {
 }
 
 TEST_F(ZipExtractTest, HardLinkAtTheTargetIsReplacedNotChanged) {
-  const std::string victim = sandbox_ + "/victim.txt";
+  const std::string victim = FSandbox + "/victim.txt";
   Write(victim, "precious");
   ASSERT_EQ(chmod(victim.c_str(), 0644), 0);
-  ASSERT_EQ(link(victim.c_str(), (dest_ + "/f.txt").c_str()), 0);
+  ASSERT_EQ(link(victim.c_str(), (FDest + "/f.txt").c_str()), 0);
   Open({{.name = "f.txt", .data = "new", .externalAttr = 0x21}});
   ExtractAll();
-  EXPECT_TRUE(failures_.empty());
+  EXPECT_TRUE(FFailures.empty());
   struct stat target {}, original {};
-  ASSERT_EQ(stat((dest_ + "/f.txt").c_str(), &target), 0);
+  ASSERT_EQ(stat((FDest + "/f.txt").c_str(), &target), 0);
   ASSERT_EQ(stat(victim.c_str(), &original), 0);
   EXPECT_EQ(Read("f.txt"), "new");
   EXPECT_EQ(target.st_nlink, 1u);
@@ -197,14 +200,14 @@ TEST_F(ZipExtractTest, HardLinkAtTheTargetIsReplacedNotChanged) {
 }
 
 TEST_F(ZipExtractTest, LinkedDirectoryOnTheWayIsNotFollowed) {
-  ASSERT_TRUE(ForceDirectories(FromUtf8(sandbox_ + "/elsewhere")));
-  ASSERT_EQ(symlink((sandbox_ + "/elsewhere").c_str(), (dest_ + "/sub").c_str()), 0);
+  ASSERT_TRUE(ForceDirectories(FromUtf8(FSandbox + "/elsewhere")));
+  ASSERT_EQ(symlink((FSandbox + "/elsewhere").c_str(), (FDest + "/sub").c_str()), 0);
   Open({{.name = "sub/planted.txt", .data = "x"}, {.name = "fine.txt", .data = "y"}});
   ExtractAll();
-  ASSERT_EQ(failures_.size(), 1u);
-  EXPECT_EQ(failures_[0], "sub/planted.txt: Cannot extract file \"sub/planted.txt\": its path passes through a "
+  ASSERT_EQ(FFailures.size(), 1u);
+  EXPECT_EQ(FFailures[0], "sub/planted.txt: Cannot extract file \"sub/planted.txt\": its path passes through a "
                           "symbolic link - Native error: 00020");
-  EXPECT_FALSE(Exists(sandbox_ + "/elsewhere/planted.txt"));
+  EXPECT_FALSE(Exists(FSandbox + "/elsewhere/planted.txt"));
   EXPECT_EQ(Read("fine.txt"), "y");
 }
 
@@ -224,19 +227,19 @@ TEST_F(ZipExtractTest, OverwriteModesAndReadOnlyReplacement) {
       {omAlways, older, true, false, false}, {omAlways, older, true, true, true},
   };
   Open({{.name = "f.txt", .data = "archive"}});
-  const String target = FromUtf8(dest_ + "/f.txt");
+  const String target = FromUtf8(FDest + "/f.txt");
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.mode) * 100 + c.existing.Year);
     FileSetAttr(target, 0);
-    Write(dest_ + "/f.txt", "existing");
+    Write(FDest + "/f.txt", "existing");
     ASSERT_TRUE(FileSetLocalTime(target, c.existing));
     if (c.readOnly) FileSetAttr(target, faReadOnly);
-    engine_.Options.OverwriteMode = c.mode;
-    engine_.Options.ReplaceReadOnly = c.replaceReadOnly;
+    FEngine.Options.OverwriteMode = c.mode;
+    FEngine.Options.ReplaceReadOnly = c.replaceReadOnly;
     ExtractAll();
     EXPECT_EQ(Read("f.txt"), c.replaced ? "archive" : "existing");
   }
-  EXPECT_TRUE(failures_.empty());
+  EXPECT_TRUE(FFailures.empty());
 }
 
 TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
@@ -247,29 +250,29 @@ TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
   ExtractAll();
   EXPECT_EQ(Read("first.txt"), "1");
   EXPECT_EQ(Read("last.txt"), "2");
-  EXPECT_FALSE(Exists(dest_ + "/bad.txt"));     // written, failed its check, deleted
-  EXPECT_FALSE(Exists(dest_ + "/secret.txt"));  // never created
-  EXPECT_EQ(natives_, (std::vector<int>{8, 67}));
-  EXPECT_EQ(failures_[1], "secret.txt: File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
-  EXPECT_EQ(engine_.Unrestored().Count, 2);
-  EXPECT_EQ(engine_.Unrestored().FirstName, u"bad.txt");
-  EXPECT_EQ(engine_.Unrestored().FirstFailure->NativeError, 8);
+  EXPECT_FALSE(Exists(FDest + "/bad.txt"));     // written, failed its check, deleted
+  EXPECT_FALSE(Exists(FDest + "/secret.txt"));  // never created
+  EXPECT_EQ(FNatives, (std::vector<int>{8, 67}));
+  EXPECT_EQ(FFailures[1], "secret.txt: File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
+  EXPECT_EQ(FEngine.Unrestored().Count, 2);
+  EXPECT_EQ(FEngine.Unrestored().FirstName, u"bad.txt");
+  EXPECT_EQ(FEngine.Unrestored().FirstFailure->NativeError, 8);
   EXPECT_TRUE(Tree().find(".part") == std::string::npos);   // no temporary file either
 
   // Abort ends the pass at once, without an exception for the caller.
-  std::system(("rm -rf '" + dest_ + "'/*").c_str());
-  failures_.clear();
-  answer_ = fxaAbort;
+  EmptyDestination();
+  FFailures.clear();
+  FAnswer = fxaAbort;
   EXPECT_NO_THROW(ExtractAll());
-  EXPECT_EQ(failures_.size(), 1u);
-  EXPECT_TRUE(Exists(dest_ + "/first.txt"));
-  EXPECT_FALSE(Exists(dest_ + "/last.txt"));
-  EXPECT_EQ(engine_.Unrestored().Count, 3);   // the failed one and the two never reached
+  EXPECT_EQ(FFailures.size(), 1u);
+  EXPECT_TRUE(Exists(FDest + "/first.txt"));
+  EXPECT_FALSE(Exists(FDest + "/last.txt"));
+  EXPECT_EQ(FEngine.Unrestored().Count, 3);   // the failed one and the two never reached
 
   // Retry handles the same entry again.
-  failures_.clear();
+  FFailures.clear();
   int retries = 0;
-  engine_.OnProcessFileFailure = [&](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
+  FEngine.OnProcessFileFailure = [&](TZEBaseArchiver&, const String&, TZEProcessOperation, int, int,
                                      const String&, TZEAction& action) {
     action = ++retries < 3 ? fxaRetry : fxaIgnore;
   };
@@ -278,25 +281,25 @@ TEST_F(ZipExtractTest, FailedEntriesGoThroughTheDecisionAndLeaveNoPartialFile) {
 }
 
 TEST_F(ZipExtractTest, UncreatableTargetsAreNatives19And20) {
-  Write(dest_ + "/blocker", "a file where a directory should go");
-  ASSERT_TRUE(ForceDirectories(FromUtf8(dest_ + "/isdir")));
+  Write(FDest + "/blocker", "a file where a directory should go");
+  ASSERT_TRUE(ForceDirectories(FromUtf8(FDest + "/isdir")));
   Open({{.name = "blocker/inner.txt", .data = "x"}, {.name = "isdir", .data = "x"}});
   ExtractAll();
-  ASSERT_EQ(failures_.size(), 2u);
-  EXPECT_EQ(failures_[0], "blocker/inner.txt: Cannot create directory \"" + dest_ + "/blocker/\" - Native error: 00020");
-  EXPECT_EQ(failures_[1], "isdir: Cannot create file \"" + dest_ + "/isdir\" - Native error: 00019");
+  ASSERT_EQ(FFailures.size(), 2u);
+  EXPECT_EQ(FFailures[0], "blocker/inner.txt: Cannot create directory \"" + FDest + "/blocker/\" - Native error: 00020");
+  EXPECT_EQ(FFailures[1], "isdir: Cannot create file \"" + FDest + "/isdir\" - Native error: 00019");
 }
 
 TEST_F(ZipExtractTest, SelectionByMaskAndExclusion) {
   Open({{.name = "a.txt", .data = "a"}, {.name = "b.log", .data = "b"}, {.name = "sub/c.txt", .data = "c"}});
-  engine_.ExtractFiles(u"*.txt", 0x28BF, u"c.*");
-  EXPECT_TRUE(Exists(dest_ + "/a.txt"));
-  EXPECT_FALSE(Exists(dest_ + "/b.log"));
-  EXPECT_FALSE(Exists(dest_ + "/sub/c.txt"));
-  engine_.Options.Recurse = false;
-  engine_.ExtractFiles(u"sub\\c.txt", 0x28BF, u"");
-  EXPECT_TRUE(Exists(dest_ + "/sub/c.txt"));
-  EXPECT_FALSE(Exists(dest_ + "/b.log"));
+  FEngine.ExtractFiles(u"*.txt", 0x28BF, u"c.*");
+  EXPECT_TRUE(Exists(FDest + "/a.txt"));
+  EXPECT_FALSE(Exists(FDest + "/b.log"));
+  EXPECT_FALSE(Exists(FDest + "/sub/c.txt"));
+  FEngine.Options.Recurse = false;
+  FEngine.ExtractFiles(u"sub\\c.txt", 0x28BF, u"");
+  EXPECT_TRUE(Exists(FDest + "/sub/c.txt"));
+  EXPECT_FALSE(Exists(FDest + "/b.log"));
 }
 
 }  // namespace

@@ -138,12 +138,12 @@ TEST(ZipNames, DirectoryArrayGrowsInDoublingSteps) {
 
 TEST(ZipNames, TempFilesAreNewUniqueAndWhereAsked) {
   test::ScratchDir scratch;
-  const std::u16string first = CreateTempFile(FromUtf8(scratch.path()), u"FC");
-  const std::u16string second = CreateTempFile(FromUtf8(scratch.path()), u"FC");
+  const std::u16string first = CreateTempFile(FromUtf8(scratch.Dir().string()), u"FC");
+  const std::u16string second = CreateTempFile(FromUtf8(scratch.Dir().string()), u"FC");
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
   char real[PATH_MAX];
-  ASSERT_NE(::realpath(scratch.path().c_str(), real), nullptr);
+  ASSERT_NE(::realpath(scratch.Dir().string().c_str(), real), nullptr);
   EXPECT_EQ(ToUtf8(first).rfind(std::string(real) + "/FC", 0), 0u) << ToUtf8(first);
   struct stat st;
   ASSERT_EQ(::stat(ToUtf8(first).c_str(), &st), 0);
@@ -157,7 +157,7 @@ TEST(ZipNames, TempFilesAreNewUniqueAndWhereAsked) {
   // Without a directory: $TMPDIR.
   const char* saved = std::getenv("TMPDIR");
   const std::string savedValue = saved ? saved : "";
-  ::setenv("TMPDIR", scratch.path().c_str(), 1);
+  ::setenv("TMPDIR", scratch.Dir().string().c_str(), 1);
   const std::u16string inTmp = CreateTempFile(u"", u"tmp");
   EXPECT_EQ(ToUtf8(inTmp).rfind(std::string(real) + "/tmp", 0), 0u) << ToUtf8(inTmp);
   if (saved) ::setenv("TMPDIR", savedValue.c_str(), 1); else ::unsetenv("TMPDIR");

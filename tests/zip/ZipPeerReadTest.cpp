@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -63,10 +65,9 @@ open(out, "wb").write(blob)
 class ZipPeerReadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/zipread-peer-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    const std::string src = root_ + "/src";
+    FScratch = std::make_unique<test::ScratchDir>("zipread-peer");
+    FRoot = FScratch->Dir().string();
+    const std::string src = FRoot + "/src";
     ASSERT_TRUE(ForceDirectories(FromUtf8(src + "/sub")));
     std::string text;
     for (int i = 0; i < 5000; ++i) text += "line " + std::to_string(i) + " of some text\n";
@@ -82,9 +83,9 @@ class ZipPeerReadTest : public ::testing::Test {
     for (const char* f : {"text.txt", "random.bin", "empty.dat", "sub/inner.txt", "Grüße €.txt", "Grüße.txt", "sub"}) {
       FileSetLocalTime(FromUtf8(src + "/" + f), kStamp);
     }
-    std::ofstream(root_ + "/writer.py") << kPythonWriter;
+    std::ofstream(FRoot + "/writer.py") << kPythonWriter;
   }
-  static void TearDownTestSuite() { Shell("rm -rf '" + root_ + "'"); }
+  static void TearDownTestSuite() { FScratch.reset(); }
 
   // Opens archive, checks the listing against the source tree, extracts
   // everything and compares content and times.
@@ -105,7 +106,7 @@ class ZipPeerReadTest : public ::testing::Test {
                                             "Grüße €.txt", "Grüße.txt"};
     EXPECT_EQ(files, expected);
 
-    const std::string out = root_ + "/out";
+    const std::string out = FRoot + "/out";
     Shell("rm -rf '" + out + "'");
     engine.SetBaseDir(FromUtf8(out));
     std::vector<std::string> failures;
@@ -118,25 +119,27 @@ class ZipPeerReadTest : public ::testing::Test {
     EXPECT_TRUE(failures.empty()) << failures.front();
     for (const std::string& f : expected) {
       SCOPED_TRACE(f);
-      EXPECT_TRUE(ReadFile(out + "/" + f) == ReadFile(root_ + "/src/" + f));
+      EXPECT_TRUE(ReadFile(out + "/" + f) == ReadFile(FRoot + "/src/" + f));
       EXPECT_EQ(FileGetLocalTime(FromUtf8(out + "/" + f)), kStamp);
     }
   }
 
-  static std::string root_;
+  static std::unique_ptr<test::ScratchDir> FScratch;
+  static std::string FRoot;
 };
 
-std::string ZipPeerReadTest::root_;
+std::unique_ptr<test::ScratchDir> ZipPeerReadTest::FScratch;
+std::string ZipPeerReadTest::FRoot;
 
 TEST_F(ZipPeerReadTest, InfoZipArchives) {
   if (!HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
-  const std::string src = root_ + "/src";
+  const std::string src = FRoot + "/src";
   const struct {
     const char* file;
     const char* options;
   } cases[] = {{"deflate.zip", "-r"}, {"stored.zip", "-r -0"}, {"descriptors.zip", "-r -fd"}, {"zip64.zip", "-r -fz"}};
   for (const auto& c : cases) {
-    const std::string archive = root_ + "/" + c.file;
+    const std::string archive = FRoot + "/" + c.file;
     ASSERT_EQ(Shell("cd '" + src + "' && zip -q " + c.options + " '" + archive + "' . && echo 'a comment' | zip -qz '" +
                   archive + "'"),
               0);
@@ -144,8 +147,8 @@ TEST_F(ZipPeerReadTest, InfoZipArchives) {
   }
   // Data in front of the archive, offsets left relative to the archive.
   for (const char* size : {"7", "4321"}) {
-    const std::string stubbed = root_ + "/stubbed" + size + ".zip";
-    ASSERT_EQ(Shell(std::string("head -c ") + size + " /dev/urandom > '" + stubbed + "' && cat '" + root_ +
+    const std::string stubbed = FRoot + "/stubbed" + size + ".zip";
+    ASSERT_EQ(Shell(std::string("head -c ") + size + " /dev/urandom > '" + stubbed + "' && cat '" + FRoot +
                     "/deflate.zip' >> '" + stubbed + "'"),
               0);
     CheckArchive(stubbed);
@@ -155,8 +158,8 @@ TEST_F(ZipPeerReadTest, InfoZipArchives) {
 TEST_F(ZipPeerReadTest, SevenZipArchives) {
   if (!HaveTool("7z")) GTEST_SKIP() << "7z is not installed";
   for (const char* options : {"-mx=5", "-mm=Copy"}) {
-    const std::string archive = root_ + "/7z" + std::string(options).substr(1, 3) + ".zip";
-    ASSERT_EQ(Shell("cd '" + root_ + "/src' && 7z a -tzip " + options + " '" + archive + "' . >/dev/null"), 0);
+    const std::string archive = FRoot + "/7z" + std::string(options).substr(1, 3) + ".zip";
+    ASSERT_EQ(Shell("cd '" + FRoot + "/src' && 7z a -tzip " + options + " '" + archive + "' . >/dev/null"), 0);
     CheckArchive(archive);
   }
 }
@@ -164,8 +167,8 @@ TEST_F(ZipPeerReadTest, SevenZipArchives) {
 TEST_F(ZipPeerReadTest, BsdtarArchives) {
   if (!HaveTool("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
   for (const char* options : {"", "--options zip:compression=store"}) {
-    const std::string archive = root_ + "/bsdtar" + std::to_string(std::string(options).size()) + ".zip";
-    ASSERT_EQ(Shell("bsdtar -cf '" + archive + "' --format zip " + options + " -C '" + root_ + "/src' ."), 0);
+    const std::string archive = FRoot + "/bsdtar" + std::to_string(std::string(options).size()) + ".zip";
+    ASSERT_EQ(Shell("bsdtar -cf '" + archive + "' --format zip " + options + " -C '" + FRoot + "/src' ."), 0);
     CheckArchive(archive);
   }
 }
@@ -173,8 +176,8 @@ TEST_F(ZipPeerReadTest, BsdtarArchives) {
 TEST_F(ZipPeerReadTest, PythonArchives) {
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
   for (const char* variant : {"plain", "descriptors", "zip64"}) {
-    const std::string archive = root_ + "/py-" + variant + ".zip";
-    ASSERT_EQ(Shell("python3 '" + root_ + "/writer.py' '" + root_ + "/src' '" + archive + "' " + variant), 0);
+    const std::string archive = FRoot + "/py-" + variant + ".zip";
+    ASSERT_EQ(Shell("python3 '" + FRoot + "/writer.py' '" + FRoot + "/src' '" + archive + "' " + variant), 0);
     CheckArchive(archive);
   }
 }
@@ -182,7 +185,7 @@ TEST_F(ZipPeerReadTest, PythonArchives) {
 // More than 65,535 entries: a real Zip64 end record and locator.
 TEST_F(ZipPeerReadTest, PythonArchiveWithZip64EndRecords) {
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
-  const std::string archive = root_ + "/many.zip";
+  const std::string archive = FRoot + "/many.zip";
   ASSERT_EQ(Shell("python3 -c \"import zipfile\nwith zipfile.ZipFile('" + archive +
                 "', 'w') as z:\n  [z.writestr('d/%05d.txt' % i, str(i)) for i in range(70000)]\""),
             0);

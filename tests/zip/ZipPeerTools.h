@@ -16,6 +16,7 @@
 
 #include "core/String.h"
 #include "platform/Utf.h"
+#include "tests/ScratchDir.h"
 #include "zip/ZipEngine.h"
 
 namespace zo::test {
@@ -47,25 +48,6 @@ inline std::string Quoted(const std::string& text) {
   }
   return out + "'";
 }
-
-// A scratch directory removed with everything in it at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = "/tmp/zipwrite-test-XXXXXX";
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~ScratchDir() { RunCommand("rm -rf " + Quoted(path_)); }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  String UFile(const std::string& name) const { return FromUtf8(File(name)); }
-
- private:
-  std::string path_;
-};
 
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

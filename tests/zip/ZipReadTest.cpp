@@ -30,21 +30,21 @@ std::string Pattern(size_t size) {
 class ZipReadTest : public ::testing::Test {
  protected:
   void Open(const std::string& bytes) {
-    stream_.Clear();
-    stream_.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    stream_.SetPosition(0);
-    engine_.OpenArchive(stream_, false);
+    FStream.Clear();
+    FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    FStream.SetPosition(0);
+    FEngine.OpenArchive(FStream, false);
   }
 
   std::vector<std::string> Names() {
     std::vector<std::string> names;
-    for (int i = 0; i < engine_.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(engine_.Dir().CDir[i].Name));
+    for (int i = 0; i < FEngine.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(FEngine.Dir().CDir[i].Name));
     return names;
   }
 
   std::string Extract(const String& name) {
     TMemoryStream out;
-    engine_.ExtractToStream(name, out);
+    FEngine.ExtractToStream(name, out);
     return std::string(out.Memory().begin(), out.Memory().end());
   }
 
@@ -59,8 +59,8 @@ class ZipReadTest : public ::testing::Test {
     return "";
   }
 
-  TMemoryStream stream_;
-  TZipEngine engine_;
+  TMemoryStream FStream;
+  TZipEngine FEngine;
 };
 
 const std::vector<TestEntry> kSample = {
@@ -72,10 +72,10 @@ const std::vector<TestEntry> kSample = {
 
 TEST_F(ZipReadTest, EmptyArchiveOpensWithNoEntries) {
   Open(BuildArchive({}));
-  EXPECT_TRUE(engine_.Active());
-  EXPECT_EQ(engine_.Dir().CDir.Count(), 0);
+  EXPECT_TRUE(FEngine.Active());
+  EXPECT_EQ(FEngine.Dir().CDir.Count(), 0);
   TZEArchiveItem item;
-  EXPECT_FALSE(engine_.FindFirst(u"*.*", item, u"", 0x1FF));
+  EXPECT_FALSE(FEngine.FindFirst(u"*.*", item, u"", 0x1FF));
 }
 
 TEST_F(ZipReadTest, ListsAndExtractsEveryKindOfEntry) {
@@ -87,20 +87,20 @@ TEST_F(ZipReadTest, ListsAndExtractsEveryKindOfEntry) {
   EXPECT_EQ(ErrorOf([&] { Extract(u"missing.txt"); }), "File \"missing.txt\" not found - Native error: 00015");
 
   TZEArchiveItem item;
-  ASSERT_TRUE(engine_.FindFirst(u"*.*", item, u"", 0x1FF));
+  ASSERT_TRUE(FEngine.FindFirst(u"*.*", item, u"", 0x1FF));
   EXPECT_EQ(item.FileName, u"dir");
   EXPECT_EQ(item.StoredPath, u"");
-  ASSERT_TRUE(engine_.FindNext(item));
+  ASSERT_TRUE(FEngine.FindNext(item));
   EXPECT_EQ(item.FileName, u"deflated.txt");
   EXPECT_EQ(item.StoredPath, u"dir\\");
   EXPECT_EQ(item.UncompressedSize, 200000);
   EXPECT_GT(item.CompressionRate, 10.0);
   EXPECT_EQ(item.LastModFileDate, 0x5821);
-  ASSERT_TRUE(engine_.FindNext(item));
-  ASSERT_TRUE(engine_.FindNext(item));
+  ASSERT_TRUE(FEngine.FindNext(item));
+  ASSERT_TRUE(FEngine.FindNext(item));
   EXPECT_EQ(item.FileName, u"empty.txt");
   EXPECT_EQ(item.CompressionRate, 100.0);
-  EXPECT_FALSE(engine_.FindNext(item));
+  EXPECT_FALSE(FEngine.FindNext(item));
 }
 
 TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
@@ -113,7 +113,7 @@ TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
   auto find = [&](const String& mask, const String& exclusion, std::uint32_t attr) {
     std::string found;
     TZEArchiveItem item;
-    for (bool ok = engine_.FindFirst(mask, item, exclusion, attr); ok; ok = engine_.FindNext(item)) {
+    for (bool ok = FEngine.FindFirst(mask, item, exclusion, attr); ok; ok = FEngine.FindNext(item)) {
       found += ToUtf8(item.StoredPath + item.FileName) + ",";
     }
     return found;
@@ -132,10 +132,10 @@ TEST_F(ZipReadTest, FindAppliesMasksRecursionAndAttributeFilter) {
   // after the '\', as every path here.
   EXPECT_EQ(find(u"d.txt", u"", 0x28BF), "win\\d.txt,");
   TZEArchiveItem item;
-  ASSERT_TRUE(engine_.FindFirst(u"d.txt", item, u"", 0x28BF));
+  ASSERT_TRUE(FEngine.FindFirst(u"d.txt", item, u"", 0x28BF));
   EXPECT_EQ(item.FileName, u"d.txt");
   EXPECT_EQ(item.StoredPath, u"win\\");
-  engine_.Options.Recurse = false;
+  FEngine.Options.Recurse = false;
   EXPECT_EQ(find(u"*.txt", u"", 0x28BF), "a.txt,");
   EXPECT_EQ(find(u"sub/*.txt", u"", 0x28BF), "sub\\b.txt,");
   EXPECT_EQ(find(u"SUB\\C.LOG", u"", 0x28BF), "sub\\c.log,");
@@ -146,8 +146,8 @@ TEST_F(ZipReadTest, ArchiveCommentOfAnyLengthIsFound) {
   for (size_t length : {size_t{0}, size_t{1}, size_t{65535}}) {
     const std::string comment(length, 'c');
     Open(BuildArchive(kSample, {.comment = comment}));
-    EXPECT_EQ(engine_.Dir().ArchiveComment, comment);
-    EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+    EXPECT_EQ(FEngine.Dir().ArchiveComment, comment);
+    EXPECT_EQ(FEngine.Dir().CDir.Count(), 4);
     EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
   }
 }
@@ -157,10 +157,10 @@ TEST_F(ZipReadTest, StubInFrontIsDetectedAndOffsetsCorrected) {
   for (size_t size : {size_t{8}, size_t{1000}}) {
     SCOPED_TRACE(size);
     Open(BuildArchive(kSample, {.stub = std::string(size, '\x90')}));
-    EXPECT_EQ(engine_.Dir().StubSize, static_cast<std::int64_t>(size));
+    EXPECT_EQ(FEngine.Dir().StubSize, static_cast<std::int64_t>(size));
     EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
     EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
-    EXPECT_EQ(engine_.Dir().CDir[0].LocalHeaderOffset(), size);  // directories move too
+    EXPECT_EQ(FEngine.Dir().CDir[0].LocalHeaderOffset(), size);  // directories move too
   }
 }
 
@@ -193,8 +193,8 @@ TEST_F(ZipReadTest, RecoveryRebuildsTheDirectoryFromLocalHeaders) {
     SCOPED_TRACE(c.what);
     Open(c.bytes);
     EXPECT_EQ(Names(), (std::vector<std::string>{"dir/", "dir/deflated.txt", "stored.bin", "empty.txt"}));
-    EXPECT_EQ(engine_.Dir().CDir[0].externalAttr, 0x10u);
-    EXPECT_EQ(engine_.Dir().CDir[3].externalAttr, 0x20u);  // an empty file stays a file
+    EXPECT_EQ(FEngine.Dir().CDir[0].externalAttr, 0x10u);
+    EXPECT_EQ(FEngine.Dir().CDir[3].externalAttr, 0x20u);  // an empty file stays a file
     EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
     EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
     EXPECT_EQ(Extract(u"empty.txt"), "");
@@ -240,19 +240,19 @@ TEST_F(ZipReadTest, HostileZip64RecordsFailOrRecoverAtOnce) {
     return a;
   };
   Open(zip64(4, centralOnly.size(), 0));  // a sound Zip64 archive
-  EXPECT_TRUE(engine_.Dir().FZip64);
+  EXPECT_TRUE(FEngine.Dir().FZip64);
   EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
 
   Open(zip64(4000000000ull, centralOnly.size(), 0));  // four billion entries in a few KiB
-  EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+  EXPECT_EQ(FEngine.Dir().CDir.Count(), 4);
   Open(zip64(4, 0xFFFFFFFFFFFFull, 0));  // a directory larger than the file
-  EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+  EXPECT_EQ(FEngine.Dir().CDir.Count(), 4);
 
   // A locator that points nowhere is damage like any other: the directory is
   // rebuilt from the local headers.
   Open(zip64(4, centralOnly.size(), 0xFFFFFFFFFFFFFFF0ull));
-  EXPECT_TRUE(engine_.Dir().Recovered);
-  EXPECT_EQ(engine_.Dir().CDir.Count(), 4);
+  EXPECT_TRUE(FEngine.Dir().Recovered);
+  EXPECT_EQ(FEngine.Dir().CDir.Count(), 4);
   EXPECT_EQ(Extract(u"dir/deflated.txt"), kSample[1].data);
 }
 
@@ -281,7 +281,7 @@ TEST_F(ZipReadTest, BadEntriesFailTheirChecks) {
   EXPECT_EQ(ErrorOf([&] { Extract(u"secret.txt"); }),
             "File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
   EXPECT_EQ(Extract(u"ok.txt"), "fine");
-  engine_.ExtractCorruptedFiles = true;
+  FEngine.ExtractCorruptedFiles = true;
   EXPECT_EQ(Extract(u"crc.txt"), "payload");
 }
 

@@ -24,34 +24,34 @@ class FailingStream : public TStream {
  public:
   enum class Kind { ShortRead, Throw };
   FailingStream(std::string data, std::int64_t failAt, Kind kind, int failures = 1000)
-      : data_(std::move(data)), failAt_(failAt), kind_(kind), failuresLeft_(failures) {}
+      : FData(std::move(data)), FFailAt(failAt), FKind(kind), FFailuresLeft(failures) {}
 
   std::int64_t Read(void* buffer, std::int64_t count) override {
-    std::int64_t limit = static_cast<std::int64_t>(data_.size());
-    if (failuresLeft_ > 0 && position_ + count > failAt_) {
-      --failuresLeft_;
-      if (kind_ == Kind::Throw) throw EReadError(String(kSReadError));
-      limit = failAt_;
+    std::int64_t limit = static_cast<std::int64_t>(FData.size());
+    if (FFailuresLeft > 0 && FPosition + count > FFailAt) {
+      --FFailuresLeft;
+      if (FKind == Kind::Throw) throw EReadError(String(kSReadError));
+      limit = FFailAt;
     }
-    const std::int64_t n = std::max<std::int64_t>(0, std::min(count, limit - position_));
-    std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
-    position_ += n;
+    const std::int64_t n = std::max<std::int64_t>(0, std::min(count, limit - FPosition));
+    std::memcpy(buffer, FData.data() + FPosition, static_cast<std::size_t>(n));
+    FPosition += n;
     return n;
   }
   std::int64_t Write(const void*, std::int64_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-    position_ = (origin == soBeginning ? 0 : origin == soCurrent ? position_ : Size()) + offset;
-    return position_;
+    FPosition = (origin == soBeginning ? 0 : origin == soCurrent ? FPosition : Size()) + offset;
+    return FPosition;
   }
   void SetSize(std::int64_t) override {}
-  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  std::int64_t Size() override { return static_cast<std::int64_t>(FData.size()); }
 
  private:
-  std::string data_;
-  std::int64_t position_ = 0;
-  std::int64_t failAt_;
-  Kind kind_;
-  int failuresLeft_;
+  std::string FData;
+  std::int64_t FPosition = 0;
+  std::int64_t FFailAt;
+  Kind FKind;
+  int FFailuresLeft;
 };
 
 // Archives are compared whole; a difference is reported by where it starts.
@@ -464,15 +464,15 @@ open(sys.argv[1], "wb").write(data)
 class DiskThatFailsOnRollback : public TMemoryStream {
  public:
   std::int64_t Write(const void* buffer, std::int64_t count) override {
-    return truncations_ >= 2 ? 0 : TMemoryStream::Write(buffer, count);
+    return FTruncations >= 2 ? 0 : TMemoryStream::Write(buffer, count);
   }
   void SetSize(std::int64_t size) override {
-    ++truncations_;
+    ++FTruncations;
     TMemoryStream::SetSize(size);
   }
 
  private:
-  int truncations_ = 0;
+  int FTruncations = 0;
 };
 
 // When a failed commit cannot put the archive back, the bytes it would have
