@@ -12,6 +12,7 @@
 #include "core/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 #include "tests/ScratchDir.h"
 
 namespace zo {
@@ -37,8 +38,6 @@ class ZipArchiveTest : public ::testing::Test {
   test::ScratchDir FScratch{"zo-ziparchive"};
   const std::string FRoot = FScratch.Dir().string();
 };
-
-std::string Utf8Message(const std::exception& e) { return e.what(); }
 
 TEST(EZipErrorTest, MessagesByNumber) {
   struct Case {
@@ -98,12 +97,7 @@ TEST_F(ZipArchiveTest, ModeChecks) {
       {"FileToSL", [&](TZipArchive& z) { std::vector<String> l; z.FileToSL(u"a.txt", l); }},
   };
   auto expectError = [](const Operation& op, TZipArchive& z, const std::string& expected, const char* name) {
-    try {
-      op(z);
-      ADD_FAILURE() << name << ": no error";
-    } catch (const EZipError& e) {
-      EXPECT_EQ(Utf8Message(e), expected) << name;
-    }
+    EXPECT_EQ(ToUtf8(test::MessageOf<EZipError>([&] { op(z); })), expected) << name;
   };
   {
     TZipArchive notOpen;
@@ -182,12 +176,8 @@ TEST_F(ZipArchiveTest, CloseKeepsTheModeAndTheEngineReportsTheClosedArchive) {
   zip.Open(Path("x.zip"), omZipUnzip);
   zip.Close();
   EXPECT_EQ(zip.Mode(), omZipUnzip);
-  try {
-    zip.FileFromBinary(u"a", Bytes{1});
-    FAIL() << "no error";
-  } catch (const EZEException& e) {
-    EXPECT_EQ(Utf8Message(e), "Archive is not open - Native error: 00013");
-  }
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { zip.FileFromBinary(u"a", Bytes{1}); }),
+            u"Archive is not open - Native error: 00013");
 }
 
 TEST_F(ZipArchiveTest, PackSettingsByFlags) {
@@ -265,19 +255,13 @@ TEST_F(ZipArchiveTest, WriteFileTakesTheFilesTimeAndAttributes) {
     // A named pipe is no file: never opened (that would wait for a writer).
     ASSERT_EQ(mkfifo((FRoot + "/src/pipe").c_str(), 0600), 0);
     EXPECT_THROW(zip.WriteFile(Path("src/pipe"), zmDeflate, zlBest, u""), EZipError);
-    try {
-      zip.PackFile(Path("src"), u"pipe");
-      ADD_FAILURE() << "no error";
-    } catch (const EFOpenError& e) {
-      EXPECT_EQ(e.Message(), u"Cannot open file \"" + Path("src/pipe") + u"\". Invalid argument");
-    }
-    try {
-      zip.WriteFile(Path("src/missing.txt"), zmDeflate, zlBest, u"");
-      ADD_FAILURE() << "no error";
-    } catch (const EZipError& e) {
-      EXPECT_EQ(e.ErrorCode(), -201);
-      EXPECT_EQ(e.Message(), u"File \"" + Path("src/missing.txt") + u"\" not found (or invalid)");
-    }
+    EXPECT_EQ(test::MessageOf<EFOpenError>([&] { zip.PackFile(Path("src"), u"pipe"); }),
+              u"Cannot open file \"" + Path("src/pipe") + u"\". Invalid argument");
+    const auto missing =
+        test::ErrorOf<EZipError>([&] { zip.WriteFile(Path("src/missing.txt"), zmDeflate, zlBest, u""); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->ErrorCode(), -201);
+    EXPECT_EQ(missing->Message(), u"File \"" + Path("src/missing.txt") + u"\" not found (or invalid)");
     zip.Close();
   }
   TZipArchive zip;
@@ -315,12 +299,8 @@ TEST_F(ZipArchiveTest, MemoryTransfersAndLookups) {
   zip.FileToSL(u"lines.txt", read);
   EXPECT_EQ(read, lines);
   EXPECT_TRUE(zip.Locate(u"BYTES.BIN"));
-  try {
-    zip.Locate(u"absent.txt");
-    FAIL() << "no error";
-  } catch (const EZipError& e) {
-    EXPECT_EQ(Utf8Message(e), "File \"absent.txt\" not found (or invalid)");
-  }
+  EXPECT_EQ(test::MessageOf<EZipError>([&] { zip.Locate(u"absent.txt"); }),
+            u"File \"absent.txt\" not found (or invalid)");
 }
 
 TEST_F(ZipArchiveTest, UnpackRestoresTreeTimesAndAttributes) {

@@ -11,6 +11,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/ZipEngine.h"
 
@@ -112,10 +113,8 @@ void ExpectRoundTrip(const std::string& dir, const std::string& archive, Kind ki
   for (const std::size_t size : SweepSizes()) {
     const std::string name = EntryName(kind, size);
     TMemoryStream out;
-    try {
-      engine.ExtractToStream(FromUtf8(name), out);
-    } catch (const Exception& e) {
-      ADD_FAILURE() << label << " " << name << " to a stream: " << ToUtf8(e.Message());
+    if (const auto error = test::ErrorOf<Exception>([&] { engine.ExtractToStream(FromUtf8(name), out); })) {
+      ADD_FAILURE() << label << " " << name << " to a stream: " << error->what();
       continue;
     }
     const Bytes& got = out.Memory();

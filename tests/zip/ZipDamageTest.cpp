@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 #include "tests/zip/ZipTestArchive.h"
 #include "zip/ZipEngine.h"
 
@@ -56,12 +57,8 @@ class ZipDamageTest : public ::testing::Test {
   std::string Open(const std::string& bytes) {
     FStream.Clear();
     FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    try {
-      FEngine.OpenArchive(FStream, false);
-    } catch (const EZEException& e) {
-      return e.what();
-    }
-    return "";
+    const auto error = test::ErrorOf<EZEException>([&] { FEngine.OpenArchive(FStream, false); });
+    return error ? error->what() : "";
   }
 
   std::vector<std::string> Names() const {
@@ -73,11 +70,8 @@ class ZipDamageTest : public ::testing::Test {
   // The entry's content, or the engine's error text.
   std::string Extract(const String& name) {
     TMemoryStream out;
-    try {
-      FEngine.ExtractToStream(name, out);
-    } catch (const EZEException& e) {
-      return std::string("error: ") + e.what();
-    }
+    if (const auto error = test::ErrorOf<EZEException>([&] { FEngine.ExtractToStream(name, out); }))
+      return std::string("error: ") + error->what();
     return std::string(out.Memory().begin(), out.Memory().end());
   }
 

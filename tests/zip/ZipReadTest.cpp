@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "tests/MessageOf.h"
 #include "tests/zip/ZipTestArchive.h"
 #include "zip/ZipEngine.h"
 
@@ -48,17 +49,6 @@ class ZipReadTest : public ::testing::Test {
     return std::string(out.Memory().begin(), out.Memory().end());
   }
 
-  // The message of the engine error that f raises, or "" when none.
-  template <typename F>
-  static std::string ErrorOf(F f) {
-    try {
-      f();
-    } catch (const EZEException& e) {
-      return e.what();
-    }
-    return "";
-  }
-
   TMemoryStream FStream;
   TZipEngine FEngine;
 };
@@ -84,7 +74,7 @@ TEST_F(ZipReadTest, ListsAndExtractsEveryKindOfEntry) {
   EXPECT_EQ(Extract(u"DIR\\Deflated.TXT"), kSample[1].data);  // '\' and ASCII case do not matter
   EXPECT_EQ(Extract(u"stored.bin"), "stored bytes");
   EXPECT_EQ(Extract(u"empty.txt"), "");
-  EXPECT_EQ(ErrorOf([&] { Extract(u"missing.txt"); }), "File \"missing.txt\" not found - Native error: 00015");
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { Extract(u"missing.txt"); }), u"File \"missing.txt\" not found - Native error: 00015");
 
   TZEArchiveItem item;
   ASSERT_TRUE(FEngine.FindFirst(u"*.*", item, u"", 0x1FF));
@@ -258,7 +248,7 @@ TEST_F(ZipReadTest, HostileZip64RecordsFailOrRecoverAtOnce) {
 
 TEST_F(ZipReadTest, NoSignatureAtAllIsAnInvalidArchive) {
   for (const std::string& bytes : {std::string(), std::string("not an archive at all"), std::string(100000, 'x')}) {
-    EXPECT_EQ(ErrorOf([&] { Open(bytes); }), "Invalid archive file. - Native error: 00035");
+    EXPECT_EQ(test::MessageOf<EZEException>([&] { Open(bytes); }), u"Invalid archive file. - Native error: 00035");
   }
 }
 
@@ -272,14 +262,14 @@ TEST_F(ZipReadTest, BadEntriesFailTheirChecks) {
   };
   std::string bytes = BuildArchive(entries);
   Open(bytes);
-  EXPECT_EQ(ErrorOf([&] { Extract(u"crc.txt"); }),
-            "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
-  EXPECT_EQ(ErrorOf([&] { Extract(u"method12.bin"); }),
-            "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
-  EXPECT_EQ(ErrorOf([&] { Extract(u"deflate64.bin"); }),
-            "Deflate64 compression method is not supported - Native error: 00055");
-  EXPECT_EQ(ErrorOf([&] { Extract(u"secret.txt"); }),
-            "File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { Extract(u"crc.txt"); }),
+            u"Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { Extract(u"method12.bin"); }),
+            u"Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { Extract(u"deflate64.bin"); }),
+            u"Deflate64 compression method is not supported - Native error: 00055");
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { Extract(u"secret.txt"); }),
+            u"File \"secret.txt\" is encrypted and cannot be extracted - Native error: 00067");
   EXPECT_EQ(Extract(u"ok.txt"), "fine");
   FEngine.ExtractCorruptedFiles = true;
   EXPECT_EQ(Extract(u"crc.txt"), "payload");

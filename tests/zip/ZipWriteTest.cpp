@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "tests/MessageOf.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/ZipEngine.h"
 
@@ -273,23 +274,16 @@ TEST_F(ZipWrite, SettingsAtCreationAndTheirDependencies) {
   }
   engine.SetCompressionLevel(clNormal);
   EXPECT_EQ(engine.CompressionMode(), 6);
-  try {
-    engine.SetCompressionMode(10);
-    FAIL() << "mode 10 accepted";
-  } catch (const EZEException& e) {
-    EXPECT_EQ(e.NativeError, 5);
-  }
+  const auto refused = test::ErrorOf<EZEException>([&] { engine.SetCompressionMode(10); });
+  ASSERT_TRUE(refused) << "mode 10 accepted";
+  EXPECT_EQ(refused->NativeError, 5);
   EXPECT_EQ(engine.CompressionMode(), 6);
 }
 
 TEST_F(ZipWrite, OpeningAndAddingFailWithTheirNativeNumbers) {
-  auto native = [](auto&& action) {
-    try {
-      action();
-    } catch (const EZEException& e) {
-      return static_cast<int>(e.NativeError);
-    }
-    return -1;
+  auto native = [](const std::function<void()>& action) {
+    const auto error = test::ErrorOf<EZEException>(action);
+    return error ? static_cast<int>(error->NativeError) : -1;
   };
   TZipEngine engine;
   auto stream = StreamOf("x");
@@ -303,13 +297,8 @@ TEST_F(ZipWrite, OpeningAndAddingFailWithTheirNativeNumbers) {
 
   // A file that cannot be created: the stream layer's own error.
   engine.SetFileName(scratch.UFile("no/such/dir/a.zip"));
-  try {
-    engine.OpenArchive(fmCreate);
-    FAIL();
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), u"Cannot create file \"" + scratch.UFile("no/such/dir/a.zip") +
-                               u"\". No such file or directory");
-  }
+  EXPECT_EQ(test::MessageOf<EFCreateError>([&] { engine.OpenArchive(fmCreate); }),
+            u"Cannot create file \"" + scratch.UFile("no/such/dir/a.zip") + u"\". No such file or directory");
 }
 
 TEST_F(ZipWrite, ReadOnlyArchiveRefusesUpdates) {
@@ -321,13 +310,8 @@ TEST_F(ZipWrite, ReadOnlyArchiveRefusesUpdates) {
   TZipEngine engine;
   engine.SetFileName(scratch.UFile("a.zip"));
   engine.OpenArchive(fmOpenRead | fmShareDenyWrite);
-  try {
-    engine.BeginUpdate();
-    FAIL();
-  } catch (const EZEException& e) {
-    EXPECT_EQ(e.NativeError, 32);
-    EXPECT_EQ(e.Message(), u"File is open in read-only mode - Native error: 00032");
-  }
+  EXPECT_EQ(test::MessageOf<EZEException>([&] { engine.BeginUpdate(); }),
+            u"File is open in read-only mode - Native error: 00032");
 }
 
 TEST_F(ZipWrite, CopyToBufferStoresTheSliceAndKeepsTheCallersPosition) {
