@@ -15,38 +15,20 @@ import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import bundlet_run  # noqa: E402
+from bundlet_run import error, read, walk, write  # noqa: E402
 
 BUNDLET = None
 
 
 def run(*args, cwd=None):
-    """Runs bundlet; returns its standard output. The exit code is always 0."""
-    proc = subprocess.run([BUNDLET, *args], cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          start_new_session=True, timeout=120)
-    assert proc.returncode == 0, (args, proc.returncode, proc.stderr)
-    assert proc.stderr == b"", proc.stderr
-    return proc.stdout.decode("utf-8")
-
-
-def error(message):
-    """The program's output for an error that ended its run."""
-    return "  Original message :\n" + message + "\n\n"
-
-
-def write(path, data=b""):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    """Runs bundlet without a terminal; returns its standard output."""
+    return bundlet_run.run(BUNDLET, *args, cwd=cwd)
 
 
 def dos_time(seconds):
@@ -85,39 +67,27 @@ def make_tree(root):
 def tree_of(root):
     """Relative path -> None for a directory, (bytes, DOS time, writable) for a file."""
     result = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for d in dirnames:
-            result[os.path.relpath(os.path.join(dirpath, d), root)] = None
-        for f in filenames:
-            p = os.path.join(dirpath, f)
-            st = os.stat(p)
-            with open(p, "rb") as fh:
-                result[os.path.relpath(p, root)] = (fh.read(), dos_time(st.st_mtime),
-                                                    bool(st.st_mode & stat.S_IWUSR))
+    for rel, path in walk(root):
+        if os.path.isdir(path):
+            result[rel] = None
+        else:
+            st = os.stat(path)
+            result[rel] = (read(path), dos_time(st.st_mtime), bool(st.st_mode & stat.S_IWUSR))
     return result
 
 
 class BundletTest(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="zo-bundlet-")
+        self.root = bundlet_run.scratch("zo-bundlet-")
 
     def tearDown(self):
-        for dirpath, dirnames, filenames in os.walk(self.root):
-            for n in dirnames + filenames:
-                p = os.path.join(dirpath, n)
-                if not os.path.islink(p):
-                    os.chmod(p, 0o755)
-        shutil.rmtree(self.root)
+        bundlet_run.remove_tree(self.root)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
 
     def check_with_peers(self, archive, empty=False):
-        with zipfile.ZipFile(archive) as z:
-            self.assertIsNone(z.testzip())
-        if not empty:  # unzip fails on an archive without entries
-            subprocess.run(["unzip", "-tqq", archive], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["7z", "t", archive], check=True, stdout=subprocess.DEVNULL)
+        bundlet_run.check_with_peers(archive, empty)
 
 
 class ArgumentErrors(BundletTest):
@@ -158,7 +128,7 @@ class ArgumentErrors(BundletTest):
     def test_a_wrong_command_line_never_touches_an_existing_archive(self):
         write(self.path("src/a.txt"), b"a")
         archive = self.path("keep.zip")
-        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), "")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), b"")
         before = read(archive)
         missing = self.path("missing")
         for args, message in [
@@ -181,7 +151,7 @@ class PackAll(BundletTest):
         src = self.path("src")
         files = make_tree(src)
         archive = self.path("src", "nested", "self.zip")  # inside its own source tree
-        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), "")
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), b"")
         self.check_with_peers(archive)
         with zipfile.ZipFile(archive) as z:
             infos = {i.filename: i for i in z.infolist()}
@@ -222,7 +192,7 @@ class PackAll(BundletTest):
 
     def test_an_empty_directory_gives_an_empty_archive(self):
         os.makedirs(self.path("empty"))
-        self.assertEqual(run("-Aza", "-D" + self.path("empty"), "-Z" + self.path("e.zip")), "")
+        self.assertEqual(run("-Aza", "-D" + self.path("empty"), "-Z" + self.path("e.zip")), b"")
         self.assertEqual(os.path.getsize(self.path("e.zip")), 22)
         self.check_with_peers(self.path("e.zip"), empty=True)
 
@@ -247,10 +217,10 @@ class PackAll(BundletTest):
         os.makedirs(self.path("src/sub"))
         os.mkfifo(self.path("src/sub/pipe.fifo"))
         archive = self.path("s.zip")
-        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), "")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), b"")
         with zipfile.ZipFile(archive) as z:
             self.assertEqual(z.namelist(), ["a.txt", "sub/"])
-        self.assertEqual(run("-Azp", "-D" + self.path("src") + "\\\\", "-Z" + archive), "")
+        self.assertEqual(run("-Azp", "-D" + self.path("src") + "\\\\", "-Z" + archive), b"")
         with zipfile.ZipFile(archive) as z:
             self.assertEqual(z.namelist(), ["a.txt"])
         self.assertEqual(run("-Azp", "-D" + self.path("src") + "\\\\sub\\pipe.fifo", "-Z" + archive),
@@ -278,7 +248,7 @@ class PackParts(BundletTest):
                   "-D" + self.path("other").replace("/", "\\") + "\\\\z z",  # base written with '\'
                   "-D" + self.path("other") + "\\\\x.txt",  # the same stored name again
                   "-Z" + archive)
-        self.assertEqual(out, "")
+        self.assertEqual(out, b"")
         self.check_with_peers(archive)
         with zipfile.ZipFile(archive) as z:
             names = [i.filename for i in z.infolist()]
@@ -297,7 +267,7 @@ class PackParts(BundletTest):
         write(self.path("two/x.txt"), b"second")
         archive = self.path("twice.zip")
         self.assertEqual(run("-Azp", "-D" + self.path("one") + "\\\\x.txt",
-                             "-D" + self.path("two") + "\\\\x.txt", "-Z" + archive), "")
+                             "-D" + self.path("two") + "\\\\x.txt", "-Z" + archive), b"")
         with zipfile.ZipFile(archive) as z:
             self.assertEqual(z.namelist(), ["x.txt"])
             self.assertEqual(z.read("x.txt"), b"second")
@@ -306,7 +276,7 @@ class PackParts(BundletTest):
         write(self.path("data/a.txt"), b"a")
         write(self.path("data/sub/b.txt"), b"b")
         archive = self.path("data/self.zip")
-        self.assertEqual(run("-Azp", "-D" + self.path("data") + "\\\\", "-Z" + archive), "")
+        self.assertEqual(run("-Azp", "-D" + self.path("data") + "\\\\", "-Z" + archive), b"")
         with zipfile.ZipFile(archive) as z:
             # Relative names, and the archive is not stored into itself.
             self.assertEqual(z.namelist(), ["a.txt", "sub/b.txt"])
@@ -330,7 +300,7 @@ class Names(BundletTest):
         for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\"]):
             with self.subTest(action=args[0]):
                 archive = self.path("n.zip")
-                self.assertEqual(run(*args, "-Z" + archive), "")
+                self.assertEqual(run(*args, "-Z" + archive), b"")
                 self.check_with_peers(archive)
                 yield archive
 
@@ -343,7 +313,7 @@ class Names(BundletTest):
             with zipfile.ZipFile(archive) as z:
                 self.assertEqual(sorted(n for n in z.namelist() if not n.endswith("/")), sorted(names))
             dest = self.path("out")
-            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
             self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v},
                              {n: b"content %d" % i for i, n in enumerate(names)})
             shutil.rmtree(dest)
@@ -363,7 +333,7 @@ class Names(BundletTest):
             with zipfile.ZipFile(archive) as z:
                 self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
             dest = self.path("out")
-            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
             self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
             shutil.rmtree(dest)
 
@@ -401,7 +371,7 @@ def run_on_a_terminal(*args):
         seen += chunk
     os.close(master)
     assert proc.returncode == 0, proc.returncode
-    return out.decode(), seen.decode()
+    return out, seen.decode()
 
 
 class Progress(BundletTest):
@@ -418,7 +388,7 @@ class Progress(BundletTest):
         src = self.big_tree()
         archive = self.path("p.zip")
         out, seen = run_on_a_terminal("-Aza", "-D" + src, "-Z" + archive)
-        self.assertEqual(out, "")
+        self.assertEqual(out, b"")
         self.assertIn("\rPacking ", seen)
         line = seen.split("\r")[-2]
         self.assertRegex(line, r"^Packing \d+%  [\d.]+ of [\d.]+ MB  \d+ of 12 files  [\d.]+ MB/s  \d+:\d\d left")
@@ -441,21 +411,21 @@ class Unpack(BundletTest):
         src = self.path("src")
         make_tree(src)
         archive = self.path("t.zip")
-        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), "")
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), b"")
         dest = self.path("restore", "deep", "er")
-        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
         self.assertEqual(tree_of(dest), tree_of(src))
         # Unpacking again overwrites what is there, read-only files included.
         write(os.path.join(dest, "a.txt"), b"changed")
-        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
         self.assertEqual(tree_of(dest), tree_of(src))
 
     def test_relative_paths_with_either_separator(self):
         write(self.path("src/a.txt"), b"a")
         write(self.path("src/sub/b.txt"), b"b")
         os.makedirs(self.path("out"))
-        self.assertEqual(run("-Aza", "-Dsrc", "-Zout\\t.zip", cwd=self.root), "")
-        self.assertEqual(run("-Aua", "-Ddest\\x", "-Zout/t.zip", cwd=self.root), "")
+        self.assertEqual(run("-Aza", "-Dsrc", "-Zout\\t.zip", cwd=self.root), b"")
+        self.assertEqual(run("-Aua", "-Ddest\\x", "-Zout/t.zip", cwd=self.root), b"")
         self.assertEqual(tree_of(self.path("dest/x")), tree_of(self.path("src")))
 
     def test_archive_written_by_a_peer(self):
@@ -464,7 +434,7 @@ class Unpack(BundletTest):
         archive = self.path("peer.zip")
         subprocess.run(["zip", "-qr", archive, "."], cwd=src, check=True)
         dest = self.path("out")
-        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+        self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
         ours, theirs = tree_of(dest), tree_of(src)
         self.assertEqual({k: v and v[0] for k, v in ours.items()}, {k: v and v[0] for k, v in theirs.items()})
 
@@ -481,11 +451,11 @@ class Unpack(BundletTest):
         for name, data in {**zeros, **text, "z-after.txt": b"after"}.items():
             write(self.path("src", name), data)
         ours = self.path("ours.zip")
-        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + ours), "")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + ours), b"")
         for archive in (peer, ours):
             with self.subTest(archive=os.path.basename(archive)):
                 dest = self.path("out-" + os.path.basename(archive))
-                self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), "")
+                self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
                 self.assertEqual({k: v[0] for k, v in tree_of(dest).items()},
                                  {**zeros, **text, "z-after.txt": b"after"})
 
@@ -504,7 +474,7 @@ class Unpack(BundletTest):
         write(self.path("src/2-bad.txt"), b"The quick brown fox jumps over the lazy dog. " * 200)
         write(self.path("src/3-after.txt"), b"after")
         archive = self.path("d.zip")
-        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), "")
+        self.assertEqual(run("-Aza", "-D" + self.path("src"), "-Z" + archive), b"")
         with zipfile.ZipFile(archive) as z:
             info = z.getinfo("2-bad.txt")
         data = bytearray(read(archive))

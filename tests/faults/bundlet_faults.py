@@ -22,13 +22,15 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import bundlet_run  # noqa: E402
+from bundlet_run import NOBODY, as_nobody, error, read, walk, write  # noqa: E402
+
 BUNDLET = None
-NOBODY = 65534
 
 
 def limit_file_size(limit):
@@ -40,37 +42,12 @@ def limit_file_size(limit):
     return setup
 
 
-def as_nobody():
-    os.setgid(NOBODY)
-    os.setuid(NOBODY)
-
-
 def run(*args, setup=None, env=None, program=None):
     """Runs bundlet without a terminal; returns its standard output as bytes."""
-    proc = subprocess.run([program or BUNDLET, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, start_new_session=True, timeout=120,
-                          preexec_fn=setup, env=env)
-    assert proc.returncode == 0, (args, proc.returncode, proc.stderr)
-    assert proc.stderr == b"", proc.stderr
-    return proc.stdout
-
-
-def error(message):
-    return ("  Original message :\n" + message + "\n\n").encode("utf-8")
+    return bundlet_run.run(program or BUNDLET, *args, setup=setup, env=env)
 
 
 DISK_FULL = error("Disk is full. There is not enough free space on disk. - Native error: 00065")
-
-
-def write(path, data=b""):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def old_archive(path):
@@ -83,19 +60,13 @@ def old_archive(path):
 
 def listing(root):
     """Every path below root with the bytes of each file."""
-    result = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for d in dirnames:
-            result[os.path.relpath(os.path.join(dirpath, d), root)] = None
-        for f in filenames:
-            p = os.path.join(dirpath, f)
-            result[os.path.relpath(p, root)] = read(p) if os.path.isfile(p) else "special"
-    return result
+    return {rel: None if os.path.isdir(path) else read(path) if os.path.isfile(path) else "special"
+            for rel, path in walk(root)}
 
 
 class FaultTest(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="zo-faults-")
+        self.root = bundlet_run.scratch("zo-faults-")
         os.chmod(self.root, 0o777)
         # The engine's temporary files go here, so leftovers are seen.
         self.tmp = self.path("tmp")
@@ -104,12 +75,7 @@ class FaultTest(unittest.TestCase):
         self.env = dict(os.environ, TMPDIR=self.tmp)
 
     def tearDown(self):
-        for dirpath, dirnames, filenames in os.walk(self.root):
-            for n in dirnames + filenames:
-                p = os.path.join(dirpath, n)
-                if not os.path.islink(p):
-                    os.chmod(p, 0o777)
-        shutil.rmtree(self.root)
+        bundlet_run.remove_tree(self.root)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
@@ -122,12 +88,7 @@ class FaultTest(unittest.TestCase):
         the tests run as root (the permissions then apply to it)."""
         if os.geteuid() != 0:
             return self.run_bundlet(*args, setup=setup)
-        program = self.path("bin", "bundlet")
-        if not os.path.exists(program):
-            os.makedirs(os.path.dirname(program))
-            os.chmod(os.path.dirname(program), 0o755)
-            shutil.copy(BUNDLET, program)
-            os.chmod(program, 0o755)
+        program = bundlet_run.copy_for_nobody(BUNDLET, self.path("bin"))
 
         def then_nobody():
             if setup:

@@ -18,17 +18,17 @@ destination.
 import os
 import random
 import re
-import shutil
 import socket
 import stat
 import struct
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import bundlet_run  # noqa: E402
 import zipcraft  # noqa: E402
+from bundlet_run import read, walk  # noqa: E402
 from zipcraft import Entry, build  # noqa: E402
 
 BUNDLET = None
@@ -393,68 +393,43 @@ CASES = {name[len("case_"):]: fn for name, fn in sorted(globals().items()) if na
 def snapshot(root, skip):
     """Every path below root but skip, with its kind, mode and content."""
     result = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        if os.path.abspath(dirpath) == os.path.abspath(skip):
-            dirnames[:] = []
-            continue
-        for n in dirnames + filenames:
-            p = os.path.join(dirpath, n)
-            if os.path.abspath(p) == os.path.abspath(skip):
-                continue
-            st = os.lstat(p)
-            content = None
-            if stat.S_ISREG(st.st_mode):
-                with open(p, "rb") as f:
-                    content = f.read()
-            elif stat.S_ISLNK(st.st_mode):
-                content = os.readlink(p)
-            result[os.path.relpath(p, root)] = (stat.S_IFMT(st.st_mode), stat.S_IMODE(st.st_mode), content)
+    for rel, path in walk(root, skip):
+        st = os.lstat(path)
+        content = None
+        if stat.S_ISREG(st.st_mode):
+            content = read(path)
+        elif stat.S_ISLNK(st.st_mode):
+            content = os.readlink(path)
+        result[rel] = (stat.S_IFMT(st.st_mode), stat.S_IMODE(st.st_mode), content)
     return result
 
 
 def tree(dest):
-    result = {}
-    for dirpath, dirnames, filenames in os.walk(dest):
-        for n in dirnames + filenames:
-            p = os.path.join(dirpath, n)
-            rel = os.path.relpath(p, dest)
-            if os.path.islink(p):
-                result[rel] = "link"
-                if n in dirnames:
-                    dirnames.remove(n)
-            elif os.path.isdir(p):
-                result[rel] = DIR
-            else:
-                with open(p, "rb") as f:
-                    result[rel] = f.read()
-    return result
+    """What unpacking made: a link, a directory or a file's bytes by path."""
+    return {rel: "link" if os.path.islink(path) else DIR if os.path.isdir(path) else read(path)
+            for rel, path in walk(dest)}
 
 
 def run_bundlet(*args):
-    proc = subprocess.run([BUNDLET, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, start_new_session=True, timeout=300)
-    assert proc.returncode == 0, (proc.returncode, proc.stderr)
-    assert proc.stderr == b"", proc.stderr
-    return proc.stdout
+    return bundlet_run.run(BUNDLET, *args, timeout=300)
 
 
 class UnpackCorpus(unittest.TestCase):
     def setUp(self):
-        self.sandbox = tempfile.mkdtemp(prefix="zo-corpus-")
+        self.sandbox = bundlet_run.scratch("zo-corpus-")
         os.makedirs(os.path.join(self.sandbox, "outside"))
         with open(os.path.join(self.sandbox, "outside", "up.txt"), "wb") as f:
             f.write(b"outside")
 
     def tearDown(self):
-        subprocess.run(["chmod", "-R", "u+rwx", self.sandbox])
-        subprocess.run(["rm", "-rf", self.sandbox])
+        bundlet_run.remove_tree(self.sandbox)
 
     def check_output(self, out, errors):
         if errors is None:
             self.assertEqual(out, b"")
             return
-        self.assertTrue(out.startswith(b"  Original message :\n") and out.endswith(b"\n\n"), out[:300])
-        message = out[len(b"  Original message :\n"):-2].decode("utf-8")
+        self.assertTrue(out.startswith(bundlet_run.ERROR_HEAD) and out.endswith(b"\n\n"), out[:300])
+        message = out[len(bundlet_run.ERROR_HEAD):-2].decode("utf-8")
         self.assertNotIn("\n", message)
         self.assertIsNone(re.search(r"[\x00-\x08\x0b-\x1f\x7f-\x9f]", message), message[:300])
         for expected in errors:
@@ -497,7 +472,7 @@ class ArchiveArgument(unittest.TestCase):
     never waited on."""
 
     def test_special_files_are_refused_at_once(self):
-        root = tempfile.mkdtemp(prefix="zo-corpus-")
+        root = bundlet_run.scratch("zo-corpus-")
         try:
             fifo = os.path.join(root, "fifo.zip")
             os.mkfifo(fifo)
@@ -511,10 +486,10 @@ class ArchiveArgument(unittest.TestCase):
             for path, reason in cases:
                 with self.subTest(path=path):
                     out = run_bundlet("-Aua", "-D" + os.path.join(root, "out"), "-Z" + path)
-                    self.assertEqual(out.decode(), '  Original message :\nCannot open file "%s". %s\n\n' % (path, reason))
+                    self.assertEqual(out, bundlet_run.error('Cannot open file "%s". %s' % (path, reason)))
             sock.close()
         finally:
-            shutil.rmtree(root)
+            bundlet_run.remove_tree(root)
 
 
 def write_all(directory):

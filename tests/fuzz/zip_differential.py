@@ -33,7 +33,10 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "faults"))
+sys.path.insert(0, os.path.join(HERE, ".."))
+import bundlet_run  # noqa: E402
 import zipcraft  # noqa: E402
+from bundlet_run import read, walk, write  # noqa: E402
 from zipcraft import Entry  # noqa: E402
 
 KEPT = os.path.join(HERE, "differential")
@@ -106,10 +109,7 @@ def write_with(rng, writer, files, work, bundlet):
     src = os.path.join(work, "src")
     shutil.rmtree(src, ignore_errors=True)
     for name, data in files.items():
-        path = os.path.join(src, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+        write(os.path.join(src, name), data)
     out = os.path.join(work, "written.zip")
     if os.path.exists(out):
         os.remove(out)
@@ -120,8 +120,7 @@ def write_with(rng, writer, files, work, bundlet):
         "bundlet": [bundlet, "-Aza", "-D" + src, "-Z" + out],
     }
     subprocess.run(commands[writer], cwd=src, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    with open(out, "rb") as f:
-        return f.read()
+    return read(out)
 
 
 def mutate(rng, data, others):
@@ -207,15 +206,8 @@ def bsdtar_restores(path, work):
         return {}
     if proc.returncode != 0:
         return {}
-    result = {}
-    for dirpath, _, filenames in os.walk(out):
-        for n in filenames:
-            p = os.path.join(dirpath, n)
-            if os.path.isfile(p) and not os.path.islink(p):
-                with open(p, "rb") as f:
-                    result[os.path.relpath(p, out)] = f.read()
-    with open(path, "rb") as f:
-        crcs = recorded_crcs(f.read())
+    result = {rel: read(p) for rel, p in walk(out) if os.path.isfile(p) and not os.path.islink(p)}
+    crcs = recorded_crcs(read(path))
     result = {n: d for n, d in result.items() if zlib.crc32(d) in crcs}
     # bsdtar writes a name met twice twice: names must be unique in the archive.
     try:
@@ -228,9 +220,8 @@ def bsdtar_restores(path, work):
 
 def ours(bundlet, path, work):
     out = os.path.join(work, "ours-out")
-    subprocess.run(["rm", "-rf", out])
-    proc = subprocess.run([bundlet, "-Aua", "-D" + out, "-Z" + path], stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True, timeout=120)
+    shutil.rmtree(out, ignore_errors=True)
+    proc = bundlet_run.start(bundlet, "-Aua", "-D" + out, "-Z" + path)
     if proc.returncode != 0 or proc.stderr:
         return None, "exit %d, stderr %r" % (proc.returncode, proc.stderr[:200])
     return out, proc.stdout
@@ -252,10 +243,7 @@ def violations(bundlet, path, work, use_bsdtar=True):
             if not PLAIN.match(name) or ".." in name.split("/"):
                 continue
             target = os.path.join(out, name)
-            got = None
-            if os.path.isfile(target):
-                with open(target, "rb") as f:
-                    got = f.read()
+            got = read(target) if os.path.isfile(target) else None
             if got != data:
                 found.append("%s restored %s (%d bytes, CRC %08x); bundlet %s, silently" % (
                     peer, name, len(data), zlib.crc32(data), "missing" if got is None else "gave %d other bytes" % len(got)))
@@ -281,8 +269,7 @@ def search(args):
                 bases = bases[-200:]
             data = mutate(rng, rng.choice(bases), bases)
             path = os.path.join(work, "case.zip")
-            with open(path, "wb") as f:
-                f.write(data)
+            write(path, data)
             tried += 1
             problems = violations(args.bundlet, path, work)
             if problems:
