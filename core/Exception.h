@@ -52,6 +52,9 @@ inline constexpr char16_t kSInvalidFloat[] = u"'%s' is not a valid floating poin
 inline constexpr char16_t kSListIndexError[] = u"List index out of bounds (%d)";
 inline constexpr char16_t kSFCreateError[] = u"Cannot create file \"%s\". %s";
 inline constexpr char16_t kSFOpenError[] = u"Cannot open file \"%s\". %s";
+// A stream that could not move all the bytes asked of it.
+inline constexpr char16_t kSReadError[] = u"Stream read error";
+inline constexpr char16_t kSWriteError[] = u"Stream write error";
 
 // The system's reason for an errno value, as text ("No such file or directory").
 String SystemErrorText(int error);

@@ -19,8 +19,6 @@ constexpr char16_t kSSortedListError[] = u"Operation not allowed on sorted list"
 constexpr char16_t kSDuplicateString[] = u"String list does not allow duplicates";
 constexpr char16_t kSListCapacityError[] = u"List capacity out of bounds (%d)";
 constexpr char16_t kSOddUnicodeFile[] = u"Unicode file %s must have even size";
-constexpr char16_t kSStreamReadError[] = u"Stream read error";
-constexpr char16_t kSStreamWriteError[] = u"Stream write error";
 constexpr char16_t kLineBreak[] = u"\r\n";
 
 // The quicksort of the list family: middle element as pivot, so equal items
@@ -88,7 +86,7 @@ std::string ReadRemaining(std::istream& Stream) {
     Stream.read(buffer, sizeof buffer);
     bytes.append(buffer, static_cast<size_t>(Stream.gcount()));
   }
-  if (Stream.bad()) throw EInOutError(kSStreamReadError);
+  if (Stream.bad()) throw EInOutError(kSReadError);
   return bytes;
 }
 
@@ -539,7 +537,7 @@ void TVStringList::SetTextStr(StringView Value, bool WithValues) {
 void TVStringList::SaveToStream(std::ostream& Stream, bool WithValues) const {
   const std::string bytes = EncodeUtf16LE(GetTextStr(WithValues));
   Stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!Stream) throw EInOutError(kSStreamWriteError);
+  if (!Stream) throw EInOutError(kSWriteError);
 }
 
 void TVStringList::LoadFromStream(std::istream& Stream, bool WithValues) {

@@ -17,13 +17,11 @@
 
 namespace zo {
 
-// "Stream read error" / "Stream write error": a ReadBuffer or WriteBuffer
+// kSReadError / kSWriteError (core/Exception.h): a ReadBuffer or WriteBuffer
 // that could not move all its bytes.
 class EStreamError : public Exception { using Exception::Exception; };
 class EReadError : public EStreamError { using EStreamError::EStreamError; };
 class EWriteError : public EStreamError { using EStreamError::EStreamError; };
-inline constexpr char16_t kSReadError[] = u"Stream read error";
-inline constexpr char16_t kSWriteError[] = u"Stream write error";
 
 enum class TSeekOrigin : std::uint8_t { soBeginning, soCurrent, soEnd };
 using enum TSeekOrigin;
