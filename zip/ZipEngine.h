@@ -269,6 +269,7 @@ class TZEBaseArchiver {
   void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
   friend class TEntryStorer;       // the commit's storing loop, ZipWriter.cpp
+  friend class TExtractionPass;    // an ExtractFiles pass, ZipExtract.cpp
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
   // The decision itself: the hook, or the default by native number.

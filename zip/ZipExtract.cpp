@@ -607,14 +607,201 @@ void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
   ExtractItem(index, Stream);
 }
 
-// Extraction runs in the order of the directory. Everything a person or a
-// hook can see (questions, hooks, failure decisions) happens in that order on
-// this thread; only making each file and writing its data go to the workers,
-// a few entries ahead. Before an entry's directory or target is touched, the
-// files still being written there are finished first, so entries that meet
-// (the same name twice, a file where a later entry wants a directory) meet as
-// they would one after the other. Hooks that see every entry keep the whole
-// pass in step.
+namespace {
+
+// An entry's size as progress counts it, far from any overflow.
+std::int64_t ProgressSize(const TDirItem& item) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(item.UncompressedSize(), INT64_MAX / 4));
+}
+
+}  // namespace
+
+// One extraction pass over the tagged entries, in the order of the
+// directory. Everything a person or a hook can see (questions, hooks, failure
+// decisions) happens in that order on the calling thread; only making each
+// file and writing its data go to the workers, a few entries ahead. Before an
+// entry's directory or target is touched, the files still being written there
+// are finished first, so entries that meet (the same name twice, a file where
+// a later entry wants a directory) meet as they would one after the other.
+// Hooks that see every entry keep the whole pass in step.
+class TExtractionPass {
+ public:
+  TExtractionPass(TZEBaseArchiver& engine, const TZEWorkProgress& work, bool parallel)
+      : FEngine(engine), FItems(engine.FDir.CDir), FWork(work),
+        FInStep(engine.OnConfirmProcessFile || engine.OnExtractFile), FDirs(ResolveBaseDir(engine.BaseDir())),
+        FPool(parallel ? engine.ThreadCount() : 0),
+        FLimit(parallel ? static_cast<std::size_t>(engine.ThreadCount()) + 1 : 1) {}
+  // Every way out waits for the workers: they read the engine's archive.
+  ~TExtractionPass() { WaitForWorkers(); }
+  TExtractionPass(const TExtractionPass&) = delete;
+  TExtractionPass& operator=(const TExtractionPass&) = delete;
+
+  // Extracts every tagged entry; after an Abort, counts those not reached
+  // and drops the rest of the pass.
+  void Run() {
+    if (!StartAll() || !SettleAll()) {
+      CountUnreached();
+      FInFlight.clear();
+      FEngine.CancelUpdate();
+    }
+  }
+
+ private:
+  // An entry whose file a worker is making. An engine error comes back as a
+  // value made on the worker, not as an exception thrown across threads.
+  struct TInFlight {
+    int Index;
+    String Target;
+    std::future<std::optional<EZEException>> Done;
+  };
+
+  // False when a decision was Abort.
+  bool StartAll() {
+    for (int i = 0; i < FItems.Count(); ++i) {
+      if (!FItems[i].Tagged) continue;
+      if ((FInStep && !SettleAll()) || (FInFlight.size() >= FLimit && !Settle())) return false;
+      try {
+        Start(i, false);
+      } catch (const EZEException& e) {
+        if (FAborted) return false;
+        // Decisions of the entries before come first.
+        if (!SettleAll() || !Decide(i, e)) return false;
+      }
+    }
+    return true;
+  }
+
+  // One entry from the start: prepared here, completed by a worker (or at
+  // once when there are none); synchronously to the end when retried.
+  void Start(int index, bool synchronous) {
+    std::optional<TFileJob> job = PrepareExtraction(
+        FEngine, FItems[index], FDirs, [&] { FEngine.CheckItem(index); },
+        [&](const String& target, const String& dirPart) { FinishFilesInTheWay(target, dirPart); });
+    if (FAborted) throw EZEException(kZENativeOpenAborted);
+    if (!job) {
+      Restored(index);
+      return;
+    }
+    auto data = [&engine = FEngine, index](TStream& target) { engine.ExtractItem(index, target); };
+    if (synchronous) {
+      CompleteExtraction(*job, data);
+      Restored(index);
+      return;
+    }
+    auto shared = std::make_shared<TFileJob>(std::move(*job));
+    FInFlight.push_back({index, shared->Target, FPool.Submit([shared, data]() -> std::optional<EZEException> {
+                           try {
+                             CompleteExtraction(*shared, data);
+                             return std::nullopt;
+                           } catch (const EZEException& e) {
+                             return e;
+                           }
+                         })});
+  }
+
+  // Finishes the oldest entry in flight. Its failure is decided here, in
+  // order. False when the decision was Abort.
+  bool Settle() {
+    TInFlight job = std::move(FInFlight.front());
+    FInFlight.pop_front();
+    if (std::optional<EZEException> failure = job.Done.get()) return Decide(job.Index, std::move(*failure));
+    Restored(job.Index);
+    return true;
+  }
+
+  bool SettleAll() {
+    while (!FInFlight.empty()) {
+      if (!Settle()) return false;
+    }
+    return true;
+  }
+
+  // The failure decision for entry index; a retry runs the whole entry again
+  // on this thread. False when the decision was Abort.
+  bool Decide(int index, EZEException failure) {
+    for (;;) {
+      const TZEAction action = FEngine.ProcessFileFailure(FItems[index].Name, poExtract, failure);
+      if (action == fxaRetry) {
+        try {
+          Start(index, true);
+          return true;
+        } catch (const EZEException& e) {
+          if (FAborted) return false;
+          failure = e;
+          continue;
+        }
+      }
+      NotRestored(index, failure);
+      if (action == fxaIgnore) return true;
+      if (FAbortedAt < 0) FAbortedAt = index;
+      return false;
+    }
+  }
+
+  // Finishes the files in flight at or below target, or in the way of
+  // dirPart, before an entry touches them.
+  void FinishFilesInTheWay(const String& target, const String& dirPart) {
+    const String dir = FDirs.Destination() + dirPart;
+    for (const TInFlight& job : FInFlight) {
+      if (IsAtOrBelow(job.Target, target) || IsAtOrBelow(dir, job.Target)) {
+        if (!SettleAll()) FAborted = true;
+        return;
+      }
+    }
+  }
+
+  void Restored(int index) {
+    if (FItems[index].IsDirectory()) return;
+    ++FWork.FilesDone;
+    FWork.BytesDone += ProgressSize(FItems[index]);
+    if (FEngine.OnWorkProgress) FEngine.OnWorkProgress(FEngine, poExtract, FWork);
+  }
+
+  void NotRestored(int index, const EZEException& e) {
+    TZEBaseArchiver::TZEUnrestored& unrestored = FEngine.FUnrestored;
+    if (unrestored.Count++ == 0) {
+      unrestored.FirstName = FItems[index].Name;
+      unrestored.FirstFailure = std::make_shared<const EZEException>(e);
+    }
+  }
+
+  // After an Abort the entries not reached are not restored either; those
+  // already written by the workers are whole and stay.
+  void CountUnreached() {
+    int last = -1;
+    for (int i = 0; i < FItems.Count(); ++i) {
+      if (FItems[i].Tagged) last = i;
+    }
+    std::vector<bool> done(static_cast<std::size_t>(FItems.Count()), false);
+    for (TInFlight& job : FInFlight) {
+      try {
+        done[static_cast<std::size_t>(job.Index)] = !job.Done.get().has_value();
+      } catch (const std::exception&) {
+      }
+    }
+    for (int j = FAbortedAt + 1; FAbortedAt >= 0 && j <= last; ++j) {
+      FEngine.FUnrestored.Count += FItems[j].Tagged && !done[static_cast<std::size_t>(j)] ? 1 : 0;
+    }
+  }
+
+  void WaitForWorkers() {
+    for (TInFlight& job : FInFlight) {
+      if (job.Done.valid()) job.Done.wait();
+    }
+  }
+
+  TZEBaseArchiver& FEngine;
+  TZEDirArray& FItems;
+  TZEWorkProgress FWork;
+  const bool FInStep;           // hooks see every entry: no entry runs ahead
+  TExtractDirs FDirs;
+  TWorkerPool FPool;
+  const std::size_t FLimit;     // entries in flight at most
+  std::deque<TInFlight> FInFlight;
+  bool FAborted = false;        // a decision while finishing files in the way was Abort
+  int FAbortedAt = -1;          // the entry whose failure was answered with Abort
+};
+
 void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask) {
   CheckActive();
   if (InUpdate()) throw EZEException(kZENativeUpdateNotEnded);
@@ -631,162 +818,14 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
   }
 
   TZEWorkProgress work;
-  int files = 0;
   for (int i = 0; i < items.Count(); ++i) {
     if (!items[i].Tagged || items[i].IsDirectory()) continue;
-    ++files;
-    work.BytesTotal += static_cast<std::int64_t>(std::min<std::uint64_t>(items[i].UncompressedSize(), INT64_MAX / 4));
+    ++work.FilesTotal;
+    work.BytesTotal += ProgressSize(items[i]);
   }
-  work.FilesTotal = files;
-  const bool parallel = FThreadCount > 0 && files > 1 && FStream->ConcurrentReads();
-  const bool inStep = OnConfirmProcessFile || OnExtractFile;
-
+  const bool parallel = FThreadCount > 0 && work.FilesTotal > 1 && FStream->ConcurrentReads();
   std::lock_guard<std::mutex> lock(CollectionLock());
-  TExtractDirs dirs(ResolveBaseDir(FBaseDir));
-  TWorkerPool pool(parallel ? FThreadCount : 0);
-  const std::size_t limit = parallel ? static_cast<std::size_t>(FThreadCount) + 1 : 1;
-  // An engine error comes back as a value made on the worker, not as an
-  // exception thrown across threads.
-  struct TInFlight {
-    int Index;
-    String Target;
-    std::future<std::optional<EZEException>> Done;
-  };
-  std::deque<TInFlight> inFlight;
-  // Every way out waits for the workers: they read this engine's archive.
-  struct TWaitAll {
-    std::deque<TInFlight>& jobs;
-    ~TWaitAll() {
-      for (TInFlight& job : jobs) {
-        if (job.Done.valid()) job.Done.wait();
-      }
-    }
-  } waitAll{inFlight};
-
-  auto notRestored = [&](int index, const EZEException& e) {
-    if (FUnrestored.Count++ == 0) {
-      FUnrestored.FirstName = items[index].Name;
-      FUnrestored.FirstFailure = std::make_shared<const EZEException>(e);
-    }
-  };
-  auto restored = [&](int index) {
-    if (items[index].IsDirectory()) return;
-    ++work.FilesDone;
-    work.BytesDone += static_cast<std::int64_t>(std::min<std::uint64_t>(items[index].UncompressedSize(), INT64_MAX / 4));
-    if (OnWorkProgress) OnWorkProgress(*this, poExtract, work);
-  };
-  auto extractData = [this](int index) {
-    return [this, index](TStream& target) { ExtractItem(index, target); };
-  };
-  // Finishes the oldest entry in flight. Its failure is decided here, in
-  // order; a retry runs the whole entry again on this thread. False when
-  // the decision was Abort.
-  std::function<bool(int, std::optional<EZEException>)> decide;
-  auto settle = [&]() -> bool {
-    TInFlight job = std::move(inFlight.front());
-    inFlight.pop_front();
-    if (std::optional<EZEException> failure = job.Done.get()) return decide(job.Index, std::move(failure));
-    restored(job.Index);
-    return true;
-  };
-  auto settleAll = [&]() -> bool {
-    while (!inFlight.empty()) {
-      if (!settle()) return false;
-    }
-    return true;
-  };
-  // Finish the files in flight at or below target, or in the way of
-  // dirPart, before this entry touches them.
-  bool aborted = false;
-  auto beforeTouching = [&](const String& target, const String& dirPart) {
-    const String dir = dirs.Destination() + dirPart;
-    for (const TInFlight& job : inFlight) {
-      if (IsAtOrBelow(job.Target, target) || IsAtOrBelow(dir, job.Target)) {
-        if (!settleAll()) aborted = true;
-        return;
-      }
-    }
-  };
-  // One entry from the start: prepared here, completed by a worker (or at
-  // once when there are none); synchronously to the end when retried.
-  auto start = [&](int i, bool synchronous) {
-    std::optional<TFileJob> job = PrepareExtraction(*this, items[i], dirs, [&] { CheckItem(i); }, beforeTouching);
-    if (aborted) throw EZEException(kZENativeOpenAborted);
-    if (!job) {
-      restored(i);
-      return;
-    }
-    if (synchronous) {
-      CompleteExtraction(*job, extractData(i));
-      restored(i);
-      return;
-    }
-    auto shared = std::make_shared<TFileJob>(std::move(*job));
-    inFlight.push_back({i, shared->Target, pool.Submit([shared, data = extractData(i)]() -> std::optional<EZEException> {
-                          try {
-                            CompleteExtraction(*shared, data);
-                            return std::nullopt;
-                          } catch (const EZEException& e) {
-                            return e;
-                          }
-                        })});
-  };
-  int abortedAt = -1;   // the entry whose failure was answered with Abort
-  decide = [&](int i, std::optional<EZEException> failure) -> bool {
-    for (;;) {
-      const TZEAction action = ProcessFileFailure(items[i].Name, poExtract, *failure);
-      if (action == fxaRetry) {
-        try {
-          start(i, true);
-          return true;
-        } catch (const EZEException& e) {
-          if (aborted) return false;
-          failure = e;
-          continue;
-        }
-      }
-      notRestored(i, *failure);
-      if (action == fxaIgnore) return true;
-      if (abortedAt < 0) abortedAt = i;
-      return false;
-    }
-  };
-
-  for (int i = 0; i < items.Count() && !aborted; ++i) {
-    if (!items[i].Tagged) continue;
-    if ((inStep && !settleAll()) || (inFlight.size() >= limit && !settle())) {
-      aborted = true;
-      break;
-    }
-    try {
-      start(i, false);
-    } catch (const EZEException& e) {
-      if (aborted) break;
-      // Decisions of the entries before come first.
-      if (!settleAll() || !decide(i, e)) aborted = true;
-    }
-  }
-  if (!aborted) aborted = !settleAll();
-  if (aborted) {
-    // Abort: the entries not reached are not restored either; those already
-    // written by the workers are whole and stay.
-    int last = -1;
-    for (int i = 0; i < items.Count(); ++i) {
-      if (items[i].Tagged) last = i;
-    }
-    std::vector<bool> done(static_cast<std::size_t>(items.Count()), false);
-    for (TInFlight& job : inFlight) {
-      try {
-        done[static_cast<std::size_t>(job.Index)] = !job.Done.get().has_value();
-      } catch (const std::exception&) {
-      }
-    }
-    for (int j = abortedAt + 1; abortedAt >= 0 && j <= last; ++j) {
-      FUnrestored.Count += items[j].Tagged && !done[static_cast<std::size_t>(j)] ? 1 : 0;
-    }
-    inFlight.clear();
-    CancelUpdate();
-  }
+  TExtractionPass(*this, work, parallel).Run();
 }
 
 }  // namespace zo
