@@ -51,4 +51,11 @@ class ChildProcess {
 // the system's reason (errno).
 std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* errorCode = nullptr);
 
+// The most memory this process has held resident so far, in KiB (what the
+// benchmarks report beside their speed).
+long PeakResidentKiB();
+// The processor time the calling thread has used, in seconds: on a shared
+// machine it shows the work done, where wall time also shows everyone else's.
+double ThreadCpuSeconds();
+
 }  // namespace zo
