@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -147,6 +148,14 @@ std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* e
   const int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
   if (rc != 0) return fail(rc);
   return ChildProcess(pid);
+}
+
+void ReturnLargeBuffersAtOnce() {
+#ifdef M_MMAP_THRESHOLD
+  // A fixed threshold also ends the allocator's habit of raising it each
+  // time a large block is freed.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
 }
 
 long PeakResidentKiB() {

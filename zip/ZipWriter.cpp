@@ -92,7 +92,7 @@ class TEntryStorer {
  public:
   TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TStream* tail, std::int64_t tailStart)
       : FEngine(engine), FPool(pool), FTail(tail), FTailStart(tailStart),
-        FBudget(pool.Threads() == 0 ? 0 : (pool.Threads() + 1) * kLargestBlock) {}
+        FBudget(pool.Threads() * kLargestBlock) {}
 
   bool Run(int first) {
     FNext = first;
@@ -164,9 +164,10 @@ class TEntryStorer {
   }
 
   // Whether another block may be handed on: with workers, while the data in
-  // their hands stays within a few of the largest blocks each (many small
-  // files' blocks keep every worker busy; a large file's stay a few); with
-  // none, one at a time.
+  // their hands stays within one of the largest blocks each (many small
+  // files' blocks keep every worker busy; a large file's stay one a worker,
+  // and one more read ahead); with none, one at a time. Each block in hand
+  // holds its input and its output, so memory stays at a few MiB a worker.
   bool RoomForBlock() const { return FInFlight == 0 || FInFlightBytes < FBudget; }
 
   void SetUp(int index) {
