@@ -40,6 +40,33 @@ TDeflater& DeflaterFor(int level) {
   return *slot;
 }
 
+// Data that does not compress (already compressed or encrypted files) finds
+// nothing at any level, and the best levels spend many times what storing it
+// costs searching for matches. A large block is probed at three places with
+// the fastest level; when none of the samples shrinks, the block goes into
+// deflate's stored blocks. The decision depends on the data alone, so the
+// archive still does not depend on the number of threads.
+constexpr std::size_t kProbedBlock = 256 * 1024;
+constexpr std::size_t kProbeSample = 16 * 1024;
+
+bool LooksIncompressible(const std::uint8_t* input, std::size_t size) {
+  if (size < kProbedBlock) return false;
+  std::array<std::uint8_t, kProbeSample + 256> out;
+  for (const std::size_t at : {std::size_t{0}, size / 2 - kProbeSample / 2, size - kProbeSample}) {
+    z_stream& z = DeflaterFor(1).Reset();
+    z.next_in = const_cast<std::uint8_t*>(input + at);
+    z.avail_in = static_cast<uInt>(kProbeSample);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    // A sample that does not fit the room compressed even worse: it counts
+    // as not shrinking.
+    deflate(&z, Z_FINISH);
+    const std::size_t produced = out.size() - z.avail_out;
+    if (produced < kProbeSample / 100 * 97) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int64_t DeflateBlockSize(int mode) {
@@ -57,8 +84,9 @@ TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const s
     block.Data.assign(input, input + size);
     return block;
   }
-  z_stream& z = DeflaterFor(mode).Reset();
-  if (dictionaryLength > 0 &&
+  const int level = LooksIncompressible(input, size) ? 0 : mode;
+  z_stream& z = DeflaterFor(level).Reset();
+  if (level > 0 && dictionaryLength > 0 &&
       deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength)) != Z_OK) {
     throw std::bad_alloc();
   }

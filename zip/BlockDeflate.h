@@ -34,7 +34,9 @@ struct TDeflatedBlock {
   std::int64_t Size = 0;    // uncompressed bytes
 };
 
-// Compresses input[0, size) at mode (0: stored unchanged). dictionary holds
+// Compresses input[0, size) at mode (0: stored unchanged). A large block
+// that does not compress at all goes into deflate's stored blocks, whatever
+// the mode. dictionary holds
 // the dictionaryLength bytes that come before the block (at most the
 // window; none for the first block). last: the block ends the stream.
 TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,

@@ -379,9 +379,12 @@ class Progress(BundletTest):
     without a terminal nothing at all is written but the one error text."""
 
     def big_tree(self):
-        # Incompressible data takes deflate long enough to be shown.
+        # Random letters of a 16-letter alphabet: they compress, so deflate
+        # searches them (incompressible data is stored at once), and that
+        # takes long enough to be shown.
+        letters = bytes(0x61 + b % 16 for b in range(256))
         for i in range(12):
-            write(self.path("src", "f%02d.bin" % i), os.urandom(6 << 20))
+            write(self.path("src", "f%02d.txt" % i), os.urandom(3 << 20).translate(letters))
         return self.path("src")
 
     def test_a_progress_line_on_a_terminal(self):

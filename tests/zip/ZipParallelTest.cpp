@@ -76,7 +76,10 @@ TEST(ZipParallel, TheArchiveIsTheSameWhateverTheNumberOfWorkers) {
 // The blocks of one entry joined are one deflate stream, which zlib inflates
 // whole: every block but the last is flushed, none is finished early.
 TEST(ZipParallel, BlocksJoinIntoOneStream) {
-  const std::string data = test::SampleData(3 * 0x80000 + 123, 5) + Incompressible(0x80000, 9);
+  // Text, then a block that does not compress (stored), then text again,
+  // primed with the stored block's tail.
+  const std::string data =
+      test::SampleData(3 * 0x80000 + 123, 5) + Incompressible(0x80000, 9) + test::SampleData(0x80000 + 77, 6);
   std::string joined;
   const std::size_t block = static_cast<std::size_t>(DeflateBlockSize(1));
   for (std::size_t at = 0; at < data.size(); at += block) {
@@ -94,6 +97,45 @@ TEST(ZipParallel, BlocksJoinIntoOneStream) {
       "out = d.decompress(open(sys.argv[1], \"rb\").read()); print(d.eof, len(out), hashlib.sha1(out).hexdigest())' " +
       test::Quoted(scratch.File("stream.raw")));
   EXPECT_EQ(inflated.output, "True " + std::to_string(data.size()) + " " + test::Sha1Hex(data) + "\n");
+}
+
+// A large block that does not compress is stored, whatever the mode: its
+// output is its input plus the stored blocks' few header bytes. A block that
+// only begins with such data is compressed as usual.
+TEST(ZipParallel, BlocksThatDoNotCompressAreStored) {
+  const std::size_t size = static_cast<std::size_t>(DeflateBlockSize(9));
+  enum Expect { kStored, kCompressed, kAsItComes };
+  struct Case {
+    const char* name;
+    std::string data;
+    Expect expect;
+  };
+  const Case cases[] = {
+      {"random", Incompressible(size, 3), kStored},
+      {"text", test::SampleData(size, 4), kCompressed},
+      {"random head, text body", Incompressible(0x10000, 5) + test::SampleData(size - 0x10000, 6), kCompressed},
+      {"random below the probed size", Incompressible(0x3FFFF, 7), kAsItComes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TDeflatedBlock block =
+        DeflateBlock(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size(), nullptr, 0, 9, true);
+    // Stored: five header bytes per stored block of up to 64 KiB. The best
+    // mode's own stored blocks are four times as many.
+    if (c.expect == kStored) {
+      EXPECT_LE(block.Data.size(), c.data.size() + 5 * (c.data.size() / 0xFFFF + 1));
+    }
+    if (c.expect == kCompressed) {
+      EXPECT_LT(block.Data.size(), c.data.size() * 3 / 4);
+    }
+    ScratchDir scratch;
+    test::WriteAll(scratch.File("block.raw"), std::string(block.Data.begin(), block.Data.end()));
+    const auto inflated = test::RunCommand(
+        "python3 -c 'import sys, zlib, hashlib; d = zlib.decompressobj(-15); "
+        "out = d.decompress(open(sys.argv[1], \"rb\").read()); print(d.eof, hashlib.sha1(out).hexdigest())' " +
+        test::Quoted(scratch.File("block.raw")));
+    EXPECT_EQ(inflated.output, "True " + test::Sha1Hex(c.data) + "\n");
+  }
 }
 
 // A source that ends early (a file that shrank), among many: it reports
