@@ -336,13 +336,6 @@ bool ForceDirectories(std::u16string_view path) {
 
 // --- TDirHandle ------------------------------------------------------------------
 
-int TDirHandle::Duplicate(TDirHandle& copy) const {
-  const int fd = fcntl(FDir.Get(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return errno;
-  copy.FDir.Reset(fd);
-  return 0;
-}
-
 int TDirHandle::Open(std::u16string_view path) {
   const int fd = open(OsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;

@@ -169,9 +169,6 @@ struct TEntryInfo {
 class TDirHandle {
  public:
   bool IsOpen() const { return FDir.IsOpen(); }
-  // A second handle on the same directory, which lives on its own (another
-  // thread may work in the directory while this one moves on). 0 or errno.
-  int Duplicate(TDirHandle& copy) const;
 
   // Opens the directory at path; symbolic links in path itself are followed,
   // as the caller chose it. 0 or errno.

@@ -285,6 +285,8 @@ class TZEBaseArchiver {
   std::optional<TZELocalFileHeader> CheckItem(int index);
   // Writes entry index's data to Stream with the size and CRC checks.
   void ExtractItem(int index, TStream& Stream);
+  // The same for an entry that CheckItem passed, with what it returned.
+  void ExtractCheckedItem(int index, const std::optional<TZELocalFileHeader>& local, TStream& Stream);
 
   String FFileName;
   String FBaseDir;

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -346,8 +347,9 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   return local;
 }
 
-void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) {
-  const std::optional<TZELocalFileHeader> local = CheckItem(index);
+void TZEBaseArchiver::ExtractItem(int index, TStream& Stream) { ExtractCheckedItem(index, CheckItem(index), Stream); }
+
+void TZEBaseArchiver::ExtractCheckedItem(int index, const std::optional<TZELocalFileHeader>& local, TStream& Stream) {
   const TDirItem& item = FDir.CDir[index];
   TStream& archive = *FStream;
   bool good = local.has_value();
@@ -403,17 +405,24 @@ class TExtractDirs {
 
   // The directory destination/elements, made where missing; each element is
   // entered through the handle of the one before, never through a symbolic
-  // link. dirPart is the same directory as text, for messages.
-  const TDirHandle& Enter(const std::vector<String>& elements, const String& dirPart, const String& entryName) {
-    if (!FRoot.IsOpen() && FRoot.Open(FDestination) != 0) {
+  // link. dirPart is the same directory as text, for messages. The handle is
+  // shared with the jobs that make files in it, on any thread: it stays open
+  // until the last of them is done.
+  std::shared_ptr<const TDirHandle> Enter(const std::vector<String>& elements, const String& dirPart,
+                                          const String& entryName) {
+    if (!FRoot) {
+      auto root = std::make_shared<TDirHandle>();
       // The destination itself is made too when it is missing.
-      if (!ForceDirectories(FDestination) || FRoot.Open(FDestination) != 0) CannotCreate(dirPart);
+      if (root->Open(FDestination) != 0 && (!ForceDirectories(FDestination) || root->Open(FDestination) != 0)) {
+        CannotCreate(dirPart);
+      }
+      FRoot = std::move(root);
     }
     if (elements.empty()) return FRoot;
-    if (FLastValid && elements == FLastElements) return FLast;
-    FLastValid = false;
+    if (FLast && elements == FLastElements) return FLast;
+    FLast.reset();
     TDirHandle current;
-    const TDirHandle* parent = &FRoot;
+    const TDirHandle* parent = FRoot.get();
     for (const String& element : elements) {
       TDirHandle child;
       const int error = parent->OpenSubdirectory(element, true, child);
@@ -426,9 +435,8 @@ class TExtractDirs {
       current = std::move(child);
       parent = &current;
     }
-    FLast = std::move(current);
+    FLast = std::make_shared<const TDirHandle>(std::move(current));
     FLastElements = elements;
-    FLastValid = true;
     return FLast;
   }
 
@@ -438,10 +446,9 @@ class TExtractDirs {
 
  private:
   String FDestination;
-  TDirHandle FRoot;
-  TDirHandle FLast;
+  std::shared_ptr<const TDirHandle> FRoot;
+  std::shared_ptr<const TDirHandle> FLast;   // of the entry before, which the next one usually shares
   std::vector<String> FLastElements;
-  bool FLastValid = false;
 };
 
 // Whether the existing object at leaf may be replaced under the engine's
@@ -469,7 +476,7 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
 // order is done (hooks, questions, checks, directories): making its file,
 // writing its data, and putting the file in place. Runs on any thread.
 struct TFileJob {
-  TDirHandle Dir;            // the entry's directory: a handle of the job's own
+  std::shared_ptr<const TDirHandle> Dir;   // the entry's directory
   String Leaf;               // the file's name in it
   bool Replacing = false;    // something is there: write beside it, then rename over it
   bool SetAttributes = true;
@@ -536,15 +543,15 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   const String dirPart = isDirectory ? name : ExtractFilePath(name);
   const String touched = Options.CreateDirs ? target : destination + leaf;
   beforeTouching(touched, Options.CreateDirs ? dirPart : String());
-  const TDirHandle& dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
+  std::shared_ptr<const TDirHandle> dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
   if (isDirectory) return std::nullopt;
 
   TFileJob job;
   job.ShownTarget = PrintableName(Options.CreateDirs ? target : destination + leaf);
-  const TEntryInfo existing = dir.Stat(leaf);
+  const TEntryInfo existing = dir->Stat(leaf);
   if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   if (!MayReplace(engine, item, existing, job.ShownTarget)) return std::nullopt;
-  if (dir.Duplicate(job.Dir) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  job.Dir = std::move(dir);
   job.Leaf = std::move(leaf);
   job.Replacing = existing.Kind != ekNone;
   job.SetAttributes = Options.SetAttributes;
@@ -562,9 +569,9 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
 void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
   String written = job.Leaf;
   TFileHandle created;
-  int error = job.Replacing ? EEXIST : job.Dir.CreateFile(job.Leaf, created);
+  int error = job.Replacing ? EEXIST : job.Dir->CreateFile(job.Leaf, created);
   const bool replacing = error == EEXIST;
-  if (replacing) error = job.Dir.CreateUniqueFile(written, created);
+  if (replacing) error = job.Dir->CreateUniqueFile(written, created);
   if (error != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   TargetFile file(std::move(created), job.ShownTarget);
   try {
@@ -572,10 +579,10 @@ void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>
     if (job.Time) file.File().SetTime(*job.Time);
     if (job.SetAttributes) file.File().SetAttr(job.Attr);
     file.File().Close();
-    if (replacing && job.Dir.Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+    if (replacing && job.Dir->Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   } catch (...) {
     file.File().Close();
-    job.Dir.Remove(written);
+    job.Dir->Remove(written);
     throw;
   }
 }
@@ -624,13 +631,19 @@ std::int64_t ProgressSize(const TDirItem& item) {
 // are finished first, so entries that meet (the same name twice, a file where
 // a later entry wants a directory) meet as they would one after the other.
 // Hooks that see every entry keep the whole pass in step.
+// Entries handed to the workers and not yet settled, per worker: enough that
+// a worker finds the next small file waiting when it is done with one, few
+// enough that finishing the ones in the way of an entry stays cheap. Each
+// holds no data of its own, only its target.
+constexpr std::size_t kEntriesInFlightPerWorker = 8;
+
 class TExtractionPass {
  public:
   TExtractionPass(TZEBaseArchiver& engine, const TZEWorkProgress& work, bool parallel)
       : FEngine(engine), FItems(engine.FDir.CDir), FWork(work),
         FInStep(engine.OnConfirmProcessFile || engine.OnExtractFile), FDirs(ResolveBaseDir(engine.BaseDir())),
         FPool(parallel ? engine.ThreadCount() : 0),
-        FLimit(parallel ? static_cast<std::size_t>(engine.ThreadCount()) + 1 : 1) {}
+        FLimit(parallel ? kEntriesInFlightPerWorker * static_cast<std::size_t>(engine.ThreadCount()) : 1) {}
   // Every way out waits for the workers: they read the engine's archive.
   ~TExtractionPass() { WaitForWorkers(); }
   TExtractionPass(const TExtractionPass&) = delete;
@@ -640,6 +653,9 @@ class TExtractionPass {
   // and drops the rest of the pass.
   void Run() {
     if (!StartAll() || !SettleAll()) {
+      // After an Abort the workers finish the files they are making, but
+      // start no other.
+      FCancelled->store(true);
       CountUnreached();
       FInFlight.clear();
       FEngine.CancelUpdate();
@@ -674,29 +690,34 @@ class TExtractionPass {
   // One entry from the start: prepared here, completed by a worker (or at
   // once when there are none); synchronously to the end when retried.
   void Start(int index, bool synchronous) {
+    // The entry's local header, read and checked here in order, goes with
+    // the job: the worker reads only the data.
+    std::optional<TZELocalFileHeader> local;
     std::optional<TFileJob> job = PrepareExtraction(
-        FEngine, FItems[index], FDirs, [&] { FEngine.CheckItem(index); },
+        FEngine, FItems[index], FDirs, [&] { local = FEngine.CheckItem(index); },
         [&](const String& target, const String& dirPart) { FinishFilesInTheWay(target, dirPart); });
     if (FAborted) throw EZEException(kZENativeOpenAborted);
     if (!job) {
       Restored(index);
       return;
     }
-    auto data = [&engine = FEngine, index](TStream& target) { engine.ExtractItem(index, target); };
+    auto data = [&engine = FEngine, index, local](TStream& target) { engine.ExtractCheckedItem(index, local, target); };
     if (synchronous) {
       CompleteExtraction(*job, data);
       Restored(index);
       return;
     }
     auto shared = std::make_shared<TFileJob>(std::move(*job));
-    FInFlight.push_back({index, shared->Target, FPool.Submit([shared, data]() -> std::optional<EZEException> {
-                           try {
-                             CompleteExtraction(*shared, data);
-                             return std::nullopt;
-                           } catch (const EZEException& e) {
-                             return e;
-                           }
-                         })});
+    auto work = [shared, data, cancelled = FCancelled]() -> std::optional<EZEException> {
+      if (cancelled->load()) return EZEException(kZENativeOpenAborted);
+      try {
+        CompleteExtraction(*shared, data);
+        return std::nullopt;
+      } catch (const EZEException& e) {
+        return e;
+      }
+    };
+    FInFlight.push_back({index, shared->Target, FPool.Submit(std::move(work))});
   }
 
   // Finishes the oldest entry in flight. Its failure is decided here, in
@@ -799,6 +820,7 @@ class TExtractionPass {
   const std::size_t FLimit;     // entries in flight at most
   std::deque<TInFlight> FInFlight;
   bool FAborted = false;        // a decision while finishing files in the way was Abort
+  std::shared_ptr<std::atomic<bool>> FCancelled = std::make_shared<std::atomic<bool>>(false);
   int FAbortedAt = -1;          // the entry whose failure was answered with Abort
 };
 

@@ -308,7 +308,10 @@ TEST(ZipParallel, ExtractionWithWorkersDecidesAndRestoresAsWithout) {
   const ExtractionOutcome stoppedParallel = ExtractWith(archive, scratch.File("stopped-16"), 16, fxaAbort);
   EXPECT_EQ(stoppedParallel.decisions, stopped.decisions);
   ASSERT_EQ(stopped.decisions.size(), 1u);
+  // Workers may have finished entries past the one aborted at: each such file
+  // is whole, as one of its entries holds it (dup.txt has two).
   for (const auto& [name, hash] : stoppedParallel.files) {
+    if (name == "dup.txt" && hash == test::Sha1Hex("first")) continue;
     if (alone.files.count(name) != 0) {
       EXPECT_EQ(hash, alone.files.at(name)) << name;
     }
