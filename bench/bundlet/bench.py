@@ -24,6 +24,9 @@ than the disk's: on the virtual disks of the machines here, creating
 thousands of files costs more on every run after a large tree was deleted,
 for every tool alike, and drowns the differences between them.
 
+--cores times bundlet alone on 1, 2, ... cores (taskset, with one worker per
+core), to show how its speed grows with them.
+
 --parts also times "-Azp" on one directory part of 1,000, 10,000 and 100,000
 small files, beside "-Aza" and zip -9 -r of the same tree.
 
@@ -237,6 +240,39 @@ def print_table(rows):
             "%.3f" % (size / bsize) if size is not None else "-"))
 
 
+def bench_cores(bundlet, work, out, corpora, runs):
+    """bundlet packing and unpacking each corpus on the first n cores, with
+    n workers (BUNDLET_THREADS=n), for n = 1 .. the machine's cores."""
+    cores = os.cpu_count() or 1
+    print()
+    print("bundlet on n cores (taskset, BUNDLET_THREADS=n): median wall time, and the speed-up over one core")
+    header = "%-7s %-6s %5s %9s %9s %9s" % ("corpus", "op", "cores", "wall s", "cpu s", "speed-up")
+    print(header)
+    print("-" * len(header))
+    for name, src in corpora.items():
+        archive = os.path.join(out, "cores-%s.zip" % name)
+        dest = os.path.join(out, "cores-unpacked")
+        for op in ("pack", "unpack"):
+            one = None
+            for n in range(1, cores + 1):
+                prefix = ["taskset", "-c", "0-%d" % (n - 1), "env", "BUNDLET_THREADS=%d" % n, bundlet]
+                samples = []
+                for _ in range(runs):
+                    if op == "pack":
+                        if os.path.exists(archive):
+                            os.remove(archive)
+                        samples.append(measure(prefix + ["-Aza", "-D" + src, "-Z" + archive]))
+                    else:
+                        shutil.rmtree(dest, ignore_errors=True)
+                        samples.append(measure(prefix + ["-Aua", "-D" + dest, "-Z" + archive]))
+                wall = statistics.median(s[0] for s in samples)
+                one = one or wall
+                print("%-7s %-6s %5d %9.2f %9.2f %9.2f" % (name, op, n, wall, statistics.median(s[1] for s in samples),
+                                                       one / wall))
+        shutil.rmtree(dest, ignore_errors=True)
+        os.remove(archive)
+
+
 def bench_parts(bundlet, work, counts, runs):
     """-Azp of one directory part beside -Aza and zip -9 -r of the same tree:
     all of it is one transaction, so the time per file stays flat."""
@@ -286,6 +322,8 @@ def main():
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--parts", action="store_true", help="also time -Azp on 1,000..100,000 files")
     parser.add_argument("--parts-only", action="store_true")
+    parser.add_argument("--cores", action="store_true", help="also time bundlet on 1, 2, ... cores")
+    parser.add_argument("--cores-only", action="store_true")
     parser.add_argument("--work", default=None, help="directory for corpora and archives")
     parser.add_argument("--keep", action="store_true", help="keep the corpora for the next run")
     parser.add_argument("--out", default=None, help="directory for archives and unpacked trees")
@@ -302,7 +340,10 @@ def main():
     try:
         if not args.parts_only:
             corpora = build_corpora(work, args.scale)
-            print_table(bench_corpora(args, bundlet, work, corpora))
+            if not args.cores_only:
+                print_table(bench_corpora(args, bundlet, work, corpora))
+            if args.cores or args.cores_only:
+                bench_cores(bundlet, work, args.out, corpora, args.runs)
         if args.parts or args.parts_only:
             bench_parts(bundlet, work, [1000, 10000, 100000], max(1, min(args.runs, 3)))
     finally:
