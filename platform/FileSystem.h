@@ -192,6 +192,10 @@ class TDirHandle {
 
  private:
   TDescriptor FDir;
+  // The directory's full path, on systems whose calls name files by path
+  // alone (Windows); FDir then keeps the directory from being removed or
+  // renamed while it is held.
+  std::u16string FPath;
 };
 
 // A local time as the system keeps file times, for TFileHandle::SetTime.

@@ -92,6 +92,11 @@ int StandardErrorColumns() {
 
 void IgnoreClosedPipes() { std::signal(SIGPIPE, SIG_IGN); }
 
+void WriteStandardOutput(const std::string& text) {
+  std::int64_t moved = 0;
+  WriteAll(STDOUT_FILENO, text.data(), static_cast<std::int64_t>(text.size()), moved);
+}
+
 void WriteStandardError(const std::string& text) {
   std::int64_t moved = 0;
   WriteAll(STDERR_FILENO, text.data(), static_cast<std::int64_t>(text.size()), moved);
