@@ -89,6 +89,8 @@ std::optional<TLocalTime> FileGetLocalTime(std::u16string_view path);
 // Sets the last write (and access) time; false when that fails.
 bool FileSetLocalTime(std::u16string_view path, const TLocalTime& time);
 TLocalTime NowLocalTime();
+// Seconds since 1970-01-01 UTC as local time; nothing when out of range.
+std::optional<TLocalTime> LocalTimeOfUnixTime(std::int64_t seconds);
 
 // --- Listing --------------------------------------------------------------
 

@@ -152,6 +152,13 @@ TLocalTime NowLocalTime() {
   return LocalTimeFromTimespec(ts);
 }
 
+std::optional<TLocalTime> LocalTimeOfUnixTime(std::int64_t seconds) {
+  struct tm tm {};
+  const time_t value = static_cast<time_t>(seconds);
+  if (localtime_r(&value, &tm) == nullptr) return std::nullopt;
+  return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0};
+}
+
 // --- Listing ----------------------------------------------------------------
 
 std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_t attr, int* error) {
