@@ -136,15 +136,9 @@ TDateTime UnixToDateTime(std::time_t Value) {
 std::time_t DateTimeToUnix(TDateTime Value) {
   int y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, ms = 0;
   DecodeDateTime(Value, y, m, d, h, n, s, ms);
-  std::tm local{};
-  local.tm_year = y - 1900;
-  local.tm_mon = m - 1;
-  local.tm_mday = d;
-  local.tm_hour = h;
-  local.tm_min = n;
-  local.tm_sec = s;
-  local.tm_isdst = -1;
-  return mktime(&local);
+  // The same zone rules as UnixToDateTime, the system's.
+  const std::optional<TFileTime> time = FileTimeOf(TLocalTime{y, m, d, h, n, s, 0});
+  return time ? static_cast<std::time_t>(time->Seconds) : static_cast<std::time_t>(-1);
 }
 
 }  // namespace zo

@@ -4,11 +4,8 @@
 // as a member of a fixture, or as a local of one test.
 #pragma once
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -24,10 +21,16 @@ class ScratchDir {
   // Parent is where it is made.
   explicit ScratchDir(const std::string& Prefix = "zo-test",
                       const std::filesystem::path& Parent = std::filesystem::temp_directory_path()) {
-    std::string pattern = (Parent / (Prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("cannot make a scratch directory " + pattern + ": " + std::strerror(errno));
-    FDir = pattern;
+    // A new name until one is free, as mkdtemp does (which Windows lacks).
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100 && FDir.empty(); ++attempt) {
+      const std::filesystem::path candidate = Parent / (Prefix + "-" + std::to_string(random() % 1000000000));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) FDir = candidate;
+      else if (ec) throw std::runtime_error("cannot make a scratch directory " + candidate.string() + ": " + ec.message());
+    }
+    if (FDir.empty()) throw std::runtime_error("cannot make a scratch directory in " + Parent.string());
   }
   ~ScratchDir() {
     std::error_code ignored;
