@@ -2,8 +2,9 @@
 # set size_mib: the engine's libraries built for speed, one benchmark program
 # linked against them, and inputs cut from real files.
 #
-#   build_engine_bench <name>   compiles bench/<name>/<name>_bench.cpp to
-#                               $work/<name>_bench
+#   build_engine_bench <name>   builds the target <name>_bench
+#                               (bench/<name>/<name>_bench.cpp) and puts it
+#                               in $work/<name>_bench
 #   make_input <file> <command> fills file to size_mib MiB with what the
 #                               command prints, repeated as often as needed
 #   make_text_input <file>      the system's C headers
@@ -18,9 +19,8 @@ trap 'rm -rf "$work"' EXIT
 
 build_engine_bench() {
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" --target zo_zip -j2 >/dev/null
-  g++ -std=c++20 -O2 -I"$root" "$root/bench/$1/$1_bench.cpp" -o "$work/$1_bench" \
-    "$build/zip/libzo_zip.a" "$build/core/libzo_core.a" "$build/platform/libzo_platform.a" -lz
+  cmake --build "$build" --target "$1_bench" -j2 >/dev/null
+  cp "$build/bench/$1_bench" "$work/$1_bench"
 }
 
 make_input() {

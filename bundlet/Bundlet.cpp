@@ -184,9 +184,13 @@ String RunBundlet(const std::vector<String>& Arguments) {
   TZipArchive Archive;
   Archive.SetUserPrompt(&PromptBelowProgress);
   Archive.SetThreadCount(WorkerThreads());
-  Archive.SetWorkProgress([&Progress](TZEBaseArchiver&, TZEProcessOperation, const TZEWorkProgress& work) {
-    Progress.Update(work);
-  });
+  // Counting the work costs a look at every file first: only for a line
+  // that is shown.
+  if (Progress.Enabled()) {
+    Archive.SetWorkProgress([&Progress](TZEBaseArchiver&, TZEProcessOperation, const TZEWorkProgress& work) {
+      Progress.Update(work);
+    });
+  }
   try {
     ParseBundletArguments(Arguments, Command);
     CheckBundletCommand(Command);

@@ -28,6 +28,8 @@ class TProgressLine {
   void Update(const TZEWorkProgress& progress);
   // Erases the line when one is shown.
   void Clear();
+  // Whether a line is ever shown (standard error is a terminal).
+  bool Enabled() const { return FEnabled; }
 
   // The line itself, fitted to columns; public for its tests.
   static std::string Format(const std::string& verb, const TZEWorkProgress& progress, double seconds, int columns);

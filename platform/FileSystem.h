@@ -43,12 +43,23 @@ struct TLocalTime {
   bool operator==(const TLocalTime&) const = default;
 };
 
+// What tells one file from another whatever name it is reached by: the
+// device and the file number. Symbolic links are followed.
+struct TFileId {
+  std::uint64_t Device = 0;
+  std::uint64_t Number = 0;
+  bool operator==(const TFileId&) const = default;
+};
+
 // One object of a directory listing.
 struct TSearchRec {
   std::u16string Name;            // the name alone, no directory
   std::uint32_t Attr = 0;  // attribute bits as above
   std::int64_t Size = 0;   // bytes; 0 for directories
   TLocalTime Time;         // last write, local time
+  // The object's identity, where the listing learns it without a further
+  // look-up (what FileIdentity would answer); nothing elsewhere.
+  std::optional<TFileId> Id;
 };
 
 // --- Attributes -----------------------------------------------------------
@@ -70,13 +81,6 @@ bool DirectoryExists(std::u16string_view path);   // exists and is a directory
 bool PathEntryExists(std::u16string_view path);
 bool IsSymbolicLink(std::u16string_view path);
 
-// What tells one file from another whatever name it is reached by: the
-// device and the file number. Symbolic links are followed.
-struct TFileId {
-  std::uint64_t Device = 0;
-  std::uint64_t Number = 0;
-  bool operator==(const TFileId&) const = default;
-};
 std::optional<TFileId> FileIdentity(std::u16string_view path);
 
 // The size in bytes of an existing file (symbolic links are followed).

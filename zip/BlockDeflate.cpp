@@ -84,7 +84,9 @@ TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const s
     // the stream when deflate says so.
   } while (last ? rc != Z_STREAM_END : z.avail_out == 0);
   block.Data.resize(block.Data.size() - z.avail_out);
-  block.Data.shrink_to_fit();
+  // Compressible data gives back the room it did not need; data that did not
+  // compress keeps its buffer rather than being copied once more.
+  if (block.Data.size() < block.Data.capacity() / 4 * 3) block.Data.shrink_to_fit();
   return block;
 }
 

@@ -2,9 +2,15 @@
 
 #include <algorithm>
 
+#include "platform/Process.h"
+
 namespace zo {
 
 TWorkerPool::TWorkerPool(int threads) {
+  // Blocks are allocated on one thread and freed on another: kept for reuse
+  // in each thread's own heap, they would add up to far more than the
+  // blocks in flight.
+  if (threads > 0) ReturnLargeBuffersAtOnce();
   for (int i = 0; i < threads; ++i) FThreads.emplace_back([this] { Work(); });
 }
 

@@ -65,6 +65,9 @@ std::vector<TFileId> IdentitiesOf(const std::vector<String>& paths) {
   return ids;
 }
 
+// What the directory pass lists: every subdirectory, hidden or not.
+constexpr std::uint32_t kDirectoryFilter = faHidden | faSysFile | faDirectory;
+
 class Collector {
  public:
   Collector(std::uint32_t searchAttr, const TZECollectSettings& settings, const TZEListingFailure& onFailure)
@@ -78,8 +81,18 @@ class Collector {
     if (FAborted || !id || std::find(FStack.begin(), FStack.end(), *id) != FStack.end()) return;
     FStack.push_back(*id);
     const String searchPath = IncludeTrailingPathDelimiter(dir) + mask;
-    if (FilePass(dir, searchPath) && ((FAttr & faDirectory) || recursive)) {
-      DirectoryPass(dir, searchPath, mask, recursive);
+    const bool walkDirectories = (FAttr & faDirectory) || recursive;
+    // Where the mask names files of dir itself, one listing of everything
+    // serves both passes, so that every name is looked up once.
+    const bool oneListing = walkDirectories && mask.find_first_of(u"/\\") == String::npos;
+    bool listed = false;
+    const std::vector<TSearchRec> listing =
+        oneListing ? List(dir, IncludeTrailingPathDelimiter(dir) + u"*", FAttr | kDirectoryFilter, listed)
+                   : List(dir, searchPath, FAttr & ~faDirectory, listed);
+    FilePass(searchPath, listing);
+    if (listed && walkDirectories) {
+      DirectoryPass(dir, searchPath, mask, recursive,
+                    oneListing ? listing : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter));
     }
     FStack.pop_back();
   }
@@ -104,35 +117,38 @@ class Collector {
     }
   }
 
-  // False when the directory could not be listed: its subdirectories are
-  // then not looked for either.
-  bool FilePass(const String& dir, const String& searchPath) {
+  // The files of a listing of dir that the search asks for: those that
+  // match the mask and the attribute filter.
+  void FilePass(const String& searchPath, const std::vector<TSearchRec>& listing) {
     const std::uint32_t filter = FAttr & ~faDirectory;
+    // The bits that leave an object out unless the filter asks for them, as
+    // the listing itself applies them.
+    const std::uint32_t excluded = ~filter & (faHidden | faSysFile | faVolumeID | faDirectory);
     // Objects without any attribute bit are taken only by a filter that
     // asks for every kind of ordinary file.
     constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
-    bool listed = false;
-    const std::vector<TSearchRec> listing = List(dir, searchPath, filter, listed);
+    const String mask = ExtractFileName(searchPath);
     for (const TSearchRec& rec : listing) {
-      if (rec.Attr & faDirectory) continue;
+      if (rec.Attr & excluded) continue;
       // Named pipes, sockets and devices (neither a regular file, which
       // always carries faArchive here, nor a directory) have no content to
       // store: opening a pipe for reading would wait for a writer forever.
       if (!(rec.Attr & faArchive)) continue;
       if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
+      if (!MatchesMask(rec.Name, mask)) continue;
       const String full = ExpandFileName(ExtractFilePath(SlashedPath(searchPath)) + rec.Name);
-      if (IsExcluded(full)) continue;
+      if (IsExcluded(full, rec)) continue;
       Add(full, false, rec);
     }
-    return listed;
   }
 
-  void DirectoryPass(const String& dir, const String& searchPath, const String& mask, bool recursive) {
-    for (const TSearchRec& rec : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", faHidden | faSysFile | faDirectory)) {
+  void DirectoryPass(const String& dir, const String& searchPath, const String& mask, bool recursive,
+                     const std::vector<TSearchRec>& listing) {
+    for (const TSearchRec& rec : listing) {
       if (FAborted) return;
       if (!(rec.Attr & faDirectory)) continue;
       const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
-      if (IsExcluded(full)) continue;
+      if (IsExcluded(full, rec)) continue;
       if ((FAttr & faDirectory) &&
           (MatchesMask(full, SlashedPath(searchPath)) || MatchesMask(full + u".", SlashedPath(searchPath)))) {
         Add(full, true, rec);
@@ -143,12 +159,12 @@ class Collector {
     }
   }
 
-  bool IsExcluded(const String& full) const {
+  bool IsExcluded(const String& full, const TSearchRec& rec) const {
     for (const String& archive : FSettings.ArchivePaths) {
       if (full == archive) return true;
     }
     if (!FArchiveIds.empty()) {
-      const std::optional<TFileId> id = FileIdentity(full);
+      const std::optional<TFileId> id = rec.Id ? rec.Id : FileIdentity(full);
       if (id && std::find(FArchiveIds.begin(), FArchiveIds.end(), *id) != FArchiveIds.end()) return true;
     }
     for (const String& mask : FSettings.ExclusionMasks) {
@@ -166,6 +182,9 @@ class Collector {
     f.IsDirectory = isDirectory;
     f.Attr = rec.Attr;
     f.Size = rec.Size;
+    f.Time = rec.Time;
+    // Listed from the link itself: nothing could be looked up through it.
+    f.Dangling = !isDirectory && !rec.Id && !FileExists(full);
     FFound.push_back(std::move(f));
   }
 
@@ -300,9 +319,12 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
       }
       for (const TZEFoundFile& found : collected) {
         if (!found.IsDirectory && !ConfirmProcessFile(found.FullPath, poAdd)) continue;
-        std::uint32_t attr = FileGetAttr(found.FullPath);
-        if (attr == kInvalidFileAttributes) attr = PathEntryExists(found.FullPath) ? faSysFile : faArchive;
-        const std::optional<TLocalTime> time = found.IsDirectory ? std::nullopt : FileGetLocalTime(found.FullPath);
+        // What the listing read is used as it stands. A dangling link has
+        // no attributes or time of its own: it goes in as a system object
+        // stamped now, and fails when it is read.
+        const std::uint32_t attr = found.Dangling ? faSysFile : found.Attr;
+        const std::optional<TLocalTime> time =
+            found.IsDirectory || found.Dangling ? std::nullopt : std::optional<TLocalTime>(found.Time);
         const std::uint32_t stamp = LocalTimeToDos(time ? *time : NowLocalTime());
         const int index = RegisterItem(found.StoredName, found.FullPath, attr, stamp, found.IsDirectory);
         if (index >= 0 && found.Size >= static_cast<std::int64_t>(kZip64Marker32)) FDir.CDir[index].bHugeFile = true;

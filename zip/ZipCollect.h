@@ -29,6 +29,8 @@ struct TZEFoundFile {
   bool IsDirectory = false;
   std::uint32_t Attr = 0;
   std::int64_t Size = 0;
+  TLocalTime Time;       // last write, as listed
+  bool Dangling = false; // a symbolic link to nothing: listed, but with nothing behind it
 };
 
 struct TZECollectSettings {

@@ -6,9 +6,12 @@
 // handed to a worker that compresses it (zip/BlockDeflate.h). Writing (on
 // this thread, in order): the local header, then each block's compressed
 // bytes as they come back, then the header again with the final CRC and
-// sizes. Reading runs ahead of writing by at most a few blocks, so while one
-// entry is written the next ones are being compressed, and memory stays at
-// a few blocks per worker whatever the entries' sizes.
+// sizes. An entry's bytes are gathered and written at once when it ends, so
+// a small entry costs one write and its header is completed in memory; a
+// large one goes out as it grows and has its header written again. Reading
+// runs ahead of writing by at most a few blocks' worth of data per worker,
+// so while one entry is written the next ones are being compressed, and
+// memory stays at a few blocks per worker whatever the entries' sizes.
 //
 // A failure belongs to the entry it was met in. Everything read ahead for
 // later entries is dropped, the archive is cut back to where the failed
@@ -16,6 +19,7 @@
 // workers: retry sets that entry up again, ignore goes on after it, abort
 // ends the commit. The archive's bytes do not depend on the number of
 // workers.
+#include <cstring>
 #include <deque>
 #include <future>
 
@@ -31,6 +35,12 @@ namespace {
 // Entries set up ahead of the one being written, at most: each may hold an
 // open file.
 constexpr std::size_t kMaxEntriesAhead = 64;
+
+// An entry's bytes gathered before they are written, at most.
+constexpr std::size_t kMaxGathered = 1 << 20;
+
+// The largest block of any mode: data handed on is budgeted in these.
+constexpr std::int64_t kLargestBlock = 0x180000;
 
 bool HasLongPathPrefix(const String& path) { return path.find(u"\\\\?\\") != String::npos; }
 
@@ -82,7 +92,7 @@ class TEntryStorer {
  public:
   TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TStream* tail, std::int64_t tailStart)
       : FEngine(engine), FPool(pool), FTail(tail), FTailStart(tailStart),
-        FLimit(pool.Threads() == 0 ? 1 : pool.Threads() + 1) {}
+        FBudget(pool.Threads() * kLargestBlock) {}
 
   bool Run(int first) {
     FNext = first;
@@ -142,16 +152,23 @@ class TEntryStorer {
   void Fill() {
     for (;;) {
       if (!FPending.empty() && !FPending.back().AllRead) {
-        if (FInFlight >= FLimit) return;
+        if (!RoomForBlock()) return;
         ReadBlock(FPending.back());
         continue;
       }
-      if (FNext >= Count() || FPending.size() >= kMaxEntriesAhead || (FInFlight >= FLimit && !FPending.empty())) {
+      if (FNext >= Count() || FPending.size() >= kMaxEntriesAhead || (!RoomForBlock() && !FPending.empty())) {
         return;
       }
       SetUp(FNext++);
     }
   }
+
+  // Whether another block may be handed on: with workers, while the data in
+  // their hands stays within one of the largest blocks each (many small
+  // files' blocks keep every worker busy; a large file's stay one a worker,
+  // and one more read ahead); with none, one at a time. Each block in hand
+  // holds its input and its output, so memory stays at a few MiB a worker.
+  bool RoomForBlock() const { return FInFlight == 0 || FInFlightBytes < FBudget; }
 
   void SetUp(int index) {
     FPending.emplace_back();
@@ -197,11 +214,13 @@ class TEntryStorer {
     }
     if (entry.Source == nullptr) return;
     entry.Size = entry.Source->Size();
+    const bool freshlyOpened = entry.File != nullptr;
     // Known before a byte is read: a source that needs Zip64 sizes when they
     // may not be written.
     if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && FEngine.FZip64Mode == zmDisabled)
       throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &FEngine);
-    entry.Source->SetPosition(0);   // read from the start, whatever the position was
+    // Read from the start, whatever the position of a caller's stream was.
+    if (!freshlyOpened) entry.Source->SetPosition(0);
   }
 
   // Reads the entry's next block and hands it to a worker. A source that
@@ -238,6 +257,7 @@ class TEntryStorer {
       return DeflateBlock(input->data(), input->size(), dictionary->data(), dictionary->size(), mode, last);
     }));
     ++FInFlight;
+    FInFlightBytes += got;
     if (got < want && entry.Read < entry.Size) {
       entry.Failure = std::make_exception_ptr(EZEException(
           kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
@@ -256,7 +276,8 @@ class TEntryStorer {
       TDeflatedBlock block = entry.Blocks.front().get();
       entry.Blocks.pop_front();
       --FInFlight;
-      FEngine.WriteToArchive(block.Data.data(), static_cast<std::int64_t>(block.Data.size()));
+      FInFlightBytes -= block.Size;
+      Gather(block.Data.data(), block.Data.size());
       entry.Crc = entry.Done == 0 ? block.Crc : CombineCrc32(entry.Crc, block.Crc, block.Size);
       entry.Written += static_cast<std::int64_t>(block.Data.size());
       entry.Done += block.Size;
@@ -293,6 +314,7 @@ class TEntryStorer {
     if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &FEngine);
 
     entry.Start = archive.Position();
+    FGatheredFrom = entry.Start;
     entry.Started = true;
     const bool always = FEngine.FZip64Mode == zmAlways;
     item.bHugeFile = false;
@@ -313,9 +335,9 @@ class TEntryStorer {
     std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
     LocalHeaderOf(item, entry, item.crc32, 0, entry.LocalZip64 ? kZip64Marker32 : static_cast<std::uint32_t>(entry.Size))
         .Write(head);
-    FEngine.WriteToArchive(head, kZipLocalHeaderSize);
-    FEngine.WriteToArchive(entry.Name.data(), static_cast<std::int64_t>(entry.Name.size()));
-    if (entry.LocalZip64) FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    Gather(head, kZipLocalHeaderSize);
+    Gather(entry.Name.data(), entry.Name.size());
+    if (entry.LocalZip64) Gather(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
     if (entry.IsDirectory) {
       item.crc32 = 0;
       item.compSize = 0;
@@ -344,7 +366,10 @@ class TEntryStorer {
   // The final CRC and sizes, into the central fields and the local header.
   void Finish(TPendingEntry& entry) {
     TDirItem& item = Item(entry);
-    if (entry.IsDirectory) return;
+    if (entry.IsDirectory) {
+      WriteGathered();
+      return;
+    }
     TStream& archive = *FEngine.FStream;
     if (static_cast<std::uint64_t>(entry.Written) >= kZip64Marker32 &&
         (FEngine.FZip64Mode == zmDisabled || !entry.LocalZip64))
@@ -358,7 +383,6 @@ class TEntryStorer {
     item.SetUncompressedSize(static_cast<std::uint64_t>(entry.Size), entry.LocalZip64);
     item.SetCompressedSize(static_cast<std::uint64_t>(entry.Written), entry.LocalZip64);
 
-    const std::int64_t end = archive.Position();
     std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
     const TZELocalFileHeader local = LocalHeaderOf(
         item, entry, entry.Crc, item.compSize, entry.LocalZip64 ? kZip64Marker32 : item.unCompSize);
@@ -367,18 +391,58 @@ class TEntryStorer {
     PutLE16(head + kZipLocalHeaderSize + 2, 16);
     PutLE64(head + kZipLocalHeaderSize + 4, static_cast<std::uint64_t>(entry.Size));
     PutLE64(head + kZipLocalHeaderSize + 12, static_cast<std::uint64_t>(entry.Written));
-    archive.SetPosition(entry.Start);
-    FEngine.WriteToArchive(head, kZipLocalHeaderSize);
-    if (entry.LocalZip64) {
-      archive.SetPosition(entry.Start + static_cast<std::int64_t>(kZipLocalHeaderSize + entry.Name.size()));
-      FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    const std::size_t extraAt = kZipLocalHeaderSize + entry.Name.size();
+    if (FGatheredFrom == entry.Start) {
+      // The header has not left memory: completed there, written once.
+      std::memcpy(FGathered.data(), head, kZipLocalHeaderSize);
+      if (entry.LocalZip64) std::memcpy(FGathered.data() + extraAt, head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+      WriteGathered();
+    } else {
+      WriteGathered();
+      const std::int64_t end = archive.Position();
+      archive.SetPosition(entry.Start);
+      FEngine.WriteToArchive(head, kZipLocalHeaderSize);
+      if (entry.LocalZip64) {
+        archive.SetPosition(entry.Start + static_cast<std::int64_t>(extraAt));
+        FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+      }
+      archive.SetPosition(end);
     }
-    archive.SetPosition(end);
     Release(entry);
     Progress(entry, ppEnd, 100);
     // The source is no longer needed: the engine's own copy goes now.
     item.Stream = nullptr;
     item.OwnedStream.reset();
+  }
+
+  // --- Gathering the front entry's bytes ----------------------------------------
+
+  // Adds to the front entry's bytes; written once they pass kMaxGathered.
+  void Gather(const void* data, std::size_t size) {
+    if (FGatheredFrom < 0) FGatheredFrom = FEngine.FStream->Position();
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    FGathered.insert(FGathered.end(), bytes, bytes + size);
+    if (FGathered.size() >= kMaxGathered) WriteGathered();
+  }
+
+  // Writes what was gathered. Only the front entry's bytes are ever held, so
+  // a failure here is that entry's.
+  void WriteGathered() {
+    if (FGathered.empty()) return;
+    Bytes out = std::move(FGathered);
+    FGathered.clear();
+    FGatheredFrom = -1;
+    FEngine.WriteToArchive(out.data(), static_cast<std::int64_t>(out.size()));
+    // The buffer is kept for the next entry.
+    out.clear();
+    FGathered = std::move(out);
+  }
+
+  // Forgets what was gathered: the entry it belongs to is written again, or
+  // not at all.
+  void DropGathered() {
+    FGathered.clear();
+    FGatheredFrom = -1;
   }
 
   // Gives the entry's own stream its position back and closes a file.
@@ -396,6 +460,8 @@ class TEntryStorer {
     for (TPendingEntry& entry : FPending) Release(entry);
     FPending.clear();
     FInFlight = 0;
+    FInFlightBytes = 0;
+    DropGathered();
   }
 
   // The failure decision for the front entry's engine error. False when
@@ -437,8 +503,11 @@ class TEntryStorer {
   TWorkerPool& FPool;
   TStream* FTail;
   std::int64_t FTailStart;
-  const int FLimit;            // blocks handed on and not yet written, at most
-  int FInFlight = 0;
+  const std::int64_t FBudget;  // bytes handed on and not yet written, about at most
+  int FInFlight = 0;           // blocks handed on and not yet written
+  std::int64_t FInFlightBytes = 0;
+  Bytes FGathered;             // the front entry's bytes not yet written
+  std::int64_t FGatheredFrom = -1;   // their archive position
   int FNext = 0;               // the next entry to set up
   TZEWorkProgress FWork;
   std::deque<TPendingEntry> FPending;

@@ -18,6 +18,12 @@ an order of magnitude slower than the rest, so it runs --slow-runs times
 (default 1) while the others run --runs times. Every unpacker reads the archive bundlet
 wrote, so all of them inflate the same data.
 
+Archives are written and unpacked under --out (default: a directory in
+/dev/shm when there is one), so that the tools' own work is timed rather
+than the disk's: on the virtual disks of the machines here, creating
+thousands of files costs more on every run after a large tree was deleted,
+for every tool alike, and drowns the differences between them.
+
 --parts also times "-Azp" on one directory part of 1,000, 10,000 and 100,000
 small files, beside "-Aza" and zip -9 -r of the same tree.
 
@@ -175,7 +181,7 @@ def bench_corpora(args, bundlet, work, corpora):
         source_digest = digest_tree(src)
         tools = packers(bundlet)
         runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
-        outs = [os.path.join(work, "out-%s-%d.zip" % (name, i)) for i in range(len(tools))]
+        outs = [os.path.join(args.out, "out-%s-%d.zip" % (name, i)) for i in range(len(tools))]
         samples = [[] for _ in tools]
         for r in range(max(runs)):
             for i, (tool, make) in enumerate(tools):
@@ -193,7 +199,7 @@ def bench_corpora(args, bundlet, work, corpora):
         tools = unpackers(bundlet)
         runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
         samples = [[] for _ in tools]
-        dest = os.path.join(work, "unpacked")
+        dest = os.path.join(args.out, "unpacked")
         for r in range(max(runs)):
             for i, (tool, make) in enumerate(tools):
                 if r >= runs[i]:
@@ -282,12 +288,17 @@ def main():
     parser.add_argument("--parts-only", action="store_true")
     parser.add_argument("--work", default=None, help="directory for corpora and archives")
     parser.add_argument("--keep", action="store_true", help="keep the corpora for the next run")
+    parser.add_argument("--out", default=None, help="directory for archives and unpacked trees")
     args = parser.parse_args()
     bundlet = os.path.join(os.path.abspath(args.build), "bundlet", "bundlet")
     if not os.access(bundlet, os.X_OK):
         sys.exit("bench: %s is not built" % bundlet)
     work = args.work or tempfile.mkdtemp(prefix="zo-bench-bundlet-")
     os.makedirs(work, exist_ok=True)
+    own_out = args.out is None
+    if own_out:
+        args.out = tempfile.mkdtemp(prefix="zo-bench-out-", dir="/dev/shm" if os.path.isdir("/dev/shm") else work)
+    print("archives and unpacked trees in %s" % args.out, file=sys.stderr)
     try:
         if not args.parts_only:
             corpora = build_corpora(work, args.scale)
@@ -297,6 +308,8 @@ def main():
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
+        if own_out:
+            shutil.rmtree(args.out, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@
 // Prints one line per method: MB/s of uncompressed output, and the process's
 // peak resident memory after the step, which stays flat however large the
 // entries are.
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/Utf.h"
 #include "zip/ZipEngine.h"
 
@@ -23,11 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long PeakRssKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+long PeakRssKiB() { return zo::PeakResidentKiB(); }
 
 void Report(const char* method, std::uint64_t bytes, Clock::duration elapsed) {
   const double seconds = std::chrono::duration<double>(elapsed).count();

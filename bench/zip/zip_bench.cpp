@@ -9,8 +9,6 @@
 // with a plain raw zlib stream in 1 MiB reads and writes them to a file.
 // Both read from and write to the page cache. Each is run three times and
 // the fastest run counts.
-#include <sys/resource.h>
-#include <time.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/Utf.h"
 #include "zip/ZipEngine.h"
 
@@ -32,13 +31,7 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// CPU time of this thread: on a shared machine it shows the work done, where
-// wall time also shows everyone else's.
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+double CpuSeconds() { return zo::ThreadCpuSeconds(); }
 
 long long FileSize(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -126,8 +119,6 @@ int main(int argc, char** argv) {
                   100.0 * bestCpu[1] / bestCpu[t]);
     }
   }
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("peak resident set of the whole run: %ld KiB\n", usage.ru_maxrss);
+  std::printf("peak resident set of the whole run: %ld KiB\n", zo::PeakResidentKiB());
   return 0;
 }

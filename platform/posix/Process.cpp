@@ -1,10 +1,13 @@
 #include "platform/Process.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -78,6 +81,26 @@ std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* e
   const int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
   if (rc != 0) return fail(rc);
   return ChildProcess(pid);
+}
+
+void ReturnLargeBuffersAtOnce() {
+#ifdef M_MMAP_THRESHOLD
+  // A fixed threshold also ends the allocator's habit of raising it each
+  // time a large block is freed.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
+
+long PeakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;   // KiB on Linux
+}
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 }  // namespace zo

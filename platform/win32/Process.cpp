@@ -2,6 +2,8 @@
 
 #include "platform/win32/Win32.h"
 
+#include <psapi.h>
+
 namespace zo {
 
 ChildProcess::~ChildProcess() {
@@ -32,6 +34,26 @@ std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* e
   }
   ::CloseHandle(started.hThread);
   return ChildProcess(ValueOf(started.hProcess));
+}
+
+void ReturnLargeBuffersAtOnce() {
+  // The system heap gives large blocks back on its own.
+}
+
+long PeakResidentKiB() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+}
+
+double ThreadCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
 }
 
 }  // namespace zo

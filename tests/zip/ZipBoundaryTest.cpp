@@ -27,7 +27,8 @@ using test::ScratchDir;
 // The edges: the smallest inflate output buffer (64), the stored copy chunk
 // (65,535), the inflate output chunk (256 KiB), the deflate input blocks of
 // the fast, normal and best modes (512 KiB, 1 MiB, 1.5 MiB), and the inflate
-// input chunk (1 MiB of compressed data, reached by incompressible entries).
+// input chunk and the bytes a writer gathers of one entry before it writes
+// them (1 MiB of compressed data each, reached by incompressible entries).
 const std::vector<std::size_t>& SweepSizes() {
   static const std::vector<std::size_t> sizes = [] {
     std::vector<std::size_t> out = {0, 1};
