@@ -79,11 +79,12 @@ TEST(ZipParallel, BlocksJoinIntoOneStream) {
   const std::string data = test::SampleData(3 * 0x80000 + 123, 5) + Incompressible(0x80000, 9);
   std::string joined;
   const std::size_t block = static_cast<std::size_t>(DeflateBlockSize(1));
+  TDeflaterShelf deflaters;
   for (std::size_t at = 0; at < data.size(); at += block) {
     const std::size_t n = std::min(block, data.size() - at);
     const std::size_t window = std::min<std::size_t>(at, kDeflateWindow);
     const TDeflatedBlock b =
-        DeflateBlock(reinterpret_cast<const std::uint8_t*>(data.data()) + at, n,
+        DeflateBlock(deflaters, reinterpret_cast<const std::uint8_t*>(data.data()) + at, n,
                      reinterpret_cast<const std::uint8_t*>(data.data()) + at - window, window, 1, at + n == data.size());
     joined.append(b.Data.begin(), b.Data.end());
   }
