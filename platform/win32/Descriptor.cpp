@@ -57,28 +57,24 @@ int TDescriptor::Read(void* buffer, std::int64_t count, std::int64_t& moved) con
 }
 
 int TDescriptor::ReadAt(std::int64_t position, void* buffer, std::int64_t count, std::int64_t& moved) const {
-  // A read at an offset moves the file's position on Windows (unlike pread),
-  // and callers mix it with reads from the position: that is put back after.
-  LARGE_INTEGER zero{}, current{};
-  const bool hasPosition = ::SetFilePointerEx(HandleOf(*this), zero, &current, FILE_CURRENT);
+  // Each read names its offset, so reads of several threads at once do not
+  // disturb one another. The file's position is left where the last one
+  // ended (ReadFile moves it on a handle opened for synchronous use); saving
+  // and restoring it around the read would race with the other threads.
   moved = 0;
   auto* out = static_cast<char*>(buffer);
-  int error = 0;
   while (moved < count) {
     OVERLAPPED at{};
     const std::uint64_t offset = static_cast<std::uint64_t>(position + moved);
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD n = 0;
-    if (!::ReadFile(HandleOf(*this), out + moved, ChunkOf(count - moved), &n, &at)) {
-      if (::GetLastError() != ERROR_HANDLE_EOF) error = LastErrno();
-      break;
-    }
+    if (!::ReadFile(HandleOf(*this), out + moved, ChunkOf(count - moved), &n, &at))
+      return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : LastErrno();
     if (n == 0) break;
     moved += n;
   }
-  if (hasPosition) ::SetFilePointerEx(HandleOf(*this), current, nullptr, FILE_BEGIN);
-  return error;
+  return 0;
 }
 
 int TDescriptor::Write(const void* buffer, std::int64_t count, std::int64_t& moved) const {

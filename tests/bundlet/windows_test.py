@@ -77,7 +77,6 @@ class WindowsBuild(unittest.TestCase):
         self.assertEqual(stored, set(names))
         subprocess.run(["unzip", "-tq", archive], check=True, capture_output=True)
 
-    @unittest.skip("bundlet.exe crashes in a packing worker on this tree under Wine 8; not yet understood")
     def test_path_longer_than_max_path(self):
         deep = "/".join(["level-%02d-%s" % (i, "x" * 20) for i in range(12)]) + "/file.txt"
         self.assertGreater(len(winpath(self.dir + "/src/" + deep)), 260)
