@@ -65,18 +65,5 @@ fi
 # Fourth pass: the archiver cross-built for Windows (MinGW-w64) in build-win/,
 # its suites run under Wine. Skipped with the second.
 if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
-  win=${ZO_WIN_BUILD_DIR:-build-win}
-  cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$win" -j "$(nproc)"
-  # A private Wine prefix, no Mono or Gecko prompts, no debug noise. The
-  # server and one warm-up run (which creates the prefix, ~10 s) start
-  # detached from every pipe: Wine's background processes would otherwise
-  # hold ctest's pipes open and keep it waiting.
-  WINEPREFIX=$(mktemp -d /tmp/zo-wine.XXXXXX)
-  export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; bash "$root/scripts/testdb.sh" stop "$dbdir"; rm -rf "$dbdir"' EXIT
-  setsid wineserver -p </dev/null >/dev/null 2>&1
-  setsid wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-  ctest --test-dir "$win" --output-on-failure -j "$(nproc)"
-  wineserver -k >/dev/null 2>&1 || true
+  bash scripts/test-windows.sh
 fi
