@@ -1,6 +1,7 @@
 #include "platform/TempFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -24,7 +25,10 @@ std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefi
   std::u16string windowsDir = native;
   std::replace(windowsDir.begin(), windowsDir.end(), u'/', u'\\');
   if (::GetTempFileNameW(Wide(windowsDir), Wide(std::u16string(prefix)), 0, made) == 0) {
-    if (error != nullptr) *error = LastErrno();
+    // A directory that is not there is ERROR_DIRECTORY here; reported as
+    // missing, as on POSIX.
+    const int failure = LastErrno();
+    if (error != nullptr) *error = DirectoryExists(native) ? failure : ENOENT;
     return {};
   }
   // The long form of the name: the temporary directory may be given in 8.3
