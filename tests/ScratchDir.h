@@ -15,6 +15,20 @@
 
 namespace zo::test {
 
+// Removes path with all it holds, also what a test made read-only: a
+// directory without its owner's rights, whose entries could not go, or a
+// file with the read-only attribute, which Windows does not delete. Links
+// are not followed.
+inline void RemoveTree(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+  if (fs::is_directory(fs::symlink_status(path, ec))) {
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) RemoveTree(it->path());
+  }
+  fs::remove(path, ec);
+}
+
 class ScratchDir {
  public:
   // Prefix starts the directory's name, so that a leftover shows whose it is;
@@ -32,11 +46,7 @@ class ScratchDir {
     }
     if (FDir.empty()) throw std::runtime_error("cannot make a scratch directory in " + Parent.string());
   }
-  ~ScratchDir() {
-    std::error_code ignored;
-    MakeRemovable(FDir);
-    std::filesystem::remove_all(FDir, ignored);
-  }
+  ~ScratchDir() { RemoveTree(FDir); }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
@@ -49,15 +59,6 @@ class ScratchDir {
   String UFile(const std::string& Name) const { return FromUtf8(File(Name)); }
 
  private:
-  // A test may have taken the owner's rights away from a directory; without
-  // them nothing inside it could be removed. Links are not followed.
-  static void MakeRemovable(const std::filesystem::path& Dir) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
-    for (fs::directory_iterator it(Dir, ec), end; !ec && it != end; it.increment(ec))
-      if (it->is_directory(ec) && !it->is_symlink(ec)) MakeRemovable(it->path());
-  }
 
   std::filesystem::path FDir;
 };
