@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace zo {
 
@@ -51,6 +52,29 @@ std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path) {
 std::u16string SlashedPath(std::u16string_view path) {
   std::u16string result(path);
   std::replace(result.begin(), result.end(), u'\\', u'/');
+  return result;
+}
+
+std::u16string ResolvedSteps(std::u16string_view steps) {
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  auto flush = [&] {
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (char16_t c : steps) {
+    if (IsPathSeparator(c)) flush();
+    else part += c;
+  }
+  flush();
+  std::u16string result;
+  for (const std::u16string& p : parts) result += u'/' + p;
+  if (result.empty()) return u"/";
+  if (IsPathSeparator(steps.back())) result += u'/';
   return result;
 }
 

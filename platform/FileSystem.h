@@ -134,6 +134,11 @@ std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path);
 // The path with every '\' turned into '/': users and callers may write either
 // separator, this platform's file calls and archive entry names take '/'.
 std::u16string SlashedPath(std::u16string_view path);
+// The part of an absolute path after its root, its steps resolved: "." gone,
+// ".." taking away the step before it (never climbing above the root), '/'
+// before each step, a trailing separator kept. "a/./b/../c/" gives "/a/c/",
+// no steps at all "/". ExpandFileName joins it to the root.
+std::u16string ResolvedSteps(std::u16string_view steps);
 // Up to and including the last separator ('\' or '/'); empty when none.
 // The two split a path at the same place: path = ExtractFilePath(path) +
 // ExtractFileName(path).

@@ -227,30 +227,7 @@ std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base
     joined += u'/';
     joined += path;
   }
-  const bool trailing = !joined.empty() && IsPathSeparator(joined.back());
-  std::vector<std::u16string> parts;
-  std::u16string part;
-  auto flush = [&] {
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  };
-  for (char16_t c : joined) {
-    if (IsPathSeparator(c)) flush();
-    else part += c;
-  }
-  flush();
-  std::u16string result;
-  for (const std::u16string& p : parts) {
-    result += u'/';
-    result += p;
-  }
-  if (result.empty()) return u"/";
-  if (trailing) result += u'/';
-  return result;
+  return ResolvedSteps(joined);
 }
 
 bool ForceDirectories(std::u16string_view path) {

@@ -287,26 +287,7 @@ std::u16string ExpandFileName(std::u16string_view path, std::u16string_view base
     else joined = from + u'/' + std::u16string(path);
   }
   const std::size_t root = RootLength(joined);
-  const bool trailing = joined.size() > root && IsPathSeparator(joined.back());
-  std::vector<std::u16string> parts;
-  std::u16string part;
-  auto flush = [&] {
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  };
-  for (std::size_t i = root; i < joined.size(); ++i) {
-    if (IsPathSeparator(joined[i])) flush();
-    else part += joined[i];
-  }
-  flush();
-  std::u16string result = SlashedPath(joined.substr(0, root));
-  for (const std::u16string& p : parts) result += u'/' + p;
-  if (parts.empty() || trailing) result += u'/';
-  return result;
+  return SlashedPath(joined.substr(0, root)) + ResolvedSteps(std::u16string_view(joined).substr(root));
 }
 
 bool ForceDirectories(std::u16string_view path) {
