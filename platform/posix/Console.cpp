@@ -6,79 +6,28 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cctype>
-
 #include "platform/Descriptor.h"
+#include "platform/Terminal.h"
 
 namespace zo {
 
-namespace {
+TTerminal::TTerminal() : FInput(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
 
-// Owns the terminal's descriptor for the length of one question.
-class Terminal {
- public:
-  Terminal() : FTerminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+bool TTerminal::IsOpen() const { return FInput.IsOpen(); }
 
-  bool IsOpen() const { return FTerminal.IsOpen(); }
-
-  // Gives up quietly on an error: what is written here is only shown.
-  void Write(const std::string& text) {
-    std::int64_t moved = 0;
-    FTerminal.Write(text.data(), static_cast<std::int64_t>(text.size()), moved);
-  }
-
-  // One line without its end; false at end of input or on an error.
-  bool ReadLine(std::string& line) {
-    line.clear();
-    char c;
-    for (;;) {
-      std::int64_t moved = 0;
-      if (FTerminal.Read(&c, 1, moved) != 0 || moved == 0) return !line.empty();
-      if (c == '\n') return true;
-      if (c != '\r') line += c;
-    }
-  }
-
- private:
-  TDescriptor FTerminal;
-};
-
-std::string Trimmed(const std::string& text) {
-  std::size_t first = 0, last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-  return text.substr(first, last - first);
+void TTerminal::Write(const std::string& text) {
+  std::int64_t moved = 0;
+  FInput.Write(text.data(), static_cast<std::int64_t>(text.size()), moved);
 }
 
-bool SameAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>& choices) {
-  Terminal terminal;
-  if (!terminal.IsOpen() || choices.empty()) return -1;
-  std::string offer;
-  for (std::size_t i = 0; i < choices.size(); ++i) {
-    if (i > 0) offer += ", ";
-    offer += "[" + choices[i].Key + "] " + choices[i].Label;
-  }
-  terminal.Write(message + "\n");
+bool TTerminal::ReadLine(std::string& line) {
+  line.clear();
+  char c;
   for (;;) {
-    terminal.Write(offer + "? ");
-    std::string line;
-    if (!terminal.ReadLine(line)) return -1;
-    const std::string answer = Trimmed(line);
-    for (std::size_t i = 0; i < choices.size(); ++i) {
-      if (SameAscii(answer, choices[i].Key) || SameAscii(answer, choices[i].Label))
-        return static_cast<int>(i);
-    }
+    std::int64_t moved = 0;
+    if (FInput.Read(&c, 1, moved) != 0 || moved == 0) return !line.empty();
+    if (c == '\n') return true;
+    if (c != '\r') line += c;
   }
 }
 

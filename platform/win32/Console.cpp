@@ -1,7 +1,6 @@
 #include "platform/Console.h"
 
-#include <cctype>
-
+#include "platform/Terminal.h"
 #include "platform/Utf.h"
 #include "platform/win32/Win32.h"
 
@@ -33,79 +32,32 @@ void WriteText(HANDLE handle, const std::string& text) {
   }
 }
 
-// Owns the console's input and output for the length of one question; the
-// standard handles may be redirected, the console itself is the person.
-class Terminal {
- public:
-  Terminal()
-      : FInput(ValueOf(::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr))),
-        FOutput(ValueOf(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr))) {}
-
-  bool IsOpen() const { return IsConsole(HandleOf(FInput)) && IsConsole(HandleOf(FOutput)); }
-
-  void Write(const std::string& text) { WriteText(HandleOf(FOutput), text); }
-
-  // One line without its end; false at end of input or on an error.
-  bool ReadLine(std::string& line) {
-    std::u16string wide;
-    for (;;) {
-      wchar_t c = 0;
-      DWORD read = 0;
-      if (!::ReadConsoleW(HandleOf(FInput), &c, 1, &read, nullptr) || read == 0) break;
-      if (c == L'\n') {
-        line = ToUtf8(wide);
-        return true;
-      }
-      if (c != L'\r') wide += static_cast<char16_t>(c);
-    }
-    line = ToUtf8(wide);
-    return !line.empty();
-  }
-
- private:
-  TDescriptor FInput;
-  TDescriptor FOutput;
-};
-
-std::string Trimmed(const std::string& text) {
-  std::size_t first = 0, last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-  return text.substr(first, last - first);
-}
-
-bool SameAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>& choices) {
-  Terminal terminal;
-  if (!terminal.IsOpen() || choices.empty()) return -1;
-  std::string offer;
-  for (std::size_t i = 0; i < choices.size(); ++i) {
-    if (i > 0) offer += ", ";
-    offer += "[" + choices[i].Key + "] " + choices[i].Label;
-  }
-  terminal.Write(message + "\n");
+TTerminal::TTerminal()
+    : FInput(ValueOf(::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr))),
+      FOutput(ValueOf(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr))) {}
+
+bool TTerminal::IsOpen() const { return IsConsole(HandleOf(FInput)) && IsConsole(HandleOf(FOutput)); }
+
+void TTerminal::Write(const std::string& text) { WriteText(HandleOf(FOutput), text); }
+
+bool TTerminal::ReadLine(std::string& line) {
+  std::u16string wide;
   for (;;) {
-    terminal.Write(offer + "? ");
-    std::string line;
-    if (!terminal.ReadLine(line)) return -1;
-    const std::string answer = Trimmed(line);
-    for (std::size_t i = 0; i < choices.size(); ++i) {
-      if (SameAscii(answer, choices[i].Key) || SameAscii(answer, choices[i].Label))
-        return static_cast<int>(i);
+    wchar_t c = 0;
+    DWORD read = 0;
+    if (!::ReadConsoleW(HandleOf(FInput), &c, 1, &read, nullptr) || read == 0) break;
+    if (c == L'\n') {
+      line = ToUtf8(wide);
+      return true;
     }
+    if (c != L'\r') wide += static_cast<char16_t>(c);
   }
+  line = ToUtf8(wide);
+  return !line.empty();
 }
 
 bool StandardErrorIsTerminal() {
