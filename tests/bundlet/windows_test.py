@@ -24,10 +24,8 @@ def winpath(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def bundlet(*args, lang=None):
-    env = dict(os.environ)
-    if lang:
-        env["LANG"] = lang
+def bundlet(*args, env=None):
+    env = dict(os.environ, **(env or {}))
     done = subprocess.run(["wine", EXE, *args], env=env, stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=120)
     return done.stdout.decode("utf-8", "replace")
@@ -85,27 +83,40 @@ class WindowsBuild(unittest.TestCase):
         with zipfile.ZipFile(archive) as z:
             self.assertEqual(z.read(deep), b"deep")
 
-    @unittest.skipUnless("ru_RU.utf8" in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout,
-                         "Wine reads names through the Unix locale, and ru_RU.UTF-8 is not generated here")
+    def locales(self, *names):
+        """A private locale directory (for LOCPATH) with names generated from
+        the locale sources, as a fresh machine has none but C."""
+        path = os.path.join(self.dir, "locales")
+        os.makedirs(path)
+        for name in names:
+            made = subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(path, name + ".UTF-8")],
+                                  capture_output=True)
+            if made.returncode not in (0, 1):   # 1: made, with warnings
+                self.skipTest("the locale %s cannot be generated here: %s" % (name, made.stderr.decode()))
+        return path
+
     def test_oem_code_page_follows_the_system_locale(self):
-        # A Cyrillic name fits the Russian OEM code page (866) and is stored
-        # in it; under the default (437) it needs UTF-8 and flag bit 11.
-        self.write("Отчёт.txt", b"r")
-        cases = [("ru_RU.UTF-8", "Отчёт.txt".encode("cp866"), 0),
-                 ("en_US.UTF-8", "Отчёт.txt".encode("utf-8"), 0x800)]
-        for lang, raw, flag in cases:
+        # Wine takes its code pages from the Unix locale (LANG). A name that
+        # fits the OEM code page (Russian 866, German 850) is stored in it;
+        # one that does not fit (Cyrillic under 437) needs UTF-8 and flag
+        # bit 11.
+        cases = [("ru_RU", "Отчёт.txt", "cp866"), ("de_DE", "Øre.txt", "cp850"), ("en_US", "Отчёт.txt", None)]
+        locpath = self.locales(*{lang for lang, _, _ in cases})
+        for lang, name, codepage in cases:
             with self.subTest(lang=lang):
-                archive = os.path.join(self.dir, lang + ".zip")
-                self.assertEqual(bundlet("-Aza", "-D" + winpath(self.dir + "/src"), "-Z" + winpath(archive),
-                                         lang=lang), "")
+                src, archive, out = (os.path.join(self.dir, lang, part) for part in ("src", "a.zip", "out"))
+                os.makedirs(src)
+                with open(os.path.join(src, name), "wb") as f:
+                    f.write(b"r")
+                env = {"LANG": lang + ".UTF-8", "LOCPATH": locpath}
+                self.assertEqual(bundlet("-Aza", "-D" + winpath(src), "-Z" + winpath(archive), env=env), "")
                 with zipfile.ZipFile(archive) as z:
                     info = z.infolist()[0]
-                    name = info.filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
-                self.assertEqual((name, info.flag_bits & 0x800), (raw, flag))
-                out = self.dir + "/out-" + lang
-                self.assertEqual(bundlet("-Aua", "-D" + winpath(out), "-Z" + winpath(archive), lang=lang), "")
-                self.assertEqual(os.listdir(out), ["Отчёт.txt"])
-
+                    stored = info.filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+                expected = (name.encode(codepage), 0) if codepage else (name.encode("utf-8"), 0x800)
+                self.assertEqual((stored, info.flag_bits & 0x800), expected)
+                self.assertEqual(bundlet("-Aua", "-D" + winpath(out), "-Z" + winpath(archive), env=env), "")
+                self.assertEqual(os.listdir(out), [name])
 
 if __name__ == "__main__":
     EXE = sys.argv.pop(1)
