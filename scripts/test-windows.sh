@@ -28,9 +28,9 @@ trap stop_wine EXIT
 # start in a session of their own with every stream on /dev/null: Wine's
 # background processes outlive the program they served, and holding ctest's
 # pipes they would keep it waiting for ever. The warm-up is waited for, but
-# never longer than two minutes.
+# never longer than five minutes.
 timeout 30 setsid -w wineserver -p </dev/null >/dev/null 2>&1
-timeout 120 setsid -w wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+timeout 300 setsid -w wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 # No suite may hang the pass: each has ten minutes at most.
 ctest --test-dir "$win" --output-on-failure -j "$(nproc)" --timeout 600 ${CTEST_ARGS:-}
