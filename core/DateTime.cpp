@@ -5,6 +5,7 @@
 
 #include "core/Exception.h"
 #include "core/StringUtils.h"
+#include "platform/FileSystem.h"
 
 namespace zo {
 
@@ -118,35 +119,26 @@ void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour,
 }
 
 TDateTime Now() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm local{};
-  localtime_r(&ts.tv_sec, &local);
-  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                        local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+  const TLocalTime now = NowLocalTime();
+  return EncodeDateTime(now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second > 59 ? 59 : now.Second,
+                        now.Millisecond);
 }
 
 TDateTime UnixToDateTime(std::time_t Value) {
-  std::tm local{};
-  if (localtime_r(&Value, &local) == nullptr) {
+  const std::optional<TLocalTime> local = LocalTimeOfUnixTime(Value);
+  if (!local) {
     throw EConvertError(u"Time value %d cannot be converted to local time", {static_cast<long long>(Value)});
   }
-  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                        local.tm_sec > 59 ? 59 : local.tm_sec, 0);
+  return EncodeDateTime(local->Year, local->Month, local->Day, local->Hour, local->Minute,
+                        local->Second > 59 ? 59 : local->Second, 0);
 }
 
 std::time_t DateTimeToUnix(TDateTime Value) {
   int y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, ms = 0;
   DecodeDateTime(Value, y, m, d, h, n, s, ms);
-  std::tm local{};
-  local.tm_year = y - 1900;
-  local.tm_mon = m - 1;
-  local.tm_mday = d;
-  local.tm_hour = h;
-  local.tm_min = n;
-  local.tm_sec = s;
-  local.tm_isdst = -1;
-  return mktime(&local);
+  // The same zone rules as UnixToDateTime, the system's.
+  const std::optional<TFileTime> time = FileTimeOf(TLocalTime{y, m, d, h, n, s, 0});
+  return time ? static_cast<std::time_t>(time->Seconds) : static_cast<std::time_t>(-1);
 }
 
 }  // namespace zo

@@ -1,7 +1,6 @@
 #include "core/Exception.h"
 
-#include <cstring>
-
+#include "platform/ErrorText.h"
 #include "platform/Utf.h"
 
 namespace zo {
@@ -20,12 +19,7 @@ const char* Exception::what() const noexcept {
   return FWhat.c_str();
 }
 
-String SystemErrorText(int error) {
-  char buffer[256];
-  // The GNU strerror_r returns a pointer that may or may not be buffer.
-  const char* text = strerror_r(error, buffer, sizeof buffer);
-  return FromUtf8(text);
-}
+String SystemErrorText(int error) { return ErrorText(error); }
 
 void RaiseOpenError(StringView Path, int Error) { throw EFOpenError(kSFOpenError, {Path, SystemErrorText(Error)}); }
 

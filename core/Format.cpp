@@ -1,11 +1,10 @@
 #include "core/Format.h"
 
-#include <clocale>
 #include <cstdio>
-#include <locale.h>
 #include <string>
 
 #include "core/Exception.h"
+#include "platform/NumberText.h"
 #include "platform/Utf.h"
 
 namespace zo {
@@ -23,18 +22,6 @@ struct Spec {
 [[noreturn]] void Fail(StringView format, const char* why) {
   throw EFormatError(u"Format '" + String(format) + u"' invalid or incompatible with argument" +
                      (why[0] ? u" (" + FromUtf8(why) + u")" : String()));
-}
-
-// Runs snprintf for a floating-point conversion under the "C" numeric rules
-// on this thread, so the decimal point is '.' whatever locale the process has
-// chosen (a window toolkit adopts the user's locale at start-up).
-template <typename... Args>
-int FormatFloatC(char* buf, size_t size, const char* pattern, Args... args) {
-  static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-  const locale_t previous = cLocale ? uselocale(cLocale) : static_cast<locale_t>(0);
-  const int n = std::snprintf(buf, size, pattern, args...);
-  if (cLocale) uselocale(previous);
-  return n;
 }
 
 // Renders one conversion through snprintf, which owns the printf rules.
@@ -80,7 +67,7 @@ std::string Render(const Spec& spec, const FormatArg& arg, StringView format) {
       else if (std::holds_alternative<std::int64_t>(v)) d = static_cast<double>(std::get<std::int64_t>(v));
       else if (std::holds_alternative<std::uint64_t>(v)) d = static_cast<double>(std::get<std::uint64_t>(v));
       else Fail(format, "number expected");
-      n = FormatFloatC(buf, sizeof buf, (pattern + static_cast<char>(spec.conversion)).c_str(), d);
+      n = FormatDoubleC(buf, sizeof buf, (pattern + static_cast<char>(spec.conversion)).c_str(), d);
       break;
     }
     default:

@@ -1,74 +1,18 @@
 #include "platform/CodePage.h"
 
-#include <iconv.h>
-
-#include <array>
-#include <unordered_map>
-
+#include "platform/SystemCodePage.h"
 #include "platform/Utf.h"
 
 namespace zo {
 
-namespace {
-
-// One single-byte code page: byte -> UTF-16 unit and back.
-struct SingleByteTable {
-  std::array<char16_t, 256> toUnicode{};
-  std::unordered_map<char16_t, std::uint8_t> fromUnicode;
-};
-
-SingleByteTable BuildTable(const char* iconvName) {
-  SingleByteTable table;
-  iconv_t cd = ::iconv_open("UTF-16LE", iconvName);
-  for (int b = 0; b < 256; ++b) {
-    char16_t unit = static_cast<char16_t>(b);   // undefined bytes keep their value
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-      char in = static_cast<char>(b);
-      unsigned char out[8];
-      char* inPtr = &in;
-      char* outPtr = reinterpret_cast<char*>(out);
-      std::size_t inLeft = 1, outLeft = sizeof out;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
-          sizeof out - outLeft == 2) {
-        unit = static_cast<char16_t>(out[0] | (out[1] << 8));
-      }
-    }
-    table.toUnicode[static_cast<std::size_t>(b)] = unit;
-  }
-  if (cd != reinterpret_cast<iconv_t>(-1)) ::iconv_close(cd);
-  // The first byte for a unit wins, so the table reads back what it wrote.
-  for (int b = 255; b >= 0; --b) table.fromUnicode[table.toUnicode[static_cast<std::size_t>(b)]] =
-      static_cast<std::uint8_t>(b);
-  return table;
-}
-
-const SingleByteTable& TableOf(TCodePage codePage) {
-  static const SingleByteTable ansi = BuildTable("CP1252");
-  static const SingleByteTable oem = BuildTable("CP437");
-  return codePage == cpAnsi ? ansi : oem;
-}
-
-}  // namespace
-
 std::string EncodeCodePage(std::u16string_view text, TCodePage codePage, bool* exact) {
-  if (codePage == cpUtf8) {
-    std::string result = ToUtf8(text);
-    if (exact != nullptr) *exact = FromUtf8(result) == text;
-    return result;
-  }
-  const SingleByteTable& table = TableOf(codePage);
-  std::string result;
-  result.reserve(text.size());
   bool all = true;
-  for (char16_t unit : text) {
-    const auto found = table.fromUnicode.find(unit);
-    if (found == table.fromUnicode.end()) {
-      result += '?';
-      all = false;
-    } else {
-      result += static_cast<char>(found->second);
-    }
+  std::string result;
+  if (codePage == cpUtf8) {
+    result = ToUtf8(text);
+    all = FromUtf8(result) == text;
+  } else {
+    result = EncodeSystemCodePage(text, codePage, all);
   }
   if (exact != nullptr) *exact = all;
   return result;
@@ -76,19 +20,16 @@ std::string EncodeCodePage(std::u16string_view text, TCodePage codePage, bool* e
 
 std::u16string DecodeCodePage(std::string_view bytes, TCodePage codePage) {
   if (codePage == cpUtf8) return FromUtf8(bytes);
-  const SingleByteTable& table = TableOf(codePage);
-  std::u16string result;
-  result.reserve(bytes.size());
-  for (char c : bytes) result += table.toUnicode[static_cast<std::uint8_t>(c)];
-  return result;
+  return DecodeSystemCodePage(bytes, codePage);
 }
 
 std::u16string ReadableFileName(std::u16string_view name) {
-  const SingleByteTable& ansi = TableOf(cpAnsi);
   std::u16string result(name);
   for (char16_t& c : result) {
     const int byte = EscapedByte(c);
-    if (byte >= 0) c = ansi.toUnicode[byte];
+    if (byte < 0) continue;
+    const std::u16string read = DecodeCodePage(std::string(1, static_cast<char>(byte)), cpAnsi);
+    if (read.size() == 1) c = read[0];
   }
   return result;
 }

@@ -1,47 +1,14 @@
+// The question's rules, the same on every system; the terminal it is put to
+// is each system's own (platform/Terminal.h).
 #include "platform/Console.h"
-
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <cctype>
 
-#include "platform/Descriptor.h"
+#include "platform/Terminal.h"
 
 namespace zo {
 
 namespace {
-
-// Owns the terminal's descriptor for the length of one question.
-class Terminal {
- public:
-  Terminal() : FTerminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-
-  bool IsOpen() const { return FTerminal.IsOpen(); }
-
-  // Gives up quietly on an error: what is written here is only shown.
-  void Write(const std::string& text) {
-    std::int64_t moved = 0;
-    FTerminal.Write(text.data(), static_cast<std::int64_t>(text.size()), moved);
-  }
-
-  // One line without its end; false at end of input or on an error.
-  bool ReadLine(std::string& line) {
-    line.clear();
-    char c;
-    for (;;) {
-      std::int64_t moved = 0;
-      if (FTerminal.Read(&c, 1, moved) != 0 || moved == 0) return !line.empty();
-      if (c == '\n') return true;
-      if (c != '\r') line += c;
-    }
-  }
-
- private:
-  TDescriptor FTerminal;
-};
 
 std::string Trimmed(const std::string& text) {
   std::size_t first = 0, last = text.size();
@@ -62,7 +29,7 @@ bool SameAscii(const std::string& a, const std::string& b) {
 }  // namespace
 
 int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>& choices) {
-  Terminal terminal;
+  TTerminal terminal;
   if (!terminal.IsOpen() || choices.empty()) return -1;
   std::string offer;
   for (std::size_t i = 0; i < choices.size(); ++i) {
@@ -80,21 +47,6 @@ int AskOnTerminal(const std::string& message, const std::vector<TConsoleChoice>&
         return static_cast<int>(i);
     }
   }
-}
-
-bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
-
-int StandardErrorColumns() {
-  struct winsize size {};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
-
-void IgnoreClosedPipes() { std::signal(SIGPIPE, SIG_IGN); }
-
-void WriteStandardError(const std::string& text) {
-  std::int64_t moved = 0;
-  WriteAll(STDERR_FILENO, text.data(), static_cast<std::int64_t>(text.size()), moved);
 }
 
 }  // namespace zo

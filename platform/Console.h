@@ -31,6 +31,11 @@ int StandardErrorColumns();
 // way.
 void IgnoreClosedPipes();
 
+// Writes UTF-8 text to standard output: as it is into a file or a pipe, as
+// characters onto a console that takes text in another form. Errors are
+// ignored, as the program's exit code does not depend on its output.
+void WriteStandardOutput(const std::string& text);
+
 // Writes text to standard error as it is, all of it (a signal or a full
 // pipe may take it in pieces); errors are ignored: nothing depends on it.
 void WriteStandardError(const std::string& text);

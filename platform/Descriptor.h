@@ -1,7 +1,10 @@
-// The one owner of a POSIX file descriptor inside platform/, with the read
-// and write loops every user of one needs. Not for callers outside this
-// folder: they hold a TFileHandle or a TDirHandle, whose other platforms keep
-// handles of their own.
+// The one owner of an open file of the system inside platform/ (a POSIX file
+// descriptor, or a Win32 HANDLE), with the read and write loops every user of
+// one needs. Not for callers outside this folder: they hold a TFileHandle or
+// a TDirHandle.
+//
+// Both kinds fit one integer, and both systems use -1 for "none" (-1 is
+// INVALID_HANDLE_VALUE), so the class is declared once.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +15,7 @@ namespace zo {
 class TDescriptor {
  public:
   TDescriptor() = default;
-  explicit TDescriptor(int fd) : FFd(fd) {}
+  explicit TDescriptor(std::intptr_t handle) : FFd(handle) {}
   ~TDescriptor() { Reset(); }
   TDescriptor(TDescriptor&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
   TDescriptor& operator=(TDescriptor&& other) noexcept {
@@ -23,9 +26,9 @@ class TDescriptor {
   TDescriptor& operator=(const TDescriptor&) = delete;
 
   bool IsOpen() const { return FFd >= 0; }
-  int Get() const { return FFd; }
-  // Closes what it holds (if anything) and takes fd.
-  void Reset(int fd = -1);
+  std::intptr_t Get() const { return FFd; }
+  // Closes what it holds (if anything) and takes handle.
+  void Reset(std::intptr_t handle = -1);
   // Closes now and reports the failure that a delayed write may only show
   // here: 0 or errno.
   int Close();
@@ -39,11 +42,11 @@ class TDescriptor {
   int Write(const void* buffer, std::int64_t count, std::int64_t& moved) const;
 
  private:
-  int FFd = -1;
+  std::intptr_t FFd = -1;
 };
 
-// Write of a descriptor this process holds but no TDescriptor owns (standard
-// error).
+// Write of a C runtime descriptor this process holds but no TDescriptor owns
+// (standard output and error).
 int WriteAll(int fd, const void* buffer, std::int64_t count, std::int64_t& moved);
 
 }  // namespace zo

@@ -42,8 +42,9 @@ class TFileHandle {
   // Each moves count bytes, fewer only at the end of the file (or up to a
   // failure); moved tells how many.
   int Read(void* buffer, std::int64_t count, std::int64_t& moved) { return FFile.Read(buffer, count, moved); }
-  // Reads at position without moving the file's own position, so several
-  // threads may read one file at once.
+  // Reads at position, so several threads may read one file at once. The
+  // file's own position is not to be relied on afterwards: POSIX leaves it
+  // alone, Windows moves it past what was read. Seek before a Read.
   int ReadAt(std::int64_t position, void* buffer, std::int64_t count, std::int64_t& moved) const {
     return FFile.ReadAt(position, buffer, count, moved);
   }

@@ -93,6 +93,8 @@ std::optional<TLocalTime> FileGetLocalTime(std::u16string_view path);
 // Sets the last write (and access) time; false when that fails.
 bool FileSetLocalTime(std::u16string_view path, const TLocalTime& time);
 TLocalTime NowLocalTime();
+// Seconds since 1970-01-01 UTC as local time; nothing when out of range.
+std::optional<TLocalTime> LocalTimeOfUnixTime(std::int64_t seconds);
 
 // --- Listing --------------------------------------------------------------
 
@@ -132,6 +134,11 @@ std::u16string ExcludeTrailingPathDelimiter(std::u16string_view path);
 // The path with every '\' turned into '/': users and callers may write either
 // separator, this platform's file calls and archive entry names take '/'.
 std::u16string SlashedPath(std::u16string_view path);
+// The part of an absolute path after its root, its steps resolved: "." gone,
+// ".." taking away the step before it (never climbing above the root), '/'
+// before each step, a trailing separator kept. "a/./b/../c/" gives "/a/c/",
+// no steps at all "/". ExpandFileName joins it to the root.
+std::u16string ResolvedSteps(std::u16string_view steps);
 // Up to and including the last separator ('\' or '/'); empty when none.
 // The two split a path at the same place: path = ExtractFilePath(path) +
 // ExtractFileName(path).
@@ -193,6 +200,10 @@ class TDirHandle {
 
  private:
   TDescriptor FDir;
+  // The directory's full path, on systems whose calls name files by path
+  // alone (Windows); FDir then keeps the directory from being removed or
+  // renamed while it is held.
+  std::u16string FPath;
 };
 
 // A local time as the system keeps file times, for TFileHandle::SetTime.

@@ -7,6 +7,7 @@
 // "-SA B" arrives as the one argument -SA B on every platform.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,7 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 // it end before it reads the program's results.
 class ChildProcess {
  public:
-  explicit ChildProcess(int pid) : FPid(pid) {}
+  explicit ChildProcess(std::intptr_t process) : FPid(process) {}
   ChildProcess(ChildProcess&& other) noexcept : FPid(other.FPid) { other.FPid = -1; }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -39,7 +40,9 @@ class ChildProcess {
   int Wait();
 
  private:
-  int FPid;   // the system's process id; -1 once waited for
+  // The system's process id on POSIX, the process's HANDLE on Windows; -1
+  // once waited for.
+  std::intptr_t FPid;
 };
 
 // Starts the program that the command line names, with the caller's

@@ -62,7 +62,7 @@ class TReplacementFile {
   std::u16string FWritePath;
   bool FInPlace = false;
   bool FTargetExisted = false;
-  unsigned FMode = 0;          // permissions of the replaced file
+  unsigned FMode = 0;          // permissions (attributes on Windows) of the replaced file
   unsigned FOwner = 0, FGroup = 0;
   TDescriptor FLock;           // open on the stand-in, holding its lock
   bool FActive = false;

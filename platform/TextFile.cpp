@@ -1,11 +1,6 @@
 #include "platform/TextFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "platform/Descriptor.h"
+#include "platform/FileStream.h"
 #include "platform/Utf.h"
 
 namespace zo {
@@ -31,8 +26,8 @@ bool StartsWith(std::string_view bytes, std::string_view prefix) {
 }  // namespace
 
 int ReadWholeFile(std::u16string_view path, std::string& bytes) {
-  TDescriptor file(::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.IsOpen()) return errno;
+  TFileHandle file;
+  if (const int error = file.Open(std::u16string(path), TFileHandle::OpenKind::Read)) return error;
   std::string content;
   char buffer[65536];
   for (;;) {
@@ -46,8 +41,8 @@ int ReadWholeFile(std::u16string_view path, std::string& bytes) {
 }
 
 int WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  TDescriptor file(::open(ToOsPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!file.IsOpen()) return errno;
+  TFileHandle file;
+  if (const int error = file.Open(std::u16string(path), TFileHandle::OpenKind::Create)) return error;
   std::int64_t moved = 0;
   if (const int error = file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()), moved)) return error;
   return file.Close();

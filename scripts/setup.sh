@@ -20,6 +20,8 @@ PACKAGES=(
   dpkg-dev file lintian desktop-file-utils groff-base xdotool
   # locale sources, to test number text under a decimal-comma locale
   locales
+  # the archiver for Windows: cross compiler, its zlib, and Wine to run the tests
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
   # fuzzing and sanitizer runtime
   clang libclang-rt-14-dev
 )

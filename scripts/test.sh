@@ -5,7 +5,8 @@
 #
 #   scripts/test.sh              # normal build in build/, then ASan + UBSan in build-asan/,
 #                                # then the engine's suites under ThreadSanitizer in build-tsan/
-#   ZO_QUICK=1 scripts/test.sh   # the normal build only (no sanitizer pass)
+#                                # then the archiver for Windows under Wine in build-win/
+#   ZO_QUICK=1 scripts/test.sh   # the normal build only (no sanitizer or Windows pass)
 #   ZO_SANITIZE_PASS=0 scripts/test.sh  # the same
 #   ZO_SANITIZE=1 scripts/test.sh  # ASan + UBSan build in build-asan/ only
 set -euo pipefail
@@ -59,4 +60,10 @@ if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
   TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1} \
     ctest --test-dir "$tsan" --output-on-failure -j "$(nproc)" \
       -R "^(zipread_tests|zipwrite_tests|bundlet_tests|bundlet_cli_tests|faults_bundlet)$"
+fi
+
+# Fourth pass: the archiver cross-built for Windows (MinGW-w64) in build-win/,
+# its suites run under Wine. Skipped with the second.
+if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
+  bash scripts/test-windows.sh
 fi

@@ -4,11 +4,8 @@
 // as a member of a fixture, or as a local of one test.
 #pragma once
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -18,22 +15,38 @@
 
 namespace zo::test {
 
+// Removes path with all it holds, also what a test made read-only: a
+// directory without its owner's rights, whose entries could not go, or a
+// file with the read-only attribute, which Windows does not delete. Links
+// are not followed.
+inline void RemoveTree(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+  if (fs::is_directory(fs::symlink_status(path, ec))) {
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) RemoveTree(it->path());
+  }
+  fs::remove(path, ec);
+}
+
 class ScratchDir {
  public:
   // Prefix starts the directory's name, so that a leftover shows whose it is;
   // Parent is where it is made.
   explicit ScratchDir(const std::string& Prefix = "zo-test",
                       const std::filesystem::path& Parent = std::filesystem::temp_directory_path()) {
-    std::string pattern = (Parent / (Prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("cannot make a scratch directory " + pattern + ": " + std::strerror(errno));
-    FDir = pattern;
+    // A new name until one is free, as mkdtemp does (which Windows lacks).
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100 && FDir.empty(); ++attempt) {
+      const std::filesystem::path candidate = Parent / (Prefix + "-" + std::to_string(random() % 1000000000));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) FDir = candidate;
+      else if (ec) throw std::runtime_error("cannot make a scratch directory " + candidate.string() + ": " + ec.message());
+    }
+    if (FDir.empty()) throw std::runtime_error("cannot make a scratch directory in " + Parent.string());
   }
-  ~ScratchDir() {
-    std::error_code ignored;
-    MakeRemovable(FDir);
-    std::filesystem::remove_all(FDir, ignored);
-  }
+  ~ScratchDir() { RemoveTree(FDir); }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
@@ -46,15 +59,6 @@ class ScratchDir {
   String UFile(const std::string& Name) const { return FromUtf8(File(Name)); }
 
  private:
-  // A test may have taken the owner's rights away from a directory; without
-  // them nothing inside it could be removed. Links are not followed.
-  static void MakeRemovable(const std::filesystem::path& Dir) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
-    for (fs::directory_iterator it(Dir, ec), end; !ec && it != end; it.increment(ec))
-      if (it->is_directory(ec) && !it->is_symlink(ec)) MakeRemovable(it->path());
-  }
 
   std::filesystem::path FDir;
 };

@@ -19,11 +19,22 @@ import zipfile
 NOBODY = 65534
 
 
+def under_wine(program):
+    """Whether program is the Windows build, which runs under Wine."""
+    return program.endswith(".exe")
+
+
+def command(program, *args):
+    """The command line that runs program with args: the Windows build
+    through Wine (whose prefix and server are the caller's)."""
+    return (["wine"] if under_wine(program) else []) + [program, *args]
+
+
 def start(program, *args, setup=None, env=None, cwd=None, stdout=subprocess.PIPE, timeout=120):
     """Runs program to its end without a terminal: in a new session, with no
-    standard input, so the engine cannot ask and answers itself. Returns the
-    finished process."""
-    return subprocess.run([program, *args], cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+    standard input, so the engine cannot ask and answers itself; the Windows
+    build through Wine. Returns the finished process."""
+    return subprocess.run(command(program, *args), cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
                           stderr=subprocess.PIPE, start_new_session=True, timeout=timeout,
                           preexec_fn=setup, env=env)
 

@@ -10,19 +10,18 @@
 
 namespace zo {
 
-namespace {
-
-// A raw deflate stream (no zlib header or trailer) of one level, kept per
-// thread and reset for each block: setting one up costs more than a small
-// file takes to compress.
+// A raw deflate stream (no zlib header or trailer) of one level, reset for
+// each block.
 class TDeflater {
  public:
-  explicit TDeflater(int level) {
+  explicit TDeflater(int level) : FLevel(level) {
     if (deflateInit2(&FZStream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
   }
   ~TDeflater() { deflateEnd(&FZStream); }
   TDeflater(const TDeflater&) = delete;
   TDeflater& operator=(const TDeflater&) = delete;
+
+  int Level() const { return FLevel; }
 
   z_stream& Reset() {
     deflateReset(&FZStream);
@@ -30,15 +29,47 @@ class TDeflater {
   }
 
  private:
+  int FLevel;
   z_stream FZStream{};
 };
 
-TDeflater& DeflaterFor(int level) {
-  thread_local std::array<std::unique_ptr<TDeflater>, 10> deflaters;
-  std::unique_ptr<TDeflater>& slot = deflaters[static_cast<std::size_t>(level)];
-  if (!slot) slot = std::make_unique<TDeflater>(level);
-  return *slot;
+TDeflaterShelf::TDeflaterShelf() = default;
+TDeflaterShelf::~TDeflaterShelf() = default;
+
+std::unique_ptr<TDeflater> TDeflaterShelf::Take(int level) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    for (auto it = FIdle.begin(); it != FIdle.end(); ++it) {
+      if ((*it)->Level() != level) continue;
+      std::unique_ptr<TDeflater> deflater = std::move(*it);
+      FIdle.erase(it);
+      return deflater;
+    }
+  }
+  return std::make_unique<TDeflater>(level);
 }
+
+void TDeflaterShelf::PutBack(std::unique_ptr<TDeflater> deflater) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FIdle.push_back(std::move(deflater));
+}
+
+namespace {
+
+// A stream borrowed from a shelf for one block, put back however the block ends.
+class TBorrowedDeflater {
+ public:
+  TBorrowedDeflater(TDeflaterShelf& shelf, int level) : FShelf(shelf), FDeflater(shelf.Take(level)) {}
+  ~TBorrowedDeflater() { FShelf.PutBack(std::move(FDeflater)); }
+  TBorrowedDeflater(const TBorrowedDeflater&) = delete;
+  TBorrowedDeflater& operator=(const TBorrowedDeflater&) = delete;
+
+  z_stream& Reset() { return FDeflater->Reset(); }
+
+ private:
+  TDeflaterShelf& FShelf;
+  std::unique_ptr<TDeflater> FDeflater;
+};
 
 // Data that does not compress (already compressed or encrypted files) finds
 // nothing at any level, and the best levels spend many times what storing it
@@ -49,11 +80,12 @@ TDeflater& DeflaterFor(int level) {
 constexpr std::size_t kProbedBlock = 256 * 1024;
 constexpr std::size_t kProbeSample = 16 * 1024;
 
-bool LooksIncompressible(const std::uint8_t* input, std::size_t size) {
+bool LooksIncompressible(TDeflaterShelf& shelf, const std::uint8_t* input, std::size_t size) {
   if (size < kProbedBlock) return false;
   std::array<std::uint8_t, kProbeSample + 256> out;
+  TBorrowedDeflater fastest(shelf, 1);
   for (const std::size_t at : {std::size_t{0}, size / 2 - kProbeSample / 2, size - kProbeSample}) {
-    z_stream& z = DeflaterFor(1).Reset();
+    z_stream& z = fastest.Reset();
     z.next_in = const_cast<std::uint8_t*>(input + at);
     z.avail_in = static_cast<uInt>(kProbeSample);
     z.next_out = out.data();
@@ -75,7 +107,7 @@ std::int64_t DeflateBlockSize(int mode) {
   return 0x100000;
 }
 
-TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
+TDeflatedBlock DeflateBlock(TDeflaterShelf& shelf, const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
                             std::size_t dictionaryLength, int mode, bool last) {
   TDeflatedBlock block;
   block.Size = static_cast<std::int64_t>(size);
@@ -84,8 +116,9 @@ TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const s
     block.Data.assign(input, input + size);
     return block;
   }
-  const int level = LooksIncompressible(input, size) ? 0 : mode;
-  z_stream& z = DeflaterFor(level).Reset();
+  const int level = LooksIncompressible(shelf, input, size) ? 0 : mode;
+  TBorrowedDeflater deflater(shelf, level);
+  z_stream& z = deflater.Reset();
   if (level > 0 && dictionaryLength > 0 &&
       deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength)) != Z_OK) {
     throw std::bad_alloc();

@@ -15,6 +15,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "core/String.h"
 
@@ -34,12 +37,36 @@ struct TDeflatedBlock {
   std::int64_t Size = 0;    // uncompressed bytes
 };
 
-// Compresses input[0, size) at mode (0: stored unchanged). A large block
-// that does not compress at all goes into deflate's stored blocks, whatever
-// the mode. dictionary holds
+class TDeflater;
+
+// The deflate streams of one pack, kept from block to block: setting one up
+// costs more than a small file takes to compress. A block borrows a stream of
+// its level and puts it back, so the shelf holds as many as were in use at
+// once. It belongs to the pack and outlives its workers; a thread_local
+// cache instead would be destroyed at thread exit, which MinGW's emulated
+// thread storage does after it has already freed that storage.
+class TDeflaterShelf {
+ public:
+  TDeflaterShelf();
+  ~TDeflaterShelf();
+  TDeflaterShelf(const TDeflaterShelf&) = delete;
+  TDeflaterShelf& operator=(const TDeflaterShelf&) = delete;
+
+  // A stream of the level, reset; another thread never gets the same one.
+  std::unique_ptr<TDeflater> Take(int level);
+  void PutBack(std::unique_ptr<TDeflater> deflater);
+
+ private:
+  std::mutex FMutex;
+  std::vector<std::unique_ptr<TDeflater>> FIdle;
+};
+
+// Compresses input[0, size) at mode (0: stored unchanged), with a stream
+// from shelf. A large block that does not compress at all goes into
+// deflate's stored blocks, whatever the mode. dictionary holds
 // the dictionaryLength bytes that come before the block (at most the
 // window; none for the first block). last: the block ends the stream.
-TDeflatedBlock DeflateBlock(const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
+TDeflatedBlock DeflateBlock(TDeflaterShelf& shelf, const std::uint8_t* input, std::size_t size, const std::uint8_t* dictionary,
                             std::size_t dictionaryLength, int mode, bool last);
 
 // The CRC-32 of two pieces joined, from the CRC of each and the length of the

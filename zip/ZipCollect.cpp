@@ -16,12 +16,14 @@ bool StartsWithAscii(StringView text, StringView prefix) {
   return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
 
-// A mask that names its own place: rooted at "/", opening with two
-// separators, or climbing out with "..". Everything else is relative to the
-// directory being searched.
+// A mask that names its own place: rooted at "/", at a drive ("C:/", as
+// RemoveDrivePart reads a drive), opening with two separators, or climbing
+// out with "..". Everything else is relative to the directory being searched.
 bool IsPlacedMask(StringView mask) {
   if (mask.empty()) return false;
   if (mask[0] == u'/') return true;
+  const bool letter = mask.size() >= 3 && ((mask[0] >= u'A' && mask[0] <= u'Z') || (mask[0] >= u'a' && mask[0] <= u'z'));
+  if (letter && mask[1] == u':' && IsPathSeparator(mask[2])) return true;
   if (mask.size() >= 2 && IsPathSeparator(mask[0]) && IsPathSeparator(mask[1])) return true;
   return mask.find(u"../") != StringView::npos || mask.find(u"..\\") != StringView::npos;
 }

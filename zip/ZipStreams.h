@@ -41,9 +41,9 @@ class TStream {
   virtual std::int64_t Size();
   // Pushes written data to the storage device (file streams only).
   virtual void Flush() {}
-  // Up to count bytes at position, fewer only at the end of the data. Moves
-  // the stream's position, unless ConcurrentReads: then it is left alone and
-  // several threads may read at once.
+  // Up to count bytes at position, fewer only at the end of the data. Leaves
+  // the stream's position undefined: set it before a Read. With
+  // ConcurrentReads several threads may read at once.
   virtual std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count);
   virtual bool ConcurrentReads() const { return false; }
 

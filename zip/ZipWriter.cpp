@@ -90,8 +90,9 @@ struct TPendingEntry {
 // Runs the commit's loop; see the top of this file.
 class TEntryStorer {
  public:
-  TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TStream* tail, std::int64_t tailStart)
-      : FEngine(engine), FPool(pool), FTail(tail), FTailStart(tailStart),
+  TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TDeflaterShelf& deflaters, TStream* tail,
+               std::int64_t tailStart)
+      : FEngine(engine), FPool(pool), FDeflaters(deflaters), FTail(tail), FTailStart(tailStart),
         FBudget(pool.Threads() * kLargestBlock) {}
 
   bool Run(int first) {
@@ -253,8 +254,8 @@ class TEntryStorer {
       entry.Window.insert(entry.Window.begin(), dictionary->end() - static_cast<std::ptrdiff_t>(from), dictionary->end());
     }
     const int mode = entry.Mode;
-    entry.Blocks.push_back(FPool.Submit([input, dictionary, mode, last] {
-      return DeflateBlock(input->data(), input->size(), dictionary->data(), dictionary->size(), mode, last);
+    entry.Blocks.push_back(FPool.Submit([&deflaters = FDeflaters, input, dictionary, mode, last] {
+      return DeflateBlock(deflaters, input->data(), input->size(), dictionary->data(), dictionary->size(), mode, last);
     }));
     ++FInFlight;
     FInFlightBytes += got;
@@ -501,6 +502,7 @@ class TEntryStorer {
 
   TZEBaseArchiver& FEngine;
   TWorkerPool& FPool;
+  TDeflaterShelf& FDeflaters;
   TStream* FTail;
   std::int64_t FTailStart;
   const std::int64_t FBudget;  // bytes handed on and not yet written, about at most
@@ -523,8 +525,10 @@ bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tail
     const bool large = item.Stream == nullptr || item.Stream->Size() > DeflateBlockSize(item.CompressionMode);
     blocks += large ? 2 : 1;
   }
+  // The shelf outlives the pool: the pool's end runs what is still queued.
+  TDeflaterShelf deflaters;
   TWorkerPool pool(blocks > 1 ? FThreadCount : 0);
-  TEntryStorer storer(*this, pool, tail, tailStart);
+  TEntryStorer storer(*this, pool, deflaters, tail, tailStart);
   return storer.Run(first);
 }
 

@@ -1,3 +1,4 @@
+#include "tests/ScopedEnv.h"
 #include "core/StartupValues.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ TEST(StartupValues, ProductPrefixNumberFormatAndComputerName) {
   // The computer name is read once, on first use: nothing else in this
   // program asks for it, so the variable set here is the one it sees.
   const String longName(60, u'N');
-  setenv("ComputerName", "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN", 1);
+  zo::test::SetEnv("ComputerName", "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN");
   EXPECT_EQ(ComputerName(), longName.substr(0, 49));
   EXPECT_EQ(&ComputerName(), &ComputerName());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -455,11 +456,11 @@ class TVStringListFile : public ::testing::Test {
  protected:
   String PathOf(const std::string& name) const { return FScratch.UFile(name); }
   static std::string ReadBytes(const String& path) {
-    std::ifstream in(ToUtf8(path), std::ios::binary);
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   static void WriteBytes(const String& path, const std::string& bytes) {
-    std::ofstream(ToUtf8(path), std::ios::binary) << bytes;
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
   }
 
   test::ScratchDir FScratch{"stringlist-test"};

@@ -1,3 +1,4 @@
+#include "tests/ScopedEnv.h"
 #include "core/StringUtils.h"
 
 #include <gtest/gtest.h>
@@ -179,13 +180,13 @@ class CommaLocale {
       if (std::system(command.c_str()) == 0) fs::rename(fresh, dir, ec);
       fs::remove_all(fresh, ec);
     }
-    setenv("LOCPATH", dir.c_str(), 1);
+    zo::test::SetEnv("LOCPATH", dir.string().c_str());
     FSetLocPath = true;
     TrySet();
   }
   ~CommaLocale() {
     std::setlocale(LC_ALL, FSaved.c_str());
-    if (FSetLocPath) unsetenv("LOCPATH");
+    if (FSetLocPath) zo::test::UnsetEnv("LOCPATH");
   }
   bool active() const { return FActive; }
 

@@ -42,7 +42,12 @@ TEST(SplitCommandLine, WindowsRules) {
 
 class StartProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(FScratch.Path("with space")); }
+  void SetUp() override {
+#ifdef _WIN32
+    GTEST_SKIP() << "the child programs here are shell scripts, which Windows does not start";
+#endif
+    fs::create_directories(FScratch.Path("with space"));
+  }
 
   // A program that writes its arguments, one per line, next to itself.
   fs::path WriteRecorder(const fs::path& where) {

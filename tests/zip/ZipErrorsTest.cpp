@@ -2,13 +2,11 @@
 // failure decision with and without a hook.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <map>
 #include <vector>
 
+#include "tests/zip/ZipTestSystem.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipErrors.h"
 
@@ -139,21 +137,15 @@ TEST(ZipErrors, HookDecidesAndSeesTheFailure) {
 }
 
 TEST(ZipErrors, WithoutTerminalTheDefaultQuestionAnswersAbort) {
-  // Run in a child without a controlling terminal (setsid), so the answer
-  // cannot come from whoever runs the tests.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::setsid();
-    std::freopen("/dev/null", "w", stdout);
-    const TZEAnswer answer = DefaultUserPrompt().Ask(u"question", qkAbortRetryIgnore);
-    const TZEAnswer overwrite = DefaultUserPrompt().Ask(u"question", qkYesNoAll);
-    ::_exit(answer == zaAbort && overwrite == zaNo ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Run in a child without a controlling terminal, so the answer cannot come
+  // from whoever runs the tests.
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoDetachedChild());
+  EXPECT_EQ(test::RunDetached([] {
+              const TZEAnswer answer = DefaultUserPrompt().Ask(u"question", qkAbortRetryIgnore);
+              const TZEAnswer overwrite = DefaultUserPrompt().Ask(u"question", qkYesNoAll);
+              return answer == zaAbort && overwrite == zaNo ? 0 : 1;
+            }),
+            0);
 }
 
 }  // namespace

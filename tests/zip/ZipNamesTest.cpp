@@ -1,13 +1,14 @@
 // Entry names and the platform pieces under them: code pages, the name
 // index, and temporary files.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/CodePage.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
 #include "tests/MessageOf.h"
+#include "tests/ScopedEnv.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/ZipDirectory.h"
 
@@ -140,25 +141,24 @@ TEST(ZipNames, TempFilesAreNewUniqueAndWhereAsked) {
   const std::u16string second = CreateTempFile(FromUtf8(scratch.Dir().string()), u"FC");
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
-  char real[PATH_MAX];
-  ASSERT_NE(::realpath(scratch.Dir().string().c_str(), real), nullptr);
-  EXPECT_EQ(ToUtf8(first).rfind(std::string(real) + "/FC", 0), 0u) << ToUtf8(first);
-  struct stat st;
-  ASSERT_EQ(::stat(ToUtf8(first).c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string real = std::filesystem::canonical(scratch.Dir()).generic_string();
+  EXPECT_EQ(ToUtf8(first).rfind(real + "/FC", 0), 0u) << ToUtf8(first);
+  EXPECT_EQ(std::filesystem::file_size(std::filesystem::u8path(ToUtf8(first))), 0u);
 
   int error = 0;
   EXPECT_TRUE(CreateTempFile(FromUtf8(scratch.File("missing")), u"tmp", &error).empty());
   EXPECT_EQ(error, ENOENT);
 
-  // Without a directory: $TMPDIR.
-  const char* saved = std::getenv("TMPDIR");
-  const std::string savedValue = saved ? saved : "";
-  ::setenv("TMPDIR", scratch.Dir().string().c_str(), 1);
-  const std::u16string inTmp = CreateTempFile(u"", u"tmp");
-  EXPECT_EQ(ToUtf8(inTmp).rfind(std::string(real) + "/tmp", 0), 0u) << ToUtf8(inTmp);
-  if (saved) ::setenv("TMPDIR", savedValue.c_str(), 1); else ::unsetenv("TMPDIR");
+  // Without a directory: the system's temporary directory, from the
+  // environment.
+  {
+    const test::ScopedEnv tmp(test::TempDirVariable(), scratch.Dir().string());
+    const std::u16string inTmp = CreateTempFile(u"", u"tmp");
+    EXPECT_EQ(ToUtf8(inTmp).rfind(real + "/tmp", 0), 0u) << ToUtf8(inTmp);
+  }
+
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoModes());
+  EXPECT_EQ(test::ModeBits(ToUtf8(first)), 0600);
 }
 
 }  // namespace

@@ -3,12 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -17,27 +12,15 @@
 #include "core/String.h"
 #include "platform/Utf.h"
 #include "tests/ScratchDir.h"
+#include "tests/zip/ZipTestSystem.h"
 #include "zip/ZipEngine.h"
 
 namespace zo::test {
 
-struct CommandResult {
-  int status = -1;
-  std::string output;   // standard output and error together
-};
-
 // Peers run in a UTF-8 locale whatever the caller's: bsdtar refuses entry
 // names it cannot show in the current one.
 inline CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = ::popen(("export LC_ALL=C.UTF-8; " + command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
-  const int raw = ::pclose(pipe);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return result;
+  return RunShellCommand("export LC_ALL=C.UTF-8; " + command);
 }
 
 inline std::string Quoted(const std::string& text) {
@@ -107,14 +90,9 @@ inline std::string PythonListing(const std::string& archive) {
 }
 
 inline std::string Sha1Hex(const std::string& data) {
-  const std::string dir = "/tmp";
-  char name[] = "/tmp/zipwrite-sha-XXXXXX";
-  const int fd = ::mkstemp(name);
-  ::close(fd);
-  WriteAll(name, data);
-  std::string out = RunCommand(std::string("sha1sum ") + name).output.substr(0, 40);
-  ::unlink(name);
-  return out;
+  const ScratchDir scratch("zipwrite-sha");
+  WriteAll(scratch.File("data"), data);
+  return RunCommand("sha1sum " + Quoted(scratch.File("data"))).output.substr(0, 40);
 }
 
 }  // namespace zo::test

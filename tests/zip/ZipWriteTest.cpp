@@ -40,6 +40,7 @@ std::string Line(const std::string& name, int flags, int method, const std::stri
 }
 
 TEST_F(ZipWrite, NewArchiveClosedWithoutEntriesIsTheBareEndRecord) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   {
     TZipEngine engine;
     OpenNew(engine);
@@ -52,6 +53,7 @@ TEST_F(ZipWrite, NewArchiveClosedWithoutEntriesIsTheBareEndRecord) {
 }
 
 TEST_F(ZipWrite, EntriesOfEveryKindReadBackIdenticallyWithPeers) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   const std::string text = test::SampleData(300000, 7);
   const std::string binary = test::SampleData(70000, 3) + std::string(5000, '\xFF');
   {
@@ -100,6 +102,7 @@ TEST_F(ZipWrite, EntriesOfEveryKindReadBackIdenticallyWithPeers) {
 }
 
 TEST_F(ZipWrite, WithoutOemNamesTheAnsiCodePageIsUsed) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   {
     TZipEngine engine;
     engine.Options.OEMFileNames = false;
@@ -148,6 +151,7 @@ std::string ReferenceDeflate(const std::string& data) {
 }
 
 TEST_F(ZipWrite, LevelNineDeflatesInBlocksOfOneAndAHalfMebibytes) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   for (const std::size_t size : {std::size_t{1572864}, std::size_t{1572865}}) {
     SCOPED_TRACE(size);
     const std::string data = test::SampleData(size, 11);
@@ -169,6 +173,7 @@ TEST_F(ZipWrite, LevelNineDeflatesInBlocksOfOneAndAHalfMebibytes) {
 }
 
 TEST_F(ZipWrite, SixtyFiveThousandFiveHundredThirtyFiveEntriesGetZip64EndRecords) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   const int count = 65535;
   {
     TZipEngine engine;
@@ -204,6 +209,7 @@ TEST_F(ZipWrite, SixtyFiveThousandFiveHundredThirtyFiveEntriesGetZip64EndRecords
 }
 
 TEST_F(ZipWrite, Zip64FieldsWhenAskedAlwaysAreReadByPeers) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   const std::string data = test::SampleData(200000, 5);
   {
     TZEBaseArchiver engine;   // the base engine allows Zip64
@@ -219,6 +225,7 @@ TEST_F(ZipWrite, Zip64FieldsWhenAskedAlwaysAreReadByPeers) {
 }
 
 TEST_F(ZipWrite, ZipEngineRefusesZip64WhenDisabled) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   TZipEngine engine;
   EXPECT_EQ(engine.Zip64Mode(), zmDisabled);
   // Zip64 forced at registration by a source the size of 4 GiB: simulated by
@@ -315,6 +322,7 @@ TEST_F(ZipWrite, ReadOnlyArchiveRefusesUpdates) {
 }
 
 TEST_F(ZipWrite, CopyToBufferStoresTheSliceAndKeepsTheCallersPosition) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   auto source = StreamOf("0123456789");
   source->SetPosition(7);
   {
@@ -328,6 +336,7 @@ TEST_F(ZipWrite, CopyToBufferStoresTheSliceAndKeepsTheCallersPosition) {
 }
 
 TEST_F(ZipWrite, TimeAndAttributesAreStored) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   {
     TZipEngine engine;
     OpenNew(engine);
@@ -347,6 +356,7 @@ TEST_F(ZipWrite, TimeAndAttributesAreStored) {
 }
 
 TEST_F(ZipWrite, ArchiveOnACallersStream) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   TMemoryStream archive;
   {
     TZipEngine engine;
@@ -361,6 +371,7 @@ TEST_F(ZipWrite, ArchiveOnACallersStream) {
 }
 
 TEST_F(ZipWrite, SameNameAddedTwiceKeepsOneEntryWithTheLaterDataAtTheFirstPlace) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   {
     TZipEngine engine;
     OpenNew(engine);
@@ -376,6 +387,7 @@ TEST_F(ZipWrite, SameNameAddedTwiceKeepsOneEntryWithTheLaterDataAtTheFirstPlace)
 }
 
 TEST_F(ZipWrite, OverwriteByStampComparesDosTimes) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   struct Case { TZEOverwriteMode mode; TDateTime later; bool replaced; };
   const TDateTime earlier = kStamp - 1, later = kStamp + 1;
   for (const Case c : {Case{omIfNewer, later, true}, Case{omIfNewer, earlier, false},

@@ -27,13 +27,13 @@ int TransferAll(std::int64_t count, std::int64_t& moved, Transfer transfer) {
 
 }  // namespace
 
-void TDescriptor::Reset(int fd) {
-  if (FFd >= 0) ::close(FFd);
-  FFd = fd;
+void TDescriptor::Reset(std::intptr_t handle) {
+  if (FFd >= 0) ::close(static_cast<int>(FFd));
+  FFd = handle;
 }
 
 int TDescriptor::Close() {
-  const int fd = std::exchange(FFd, -1);
+  const int fd = static_cast<int>(std::exchange(FFd, -1));
   if (fd < 0) return 0;
   return ::close(fd) == 0 ? 0 : errno;
 }
@@ -41,19 +41,19 @@ int TDescriptor::Close() {
 int TDescriptor::Read(void* buffer, std::int64_t count, std::int64_t& moved) const {
   auto* out = static_cast<char*>(buffer);
   return TransferAll(count, moved, [&](std::int64_t done) {
-    return ::read(FFd, out + done, static_cast<size_t>(count - done));
+    return ::read(static_cast<int>(FFd), out + done, static_cast<size_t>(count - done));
   });
 }
 
 int TDescriptor::ReadAt(std::int64_t position, void* buffer, std::int64_t count, std::int64_t& moved) const {
   auto* out = static_cast<char*>(buffer);
   return TransferAll(count, moved, [&](std::int64_t done) {
-    return ::pread(FFd, out + done, static_cast<size_t>(count - done), static_cast<off_t>(position + done));
+    return ::pread(static_cast<int>(FFd), out + done, static_cast<size_t>(count - done), static_cast<off_t>(position + done));
   });
 }
 
 int TDescriptor::Write(const void* buffer, std::int64_t count, std::int64_t& moved) const {
-  return WriteAll(FFd, buffer, count, moved);
+  return WriteAll(static_cast<int>(FFd), buffer, count, moved);
 }
 
 int WriteAll(int fd, const void* buffer, std::int64_t count, std::int64_t& moved) {
