@@ -16,6 +16,13 @@ win=${ZO_WIN_BUILD_DIR:-build-win}
 cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$win" -j "$(nproc)"
 
+# Wine keeps Windows names on disk in the character set of the locale it
+# runs in; in the C locale (ASCII alone) a name such as "list ä.txt" cannot
+# be made at all. The suites run in a UTF-8 locale, whatever the caller's;
+# the code-page tests choose their own.
+export LANG=C.UTF-8
+unset LC_ALL LC_CTYPE
+
 WINEPREFIX=$(mktemp -d /tmp/zo-wine.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_wine() {

@@ -50,15 +50,27 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
-  // The directory itself (absolute), and a name inside it ("sub/a.txt") as a
-  // path, as a narrow path and as the system's text.
+  // The directory itself (absolute), and a name inside it ("sub/a.txt", in
+  // UTF-8) as a path, as a narrow path and as the system's text.
   const std::filesystem::path& Dir() const { return FDir; }
-  std::filesystem::path Path(const std::string& Name) const { return FDir / Name; }
+  std::filesystem::path Path(const std::string& Name) const {
+    return FDir / std::filesystem::path(std::u8string(Name.begin(), Name.end()));
+  }
   std::string File(const std::string& Name) const { return Path(Name).string(); }
-  String UDir() const { return FromUtf8(FDir.string()); }
-  String UFile(const std::string& Name) const { return FromUtf8(File(Name)); }
+  String UDir() const { return TextOf(FDir); }
+  String UFile(const std::string& Name) const { return TextOf(Path(Name)); }
 
  private:
+  // On Windows a path's narrow form is in the ANSI code page, which need not
+  // hold every character of a name: the system's text comes from its wide
+  // form there. Elsewhere the narrow form is the name's own bytes.
+  static String TextOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u16string();
+#else
+    return FromUtf8(path.string());
+#endif
+  }
 
   std::filesystem::path FDir;
 };
