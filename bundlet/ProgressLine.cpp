@@ -20,8 +20,10 @@ std::string Megabytes(std::int64_t bytes) {
   return text;
 }
 
+// Time left may come out absurd (an archive that declares sizes it does not
+// hold): shown up to 9,999 hours, never converted out of range.
 std::string Duration(double seconds) {
-  const long total = static_cast<long>(seconds + 0.5);
+  const long total = static_cast<long>(std::clamp(seconds, 0.0, 9999.0 * 3600) + 0.5);
   char text[32];
   if (total >= 3600) {
     std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
@@ -38,7 +40,9 @@ TProgressLine::TProgressLine() : FEnabled(StandardErrorIsTerminal()), FStarted(C
 std::string TProgressLine::Format(const std::string& verb, const TZEWorkProgress& progress, double seconds,
                                   int columns) {
   const std::int64_t total = std::max<std::int64_t>(progress.BytesTotal, progress.BytesDone);
-  const int percent = total > 0 ? static_cast<int>(100 * progress.BytesDone / total) : 0;
+  // In floating point: the counts may come near their top.
+  const int percent =
+      total > 0 ? static_cast<int>(100.0 * static_cast<double>(progress.BytesDone) / static_cast<double>(total)) : 0;
   std::string line = verb + " " + std::to_string(percent) + "%  " + Megabytes(progress.BytesDone) + " of " +
                      Megabytes(total) + " MB  " + std::to_string(progress.FilesDone) + " of " +
                      std::to_string(std::max(progress.FilesTotal, progress.FilesDone)) + " files";

@@ -616,9 +616,16 @@ void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
 
 namespace {
 
-// An entry's size as progress counts it, far from any overflow.
+// An entry's size as progress counts it: the size it declares, capped.
 std::int64_t ProgressSize(const TDirItem& item) {
   return static_cast<std::int64_t>(std::min<std::uint64_t>(item.UncompressedSize(), INT64_MAX / 4));
+}
+
+// Adds an entry's size to a progress count. Sizes are as the archive
+// declares them and may be absurd: the count stops at its top rather than
+// overflow.
+void CountBytes(std::int64_t& count, std::int64_t size) {
+  count = size > INT64_MAX - count ? INT64_MAX : count + size;
 }
 
 }  // namespace
@@ -774,7 +781,7 @@ class TExtractionPass {
   void Restored(int index) {
     if (FItems[index].IsDirectory()) return;
     ++FWork.FilesDone;
-    FWork.BytesDone += ProgressSize(FItems[index]);
+    CountBytes(FWork.BytesDone, ProgressSize(FItems[index]));
     if (FEngine.OnWorkProgress) FEngine.OnWorkProgress(FEngine, poExtract, FWork);
   }
 
@@ -843,7 +850,7 @@ void TZEBaseArchiver::ExtractFiles(const String& FileMask, std::uint32_t SearchA
   for (int i = 0; i < items.Count(); ++i) {
     if (!items[i].Tagged || items[i].IsDirectory()) continue;
     ++work.FilesTotal;
-    work.BytesTotal += ProgressSize(items[i]);
+    CountBytes(work.BytesTotal, ProgressSize(items[i]));
   }
   const bool parallel = FThreadCount > 0 && work.FilesTotal > 1 && FStream->ConcurrentReads();
   std::lock_guard<std::mutex> lock(CollectionLock());

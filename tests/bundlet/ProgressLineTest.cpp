@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace zo {
 namespace {
 
@@ -20,6 +22,11 @@ TEST(ProgressLineTest, TellsDoneTotalRateAndTimeLeftWithinTheTerminal) {
       // A total that grew (a file that grew) never shows more than 100%.
       {{300, 200, 3, 2}, 1.0, 120, "Packing 100%  0.0 of 0.0 MB  3 of 3 files  0.0 MB/s  0:00 left"},
       {{50'000'000, 200'000'000, 10, 40}, 2.0, 30, "Packing 25%  50.0 of 200.0 MB"},
+      // The sizes an archive declares may be absurd: counts near their top
+      // neither overflow nor show an endless time.
+      {{INT64_MAX / 2, INT64_MAX, 1, 3}, 1.0, 200,
+       "Packing 50%  4611686018427.4 of 9223372036854.8 MB  1 of 3 files  4611686018427.4 MB/s  0:01 left"},
+      {{1'000'000, INT64_MAX, 1, 3}, 1.0, 120, "Packing 0%  1.0 of 9223372036854.8 MB  1 of 3 files  1.0 MB/s  9999:00:00 left"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TProgressLine::Format("Packing", c.progress, c.seconds, c.columns), c.expected);
