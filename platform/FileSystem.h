@@ -60,6 +60,8 @@ struct TSearchRec {
   // The object's identity, where the listing learns it without a further
   // look-up (what FileIdentity would answer); nothing elsewhere.
   std::optional<TFileId> Id;
+  // A symbolic link to nothing, listed from the link itself.
+  bool Dangling = false;
 };
 
 // --- Attributes -----------------------------------------------------------

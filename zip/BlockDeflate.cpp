@@ -103,7 +103,7 @@ bool LooksIncompressible(TDeflaterShelf& shelf, const std::uint8_t* input, std::
 
 std::int64_t DeflateBlockSize(int mode) {
   if (mode >= 1 && mode <= 3) return 0x80000;
-  if (mode >= 7 && mode <= 9) return 0x180000;
+  if (mode >= 7 && mode <= 9) return kLargestDeflateBlock;
   return 0x100000;
 }
 

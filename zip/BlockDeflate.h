@@ -26,6 +26,9 @@ namespace zo {
 // The deflate window: the most a match can reach back.
 inline constexpr std::size_t kDeflateWindow = 32768;
 
+// The block size of the best modes (7-9), the largest of any mode.
+inline constexpr std::int64_t kLargestDeflateBlock = 0x180000;
+
 // The block size for a compression mode (0 stores; stored data is cut the
 // same way).
 std::int64_t DeflateBlockSize(int mode);

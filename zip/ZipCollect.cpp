@@ -185,8 +185,7 @@ class Collector {
     f.Attr = rec.Attr;
     f.Size = rec.Size;
     f.Time = rec.Time;
-    // Listed from the link itself: nothing could be looked up through it.
-    f.Dangling = !isDirectory && !rec.Id && !FileExists(full);
+    f.Dangling = rec.Dangling;
     FFound.push_back(std::move(f));
   }
 

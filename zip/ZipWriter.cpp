@@ -39,9 +39,6 @@ constexpr std::size_t kMaxEntriesAhead = 64;
 // An entry's bytes gathered before they are written, at most.
 constexpr std::size_t kMaxGathered = 1 << 20;
 
-// The largest block of any mode: data handed on is budgeted in these.
-constexpr std::int64_t kLargestBlock = 0x180000;
-
 bool HasLongPathPrefix(const String& path) { return path.find(u"\\\\?\\") != String::npos; }
 
 bool IsStored(const TDirItem& item) {
@@ -93,7 +90,7 @@ class TEntryStorer {
   TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TDeflaterShelf& deflaters, TStream* tail,
                std::int64_t tailStart)
       : FEngine(engine), FPool(pool), FDeflaters(deflaters), FTail(tail), FTailStart(tailStart),
-        FBudget(pool.Threads() * kLargestBlock) {}
+        FBudget(pool.Threads() * kLargestDeflateBlock) {}
 
   bool Run(int first) {
     FNext = first;
@@ -418,25 +415,26 @@ class TEntryStorer {
 
   // --- Gathering the front entry's bytes ----------------------------------------
 
-  // Adds to the front entry's bytes; written once they pass kMaxGathered.
+  // Adds to the front entry's bytes. What would take them to kMaxGathered
+  // goes out at once, after what was gathered before it, without a copy.
   void Gather(const void* data, std::size_t size) {
-    if (FGatheredFrom < 0) FGatheredFrom = FEngine.FStream->Position();
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    FGathered.insert(FGathered.end(), bytes, bytes + size);
-    if (FGathered.size() >= kMaxGathered) WriteGathered();
+    if (FGathered.size() + size < kMaxGathered) {
+      if (FGatheredFrom < 0) FGatheredFrom = FEngine.FStream->Position();
+      const auto* bytes = static_cast<const std::uint8_t*>(data);
+      FGathered.insert(FGathered.end(), bytes, bytes + size);
+      return;
+    }
+    WriteGathered();
+    FGatheredFrom = -1;   // what follows is no longer in memory
+    FEngine.WriteToArchive(data, static_cast<std::int64_t>(size));
   }
 
   // Writes what was gathered. Only the front entry's bytes are ever held, so
-  // a failure here is that entry's.
+  // a failure here is that entry's (and its decision drops them).
   void WriteGathered() {
     if (FGathered.empty()) return;
-    Bytes out = std::move(FGathered);
-    FGathered.clear();
-    FGatheredFrom = -1;
-    FEngine.WriteToArchive(out.data(), static_cast<std::int64_t>(out.size()));
-    // The buffer is kept for the next entry.
-    out.clear();
-    FGathered = std::move(out);
+    FEngine.WriteToArchive(FGathered.data(), static_cast<std::int64_t>(FGathered.size()));
+    DropGathered();   // the buffer's room is kept for the next entry
   }
 
   // Forgets what was gathered: the entry it belongs to is written again, or

@@ -196,8 +196,10 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     rec.Name = std::move(name);
     rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
     rec.Time = LocalTimeFromTimespec(st.st_mtim);
-    // A dangling link has no identity: the file it names is not there.
-    if (!S_ISLNK(st.st_mode)) rec.Id = TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    // Only a dangling link is still a link here (a link that resolves was
+    // followed); it has no identity: the file it names is not there.
+    rec.Dangling = S_ISLNK(st.st_mode);
+    if (!rec.Dangling) rec.Id = TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     result.push_back(std::move(rec));
   }
   std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
