@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/Utf.h"
+#include "platform/WorkFileNames.h"
 
 namespace zo {
 
@@ -222,7 +223,9 @@ void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& Pa
     const String childPart = partPrefix + found.Name;
     if ((found.Attr & faDirectory) != 0) {
       PackDirectoryBelow(MainDirPath, childPart, walking);
-    } else if ((found.Attr & faArchive) != 0) {
+    } else if ((found.Attr & faArchive) != 0 && !IsWorkFileName(found.Name)) {
+      // Our own work in progress (a stand-in, a part file, a journal) is
+      // never the user's data, and half written.
       PackFile(MainDirPath, childPart);
     }
     // Anything else is a named pipe, a socket or a device: no content to

@@ -194,8 +194,12 @@ class TDirHandle {
   // there already (a link too). 0 or errno.
   int CreateFile(std::u16string_view name, TFileHandle& file) const;
   // As CreateFile, under a name of its own choosing that nothing has yet,
-  // which it fills in.
+  // which it fills in: a part file (platform/WorkFileNames.h), held as
+  // alive until file is closed.
   int CreateUniqueFile(std::u16string& name, TFileHandle& file) const;
+  // Removes the part files here that no living run holds open: those of
+  // runs killed before they could finish or clean up.
+  void RemoveLeftoverPartFiles() const;
   // Moves from to to within this directory, replacing a file or link at to
   // (a link is replaced, not followed). 0 or errno.
   int Rename(std::u16string_view from, std::u16string_view to) const;

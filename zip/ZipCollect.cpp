@@ -7,6 +7,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/ReplacementFile.h"
+#include "platform/WorkFileNames.h"
 
 namespace zo {
 
@@ -136,6 +137,9 @@ class Collector {
       // always carries faArchive here, nor a directory) have no content to
       // store: opening a pipe for reading would wait for a writer forever.
       if (!(rec.Attr & faArchive)) continue;
+      // Our own work in progress (a stand-in, a part file, a journal), of
+      // this run or another: never the user's data, and half written.
+      if (IsWorkFileName(rec.Name)) continue;
       if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
       if (!MatchesMask(rec.Name, mask)) continue;
       const String full = ExpandFileName(ExtractFilePath(SlashedPath(searchPath)) + rec.Name);
@@ -295,7 +299,7 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
   // it replaces nor the new one being built.
   if (FOwnedStream && !FFileName.empty()) {
     settings.ArchivePaths.push_back(ExpandFileName(FFileName));
-    if (FReplacement && !FReplacement->InPlace()) settings.ArchivePaths.push_back(FReplacement->WritePath());
+    if (FReplacement) settings.ArchivePaths.push_back(FReplacement->WritePath());
   }
   settings.StorePath = Options.StorePath;
   settings.Recurse = Options.Recurse;

@@ -84,6 +84,9 @@ void TZEBaseArchiver::OpenArchive(std::uint16_t Mode) {
     FOwnedStream = std::make_unique<TFileStream>(replacement->WritePath(), Mode, FFileName);
     FReplacement = std::move(replacement);
   } else {
+    // A run killed while it copied a new version over this archive in place
+    // left the old bytes in a journal: they are put back before reading.
+    RestoreInterruptedCopy(FFileName);
     FOwnedStream = std::make_unique<TFileStream>(FFileName, Mode);
   }
   FStream = FOwnedStream.get();
@@ -173,7 +176,7 @@ bool TZEBaseArchiver::IsArchiveFile(StringView path) const {
   const std::optional<TFileId> id = FileIdentity(path);
   if (!id) return false;
   if (!FFileName.empty() && FileIdentity(FFileName) == id) return true;
-  return FReplacement && !FReplacement->InPlace() && FileIdentity(FReplacement->WritePath()) == id;
+  return FReplacement && FileIdentity(FReplacement->WritePath()) == id;
 }
 
 void TZEBaseArchiver::CheckActive() const {

@@ -23,6 +23,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "core/StringUtils.h"
 #include "platform/FileSystem.h"
@@ -417,6 +418,7 @@ class TExtractDirs {
         CannotCreate(dirPart);
       }
       FRoot = std::move(root);
+      FRoot->RemoveLeftoverPartFiles();
     }
     if (elements.empty()) return FRoot;
     if (FLast && elements == FLastElements) return FLast;
@@ -437,6 +439,9 @@ class TExtractDirs {
     }
     FLast = std::make_shared<const TDirHandle>(std::move(current));
     FLastElements = elements;
+    // Part files of a killed run lie beside the files it was replacing; each
+    // directory is cleared of them once, before a file is made in it.
+    if (FCleared.insert(dirPart).second) FLast->RemoveLeftoverPartFiles();
     return FLast;
   }
 
@@ -449,6 +454,7 @@ class TExtractDirs {
   std::shared_ptr<const TDirHandle> FRoot;
   std::shared_ptr<const TDirHandle> FLast;   // of the entry before, which the next one usually shares
   std::vector<String> FLastElements;
+  std::set<String> FCleared;                 // directories whose leftover part files are gone
 };
 
 // Whether the existing object at leaf may be replaced under the engine's

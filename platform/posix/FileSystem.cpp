@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "platform/Utf.h"
+#include "platform/WorkFileNames.h"
 
 namespace zo {
 
@@ -313,24 +315,43 @@ int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
 }
 
 int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   struct timespec now {};
   clock_gettime(CLOCK_MONOTONIC, &now);
   std::uint64_t state = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(getpid()) << 32) ^
                         reinterpret_cast<std::uintptr_t>(&name);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = ".zo-";
-    for (int i = 0; i < 10; ++i) {
-      state = state * 6364136223846793005ull + 1442695040888963407ull;
-      candidate += kLetters[(state >> 33) % (sizeof kLetters - 1)];
-    }
-    candidate += ".part";
-    const std::u16string unique = FromUtf8(candidate);
+    const std::u16string unique = PartFileName(UniqueLetters(state, kPartUniqueLength));
     const int error = CreateFile(unique, file);
-    if (error == 0) name = unique;
+    if (error == 0) {
+      // Held while the file is written, so another run knows it is alive.
+      flock(static_cast<int>(file.FFile.Get()), LOCK_EX);
+      name = unique;
+    }
     if (error != EEXIST) return error;
   }
   return EEXIST;
+}
+
+void TDirHandle::RemoveLeftoverPartFiles() const {
+  const int listed = dup(static_cast<int>(FDir.Get()));
+  if (listed < 0) return;
+  DIR* dir = fdopendir(listed);
+  if (dir == nullptr) {
+    close(listed);
+    return;
+  }
+  rewinddir(dir);
+  while (dirent* entry = readdir(dir)) {
+    if (!IsPartFileName(FromOsPath(entry->d_name))) continue;
+    const int fd = openat(FDir.Get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      unlinkat(FDir.Get(), entry->d_name, 0);
+    }
+    close(fd);
+  }
+  closedir(dir);
 }
 
 int TDirHandle::Rename(std::u16string_view from, std::u16string_view to) const {

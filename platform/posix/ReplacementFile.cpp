@@ -6,25 +6,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/TempFile.h"
 #include "platform/Utf.h"
+#include "platform/WorkFileNames.h"
 
 namespace zo {
 
 namespace {
 
-// A stand-in is named ".<target name>.partial-XXXXXX" in the target's
-// directory: hidden, and plainly what it is when someone finds one. Long
-// names are cut so that the stand-in's name stays within the system's limit.
-constexpr std::size_t kNameRoom = 200;
-constexpr char kStandInMark[] = ".partial-";
-constexpr std::size_t kUniqueLength = 6;   // the XXXXXX of mkostemp
+// Links followed before a chain is taken for a loop, as the system counts.
+constexpr int kMaxLinkHops = 40;
 
 struct Split {
   std::string dir;    // with a trailing '/'
@@ -37,31 +38,47 @@ Split SplitPath(const std::string& path) {
   return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-std::string StandInPrefix(const std::string& name) {
-  return "." + name.substr(0, kNameRoom) + kStandInMark;
+// The file a path names: every symbolic link at its end followed, whether
+// what the last one names exists or not, and the directory made canonical
+// where it exists. Empty, with *error set, for a chain that does not end.
+std::string ResolvedTarget(const std::string& path, int* error) {
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == kMaxLinkHops) {
+      *error = ELOOP;
+      return {};
+    }
+    std::vector<char> link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) break;
+    const std::string to(link.data(), static_cast<std::size_t>(length));
+    current = to.starts_with('/') ? to : SplitPath(current).dir + to;
+  }
+  const Split parts = SplitPath(current);
+  char resolved[PATH_MAX];
+  if (::realpath(parts.dir.c_str(), resolved) == nullptr) return current;
+  std::string dir = resolved;
+  if (dir.back() != '/') dir += '/';
+  return dir + parts.name;
 }
 
-// The file a path names, symbolic links resolved; the path itself when it
-// does not exist (yet) or cannot be resolved.
-std::string ResolvedTarget(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-  return path;
-}
+std::string OsText(const std::u16string& text) { return ToOsPath(text); }
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-// Removes the stand-ins for target that no living run holds: those of runs
-// that were killed before they could finish or clean up.
-void RemoveLeftoverStandIns(const Split& target) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(target.dir.c_str()));
+// Removes the stand-ins for a file called name in dir that no living run
+// holds: those of runs that were killed before they could finish or clean up.
+void RemoveLeftoverStandIns(const Split& where) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(where.dir.c_str()));
   if (!dir) return;
-  const std::string prefix = StandInPrefix(target.name);
+  const std::string prefix = OsText(StandInPrefix(FromOsPath(where.name)));
   while (dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (name.size() != prefix.size() + kStandInUniqueLength || name.compare(0, prefix.size(), prefix) != 0) continue;
     const int fd = ::openat(::dirfd(dir.get()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) continue;
     struct stat st {};
@@ -72,6 +89,19 @@ void RemoveLeftoverStandIns(const Split& target) {
   }
 }
 
+// Makes a new stand-in for where.name in where.dir, locked; its path, or
+// empty with errno set.
+std::string CreateStandIn(const Split& where, TDescriptor& lock) {
+  std::string pattern = where.dir + OsText(StandInPrefix(FromOsPath(where.name))) + std::string(kStandInUniqueLength, 'X');
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  lock.Reset(fd);
+  ::flock(fd, LOCK_EX);
+  return buffer.data();
+}
+
 // The permissions a newly created file gets: 0666 less the umask.
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
@@ -79,7 +109,7 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
-// Makes a rename durable: the directory entry itself is flushed.
+// Makes a rename or a new name durable: the directory entry itself is flushed.
 void SyncDirectory(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -87,52 +117,253 @@ void SyncDirectory(const std::string& dir) {
   ::close(fd);
 }
 
+// --- Plain reads and writes at a position -------------------------------------
+
+int WriteAt(int fd, const void* data, std::size_t count, off_t position) {
+  const char* bytes = static_cast<const char*>(data);
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd, bytes, count, position);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+    position += n;
+  }
+  return 0;
+}
+
+int ReadAt(int fd, void* data, std::size_t count, off_t position) {
+  char* bytes = static_cast<char*>(data);
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, bytes, count, position);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;   // shorter than it was
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+    position += n;
+  }
+  return 0;
+}
+
+// Copies count bytes from position from of one file to position to of another.
+int CopyBytes(int source, off_t from, int target, off_t to, std::int64_t count) {
+  constexpr std::int64_t kChunk = 1 << 20;
+  std::vector<char> buffer(static_cast<std::size_t>(std::min(std::max<std::int64_t>(count, 1), kChunk)));
+  while (count > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min(count, kChunk));
+    if (const int error = ReadAt(source, buffer.data(), n, from)) return error;
+    if (const int error = WriteAt(target, buffer.data(), n, to)) return error;
+    from += static_cast<off_t>(n);
+    to += static_cast<off_t>(n);
+    count -= static_cast<std::int64_t>(n);
+  }
+  return 0;
+}
+
+// --- The journal of a copy in place --------------------------------------------
+//
+// Header, the target's path, then the target's old bytes. Sealed is set,
+// and flushed, only once all of it is on the disk: a journal that is not
+// sealed was cut short before the target was touched, and is simply dropped.
+
+struct TJournalHeader {
+  char Magic[8];
+  std::uint32_t Sealed;
+  std::uint32_t PathLength;
+  std::uint64_t Device;
+  std::uint64_t Number;
+  std::uint64_t OldSize;
+};
+constexpr char kJournalMagic[8] = {'Z', 'O', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr off_t kSealedAt = offsetof(TJournalHeader, Sealed);
+
+std::string JournalPath(const std::string& target, const struct stat& st) {
+  return OsText(TempDirectory()) + "/" +
+         OsText(JournalFileName(JournalKey(target, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino))));
+}
+
+class TJournal {
+ public:
+  // Opens the journal at path, creating it, and takes its lock: waiting for
+  // a living run that holds it, or, without wait, giving up (EWOULDBLOCK).
+  int Lock(const std::string& path, bool wait) {
+    FPath = path;
+    for (;;) {
+      const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0) return errno;
+      if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+      }
+      // The run we waited for may have removed it meanwhile: then the lock
+      // is on a file nobody will find, and the name is taken again.
+      struct stat held {}, named {};
+      if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        FFd.Reset(fd);
+        return 0;
+      }
+      ::close(fd);
+    }
+  }
+
+  // Writes the old bytes of target (open as fd, described by st) and seals
+  // them, all flushed to the disk.
+  int Record(const std::string& target, int fd, const struct stat& st) {
+    TJournalHeader header{};
+    std::memcpy(header.Magic, kJournalMagic, sizeof header.Magic);
+    header.PathLength = static_cast<std::uint32_t>(target.size());
+    header.Device = static_cast<std::uint64_t>(st.st_dev);
+    header.Number = static_cast<std::uint64_t>(st.st_ino);
+    header.OldSize = static_cast<std::uint64_t>(st.st_size);
+    const int journal = Fd();
+    const std::uint32_t sealed = 1;
+    int error = ::ftruncate(journal, 0) == 0 ? 0 : errno;
+    if (error == 0) error = WriteAt(journal, &header, sizeof header, 0);
+    if (error == 0) error = WriteAt(journal, target.data(), target.size(), sizeof header);
+    if (error == 0) error = CopyBytes(fd, 0, journal, static_cast<off_t>(sizeof header + target.size()), st.st_size);
+    if (error == 0 && ::fsync(journal) != 0) error = errno;
+    if (error == 0) error = WriteAt(journal, &sealed, sizeof sealed, kSealedAt);
+    if (error == 0 && ::fsync(journal) != 0) error = errno;
+    if (error == 0) SyncDirectory(SplitPath(FPath).dir);
+    return error;
+  }
+
+  // What a journal found on the disk asks for.
+  enum class TState { jsEmpty, jsSealed, jsForeign };
+
+  // Reads the journal: jsEmpty when it holds nothing to put back (never
+  // sealed, or not ours at all), jsSealed when it holds the old bytes of
+  // target, jsForeign when it holds those of another file.
+  TState Read(const std::string& target) {
+    TJournalHeader header{};
+    struct stat st {};
+    if (::fstat(Fd(), &st) != 0 || st.st_size < static_cast<off_t>(sizeof header) ||
+        ReadAt(Fd(), &header, sizeof header, 0) != 0 || std::memcmp(header.Magic, kJournalMagic, sizeof header.Magic) != 0 ||
+        header.Sealed != 1) {
+      return TState::jsEmpty;
+    }
+    std::string path(header.PathLength, '\0');
+    if (ReadAt(Fd(), path.data(), path.size(), sizeof header) != 0) return TState::jsEmpty;
+    if (path != target) return TState::jsForeign;
+    FHeader = header;
+    return TState::jsSealed;
+  }
+
+  // Puts the old bytes back into target (open as fd), flushed to the disk.
+  // Refused (ESTALE) when fd is not the file the journal was made for.
+  int PlayBack(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (static_cast<std::uint64_t>(st.st_dev) != FHeader.Device || static_cast<std::uint64_t>(st.st_ino) != FHeader.Number)
+      return ESTALE;
+    const off_t at = static_cast<off_t>(sizeof FHeader + FHeader.PathLength);
+    const off_t size = static_cast<off_t>(FHeader.OldSize);
+    int error = CopyBytes(Fd(), at, fd, 0, size);
+    if (error == 0 && ::ftruncate(fd, size) != 0) error = errno;
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    return error;
+  }
+
+  // The journal is no longer needed: removed while its lock is still held.
+  void Drop() {
+    if (!FFd.IsOpen()) return;
+    ::unlink(FPath.c_str());
+    FFd.Reset();
+  }
+
+  int Fd() const { return static_cast<int>(FFd.Get()); }
+
+ private:
+  std::string FPath;
+  TDescriptor FFd;
+  TJournalHeader FHeader{};
+};
+
+// A journal found locked by us: played back when a killed run left it
+// sealed, then dropped. ESTALE or another errno when the target could not be
+// put back (the journal then stays for the next run); EBUSY when the journal's
+// name is taken by another file's.
+int PlayBackLeftover(TJournal& journal, const std::string& target, int fd) {
+  switch (journal.Read(target)) {
+    case TJournal::TState::jsEmpty: return 0;
+    case TJournal::TState::jsForeign: return EBUSY;
+    case TJournal::TState::jsSealed: break;
+  }
+  return journal.PlayBack(fd);
+}
+
 }  // namespace
+
+void RestoreInterruptedCopy(const std::u16string& target) {
+  int error = 0;
+  const std::string resolved = ResolvedTarget(OsText(target), &error);
+  if (resolved.empty()) return;
+  const int fd = ::open(resolved.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  TDescriptor file(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  const std::string path = JournalPath(resolved, st);
+  if (::access(path.c_str(), F_OK) != 0) return;
+  TJournal journal;
+  if (journal.Lock(path, false) != 0) return;   // a living run is copying: it finishes or puts back itself
+  if (PlayBackLeftover(journal, resolved, fd) == 0) journal.Drop();
+}
 
 int TReplacementFile::Begin(const std::u16string& target) {
   Abandon();
-  const std::string resolved = ResolvedTarget(ToOsPath(target));
+  int error = 0;
+  const std::string resolved = ResolvedTarget(OsText(target), &error);
+  if (resolved.empty()) return error;
   struct stat st {};
   FTargetExisted = ::stat(resolved.c_str(), &st) == 0;
   if (FTargetExisted) {
     // What opening the target for writing would refuse, refused now: the
-    // rename would otherwise replace what may not be written.
+    // rename would otherwise replace what may not be written. Nor is what is
+    // not a file replaced by one (a pipe, a socket, a device such as
+    // /dev/null): the user named it, and it stays.
     if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return ENOTSUP;
     if (::access(resolved.c_str(), W_OK) != 0) return errno;
     FMode = st.st_mode & 07777;
     FOwner = st.st_uid;
     FGroup = st.st_gid;
+    RestoreInterruptedCopy(FromOsPath(resolved));
   }
   FTarget = FromOsPath(resolved);
-  FActive = true;
 
-  const Split parts = SplitPath(resolved);
-  RemoveLeftoverStandIns(parts);
-  std::string pattern = parts.dir + StandInPrefix(parts.name) + std::string(kUniqueLength, 'X');
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd < 0) {
-    // Nothing can be made beside it: write the target itself.
-    FInPlace = true;
-    FWritePath = FTarget;
-    return 0;
+  const Split beside = SplitPath(resolved);
+  const Split apart{OsText(TempDirectory()) + "/", beside.name};
+  RemoveLeftoverStandIns(beside);
+  RemoveLeftoverStandIns(apart);
+  std::string standIn = CreateStandIn(beside, FLock);
+  FInPlace = standIn.empty();
+  if (FInPlace) {
+    // Nothing can be made beside it. A file that is not there yet could not
+    // be made either; one that is there is copied over in the end.
+    error = errno;
+    if (!FTargetExisted) return error;
+    standIn = CreateStandIn(apart, FLock);
+    if (standIn.empty()) return errno;
   }
-  FLock.Reset(fd);
-  ::flock(fd, LOCK_EX);
-  FInPlace = false;
-  FWritePath = FromOsPath(buffer.data());
+  FWritePath = FromOsPath(standIn);
+  FActive = true;
   return 0;
 }
 
 int TReplacementFile::Commit() {
   if (!FActive) return 0;
   if (FInPlace) {
-    Release();
-    return 0;
+    const int error = CopyOverTarget();
+    Abandon();
+    return error;
   }
-  const std::string standIn = ToOsPath(FWritePath);
-  const std::string target = ToOsPath(FTarget);
+  const std::string standIn = OsText(FWritePath);
+  const std::string target = OsText(FTarget);
   int error = 0;
   if (::fsync(FLock.Get()) != 0) error = errno;
   if (error == 0 && ::fchmod(FLock.Get(), FTargetExisted ? FMode : NewFileMode()) != 0) error = errno;
@@ -151,13 +382,44 @@ int TReplacementFile::Commit() {
   return 0;
 }
 
+// The copy in place: the target's old bytes into the journal, the new ones
+// over them, the target cut to its new length; the journal goes when all of
+// it is on the disk. The target keeps its own permissions and owner: it is
+// the same file.
+int TReplacementFile::CopyOverTarget() {
+  const std::string target = OsText(FTarget);
+  const int fd = ::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  TDescriptor file(fd);
+  struct stat st {}, built {};
+  if (::fstat(fd, &st) != 0 || ::fstat(static_cast<int>(FLock.Get()), &built) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return ENOTSUP;
+
+  TJournal journal;
+  // Another run copying over the same file is waited for: one copy at a time.
+  if (const int error = journal.Lock(JournalPath(target, st), true)) return error;
+  if (const int error = PlayBackLeftover(journal, target, fd)) return error;
+  if (::fstat(fd, &st) != 0) return errno;
+  if (const int error = journal.Record(target, fd, st)) {
+    journal.Drop();
+    return error;
+  }
+  int error = CopyBytes(static_cast<int>(FLock.Get()), 0, fd, 0, built.st_size);
+  if (error == 0 && ::ftruncate(fd, built.st_size) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (error != 0) {
+    // Put back now; should that fail too, the journal stays for the next run.
+    journal.Read(target);
+    if (journal.PlayBack(fd) == 0) journal.Drop();
+    return error;
+  }
+  journal.Drop();
+  return 0;
+}
+
 void TReplacementFile::Abandon() {
   if (!FActive) return;
-  if (!FInPlace) {
-    ::unlink(ToOsPath(FWritePath).c_str());
-  } else if (!FTargetExisted) {
-    ::unlink(ToOsPath(FTarget).c_str());
-  }
+  ::unlink(OsText(FWritePath).c_str());
   Release();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/WorkFileNames.h"
 #include "platform/win32/Win32.h"
 
 namespace zo {
@@ -395,24 +396,43 @@ int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
 }
 
 int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
-  static constexpr char16_t kLetters[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint64_t state = ::GetTickCount64() ^ (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32) ^
                         reinterpret_cast<std::uintptr_t>(&name);
   LARGE_INTEGER counter{};
   ::QueryPerformanceCounter(&counter);
   state ^= static_cast<std::uint64_t>(counter.QuadPart);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate = u".zo-";
-    for (int i = 0; i < 10; ++i) {
-      state = state * 6364136223846793005ull + 1442695040888963407ull;
-      candidate += kLetters[(state >> 33) % (sizeof kLetters / sizeof kLetters[0] - 1)];
-    }
-    candidate += u".part";
+    const std::u16string candidate = PartFileName(UniqueLetters(state, kPartUniqueLength));
     const int error = CreateFile(candidate, file);
     if (error == 0) name = candidate;
     if (error != EEXIST) return error;
   }
   return EEXIST;
+}
+
+// A part file that its writer still holds open cannot be opened without
+// sharing: only a dead run's opens so, and is deleted as it is closed.
+void TDirHandle::RemoveLeftoverPartFiles() const {
+  const std::u16string prefix = IncludeTrailingPathDelimiter(FPath);
+  for (const TSearchRec& rec : FindFiles(prefix + u".zo-*.part", faHidden | faSysFile | faReadOnly | faArchive)) {
+    if (!IsPartFileName(rec.Name)) continue;
+    const HANDLE file = ::CreateFileW(Wide(NativePath(prefix + rec.Name)), DELETE | FILE_READ_ATTRIBUTES |
+                                      FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    // Windows deletes no read-only file, and a killed writer may have set
+    // the bit already, as the entry's attribute.
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+      basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+      ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    ::CloseHandle(file);
+  }
 }
 
 int TDirHandle::Rename(std::u16string_view from, std::u16string_view to) const {

@@ -16,10 +16,14 @@ runs as nobody for them (skipped when neither works). The checkout may lie
 where nobody cannot enter (a private temporary directory, root's home), so
 nobody runs a copy of the program placed in the test's own open directory.
 """
+import fcntl
 import os
+import random
 import resource
 import shutil
 import signal
+import socket
+import stat
 import subprocess
 import sys
 import time
@@ -304,12 +308,21 @@ class PackAllOrNothing(FaultTest):
             "-Azp of the file": ["-Azp", "-D" + src + "\\\\" + os.path.relpath(failing, src), "-Z" + archive],
         }
 
+    # Where the new archive is built: beside the old one, or, in a directory
+    # the user cannot write, apart from it and then copied over it in place
+    # (only an unprivileged user meets that, and only over an existing file).
+    PLACES = ("beside", "in place")
+
+    def lock_out(self, place):
+        """The archive's directory, writable or not as place says."""
+        os.chmod(self.path("out"), 0o555 if place == "in place" else 0o777)
+
     def test_a_failed_pack_leaves_the_archive_path_as_it_was(self):
         faults = [("unreadable file", self.unreadable_file), ("dangling link", self.dangling_link),
                   ("unreadable directory", self.unreadable_directory)]
         for fault, make in faults:
-            for user in ("root", "nobody"):
-                for existed in (True, False):
+            for user, place in (("root", "beside"), ("nobody", "beside"), ("nobody", "in place")):
+                for existed in (True, False) if place == "beside" else (True,):
                     src = self.make_tree(big=1000)
                     failing, needs_user = make(src)
                     if user == "root" and needs_user and os.geteuid() == 0:
@@ -317,18 +330,20 @@ class PackAllOrNothing(FaultTest):
                         continue
                     archive = self.path("out", "a.zip")
                     os.makedirs(self.path("out"), exist_ok=True)
-                    os.chmod(self.path("out"), 0o777)
                     for name, args in self.commands(src, archive, failing).items():
                         if fault == "unreadable directory" and name == "-Azp of the file":
                             continue
-                        with self.subTest(fault=fault, user=user, existed=existed, command=name):
+                        with self.subTest(fault=fault, user=user, place=place, existed=existed, command=name):
+                            self.lock_out("beside")
                             before = None
                             if existed:
                                 old_archive(archive)
-                                os.chmod(archive, 0o640)
+                                os.chmod(archive, 0o640 if place == "beside" else 0o666)
                                 self.give_to_nobody(archive)
                                 before = (read(archive), os.stat(archive).st_mode, os.stat(archive).st_uid)
+                            self.lock_out(place)
                             out = self.run_as(user, *args)
+                            self.lock_out("beside")
                             self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % failing))
                             if existed:
                                 st = os.stat(archive)
@@ -351,14 +366,17 @@ class PackAllOrNothing(FaultTest):
         src = self.make_tree()
         archive = self.path("out", "a.zip")
         os.makedirs(self.path("out"))
-        os.chmod(self.path("out"), 0o777)
-        for user in ("root", "nobody"):
+        for user, place in (("root", "beside"), ("nobody", "beside"), ("nobody", "in place")):
             for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\sub"]):
-                with self.subTest(user=user, action=args[0]):
+                with self.subTest(user=user, place=place, action=args[0]):
+                    self.lock_out("beside")
                     old_archive(archive)
+                    os.chmod(archive, 0o666)
                     self.give_to_nobody(archive)
                     before = read(archive)
+                    self.lock_out(place)
                     out = self.run_as(user, *args, "-Z" + archive, setup=limit_file_size(64 * 1024))
+                    self.lock_out("beside")
                     self.assertEqual(out, DISK_FULL)
                     self.assertEqual(read(archive), before)
                     self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
@@ -440,6 +458,209 @@ class PackAllOrNothing(FaultTest):
         self.assertEqual(os.listdir(locked), ["a.zip"])
 
 
+    def start_as_nobody(self, *args, stdout=subprocess.DEVNULL):
+        """Starts the program as the unprivileged user (as the test's own
+        user when that is not root) and returns the running process."""
+        program, setup = BUNDLET, None
+        if os.geteuid() == 0:
+            program, setup = bundlet_run.copy_for_nobody(BUNDLET, self.path("bin")), as_nobody
+        return subprocess.Popen([program, *args], stdin=subprocess.DEVNULL, stdout=stdout,
+                                stderr=subprocess.DEVNULL, start_new_session=True, env=self.env, preexec_fn=setup)
+
+    def journals(self):
+        return [n for n in os.listdir(self.tmp) if n.endswith(".journal")]
+
+    def wait_for_journal(self, proc, deadline=60):
+        """Polls until the running pack copies over the archive in place (its
+        journal is being written); False when it ended first."""
+        end = time.time() + deadline
+        while time.time() < end and proc.poll() is None:
+            for name in self.journals():
+                try:
+                    if os.path.getsize(os.path.join(self.tmp, name)) > 0:
+                        return True
+                except FileNotFoundError:
+                    pass
+            time.sleep(0.0005)
+        return False
+
+    def in_place_setup(self):
+        """A source tree and, in a directory nobody may write, an old archive
+        nobody may write: large enough that the copy over it takes a while.
+        Returns (src, archive, the old bytes)."""
+        src = self.path("big")
+        letters = bytes(0x61 + b % 16 for b in range(256))
+        for i in range(6):
+            write(os.path.join(src, "f%02d.txt" % i), os.urandom(1 << 20).translate(letters))
+        os.chmod(src, 0o755)
+        archive = self.path("out", "a.zip")
+        os.makedirs(self.path("out"))
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("old.txt", b"the archive the user had")
+            z.writestr("old.bin", os.urandom(24 << 20))
+        os.chmod(archive, 0o666)
+        os.chmod(self.path("out"), 0o555)
+        if os.geteuid() != 0 and os.access(self.path("out"), os.W_OK):
+            self.skipTest("the directory stayed writable: permissions do not apply here")
+        return src, archive, read(archive)
+
+    def test_a_pack_in_place_killed_at_any_moment_leaves_the_old_archive(self):
+        """Killed at random moments, and at random moments of the copy over
+        the archive: once the next run has opened the archive (here an
+        unpack), it holds the old bytes, unless the killed run had completed
+        its copy; no journal stays. The next pack cleans up the rest."""
+        src, archive, before = self.in_place_setup()
+        args = ("-Aza", "-D" + src, "-Z" + archive)
+        started = time.time()
+        self.assertEqual(self.run_as_nobody(*args), b"")
+        whole = time.time() - started
+        self.assert_valid_and_complete(archive, src)
+        copies_cut = 0
+        moments = [("any", random.uniform(0, whole)) for _ in range(8)] + \
+                  [("copy", random.uniform(0, 0.03)) for _ in range(8)]
+        for kind, delay in moments:
+            with self.subTest(kind=kind, delay=delay):
+                os.chmod(self.path("out"), 0o755)
+                with open(archive, "wb") as f:
+                    f.write(before)
+                os.chmod(self.path("out"), 0o555)
+                proc = self.start_as_nobody(*args)
+                if kind == "copy":
+                    self.assertTrue(self.wait_for_journal(proc), "the pack never copied over the archive")
+                time.sleep(delay)
+                proc.kill()
+                proc.wait()
+                cut = bool(self.journals())
+                copies_cut += cut
+                dest = self.path("dest")
+                self.run_as_nobody("-Aua", "-D" + dest, "-Z" + archive)
+                self.assertEqual(self.journals(), [])
+                if read(archive) != before:
+                    # Only a run that completed its copy may have changed it.
+                    self.assertFalse(cut, "the old archive was not put back")
+                    self.assert_valid_and_complete(archive, src)
+                bundlet_run.remove_tree(dest)
+        self.assertGreater(copies_cut, 0, "no kill fell into the copy over the archive")
+        self.assertEqual(self.run_as_nobody(*args), b"")
+        self.assert_valid_and_complete(archive, src)
+        self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
+        self.assert_no_temp_files()
+
+    def test_the_journal_of_a_living_run_is_not_played_back(self):
+        """A run that opens the archive while another copies over it in place
+        leaves that copy alone; the copy then completes."""
+        src, archive, before = self.in_place_setup()
+        proc = self.start_as_nobody("-Aza", "-D" + src, "-Z" + archive, stdout=subprocess.PIPE)
+        try:
+            self.assertTrue(self.wait_for_journal(proc), "the pack never copied over the archive")
+            os.kill(proc.pid, signal.SIGSTOP)
+            self.run_as_nobody("-Aua", "-D" + self.path("dest"), "-Z" + archive)
+            self.assertEqual(len(self.journals()), 1)
+        finally:
+            os.kill(proc.pid, signal.SIGCONT)
+        out, _ = proc.communicate(timeout=120)
+        self.assertEqual(out, b"")
+        self.assert_valid_and_complete(archive, src)
+        self.assert_no_temp_files()
+
+    def test_links_at_the_archive_path(self):
+        """A link at the archive path stays a link, a chain of them too, and
+        the archive is written where the last one points, whether that
+        exists or not; a link to a directory or a loop is reported."""
+        src = self.make_tree(big=1000)
+        real = self.path("real")
+        os.makedirs(real)
+        cases = [
+            ("dangling", lambda: os.symlink(os.path.join(real, "a.zip"), self.path("l.zip")), None),
+            ("dangling, relative", lambda: os.symlink("real/a.zip", self.path("l.zip")), None),
+            ("chain to an existing file",
+             lambda: (write(os.path.join(real, "a.zip"), b"old"), os.symlink(os.path.join(real, "a.zip"),
+                      self.path("l2")), os.symlink("l2", self.path("l.zip"))), None),
+            ("dangling chain",
+             lambda: (os.symlink(os.path.join(real, "a.zip"), self.path("l2")), os.symlink("l2", self.path("l.zip"))),
+             None),
+            ("to a directory", lambda: os.symlink(real, self.path("l.zip")), "Is a directory"),
+            ("a loop", lambda: (os.symlink("l2", self.path("l.zip")), os.symlink("l.zip", self.path("l2"))),
+             "Too many levels of symbolic links"),
+        ]
+        link = self.path("l.zip")
+        for name, make, reason in cases:
+            with self.subTest(case=name):
+                make()
+                links = sorted(n for n in os.listdir(self.root) if os.path.islink(self.path(n)))
+                out = self.run_bundlet("-Aza", "-D" + src, "-Z" + link)
+                self.assertEqual(sorted(n for n in os.listdir(self.root) if os.path.islink(self.path(n))), links)
+                if reason:
+                    self.assertEqual(out, error('Cannot create file "%s". %s' % (link, reason)))
+                    self.assertEqual(os.listdir(real), [])
+                else:
+                    self.assertEqual(out, b"")
+                    self.assert_valid_and_complete(os.path.join(real, "a.zip"), src)
+                    self.assertEqual(os.listdir(real), ["a.zip"])
+                for n in links:
+                    os.remove(self.path(n))
+                for n in os.listdir(real):
+                    os.remove(os.path.join(real, n))
+                self.assert_no_temp_files()
+        # In place: a link the user may replace, to an archive in a directory
+        # the user may not write.
+        os.makedirs(self.path("out"))
+        archive = self.path("out", "a.zip")
+        old_archive(archive)
+        os.chmod(archive, 0o666)
+        os.chmod(self.path("out"), 0o555)
+        os.symlink(archive, link)
+        self.assertEqual(self.run_as_nobody("-Aza", "-D" + src, "-Z" + link), b"")
+        self.assertTrue(os.path.islink(link))
+        self.assert_valid_and_complete(archive, src)
+        self.assertEqual(os.listdir(self.path("out")), ["a.zip"])
+        self.assert_no_temp_files()
+
+
+class ArchivePathKinds(FaultTest):
+    """What is not a file at the archive path (a named pipe, a socket, a
+    device) is reported, and stays as it was; so through a link."""
+
+    def nodes(self):
+        yield "named pipe", lambda p: os.mkfifo(p)
+
+        def socket_at(p):
+            s = socket.socket(socket.AF_UNIX)
+            s.bind(p)
+            s.close()
+        yield "socket", socket_at
+        yield "device", lambda p: os.mknod(p, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+
+    def test_a_node_at_the_archive_path_is_reported_and_left(self):
+        src = self.make_tree(big=1000)
+        for kind, make in self.nodes():
+            for through_link in (False, True):
+                with self.subTest(kind=kind, through_link=through_link):
+                    node = self.path("node")
+                    try:
+                        make(node)
+                    except PermissionError:
+                        self.skipTest("no devices can be made here")
+                    named = node
+                    if through_link:
+                        named = self.path("link.zip")
+                        os.symlink(node, named)
+                    before = os.lstat(node)
+                    for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\sub"]):
+                        out = self.run_bundlet(*args, "-Z" + named)
+                        self.assertEqual(out, error('Cannot create file "%s". Operation not supported' % named))
+                        after = os.lstat(node)
+                        self.assertEqual((after.st_ino, after.st_mode, after.st_rdev),
+                                         (before.st_ino, before.st_mode, before.st_rdev))
+                        self.assertEqual(os.path.islink(named), through_link)
+                    self.assertEqual(sorted(os.listdir(self.root)),
+                                     sorted(["src", "tmp", "node"] + (["link.zip"] if through_link else [])))
+                    self.assert_no_temp_files()
+                    os.remove(node)
+                    if through_link:
+                        os.remove(named)
+
+
 class PackWalks(FaultTest):
     """What a walk meets on disk is stored once each, or reported."""
 
@@ -476,6 +697,96 @@ class PackWalks(FaultTest):
                 self.assertEqual(listing(dest), {"README": b"upper", "readme": b"lower"})
                 shutil.rmtree(dest)
                 os.remove(archive)
+
+
+    def test_our_work_files_are_never_packed(self):
+        """Stand-ins, part files and journals, ours by their exact names,
+        stay out wherever they lie; files that only look alike go in."""
+        src = self.path("src")
+        ours = [".a.zip.partial-Ab12yZ", "sub/.x.txt.partial-abcdef", ".zo-abcdefghij.part",
+                "sub/deep/.zo-0123456789.part", ".zo-0123456789abcdef.journal"]
+        alike = [".a.zip.partial-abc12", "a.zip.partial-abcdef", ".zo-abcdefghi.part", "zo-abcdefghij.part",
+                 ".zo-0123456789abcdef.jrnl", "sub/.zo-ABCDEFGHIJ.part"]
+        for name in ours + alike:
+            write(os.path.join(src, name), name.encode())
+        for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\sub"], ["-Azp", "-D" + src + "\\\\"]):
+            with self.subTest(action=args):
+                archive = self.path("c.zip")
+                self.assertEqual(self.run_bundlet(*args, "-Z" + archive), b"")
+                with zipfile.ZipFile(archive) as z:
+                    stored = {n.lstrip("/") for n in z.namelist() if not n.endswith("/")}
+                prefix = "sub/" if args[1].endswith("sub") else ""
+                expected = {n for n in alike if n.startswith(prefix)}
+                self.assertEqual(stored, expected)
+                os.remove(archive)
+
+    def test_two_packs_at_once_into_the_tree_they_pack(self):
+        """Two packs into one archive inside the folder they pack: neither
+        stores the other's half-written stand-in; the archive is whole."""
+        src = self.path("src")
+        letters = bytes(0x61 + b % 16 for b in range(256))
+        for i in range(12):
+            write(os.path.join(src, "f%02d.txt" % i), os.urandom(1 << 20).translate(letters))
+        archive = os.path.join(src, "a.zip")
+        procs = [subprocess.Popen([BUNDLET, "-Aza", "-D" + src, "-Z" + archive], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, start_new_session=True, env=self.env) for _ in range(2)]
+        outs = [p.communicate(timeout=300)[0] for p in procs]
+        self.assertEqual(outs, [b"", b""])
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(sorted(z.namelist()), ["f%02d.txt" % i for i in range(12)])
+        self.assert_valid_and_complete(archive, src)
+        self.assertEqual(sorted(os.listdir(src)), ["a.zip"] + ["f%02d.txt" % i for i in range(12)])
+
+
+class UnpackLeftovers(FaultTest):
+    """The hidden part files an unpack writes beside the files it replaces
+    are removed by the next unpack into the same folder, unless a living run
+    still writes them."""
+
+    def make_archive(self, big):
+        src = self.path("src")
+        for name in ("a.bin", "sub/b.bin", "sub/c.bin"):
+            write(os.path.join(src, name), os.urandom(big))
+        archive = self.path("in.zip")
+        self.assertEqual(self.run_bundlet("-Aza", "-D" + src, "-Z" + archive), b"")
+        return src, archive
+
+    def parts(self, dest):
+        return sorted(rel for rel, _ in walk(dest) if os.path.basename(rel).startswith(".zo-"))
+
+    def test_a_killed_unpack_leaves_nothing_after_the_next(self):
+        src, archive = self.make_archive(32 << 20)
+        dest = self.path("dest")
+        self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+        for attempt in range(10):
+            proc = subprocess.Popen([BUNDLET, "-Aua", "-D" + dest, "-Z" + archive], stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, start_new_session=True, env=self.env)
+            while proc.poll() is None and not self.parts(dest):
+                time.sleep(0.0002)
+            proc.kill()
+            proc.wait()
+            if self.parts(dest):
+                break
+        self.assertTrue(self.parts(dest), "no kill fell into the writing of a file")
+        self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+        self.assertEqual(self.parts(dest), [])
+        self.assertEqual(listing(dest), listing(src))
+
+    def test_only_part_files_no_living_run_holds_are_removed(self):
+        src, archive = self.make_archive(1000)
+        dest = self.path("dest")
+        self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+        dead = [".zo-abcdefghij.part", "sub/.zo-0123456789.part"]
+        held = "sub/.zo-heldbyarun.part"
+        alike = ["sub/.zo-ABCDEFGHIJ.part", ".zo-abcdefghij.partial"]
+        for name in dead + [held] + alike:
+            write(os.path.join(dest, name), b"x")
+        with open(os.path.join(dest, held), "rb") as f:
+            fcntl.flock(f, fcntl.LOCK_EX)
+            self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+            self.assertEqual(self.parts(dest), sorted(alike + [held]))
+        self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+        self.assertEqual(self.parts(dest), sorted(alike))
 
 
 class HostileCommandLines(FaultTest):
