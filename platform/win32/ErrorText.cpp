@@ -48,6 +48,7 @@ std::u16string ErrorText(int error) {
   switch (error) {
     case ELOOP: return u"Too many levels of symbolic links";
     case ENOTEMPTY: return u"Directory not empty";
+    case ENOTSUP: return u"Operation not supported";
     default: return FromUtf8(std::strerror(error));
   }
 }

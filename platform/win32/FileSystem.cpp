@@ -428,8 +428,7 @@ void TDirHandle::RemoveLeftoverPartFiles() const {
       basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
       ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
     }
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
+    FILE_DISPOSITION_INFO disposition{TRUE};   // its one member: delete as it is closed
     ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
     ::CloseHandle(file);
   }

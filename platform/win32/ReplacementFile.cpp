@@ -1,46 +1,39 @@
 #include "platform/ReplacementFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/TempFile.h"
+#include "platform/Utf.h"
+#include "platform/WorkFileNames.h"
 #include "platform/win32/Win32.h"
 
 namespace zo {
 
 namespace {
 
-// A stand-in is named ".<target name>.partial-XXXXXX" in the target's
-// directory, as on POSIX. Its writer holds it open without sharing it for
-// deletion: that is the lock. Another run cannot remove it while the writer
-// lives, and can once the writer is gone (closed or killed).
-constexpr std::size_t kNameRoom = 200;
-constexpr std::u16string_view kStandInMark = u".partial-";
-constexpr std::size_t kUniqueLength = 6;
-
-std::u16string StandInPrefix(const std::u16string& name) {
-  return u"." + name.substr(0, kNameRoom) + std::u16string(kStandInMark);
-}
-
+// A stand-in's writer holds it open without sharing it for deletion: that is
+// the lock. Another run cannot remove it while the writer lives, and can once
+// the writer is gone (closed or killed). A journal is held open without any
+// sharing at all, for the same purpose.
 void RemoveLeftoverStandIns(const std::u16string& dir, const std::u16string& name) {
   const std::u16string prefix = StandInPrefix(name);
   for (const TSearchRec& rec : FindFiles(dir + prefix + u"*", faHidden | faSysFile | faReadOnly | faArchive)) {
-    if (rec.Name.size() == prefix.size() + kUniqueLength) ::DeleteFileW(Wide(NativePath(dir + rec.Name)));
+    if (rec.Name.size() == prefix.size() + kStandInUniqueLength) ::DeleteFileW(Wide(NativePath(dir + rec.Name)));
   }
 }
 
 // Creates a new stand-in and holds it open as the lock; its name on success.
 std::u16string CreateStandIn(const std::u16string& dir, const std::u16string& name, TDescriptor& lock) {
-  static constexpr char16_t kLetters[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
   LARGE_INTEGER counter{};
   ::QueryPerformanceCounter(&counter);
   std::uint64_t state = static_cast<std::uint64_t>(counter.QuadPart) ^
                         (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate = dir + StandInPrefix(name);
-    for (std::size_t i = 0; i < kUniqueLength; ++i) {
-      state = state * 6364136223846793005ull + 1442695040888963407ull;
-      candidate += kLetters[(state >> 33) % (sizeof kLetters / sizeof kLetters[0] - 1)];
-    }
+    const std::u16string candidate = dir + StandInPrefix(name) + UniqueLetters(state, kStandInUniqueLength);
     const HANDLE file = ::CreateFileW(Wide(NativePath(candidate)), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -53,11 +46,225 @@ std::u16string CreateStandIn(const std::u16string& dir, const std::u16string& na
   return {};
 }
 
+// True when what sits at path is not a file on a disk (a device such as NUL,
+// a named pipe): nothing to be replaced by a file.
+bool IsNotAFile(const std::u16string& path) {
+  const HANDLE h = ::CreateFileW(Wide(NativePath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = ::GetFileType(h);
+  ::CloseHandle(h);
+  return type != FILE_TYPE_DISK;
+}
+
+// --- Plain reads and writes at a position -------------------------------------
+
+int WriteAt(HANDLE file, const void* data, std::size_t count, std::int64_t position) {
+  const char* bytes = static_cast<const char*>(data);
+  while (count > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD n = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+    if (!::WriteFile(file, bytes, ask, &n, &at)) return LastErrno();
+    if (n == 0) return ENOSPC;
+    bytes += n;
+    count -= n;
+    position += n;
+  }
+  return 0;
+}
+
+int ReadAt(HANDLE file, void* data, std::size_t count, std::int64_t position) {
+  char* bytes = static_cast<char*>(data);
+  while (count > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD n = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+    if (!::ReadFile(file, bytes, ask, &n, &at)) return ::GetLastError() == ERROR_HANDLE_EOF ? EIO : LastErrno();
+    if (n == 0) return EIO;   // shorter than it was
+    bytes += n;
+    count -= n;
+    position += n;
+  }
+  return 0;
+}
+
+int CopyBytes(HANDLE source, std::int64_t from, HANDLE target, std::int64_t to, std::int64_t count) {
+  constexpr std::int64_t kChunk = 1 << 20;
+  std::vector<char> buffer(static_cast<std::size_t>(std::min(std::max<std::int64_t>(count, 1), kChunk)));
+  while (count > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min(count, kChunk));
+    if (const int error = ReadAt(source, buffer.data(), n, from)) return error;
+    if (const int error = WriteAt(target, buffer.data(), n, to)) return error;
+    from += static_cast<std::int64_t>(n);
+    to += static_cast<std::int64_t>(n);
+    count -= static_cast<std::int64_t>(n);
+  }
+  return 0;
+}
+
+int Truncate(HANDLE file, std::int64_t size) {
+  LARGE_INTEGER at{};
+  at.QuadPart = size;
+  if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)) return LastErrno();
+  return 0;
+}
+
+int Flush(HANDLE file) { return ::FlushFileBuffers(file) ? 0 : LastErrno(); }
+
+struct TIdentity {
+  std::uint64_t Device = 0, Number = 0;
+  std::int64_t Size = 0;
+};
+
+int IdentityOf(HANDLE file, TIdentity& id) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) return LastErrno();
+  id.Device = info.dwVolumeSerialNumber;
+  id.Number = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  id.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  return 0;
+}
+
+// --- The journal of a copy in place (as on POSIX) -------------------------------
+
+struct TJournalHeader {
+  char Magic[8];
+  std::uint32_t Sealed;
+  std::uint32_t PathLength;
+  std::uint64_t Device;
+  std::uint64_t Number;
+  std::uint64_t OldSize;
+};
+constexpr char kJournalMagic[8] = {'Z', 'O', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr std::int64_t kSealedAt = offsetof(TJournalHeader, Sealed);
+
+std::u16string JournalPath(const std::string& target, const TIdentity& id) {
+  return TempDirectory() + u"/" + JournalFileName(JournalKey(target, id.Device, id.Number));
+}
+
+class TJournal {
+ public:
+  ~TJournal() {
+    if (FFile != INVALID_HANDLE_VALUE) ::CloseHandle(FFile);
+  }
+
+  // Opens the journal, creating it, with no sharing: waiting while a living
+  // run holds it, or, without wait, giving up (EWOULDBLOCK).
+  int Lock(const std::u16string& path, bool wait) {
+    for (;;) {
+      FFile = ::CreateFileW(Wide(NativePath(path)), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (FFile != INVALID_HANDLE_VALUE) return 0;
+      const DWORD error = ::GetLastError();
+      // A journal being removed refuses opening as access denied for a moment.
+      if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return ErrnoOf(error);
+      if (!wait) return EWOULDBLOCK;
+      ::Sleep(20);
+    }
+  }
+
+  int Record(const std::string& target, HANDLE file, const TIdentity& id) {
+    TJournalHeader header{};
+    std::memcpy(header.Magic, kJournalMagic, sizeof header.Magic);
+    header.PathLength = static_cast<std::uint32_t>(target.size());
+    header.Device = id.Device;
+    header.Number = id.Number;
+    header.OldSize = static_cast<std::uint64_t>(id.Size);
+    const std::uint32_t sealed = 1;
+    int error = Truncate(FFile, 0);
+    if (error == 0) error = WriteAt(FFile, &header, sizeof header, 0);
+    if (error == 0) error = WriteAt(FFile, target.data(), target.size(), sizeof header);
+    if (error == 0) error = CopyBytes(file, 0, FFile, static_cast<std::int64_t>(sizeof header + target.size()), id.Size);
+    if (error == 0) error = Flush(FFile);
+    if (error == 0) error = WriteAt(FFile, &sealed, sizeof sealed, kSealedAt);
+    if (error == 0) error = Flush(FFile);
+    return error;
+  }
+
+  enum class TState { jsEmpty, jsSealed, jsForeign };
+
+  TState Read(const std::string& target) {
+    TJournalHeader header{};
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(FFile, &size) || size.QuadPart < static_cast<LONGLONG>(sizeof header) ||
+        ReadAt(FFile, &header, sizeof header, 0) != 0 ||
+        std::memcmp(header.Magic, kJournalMagic, sizeof header.Magic) != 0 || header.Sealed != 1) {
+      return TState::jsEmpty;
+    }
+    std::string path(header.PathLength, '\0');
+    if (ReadAt(FFile, path.data(), path.size(), sizeof header) != 0) return TState::jsEmpty;
+    if (path != target) return TState::jsForeign;
+    FHeader = header;
+    return TState::jsSealed;
+  }
+
+  int PlayBack(HANDLE file) {
+    TIdentity id;
+    if (const int error = IdentityOf(file, id)) return error;
+    if (id.Device != FHeader.Device || id.Number != FHeader.Number) return EBUSY;   // not the file the journal was made for
+    const std::int64_t size = static_cast<std::int64_t>(FHeader.OldSize);
+    int error = CopyBytes(FFile, static_cast<std::int64_t>(sizeof FHeader + FHeader.PathLength), file, 0, size);
+    if (error == 0) error = Truncate(file, size);
+    if (error == 0) error = Flush(file);
+    return error;
+  }
+
+  // Removed as it is closed, while no other run can open it.
+  void Drop() {
+    if (FFile == INVALID_HANDLE_VALUE) return;
+    FILE_DISPOSITION_INFO disposition{TRUE};   // its one member: delete as it is closed
+    ::SetFileInformationByHandle(FFile, FileDispositionInfo, &disposition, sizeof disposition);
+    ::CloseHandle(FFile);
+    FFile = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE FFile = INVALID_HANDLE_VALUE;
+  TJournalHeader FHeader{};
+};
+
+int PlayBackLeftover(TJournal& journal, const std::string& target, HANDLE file) {
+  switch (journal.Read(target)) {
+    case TJournal::TState::jsEmpty: return 0;
+    case TJournal::TState::jsForeign: return EBUSY;
+    case TJournal::TState::jsSealed: break;
+  }
+  return journal.PlayBack(file);
+}
+
+// The target opened for reading and writing, shared as any reader expects.
+HANDLE OpenTarget(const std::u16string& target) {
+  return ::CreateFileW(Wide(NativePath(target)), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
+
+void RestoreInterruptedCopy(const std::u16string& target) {
+  const std::u16string resolved = ExpandFileName(target);
+  if (IsNotAFile(resolved)) return;
+  const HANDLE file = OpenTarget(resolved);
+  if (file == INVALID_HANDLE_VALUE) return;
+  TDescriptor held(ValueOf(file));
+  TIdentity id;
+  if (IdentityOf(file, id) != 0) return;
+  const std::string key = ToUtf8(resolved);
+  const std::u16string path = JournalPath(key, id);
+  if (::GetFileAttributesW(Wide(NativePath(path))) == INVALID_FILE_ATTRIBUTES) return;
+  TJournal journal;
+  if (journal.Lock(path, false) != 0) return;   // a living run is copying: it finishes or puts back itself
+  if (PlayBackLeftover(journal, key, file) == 0) journal.Drop();
+}
 
 int TReplacementFile::Begin(const std::u16string& target) {
   Abandon();
   const std::u16string resolved = ExpandFileName(target);
+  if (IsNotAFile(resolved)) return ENOTSUP;
   const DWORD attributes = ::GetFileAttributesW(Wide(NativePath(resolved)));
   FTargetExisted = attributes != INVALID_FILE_ATTRIBUTES;
   if (FTargetExisted) {
@@ -66,30 +273,36 @@ int TReplacementFile::Begin(const std::u16string& target) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
     if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
     FMode = attributes;
+    RestoreInterruptedCopy(resolved);
   }
   FTarget = resolved;
-  FActive = true;
 
   const std::u16string dir = ExtractFilePath(resolved);
   const std::u16string name = ExtractFileName(resolved);
+  const std::u16string apart = TempDirectory() + u"/";
   RemoveLeftoverStandIns(dir, name);
-  const std::u16string standIn = CreateStandIn(dir, name, FLock);
-  if (standIn.empty()) {
-    // Nothing can be made beside it: write the target itself.
-    FInPlace = true;
-    FWritePath = FTarget;
-    return 0;
+  RemoveLeftoverStandIns(apart, name);
+  std::u16string standIn = CreateStandIn(dir, name, FLock);
+  FInPlace = standIn.empty();
+  if (FInPlace) {
+    // Nothing can be made beside it. A file that is not there yet could not
+    // be made either; one that is there is copied over in the end.
+    const int error = LastErrno();
+    if (!FTargetExisted) return error;
+    standIn = CreateStandIn(apart, name, FLock);
+    if (standIn.empty()) return LastErrno();
   }
-  FInPlace = false;
   FWritePath = standIn;
+  FActive = true;
   return 0;
 }
 
 int TReplacementFile::Commit() {
   if (!FActive) return 0;
   if (FInPlace) {
-    Release();
-    return 0;
+    const int error = CopyOverTarget();
+    Abandon();
+    return error;
   }
   int error = ::FlushFileBuffers(HandleOf(FLock)) ? 0 : LastErrno();
   // The move needs the stand-in unlocked (no handle that refuses deletion).
@@ -109,14 +322,41 @@ int TReplacementFile::Commit() {
   return 0;
 }
 
+// The copy in place, as on POSIX: old bytes into the journal, new ones over
+// them, the target cut to its new length, the journal dropped last.
+int TReplacementFile::CopyOverTarget() {
+  const HANDLE file = OpenTarget(FTarget);
+  if (file == INVALID_HANDLE_VALUE) return LastErrno();
+  TDescriptor held(ValueOf(file));
+  TIdentity id, built;
+  if (const int error = IdentityOf(file, id)) return error;
+  if (const int error = IdentityOf(HandleOf(FLock), built)) return error;
+  const std::string key = ToUtf8(FTarget);
+
+  TJournal journal;
+  if (const int error = journal.Lock(JournalPath(key, id), true)) return error;
+  if (const int error = PlayBackLeftover(journal, key, file)) return error;
+  if (const int error = IdentityOf(file, id)) return error;
+  if (const int error = journal.Record(key, file, id)) {
+    journal.Drop();
+    return error;
+  }
+  int error = CopyBytes(HandleOf(FLock), 0, file, 0, built.Size);
+  if (error == 0) error = Truncate(file, built.Size);
+  if (error == 0) error = Flush(file);
+  if (error != 0) {
+    journal.Read(key);
+    if (journal.PlayBack(file) == 0) journal.Drop();
+    return error;
+  }
+  journal.Drop();
+  return 0;
+}
+
 void TReplacementFile::Abandon() {
   if (!FActive) return;
   FLock.Reset();
-  if (!FInPlace) {
-    ::DeleteFileW(Wide(NativePath(FWritePath)));
-  } else if (!FTargetExisted) {
-    ::DeleteFileW(Wide(NativePath(FTarget)));
-  }
+  ::DeleteFileW(Wide(NativePath(FWritePath)));
   Release();
 }
 
