@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReplacementJournal.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
 #include "platform/WorkFileNames.h"
@@ -147,37 +148,13 @@ int ReadAt(int fd, void* data, std::size_t count, off_t position) {
   return 0;
 }
 
-// Copies count bytes from position from of one file to position to of another.
 int CopyBytes(int source, off_t from, int target, off_t to, std::int64_t count) {
-  constexpr std::int64_t kChunk = 1 << 20;
-  std::vector<char> buffer(static_cast<std::size_t>(std::min(std::max<std::int64_t>(count, 1), kChunk)));
-  while (count > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min(count, kChunk));
-    if (const int error = ReadAt(source, buffer.data(), n, from)) return error;
-    if (const int error = WriteAt(target, buffer.data(), n, to)) return error;
-    from += static_cast<off_t>(n);
-    to += static_cast<off_t>(n);
-    count -= static_cast<std::int64_t>(n);
-  }
-  return 0;
+  return CopyBytesWith([](int fd, char* data, std::size_t n, std::int64_t at) { return ReadAt(fd, data, n, at); },
+                       [](int fd, char* data, std::size_t n, std::int64_t at) { return WriteAt(fd, data, n, at); },
+                       source, from, target, to, count);
 }
 
-// --- The journal of a copy in place --------------------------------------------
-//
-// Header, the target's path, then the target's old bytes. Sealed is set,
-// and flushed, only once all of it is on the disk: a journal that is not
-// sealed was cut short before the target was touched, and is simply dropped.
-
-struct TJournalHeader {
-  char Magic[8];
-  std::uint32_t Sealed;
-  std::uint32_t PathLength;
-  std::uint64_t Device;
-  std::uint64_t Number;
-  std::uint64_t OldSize;
-};
-constexpr char kJournalMagic[8] = {'Z', 'O', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr off_t kSealedAt = offsetof(TJournalHeader, Sealed);
+// --- The journal of a copy in place (platform/ReplacementJournal.h) ---------------
 
 std::string JournalPath(const std::string& target, const struct stat& st) {
   return OsText(TempDirectory()) + "/" +
@@ -213,44 +190,33 @@ class TJournal {
   // Writes the old bytes of target (open as fd, described by st) and seals
   // them, all flushed to the disk.
   int Record(const std::string& target, int fd, const struct stat& st) {
-    TJournalHeader header{};
-    std::memcpy(header.Magic, kJournalMagic, sizeof header.Magic);
-    header.PathLength = static_cast<std::uint32_t>(target.size());
-    header.Device = static_cast<std::uint64_t>(st.st_dev);
-    header.Number = static_cast<std::uint64_t>(st.st_ino);
-    header.OldSize = static_cast<std::uint64_t>(st.st_size);
+    const TJournalHeader header = NewJournalHeader(target, static_cast<std::uint64_t>(st.st_dev),
+                                                   static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size));
     const int journal = Fd();
-    const std::uint32_t sealed = 1;
     int error = ::ftruncate(journal, 0) == 0 ? 0 : errno;
     if (error == 0) error = WriteAt(journal, &header, sizeof header, 0);
     if (error == 0) error = WriteAt(journal, target.data(), target.size(), sizeof header);
-    if (error == 0) error = CopyBytes(fd, 0, journal, static_cast<off_t>(sizeof header + target.size()), st.st_size);
+    if (error == 0) error = CopyBytes(fd, 0, journal, static_cast<off_t>(JournalDataAt(header)), st.st_size);
     if (error == 0 && ::fsync(journal) != 0) error = errno;
-    if (error == 0) error = WriteAt(journal, &sealed, sizeof sealed, kSealedAt);
+    if (error == 0) error = WriteAt(journal, &kJournalSealed, sizeof kJournalSealed, kJournalSealedAt);
     if (error == 0 && ::fsync(journal) != 0) error = errno;
     if (error == 0) SyncDirectory(SplitPath(FPath).dir);
     return error;
   }
 
-  // What a journal found on the disk asks for.
-  enum class TState { jsEmpty, jsSealed, jsForeign };
-
-  // Reads the journal: jsEmpty when it holds nothing to put back (never
-  // sealed, or not ours at all), jsSealed when it holds the old bytes of
-  // target, jsForeign when it holds those of another file.
-  TState Read(const std::string& target) {
+  // Reads the journal, for target.
+  TJournalState Read(const std::string& target) {
     TJournalHeader header{};
     struct stat st {};
     if (::fstat(Fd(), &st) != 0 || st.st_size < static_cast<off_t>(sizeof header) ||
-        ReadAt(Fd(), &header, sizeof header, 0) != 0 || std::memcmp(header.Magic, kJournalMagic, sizeof header.Magic) != 0 ||
-        header.Sealed != 1) {
-      return TState::jsEmpty;
+        ReadAt(Fd(), &header, sizeof header, 0) != 0 || !IsSealedJournal(header)) {
+      return TJournalState::jsEmpty;
     }
     std::string path(header.PathLength, '\0');
-    if (ReadAt(Fd(), path.data(), path.size(), sizeof header) != 0) return TState::jsEmpty;
-    if (path != target) return TState::jsForeign;
+    if (ReadAt(Fd(), path.data(), path.size(), sizeof header) != 0) return TJournalState::jsEmpty;
+    if (path != target) return TJournalState::jsForeign;
     FHeader = header;
-    return TState::jsSealed;
+    return TJournalState::jsSealed;
   }
 
   // Puts the old bytes back into target (open as fd), flushed to the disk.
@@ -260,7 +226,7 @@ class TJournal {
     if (::fstat(fd, &st) != 0) return errno;
     if (static_cast<std::uint64_t>(st.st_dev) != FHeader.Device || static_cast<std::uint64_t>(st.st_ino) != FHeader.Number)
       return ESTALE;
-    const off_t at = static_cast<off_t>(sizeof FHeader + FHeader.PathLength);
+    const off_t at = static_cast<off_t>(JournalDataAt(FHeader));
     const off_t size = static_cast<off_t>(FHeader.OldSize);
     int error = CopyBytes(Fd(), at, fd, 0, size);
     if (error == 0 && ::ftruncate(fd, size) != 0) error = errno;
@@ -282,19 +248,6 @@ class TJournal {
   TDescriptor FFd;
   TJournalHeader FHeader{};
 };
-
-// A journal found locked by us: played back when a killed run left it
-// sealed, then dropped. ESTALE or another errno when the target could not be
-// put back (the journal then stays for the next run); EBUSY when the journal's
-// name is taken by another file's.
-int PlayBackLeftover(TJournal& journal, const std::string& target, int fd) {
-  switch (journal.Read(target)) {
-    case TJournal::TState::jsEmpty: return 0;
-    case TJournal::TState::jsForeign: return EBUSY;
-    case TJournal::TState::jsSealed: break;
-  }
-  return journal.PlayBack(fd);
-}
 
 }  // namespace
 
@@ -407,14 +360,7 @@ int TReplacementFile::CopyOverTarget() {
   int error = CopyBytes(static_cast<int>(FLock.Get()), 0, fd, 0, built.st_size);
   if (error == 0 && ::ftruncate(fd, built.st_size) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (error != 0) {
-    // Put back now; should that fail too, the journal stays for the next run.
-    journal.Read(target);
-    if (journal.PlayBack(fd) == 0) journal.Drop();
-    return error;
-  }
-  journal.Drop();
-  return 0;
+  return SettleCopy(journal, target, fd, error);
 }
 
 void TReplacementFile::Abandon() {

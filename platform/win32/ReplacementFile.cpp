@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/ReplacementJournal.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
 #include "platform/WorkFileNames.h"
@@ -59,52 +60,37 @@ bool IsNotAFile(const std::u16string& path) {
 
 // --- Plain reads and writes at a position -------------------------------------
 
-int WriteAt(HANDLE file, const void* data, std::size_t count, std::int64_t position) {
-  const char* bytes = static_cast<const char*>(data);
+// Moves count bytes between data and the file at position: written, or
+// read (then a file that ends first is EIO).
+int TransferAt(HANDLE file, char* data, std::size_t count, std::int64_t position, bool write) {
   while (count > 0) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(position);
     at.OffsetHigh = static_cast<DWORD>(position >> 32);
     DWORD n = 0;
     const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-    if (!::WriteFile(file, bytes, ask, &n, &at)) return LastErrno();
-    if (n == 0) return ENOSPC;
-    bytes += n;
+    const BOOL done = write ? ::WriteFile(file, data, ask, &n, &at) : ::ReadFile(file, data, ask, &n, &at);
+    if (!done) return !write && ::GetLastError() == ERROR_HANDLE_EOF ? EIO : LastErrno();
+    if (n == 0) return write ? ENOSPC : EIO;
+    data += n;
     count -= n;
     position += n;
   }
   return 0;
+}
+
+int WriteAt(HANDLE file, const void* data, std::size_t count, std::int64_t position) {
+  return TransferAt(file, static_cast<char*>(const_cast<void*>(data)), count, position, true);
 }
 
 int ReadAt(HANDLE file, void* data, std::size_t count, std::int64_t position) {
-  char* bytes = static_cast<char*>(data);
-  while (count > 0) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(position);
-    at.OffsetHigh = static_cast<DWORD>(position >> 32);
-    DWORD n = 0;
-    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-    if (!::ReadFile(file, bytes, ask, &n, &at)) return ::GetLastError() == ERROR_HANDLE_EOF ? EIO : LastErrno();
-    if (n == 0) return EIO;   // shorter than it was
-    bytes += n;
-    count -= n;
-    position += n;
-  }
-  return 0;
+  return TransferAt(file, static_cast<char*>(data), count, position, false);
 }
 
 int CopyBytes(HANDLE source, std::int64_t from, HANDLE target, std::int64_t to, std::int64_t count) {
-  constexpr std::int64_t kChunk = 1 << 20;
-  std::vector<char> buffer(static_cast<std::size_t>(std::min(std::max<std::int64_t>(count, 1), kChunk)));
-  while (count > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min(count, kChunk));
-    if (const int error = ReadAt(source, buffer.data(), n, from)) return error;
-    if (const int error = WriteAt(target, buffer.data(), n, to)) return error;
-    from += static_cast<std::int64_t>(n);
-    to += static_cast<std::int64_t>(n);
-    count -= static_cast<std::int64_t>(n);
-  }
-  return 0;
+  return CopyBytesWith([](HANDLE file, char* data, std::size_t n, std::int64_t at) { return ReadAt(file, data, n, at); },
+                       [](HANDLE file, char* data, std::size_t n, std::int64_t at) { return WriteAt(file, data, n, at); },
+                       source, from, target, to, count);
 }
 
 int Truncate(HANDLE file, std::int64_t size) {
@@ -130,18 +116,7 @@ int IdentityOf(HANDLE file, TIdentity& id) {
   return 0;
 }
 
-// --- The journal of a copy in place (as on POSIX) -------------------------------
-
-struct TJournalHeader {
-  char Magic[8];
-  std::uint32_t Sealed;
-  std::uint32_t PathLength;
-  std::uint64_t Device;
-  std::uint64_t Number;
-  std::uint64_t OldSize;
-};
-constexpr char kJournalMagic[8] = {'Z', 'O', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr std::int64_t kSealedAt = offsetof(TJournalHeader, Sealed);
+// --- The journal of a copy in place (platform/ReplacementJournal.h) ---------------
 
 std::u16string JournalPath(const std::string& target, const TIdentity& id) {
   return TempDirectory() + u"/" + JournalFileName(JournalKey(target, id.Device, id.Number));
@@ -169,38 +144,29 @@ class TJournal {
   }
 
   int Record(const std::string& target, HANDLE file, const TIdentity& id) {
-    TJournalHeader header{};
-    std::memcpy(header.Magic, kJournalMagic, sizeof header.Magic);
-    header.PathLength = static_cast<std::uint32_t>(target.size());
-    header.Device = id.Device;
-    header.Number = id.Number;
-    header.OldSize = static_cast<std::uint64_t>(id.Size);
-    const std::uint32_t sealed = 1;
+    const TJournalHeader header = NewJournalHeader(target, id.Device, id.Number, static_cast<std::uint64_t>(id.Size));
     int error = Truncate(FFile, 0);
     if (error == 0) error = WriteAt(FFile, &header, sizeof header, 0);
     if (error == 0) error = WriteAt(FFile, target.data(), target.size(), sizeof header);
-    if (error == 0) error = CopyBytes(file, 0, FFile, static_cast<std::int64_t>(sizeof header + target.size()), id.Size);
+    if (error == 0) error = CopyBytes(file, 0, FFile, JournalDataAt(header), id.Size);
     if (error == 0) error = Flush(FFile);
-    if (error == 0) error = WriteAt(FFile, &sealed, sizeof sealed, kSealedAt);
+    if (error == 0) error = WriteAt(FFile, &kJournalSealed, sizeof kJournalSealed, kJournalSealedAt);
     if (error == 0) error = Flush(FFile);
     return error;
   }
 
-  enum class TState { jsEmpty, jsSealed, jsForeign };
-
-  TState Read(const std::string& target) {
+  TJournalState Read(const std::string& target) {
     TJournalHeader header{};
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(FFile, &size) || size.QuadPart < static_cast<LONGLONG>(sizeof header) ||
-        ReadAt(FFile, &header, sizeof header, 0) != 0 ||
-        std::memcmp(header.Magic, kJournalMagic, sizeof header.Magic) != 0 || header.Sealed != 1) {
-      return TState::jsEmpty;
+        ReadAt(FFile, &header, sizeof header, 0) != 0 || !IsSealedJournal(header)) {
+      return TJournalState::jsEmpty;
     }
     std::string path(header.PathLength, '\0');
-    if (ReadAt(FFile, path.data(), path.size(), sizeof header) != 0) return TState::jsEmpty;
-    if (path != target) return TState::jsForeign;
+    if (ReadAt(FFile, path.data(), path.size(), sizeof header) != 0) return TJournalState::jsEmpty;
+    if (path != target) return TJournalState::jsForeign;
     FHeader = header;
-    return TState::jsSealed;
+    return TJournalState::jsSealed;
   }
 
   int PlayBack(HANDLE file) {
@@ -208,7 +174,7 @@ class TJournal {
     if (const int error = IdentityOf(file, id)) return error;
     if (id.Device != FHeader.Device || id.Number != FHeader.Number) return EBUSY;   // not the file the journal was made for
     const std::int64_t size = static_cast<std::int64_t>(FHeader.OldSize);
-    int error = CopyBytes(FFile, static_cast<std::int64_t>(sizeof FHeader + FHeader.PathLength), file, 0, size);
+    int error = CopyBytes(FFile, JournalDataAt(FHeader), file, 0, size);
     if (error == 0) error = Truncate(file, size);
     if (error == 0) error = Flush(file);
     return error;
@@ -227,15 +193,6 @@ class TJournal {
   HANDLE FFile = INVALID_HANDLE_VALUE;
   TJournalHeader FHeader{};
 };
-
-int PlayBackLeftover(TJournal& journal, const std::string& target, HANDLE file) {
-  switch (journal.Read(target)) {
-    case TJournal::TState::jsEmpty: return 0;
-    case TJournal::TState::jsForeign: return EBUSY;
-    case TJournal::TState::jsSealed: break;
-  }
-  return journal.PlayBack(file);
-}
 
 // The target opened for reading and writing, shared as any reader expects.
 HANDLE OpenTarget(const std::u16string& target) {
@@ -344,13 +301,7 @@ int TReplacementFile::CopyOverTarget() {
   int error = CopyBytes(HandleOf(FLock), 0, file, 0, built.Size);
   if (error == 0) error = Truncate(file, built.Size);
   if (error == 0) error = Flush(file);
-  if (error != 0) {
-    journal.Read(key);
-    if (journal.PlayBack(file) == 0) journal.Drop();
-    return error;
-  }
-  journal.Drop();
-  return 0;
+  return SettleCopy(journal, key, file, error);
 }
 
 void TReplacementFile::Abandon() {
