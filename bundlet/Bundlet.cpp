@@ -47,13 +47,20 @@ struct TPackPart {
 TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   TPackPart part{BaseDir, PartPath, false};
   const String path = IncludeTrailingPathDelimiter(SlashedPath(BaseDir)) + SlashedPath(PartPath);
-  part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
-  // A dangling symbolic link is a file that cannot be read: it goes on to
-  // fail where every unreadable file fails, when the archive is written.
-  if (!part.IsDirectory && !FileExists(path) && !IsSymbolicLink(path)) RaiseOpenError(path, MissingFileReason(path));
-  // A named pipe, socket or device is no file to store (and a pipe would
-  // block the run until someone writes into it).
-  if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) RaiseOpenError(path, EINVAL);
+  const TEntryKind kind = FileKind(path);
+  part.IsDirectory = PartPath.find(u'.') == String::npos && kind == ekDirectory;
+  if (part.IsDirectory) return part;
+  switch (kind) {
+    case ekFile: break;
+    // A symbolic link that leads nowhere is a file that cannot be opened: it
+    // fails where every such file fails, when the archive is written.
+    case ekLink: break;
+    // A named pipe, socket or device is no file to store (and a pipe would
+    // block the run until someone writes into it).
+    case ekOther: RaiseOpenError(path, EINVAL);
+    case ekDirectory:
+    case ekNone: RaiseOpenError(path, MissingFileReason(path));
+  }
   return part;
 }
 
@@ -97,11 +104,13 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
 // named pipe, a socket or a device is refused at once: opening a pipe would
 // wait for a writer forever. A missing archive is the engine's to report.
 void CheckArchiveIsAFile(const String& Path) {
-  const String path = SlashedPath(Path);
-  const std::uint32_t attr = FileGetAttr(path);
-  if (attr == kInvalidFileAttributes || (attr & faArchive) != 0) return;
-  if (attr & faDirectory) RaiseOpenError(Path, EISDIR);
-  throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
+  switch (FileKind(SlashedPath(Path))) {
+    case ekNone:
+    case ekLink:
+    case ekFile: return;
+    case ekDirectory: RaiseOpenError(Path, EISDIR);
+    case ekOther: throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
+  }
 }
 
 // After an unpack, every entry is in the destination, or the run ends with

@@ -197,8 +197,12 @@ class TZEBaseArchiver {
                      TDateTime DateTime);
   // One disk file, SourcePath, under the stored name FileName (given as to
   // AddFromStream), in the open transaction or in one of its own. The file is
-  // read when the transaction commits, so a failure to read it goes to the
-  // failure decision there. DateTime 0: the current local time.
+  // opened and read when the transaction commits. It stands for a file the
+  // caller would have opened itself: should it not open, the commit ends
+  // with the stream layer's error (its path and the system's reason) and is
+  // rolled back, as if the caller's own opening had failed; a failure while
+  // it is read goes to the failure decision. DateTime 0: the current local
+  // time.
   void AddFromFile(const String& FileName, const String& SourcePath, std::uint32_t Attr,
                    TDateTime DateTime);
 

@@ -64,7 +64,7 @@ struct TPendingEntry {
   bool AllRead = false;
   Bytes Window;                      // the last bytes read: the next block's dictionary
   std::deque<std::future<TDeflatedBlock>> Blocks;   // handed on, not yet written
-  std::exception_ptr Failure;        // an engine error; the entry stops there
+  std::exception_ptr Failure;        // the entry stops there
 
   // Writing state.
   bool Started = false;
@@ -182,7 +182,9 @@ class TEntryStorer {
     entry.Mode = item.compMethod == kZipMethodDeflate ? item.CompressionMode : 0;
     try {
       OpenSource(entry, item);
-    } catch (const EZEException&) {
+    } catch (const std::exception&) {
+      // Raised when the entry comes to be written, so that failures meet
+      // their decisions in the entries' order.
       entry.Failure = std::current_exception();
       entry.AllRead = true;
       return;
@@ -191,7 +193,8 @@ class TEntryStorer {
   }
 
   // The entry's stream, or the file it names (native 61 for a path too long
-  // to open, 33 for one that cannot be opened). A directory has no source.
+  // to open, 33 for one that cannot be opened, or the stream layer's own
+  // error where that failure is the caller's). A directory has no source.
   void OpenSource(TPendingEntry& entry, const TDirItem& item) {
     if (entry.IsDirectory) return;
     if (item.Stream != nullptr) {
@@ -206,6 +209,7 @@ class TEntryStorer {
         entry.File = std::make_unique<TFileStream>(item.SrcFileName,
                                                    fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
       } catch (const EFileError&) {
+        if (item.OpenFailureIsCallers) throw;
         throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &FEngine);
       }
       entry.Source = entry.File.get();
