@@ -16,6 +16,7 @@ runs as nobody for them (skipped when neither works). The checkout may lie
 where nobody cannot enter (a private temporary directory, root's home), so
 nobody runs a copy of the program placed in the test's own open directory.
 """
+import itertools
 import os
 import resource
 import shutil
@@ -101,6 +102,14 @@ class FaultTest(unittest.TestCase):
         if user == "root":
             return self.run_bundlet(*args, setup=setup)
         return self.run_as_nobody(*args, setup=setup)
+
+    def run_on_a_terminal_as(self, user, *args, typed=b""):
+        """As run_as, on a terminal of the program's own with typed typed
+        ahead; returns standard output and what reached the terminal."""
+        program, setup = BUNDLET, None
+        if user != "root" and os.geteuid() == 0:
+            program, setup = bundlet_run.copy_for_nobody(BUNDLET, self.path("bin")), as_nobody
+        return bundlet_run.run_on_a_terminal(program, *args, setup=setup, env=self.env, typed=typed)
 
     def give_to_nobody(self, *paths):
         if os.geteuid() == 0:
@@ -348,19 +357,27 @@ class PackAllOrNothing(FaultTest):
                     archive = self.path("out", "a.zip")
                     os.makedirs(self.path("out"), exist_ok=True)
                     os.chmod(self.path("out"), 0o777)
-                    for name, args in self.commands(src, archive, failing).items():
+                    for (name, args), terminal in itertools.product(self.commands(src, archive, failing).items(),
+                                                                    (False, True)):
                         if fault.endswith("directory") and name == "-Azp of the file":
                             continue
-                        with self.subTest(fault=fault, user=user, existed=existed, command=name):
+                        with self.subTest(fault=fault, user=user, existed=existed, command=name, terminal=terminal):
                             before = None
                             if existed:
                                 old_archive(archive)
                                 os.chmod(archive, 0o640)
                                 self.give_to_nobody(archive)
                                 before = (read(archive), os.stat(archive).st_mode, os.stat(archive).st_uid)
-                            out = self.run_as(user, *args)
-                            # -Aza decides on each source that fails (nobody to ask: Abort);
-                            # -Azp fails as opening its parts fails, with the system's reason.
+                            if terminal:
+                                # Abort typed ahead, for the one question -Aza asks.
+                                out, seen = self.run_on_a_terminal_as(user, *args, typed=b"a\n")
+                                asked = "Abort" in seen
+                                self.assertEqual(asked, name == "-Aza", seen)
+                            else:
+                                out = self.run_as(user, *args)
+                            # -Aza decides on each source that fails (nobody to ask, or Abort
+                            # answered); -Azp fails as opening its parts fails, with the system's
+                            # reason, and asks nothing.
                             if name == "-Aza":
                                 self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % failing))
                             else:
