@@ -34,6 +34,20 @@ void RaiseAbortedFailure(const TZipArchive& Archive) {
   if (const EZEException* failure = Archive.AbortedFailure()) throw EZEException(*failure);
 }
 
+// After a pack that completed: a file that changed size while it was read
+// is stored as it was read, which is not the file as it stands. The archive
+// is whole and in place; the run ends with one text that names the file,
+// so that a caller knows to pack it again.
+void RaiseChangedSources(const TZipArchive& Archive) {
+  const TZEBaseArchiver::TZEChangedSources& changed = Archive.ChangedSources();
+  if (changed.Count == 0) return;
+  const String name = PrintableName(changed.FirstPath);
+  throw Exception(changed.Count == 1
+                      ? Format(u"File \"%s\" changed while it was packed: it is stored as it was read", {name})
+                      : Format(u"%d files changed while they were packed, the first \"%s\": each is stored as it was read",
+                               {changed.Count, name}));
+}
+
 // One -Azp part: the file or directory PartPath below BaseDir. A part with a
 // '.' names a file; one without names a directory when there is one, and is
 // taken for a file otherwise, so that a file without an extension is stored
@@ -74,6 +88,7 @@ void PackAll(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.Pack(directory, true, true, zmDeflate, zlBest);
   RaiseAbortedFailure(Archive);
   Archive.Close();
+  RaiseChangedSources(Archive);
 }
 
 void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
@@ -98,6 +113,7 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.EndUpdate();
   RaiseAbortedFailure(Archive);
   Archive.Close();
+  RaiseChangedSources(Archive);
 }
 
 // The archive to unpack must be a file (or a link to one). A directory, a

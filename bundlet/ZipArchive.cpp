@@ -127,6 +127,10 @@ const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->Abo
 
 const TZEBaseArchiver::TZEUnrestored& TZipArchive::Unrestored() const { return FZipEngine->Unrestored(); }
 
+const TZEBaseArchiver::TZEChangedSources& TZipArchive::ChangedSources() const {
+  return FZipEngine->ChangedSources();
+}
+
 bool TZipArchive::EntriesMayBeMissing() const {
   return FZipEngine->Dir().Recovered && !FZipEngine->Dir().RecoveryComplete;
 }
@@ -139,7 +143,10 @@ void TZipArchive::SetWorkProgress(TZEWorkProgressEvent OnWorkProgress) {
   FZipEngine->OnWorkProgress = std::move(OnWorkProgress);
 }
 
-void TZipArchive::StartOperation() { FZipEngine->ClearAbortedFailure(); }
+void TZipArchive::StartOperation() {
+  FZipEngine->ClearAbortedFailure();
+  FZipEngine->ClearChangedSources();
+}
 
 // --- Writing -------------------------------------------------------------------
 

@@ -206,6 +206,18 @@ class TZEBaseArchiver {
   void AddFromFile(const String& FileName, const String& SourcePath, std::uint32_t Attr,
                    TDateTime DateTime);
 
+  // The files that changed size while they were stored by the commits since
+  // ClearChangedSources. Each is stored as it was read: a file that shrank
+  // with the bytes it still had, one that grew with the bytes it had when it
+  // was opened; its sizes and CRC are those of what is stored. FirstPath
+  // names the first of them.
+  struct TZEChangedSources {
+    int Count = 0;
+    String FirstPath;
+  };
+  const TZEChangedSources& ChangedSources() const { return FChangedSources; }
+  void ClearChangedSources() { FChangedSources = TZEChangedSources{}; }
+
   // --- Adding files from disk (ZipCollect.cpp) ------------------------------
   void AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
 
@@ -310,6 +322,7 @@ class TZEBaseArchiver {
   TZEUserPrompt* FUserPrompt = nullptr;
   std::shared_ptr<const EZEException> FAbortedFailure;
   TZEUnrestored FUnrestored;                    // of the last extraction pass
+  TZEChangedSources FChangedSources;
   String FCurrentDir;                           // of a collection pass
 };
 
