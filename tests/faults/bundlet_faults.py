@@ -299,29 +299,23 @@ class PackAllOrNothing(FaultTest):
         os.symlink(os.path.join(src, "nowhere"), p)
         return p, False, "No such file or directory"
 
-    def unreadable_directory(self, src):
-        p = os.path.join(src, "sub", "locked")
-        os.makedirs(p)
+    def directory_with_mode(self, src, name, mode):
+        p = os.path.join(src, "sub", name)
         write(os.path.join(p, "inside.txt"), b"inside")
         os.chmod(os.path.join(p, "inside.txt"), 0o666)
-        os.chmod(p, 0)
+        os.chmod(p, mode)
         return p, True, "Permission denied"
+
+    def unreadable_directory(self, src):
+        return self.directory_with_mode(src, "locked", 0)
 
     def listable_not_enterable_directory(self, src):
         # Its names can be read, but none of them looked up: its content is
         # unknown, not empty.
-        p = os.path.join(src, "sub", "listable")
-        write(os.path.join(p, "inside.txt"), b"inside")
-        os.chmod(os.path.join(p, "inside.txt"), 0o666)
-        os.chmod(p, 0o444)
-        return p, True, "Permission denied"
+        return self.directory_with_mode(src, "listable", 0o444)
 
     def enterable_not_listable_directory(self, src):
-        p = os.path.join(src, "sub", "enterable")
-        write(os.path.join(p, "inside.txt"), b"inside")
-        os.chmod(os.path.join(p, "inside.txt"), 0o666)
-        os.chmod(p, 0o111)
-        return p, True, "Permission denied"
+        return self.directory_with_mode(src, "enterable", 0o111)
 
     def link_loop(self, src):
         p = os.path.join(src, "sub", "loop.txt")

@@ -406,17 +406,6 @@ TEST_F(ZipWrite, OverwriteByStampComparesDosTimes) {
   }
 }
 
-// Bytes that do not compress at all, reproducibly.
-std::string NoiseData(std::size_t size) {
-  std::string data(size, '\0');
-  std::uint64_t state = 88172645463325252ull;
-  for (char& c : data) {
-    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-    c = static_cast<char>(state >> 56);
-  }
-  return data;
-}
-
 // A file that another process shrinks or grows while the engine stores it
 // is stored as it was read: a shrunk one with the bytes it still had (all of
 // the first block, which was read before the change), a grown one with the
@@ -447,7 +436,7 @@ TEST_F(ZipWrite, AFileThatChangesSizeWhileStoredIsStoredAsRead) {
                      std::to_string(c.initial) + " -> " + std::to_string(c.changed));
         const std::string source = scratch.File("source.bin");
         const std::string data = compressible ? test::SampleData(static_cast<std::size_t>(c.initial), 3)
-                                              : NoiseData(static_cast<std::size_t>(c.initial));
+                                              : test::NoiseData(static_cast<std::size_t>(c.initial));
         test::WriteAll(source, data);
         TZipEngine engine;
         engine.SetCompressionLevel(level);
