@@ -34,6 +34,20 @@ void RaiseAbortedFailure(const TZipArchive& Archive) {
   if (const EZEException* failure = Archive.AbortedFailure()) throw EZEException(*failure);
 }
 
+// After a pack that completed: a file that changed size while it was read
+// is stored as it was read, which is not the file as it stands. The archive
+// is whole and in place; the run ends with one text that names the file,
+// so that a caller knows to pack it again.
+void RaiseChangedSources(const TZipArchive& Archive) {
+  const TZEBaseArchiver::TZEChangedSources& changed = Archive.ChangedSources();
+  if (changed.Count == 0) return;
+  const String name = PrintableName(changed.FirstPath);
+  throw Exception(changed.Count == 1
+                      ? Format(u"File \"%s\" changed while it was packed: it is stored as it was read", {name})
+                      : Format(u"%d files changed while they were packed, the first \"%s\": each is stored as it was read",
+                               {changed.Count, name}));
+}
+
 // One -Azp part: the file or directory PartPath below BaseDir. A part with a
 // '.' names a file; one without names a directory when there is one, and is
 // taken for a file otherwise, so that a file without an extension is stored
@@ -47,13 +61,20 @@ struct TPackPart {
 TPackPart ResolvePart(const String& BaseDir, const String& PartPath) {
   TPackPart part{BaseDir, PartPath, false};
   const String path = IncludeTrailingPathDelimiter(SlashedPath(BaseDir)) + SlashedPath(PartPath);
-  part.IsDirectory = PartPath.find(u'.') == String::npos && DirectoryExists(path);
-  // A dangling symbolic link is a file that cannot be read: it goes on to
-  // fail where every unreadable file fails, when the archive is written.
-  if (!part.IsDirectory && !FileExists(path) && !IsSymbolicLink(path)) RaiseOpenError(path, MissingFileReason(path));
-  // A named pipe, socket or device is no file to store (and a pipe would
-  // block the run until someone writes into it).
-  if (!part.IsDirectory && (FileGetAttr(path) & faArchive) == 0) RaiseOpenError(path, EINVAL);
+  const TEntryKind kind = FileKind(path);
+  part.IsDirectory = PartPath.find(u'.') == String::npos && kind == ekDirectory;
+  if (part.IsDirectory) return part;
+  switch (kind) {
+    case ekFile: break;
+    // A symbolic link that leads nowhere is a file that cannot be opened: it
+    // fails where every such file fails, when the archive is written.
+    case ekLink: break;
+    // A named pipe, socket or device is no file to store (and a pipe would
+    // block the run until someone writes into it).
+    case ekOther: RaiseOpenError(path, EINVAL);
+    case ekDirectory:
+    case ekNone: RaiseOpenError(path, MissingFileReason(path));
+  }
   return part;
 }
 
@@ -67,6 +88,7 @@ void PackAll(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.Pack(directory, true, true, zmDeflate, zlBest);
   RaiseAbortedFailure(Archive);
   Archive.Close();
+  RaiseChangedSources(Archive);
 }
 
 void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
@@ -91,17 +113,20 @@ void PackParts(TZipArchive& Archive, const TBundletCommand& Command) {
   Archive.EndUpdate();
   RaiseAbortedFailure(Archive);
   Archive.Close();
+  RaiseChangedSources(Archive);
 }
 
 // The archive to unpack must be a file (or a link to one). A directory, a
 // named pipe, a socket or a device is refused at once: opening a pipe would
 // wait for a writer forever. A missing archive is the engine's to report.
 void CheckArchiveIsAFile(const String& Path) {
-  const String path = SlashedPath(Path);
-  const std::uint32_t attr = FileGetAttr(path);
-  if (attr == kInvalidFileAttributes || (attr & faArchive) != 0) return;
-  if (attr & faDirectory) RaiseOpenError(Path, EISDIR);
-  throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
+  switch (FileKind(SlashedPath(Path))) {
+    case ekNone:
+    case ekLink:
+    case ekFile: return;
+    case ekDirectory: RaiseOpenError(Path, EISDIR);
+    case ekOther: throw EFOpenError(kSFOpenError, {Path, String(u"Not a regular file")});
+  }
 }
 
 // After an unpack, every entry is in the destination, or the run ends with

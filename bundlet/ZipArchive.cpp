@@ -44,12 +44,6 @@ String LastElement(StringView FileName) {
   return name.substr(name.find_last_of(u':') + 1);
 }
 
-// Regular files, and only they, carry the archive bit on this platform.
-bool IsRegularFile(StringView path) {
-  const std::uint32_t attr = FileGetAttr(path);
-  return attr != kInvalidFileAttributes && (attr & faArchive) != 0;
-}
-
 TDateTime LocalTimeToDateTime(const TLocalTime& t) {
   return EncodeDateTime(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
 }
@@ -134,6 +128,10 @@ const EZEException* TZipArchive::AbortedFailure() const { return FZipEngine->Abo
 
 const TZEBaseArchiver::TZEUnrestored& TZipArchive::Unrestored() const { return FZipEngine->Unrestored(); }
 
+const TZEBaseArchiver::TZEChangedSources& TZipArchive::ChangedSources() const {
+  return FZipEngine->ChangedSources();
+}
+
 bool TZipArchive::EntriesMayBeMissing() const {
   return FZipEngine->Dir().Recovered && !FZipEngine->Dir().RecoveryComplete;
 }
@@ -146,7 +144,10 @@ void TZipArchive::SetWorkProgress(TZEWorkProgressEvent OnWorkProgress) {
   FZipEngine->OnWorkProgress = std::move(OnWorkProgress);
 }
 
-void TZipArchive::StartOperation() { FZipEngine->ClearAbortedFailure(); }
+void TZipArchive::StartOperation() {
+  FZipEngine->ClearAbortedFailure();
+  FZipEngine->ClearChangedSources();
+}
 
 // --- Writing -------------------------------------------------------------------
 
@@ -156,7 +157,7 @@ void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel
   StartOperation();
   const String path = SlashedPath(Filename);
   // A named pipe, socket or device is no file to store: "(or invalid)".
-  if (!FileExists(path) || !IsRegularFile(path)) throw EZipError(kZipErrFileNotFound, Filename);
+  if (FileKind(path) != ekFile) throw EZipError(kZipErrFileNotFound, Filename);
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
   // The file was there a moment ago; should it be gone now, the system says why.
   auto lookupFailed = [&path] { throw EInOutError(SystemErrorText(FileLookupError(path))); };
@@ -205,27 +206,21 @@ void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& Pa
   // endless: it is not followed.
   const std::optional<TFileId> id = FileIdentity(directory);
   if (!id || std::find(walking.begin(), walking.end(), *id) != walking.end()) return;
-  std::vector<TSearchRec> listing;
-  for (;;) {
-    int error = 0;
-    listing = FindFiles(directory + kAllFiles, 0xFF, &error);
-    if (error == 0) break;
-    // A directory that cannot be read is decided on like a file that cannot
-    // be read: its content must not go missing in silence.
-    const String shown = ExcludeTrailingPathDelimiter(directory);
-    const TZEAction action = FZipEngine->ProcessFileFailure(
-        shown, poAdd, EZEException(kZENativeCannotOpenSource, {shown}, FZipEngine.get()));
-    if (action == fxaRetry) continue;
-    return;   // ignored, or aborted (AbortedFailure tells the caller)
-  }
+  int error = 0;
+  const std::vector<TSearchRec> listing = FindFiles(directory + kAllFiles, 0xFF, &error);
+  // A directory that cannot be read fails as a file that cannot be opened
+  // fails here: with the system's reason, ending the operation, so that its
+  // content never goes missing in silence.
+  if (error != 0) RaiseOpenError(ExcludeTrailingPathDelimiter(directory), error);
   walking.push_back(*id);
   for (const TSearchRec& found : listing) {
     const String childPart = partPrefix + found.Name;
-    if ((found.Attr & faDirectory) != 0) {
+    if (found.Kind == ekDirectory) {
       PackDirectoryBelow(MainDirPath, childPart, walking);
-    } else if ((found.Attr & faArchive) != 0 && !IsWorkFileName(found.Name)) {
-      // Our own work in progress (a stand-in, a part file, a journal) is
-      // never the user's data, and half written.
+    } else if ((found.Kind == ekFile || found.Kind == ekLink) && !IsWorkFileName(found.Name)) {
+      // A link that leads nowhere fails when it is opened, as any file
+      // that cannot be opened does. Our own work in progress (a stand-in,
+      // a part file, a journal) is never the user's data, and half written.
       PackFile(MainDirPath, childPart);
     }
     // Anything else is a named pipe, a socket or a device: no content to
@@ -242,9 +237,7 @@ void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath
   // Reading the archive while it grows would store a torn copy of itself.
   if (IsOpenArchive(path)) return;
   // Opening a named pipe would wait for a writer; it is no file to store.
-  if (FileExists(path) && !IsRegularFile(path)) {
-    RaiseOpenError(path, EINVAL);
-  }
+  if (FileKind(path) == ekOther) RaiseOpenError(path, EINVAL);
   SetLevel(zmDeflate, zlBest);
   // A name whose bytes on disk are not UTF-8 is stored as it reads.
   FZipEngine->AddFromFile(ReadableFileName(RelativeEntryName(PartFilePath)), path, kZipAttrNormal, Now());

@@ -148,6 +148,9 @@ class TZipArchive {
   // the entries found by their local headers do not account for all of it.
   // Both describe the archive still open.
   const TZEBaseArchiver::TZEUnrestored& Unrestored() const;
+  // After a pack: the files that changed size while they were stored (see
+  // TZEBaseArchiver::ChangedSources); each is stored as it was read.
+  const TZEBaseArchiver::TZEChangedSources& ChangedSources() const;
   bool EntriesMayBeMissing() const;
   // Who answers the engine's questions (a failed entry: abort, retry or
   // ignore); nullptr is the engine's default. Not owned.

@@ -4,8 +4,11 @@
 //
 // Attribute mapping: a directory is 0x10; 0x01 (read-only) when the owner may
 // not write; 0x02 (hidden) when the name starts with '.'; 0x20 (archive) for
-// every regular file; no other bit is ever reported. Restoring attributes only
-// honours read-only (it takes the write permissions away, or gives the owner's
+// every regular file; no other bit is ever reported. Attribute bits are DOS
+// attributes and nothing more: on Windows a regular file may well lack the
+// archive bit (backup tools clear it). What kind of object sits at a path is
+// a fact of its own, TEntryKind, which listings carry and FileKind answers.
+// Restoring attributes only honours read-only (it takes the write permissions away, or gives the owner's
 // back); the rest has no POSIX counterpart and is ignored.
 //
 // Paths are UTF-16 inside the system and bytes on the disk, UTF-8 where they
@@ -51,6 +54,12 @@ struct TFileId {
   bool operator==(const TFileId&) const = default;
 };
 
+// What kind of object sits somewhere: a regular file, a directory, a
+// symbolic link (only where it is not followed, or leads nowhere), anything
+// else (a named pipe, a socket, a device), or nothing.
+enum class TEntryKind : std::uint8_t { ekNone, ekFile, ekDirectory, ekLink, ekOther };
+using enum TEntryKind;
+
 // One object of a directory listing.
 struct TSearchRec {
   std::u16string Name;            // the name alone, no directory
@@ -60,8 +69,10 @@ struct TSearchRec {
   // The object's identity, where the listing learns it without a further
   // look-up (what FileIdentity would answer); nothing elsewhere.
   std::optional<TFileId> Id;
-  // A symbolic link to nothing, listed from the link itself.
-  bool Dangling = false;
+  // ekFile or ekDirectory, as the object is behind any symbolic link; ekLink
+  // for a link whose target cannot be reached (it names nothing, or a place
+  // that cannot be looked up), listed from the link itself.
+  TEntryKind Kind = ekNone;
 };
 
 // --- Attributes -----------------------------------------------------------
@@ -82,6 +93,9 @@ bool DirectoryExists(std::u16string_view path);   // exists and is a directory
 // True when anything at all sits at path, a dangling symbolic link included.
 bool PathEntryExists(std::u16string_view path);
 bool IsSymbolicLink(std::u16string_view path);
+// What sits at path, symbolic links followed: ekFile, ekDirectory or ekOther;
+// ekLink for a link whose target cannot be reached; ekNone for nothing.
+TEntryKind FileKind(std::u16string_view path);
 
 std::optional<TFileId> FileIdentity(std::u16string_view path);
 
@@ -107,8 +121,11 @@ std::optional<TLocalTime> LocalTimeOfUnixTime(std::int64_t seconds);
 // attribute-filtered listing does; "." and ".." are never listed, nor are
 // devices, pipes and sockets (nothing a file could be read from). Entries come
 // sorted by name so that results do not depend on the file system. Errors
-// (a missing or unreadable directory) give an empty list, and the errno in
-// *error when it is given (0 when the directory was read).
+// give an empty list, and the errno in *error when it is given (0 when the
+// directory was read): a missing or unreadable directory, and one whose
+// names can be read but not looked up (read permission without search
+// permission, an I/O error): its content is unknown, not empty. A name that
+// vanished between reading and looking it up is left out without an error.
 std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_t attr, int* error = nullptr);
 
 // The wildcard test: ASCII case ignored, '*' any run of characters (also
@@ -164,10 +181,6 @@ bool RemoveDir(std::u16string_view path);
 // relative to it, one path element at a time: a symbolic link below it is
 // never followed, and every step costs the same however deep it lies.
 // Names given to it are single path elements. Errors are errno values.
-
-// What sits at a name below a directory.
-enum class TEntryKind : std::uint8_t { ekNone, ekFile, ekDirectory, ekLink, ekOther };
-using enum TEntryKind;
 
 struct TEntryInfo {
   TEntryKind Kind = ekNone;

@@ -8,11 +8,15 @@ A suite imports it with its own folder's parent on the path:
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     import bundlet_run
 """
+import fcntl
 import os
+import pty
 import shutil
 import stat
 import subprocess
 import tempfile
+import termios
+import threading
 import zipfile
 
 # The unprivileged user whose permissions the fault suites test.
@@ -46,6 +50,54 @@ def run(program, *args, **options):
     assert proc.returncode == 0, (args, proc.returncode, proc.stderr)
     assert proc.stderr == b"", proc.stderr
     return proc.stdout
+
+
+def run_on_a_terminal(program, *args, setup=None, env=None, typed=b"", timeout=120):
+    """Runs program to its end with a pseudo-terminal as its controlling
+    terminal (standard input and error on it, standard output a pipe), as a
+    person at a console starts it. typed is what the person has typed
+    ahead (without echo), the answers to any questions. Returns standard
+    output as bytes and what reached the terminal as text. The terminal is
+    given to the unprivileged user too, so that a setup that drops to it
+    keeps it."""
+    master, slave = pty.openpty()
+    mode = termios.tcgetattr(slave)
+    mode[3] &= ~termios.ECHO
+    termios.tcsetattr(slave, termios.TCSANOW, mode)
+    if os.geteuid() == 0:
+        os.fchown(slave, NOBODY, -1)
+    os.write(master, typed)
+
+    def own_terminal():
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)   # a new session's first terminal becomes its own
+        if setup:
+            setup()
+    proc = subprocess.Popen(command(program, *args), stdin=slave, stdout=subprocess.PIPE, stderr=slave, env=env,
+                            start_new_session=True, preexec_fn=own_terminal)
+    os.close(slave)
+    seen = []
+
+    def drain():   # read as it comes, so that the terminal never fills up
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:   # the other end is gone: all is read
+                return
+            if not chunk:
+                return
+            seen.append(chunk)
+    reader = threading.Thread(target=drain)
+    reader.start()
+    try:
+        out, _ = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        reader.join(timeout=10)
+        os.close(master)
+    assert proc.returncode == 0, (args, proc.returncode)
+    return out, b"".join(seen).decode("utf-8", "replace")
 
 
 ERROR_HEAD = b"  Original message :\n"

@@ -1,6 +1,7 @@
 #include "zip/ZipCollect.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include "core/StringUtils.h"
@@ -80,7 +81,7 @@ class Collector {
   void SearchDirectory(const String& dir, const String& mask, bool recursive) {
     // A directory met again below itself (a symbolic link to a parent) is
     // left out, or the walk would never end.
-    const std::optional<TFileId> id = FileIdentity(dir);
+    const std::optional<TFileId> id = Identify(dir);
     if (FAborted || !id || std::find(FStack.begin(), FStack.end(), *id) != FStack.end()) return;
     FStack.push_back(*id);
     const String searchPath = IncludeTrailingPathDelimiter(dir) + mask;
@@ -95,7 +96,7 @@ class Collector {
     FilePass(searchPath, listing);
     if (listed && walkDirectories) {
       DirectoryPass(dir, searchPath, mask, recursive,
-                    oneListing ? listing : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter));
+                    oneListing ? listing : List(dir, IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter, listed));
     }
     FStack.pop_back();
   }
@@ -104,6 +105,22 @@ class Collector {
   bool Aborted() const { return FAborted; }
 
  private:
+  // The identity of a directory about to be searched. One that cannot be
+  // looked up (other than by having vanished) is put to the failure
+  // decision, as one that cannot be listed is.
+  std::optional<TFileId> Identify(const String& dir) {
+    for (;;) {
+      if (std::optional<TFileId> id = FileIdentity(dir)) return id;
+      const int error = FileLookupError(dir);
+      if (error == 0 || error == ENOENT || !FOnFailure) return std::nullopt;
+      switch (FOnFailure(ExcludeTrailingPathDelimiter(dir), error)) {
+        case fxaRetry: continue;
+        case fxaIgnore: return std::nullopt;
+        case fxaAbort: FAborted = true; return std::nullopt;
+      }
+    }
+  }
+
   // A listing of dir; a directory that cannot be read is put to the failure
   // decision rather than passed over as if it were empty.
   std::vector<TSearchRec> List(const String& dir, const String& searchPath, std::uint32_t filter, bool& listed) {
@@ -123,24 +140,12 @@ class Collector {
   // The files of a listing of dir that the search asks for: those that
   // match the mask and the attribute filter.
   void FilePass(const String& searchPath, const std::vector<TSearchRec>& listing) {
-    const std::uint32_t filter = FAttr & ~faDirectory;
-    // The bits that leave an object out unless the filter asks for them, as
-    // the listing itself applies them.
-    const std::uint32_t excluded = ~filter & (faHidden | faSysFile | faVolumeID | faDirectory);
-    // Objects without any attribute bit are taken only by a filter that
-    // asks for every kind of ordinary file.
-    constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
     const String mask = ExtractFileName(searchPath);
     for (const TSearchRec& rec : listing) {
-      if (rec.Attr & excluded) continue;
-      // Named pipes, sockets and devices (neither a regular file, which
-      // always carries faArchive here, nor a directory) have no content to
-      // store: opening a pipe for reading would wait for a writer forever.
-      if (!(rec.Attr & faArchive)) continue;
+      if (!IsTakenAsFile(rec, FAttr)) continue;
       // Our own work in progress (a stand-in, a part file, a journal), of
       // this run or another: never the user's data, and half written.
       if (IsWorkFileName(rec.Name)) continue;
-      if ((rec.Attr & filter) == 0 && !(rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter)) continue;
       if (!MatchesMask(rec.Name, mask)) continue;
       const String full = ExpandFileName(ExtractFilePath(SlashedPath(searchPath)) + rec.Name);
       if (IsExcluded(full, rec)) continue;
@@ -152,7 +157,7 @@ class Collector {
                      const std::vector<TSearchRec>& listing) {
     for (const TSearchRec& rec : listing) {
       if (FAborted) return;
-      if (!(rec.Attr & faDirectory)) continue;
+      if (rec.Kind != ekDirectory) continue;
       const String full = IncludeTrailingPathDelimiter(dir) + rec.Name;
       if (IsExcluded(full, rec)) continue;
       if ((FAttr & faDirectory) &&
@@ -189,7 +194,7 @@ class Collector {
     f.Attr = rec.Attr;
     f.Size = rec.Size;
     f.Time = rec.Time;
-    f.Dangling = rec.Dangling;
+    f.Dangling = rec.Kind == ekLink;
     FFound.push_back(std::move(f));
   }
 
@@ -222,6 +227,23 @@ std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t search
   collector.SearchDirectory(dir, mask, settings.Recurse);
   if (aborted != nullptr) *aborted = collector.Aborted();
   return collector.Take();
+}
+
+bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr) {
+  // Only what holds content is stored as a file: a regular file, or a link
+  // that leads nowhere (it fails when it is read, and so is reported). A
+  // named pipe would wait for a writer forever. The kind decides this, not
+  // an attribute bit: the archive bit says nothing about it on Windows.
+  if (rec.Kind != ekFile && rec.Kind != ekLink) return false;
+  const std::uint32_t filter = searchAttr & ~faDirectory;
+  // The bits that leave an object out unless the filter asks for them, as
+  // the listing itself applies them.
+  const std::uint32_t excluded = ~filter & (faHidden | faSysFile | faVolumeID | faDirectory);
+  if (rec.Attr & excluded) return false;
+  // Objects without any attribute bit are taken only by a filter that asks
+  // for every kind of ordinary file.
+  constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
+  return (rec.Attr & filter) != 0 || (rec.Attr == 0 && (filter & kPlainFilter) == kPlainFilter);
 }
 
 String ResolveBaseDir(StringView baseDir) {

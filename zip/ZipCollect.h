@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/String.h"
+#include "platform/FileSystem.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -55,6 +56,12 @@ using TZEListingFailure = std::function<TZEAction(const String& directory, int e
 std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
                                        const TZECollectSettings& settings,
                                        const TZEListingFailure& onFailure = {}, bool* aborted = nullptr);
+
+// Whether the file pass takes a listed object under the attribute filter
+// searchAttr: a regular file (or a link that leads nowhere) whose attribute
+// bits share one with the filter, or that has none at all when the filter
+// asks for every kind of ordinary file.
+bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr);
 
 // The base directory a collection or extraction works in: baseDir made
 // absolute with a trailing '/' when it exists, unchanged when it does not,

@@ -63,6 +63,10 @@ struct TDirItem : TZEZipCentralDir {
   // could not be found: its CRC and sizes are not known, so its data can
   // never be shown to be whole.
   bool SizesUnknown = false;
+  // Set on a file the caller named itself (AddFromFile): a failure to open it
+  // is the caller's, with the stream layer's own text and reason, rather
+  // than a failure decision of the engine's.
+  bool OpenFailureIsCallers = false;
 
   bool bDestroyStream() const { return OwnedStream != nullptr; }
 

@@ -276,7 +276,8 @@ void TZEBaseArchiver::AddFromFile(const String& FileName, const String& SourcePa
   BeginUpdate();
   try {
     const std::uint32_t stamp = DateTimeToDosStamp(DateTime == 0 ? Now() : DateTime);
-    RegisterItem(StoredStreamName(FileName), SourcePath, Attr & ~faDirectory, stamp, false);
+    const int index = RegisterItem(StoredStreamName(FileName), SourcePath, Attr & ~faDirectory, stamp, false);
+    if (index >= 0) FDir.CDir[index].OpenFailureIsCallers = true;
     EndUpdate();
   } catch (...) {
     CancelUpdate();

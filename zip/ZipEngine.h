@@ -197,10 +197,26 @@ class TZEBaseArchiver {
                      TDateTime DateTime);
   // One disk file, SourcePath, under the stored name FileName (given as to
   // AddFromStream), in the open transaction or in one of its own. The file is
-  // read when the transaction commits, so a failure to read it goes to the
-  // failure decision there. DateTime 0: the current local time.
+  // opened and read when the transaction commits. It stands for a file the
+  // caller would have opened itself: should it not open, the commit ends
+  // with the stream layer's error (its path and the system's reason) and is
+  // rolled back, as if the caller's own opening had failed; a failure while
+  // it is read goes to the failure decision. DateTime 0: the current local
+  // time.
   void AddFromFile(const String& FileName, const String& SourcePath, std::uint32_t Attr,
                    TDateTime DateTime);
+
+  // The files that changed size while they were stored by the commits since
+  // ClearChangedSources. Each is stored as it was read: a file that shrank
+  // with the bytes it still had, one that grew with the bytes it had when it
+  // was opened; its sizes and CRC are those of what is stored. FirstPath
+  // names the first of them.
+  struct TZEChangedSources {
+    int Count = 0;
+    String FirstPath;
+  };
+  const TZEChangedSources& ChangedSources() const { return FChangedSources; }
+  void ClearChangedSources() { FChangedSources = TZEChangedSources{}; }
 
   // --- Adding files from disk (ZipCollect.cpp) ------------------------------
   void AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
@@ -306,6 +322,7 @@ class TZEBaseArchiver {
   TZEUserPrompt* FUserPrompt = nullptr;
   std::shared_ptr<const EZEException> FAbortedFailure;
   TZEUnrestored FUnrestored;                    // of the last extraction pass
+  TZEChangedSources FChangedSources;
   String FCurrentDir;                           // of a collection pass
 };
 

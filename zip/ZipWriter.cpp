@@ -62,9 +62,10 @@ struct TPendingEntry {
   int Mode = 0;
   std::int64_t Read = 0;             // bytes of the source read and handed on
   bool AllRead = false;
+  bool Changed = false;              // a file whose size is not the one it was opened with
   Bytes Window;                      // the last bytes read: the next block's dictionary
   std::deque<std::future<TDeflatedBlock>> Blocks;   // handed on, not yet written
-  std::exception_ptr Failure;        // an engine error; the entry stops there
+  std::exception_ptr Failure;        // the entry stops there
 
   // Writing state.
   bool Started = false;
@@ -182,7 +183,9 @@ class TEntryStorer {
     entry.Mode = item.compMethod == kZipMethodDeflate ? item.CompressionMode : 0;
     try {
       OpenSource(entry, item);
-    } catch (const EZEException&) {
+    } catch (const std::exception&) {
+      // Raised when the entry comes to be written, so that failures meet
+      // their decisions in the entries' order.
       entry.Failure = std::current_exception();
       entry.AllRead = true;
       return;
@@ -191,7 +194,8 @@ class TEntryStorer {
   }
 
   // The entry's stream, or the file it names (native 61 for a path too long
-  // to open, 33 for one that cannot be opened). A directory has no source.
+  // to open, 33 for one that cannot be opened, or the stream layer's own
+  // error where that failure is the caller's). A directory has no source.
   void OpenSource(TPendingEntry& entry, const TDirItem& item) {
     if (entry.IsDirectory) return;
     if (item.Stream != nullptr) {
@@ -206,6 +210,7 @@ class TEntryStorer {
         entry.File = std::make_unique<TFileStream>(item.SrcFileName,
                                                    fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
       } catch (const EFileError&) {
+        if (item.OpenFailureIsCallers) throw;
         throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &FEngine);
       }
       entry.Source = entry.File.get();
@@ -221,8 +226,12 @@ class TEntryStorer {
     if (!freshlyOpened) entry.Source->SetPosition(0);
   }
 
-  // Reads the entry's next block and hands it to a worker. A source that
-  // ends before its size is native 34, after the blocks that were read.
+  // Reads the entry's next block and hands it to a worker. A file on disk is
+  // stored as it is read: should it end before the size it was opened with
+  // (it shrank), the entry ends there, and should it hold more at the end
+  // (it grew), the entry keeps the size it was opened with; either way it is
+  // told among the changed sources. A caller's stream that ends before its
+  // size is native 34, after the blocks that were read.
   void ReadBlock(TPendingEntry& entry) {
     const std::int64_t blockSize = DeflateBlockSize(entry.Mode);
     const std::int64_t want = std::min(blockSize, entry.Size - entry.Read);
@@ -233,7 +242,19 @@ class TEntryStorer {
       if (n <= 0) break;
       got += n;
     }
+    const bool file = entry.File != nullptr;
+    if (got < want && file) {
+      entry.Changed = true;
+      entry.Size = entry.Read + got;   // what the entry will hold
+    }
     if (got == 0) {
+      if (file) {
+        // The file ended where a block would have begun: a deflate stream
+        // still needs its final block, here an empty one.
+        if (entry.Mode != 0 && entry.Read > 0) Submit(entry, std::make_shared<Bytes>(), true);
+        entry.AllRead = true;
+        return;
+      }
       entry.Failure = std::make_exception_ptr(EZEException(
           kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
       entry.AllRead = true;
@@ -242,6 +263,18 @@ class TEntryStorer {
     input->resize(static_cast<std::size_t>(got));
     entry.Read += got;
     const bool last = entry.Read >= entry.Size || got < want;
+    Submit(entry, std::move(input), last);
+    if (got < want && entry.Read < entry.Size) {
+      entry.Failure = std::make_exception_ptr(EZEException(
+          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
+    }
+    if (last || entry.Failure) entry.AllRead = true;
+  }
+
+  // Hands the entry's next block, input, to a worker; the entry's window
+  // moves on past it.
+  void Submit(TPendingEntry& entry, std::shared_ptr<Bytes> input, bool last) {
+    const std::int64_t got = static_cast<std::int64_t>(input->size());
     auto dictionary = std::make_shared<Bytes>(std::move(entry.Window));
     const std::size_t keep = std::min<std::size_t>(input->size(), kDeflateWindow);
     entry.Window.assign(input->end() - static_cast<std::ptrdiff_t>(keep), input->end());
@@ -256,11 +289,6 @@ class TEntryStorer {
     }));
     ++FInFlight;
     FInFlightBytes += got;
-    if (got < want && entry.Read < entry.Size) {
-      entry.Failure = std::make_exception_ptr(EZEException(
-          kZENativeBadSourceSize, {static_cast<long long>(entry.Size), static_cast<long long>(entry.Read)}, &FEngine));
-    }
-    if (last || entry.Failure) entry.AllRead = true;
   }
 
   // --- Writing -------------------------------------------------------------------
@@ -405,6 +433,13 @@ class TEntryStorer {
         FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
       }
       archive.SetPosition(end);
+    }
+    // A file that grew, or changed its size again, since it was read shows
+    // here, while it is still open.
+    if (entry.File != nullptr && entry.File->Size() != entry.Size) entry.Changed = true;
+    if (entry.Changed) {
+      TZEBaseArchiver::TZEChangedSources& changed = FEngine.FChangedSources;
+      if (changed.Count++ == 0) changed.FirstPath = SourceNameOf(item);
     }
     Release(entry);
     Progress(entry, ppEnd, 100);

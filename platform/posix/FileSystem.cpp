@@ -53,6 +53,13 @@ mode_t ModeWithAttr(mode_t old, std::uint32_t attr) {
   return (attr & faReadOnly) ? old & ~(S_IWUSR | S_IWGRP | S_IWOTH) : old | S_IWUSR;
 }
 
+TEntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return ekFile;
+  if (S_ISDIR(mode)) return ekDirectory;
+  if (S_ISLNK(mode)) return ekLink;
+  return ekOther;
+}
+
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -98,6 +105,13 @@ bool PathEntryExists(std::u16string_view path) {
 bool IsSymbolicLink(std::u16string_view path) {
   struct stat st {};
   return lstat(OsPath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+TEntryKind FileKind(std::u16string_view path) {
+  const std::string os = OsPath(path);
+  struct stat st {};
+  if (stat(os.c_str(), &st) == 0) return KindOfMode(st.st_mode);
+  return lstat(os.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? ekLink : ekNone;
 }
 
 std::optional<std::int64_t> FileGetSize(std::u16string_view path) {
@@ -175,33 +189,51 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     return result;
   }
   const std::uint32_t excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
-  while (dirent* entry = readdir(handle.get())) {
+  // What a name is cannot be told without looking it up; when that fails for
+  // any reason but the name having vanished, the directory's content is
+  // unknown, and the listing fails as a whole rather than leaving names out.
+  auto failed = [&result, error](int reason) {
+    if (error != nullptr) *error = reason;
+    result.clear();
+    return result;
+  };
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(handle.get());
+    if (entry == nullptr) {
+      if (errno != 0) return failed(errno);
+      break;
+    }
     const std::string osName = entry->d_name;
     if (osName == "." || osName == "..") continue;
     std::u16string name = FromOsPath(osName);
     if (!MatchesMask(name, mask)) continue;
+    // Links are followed: what a link names is what gets listed. A link
+    // whose target cannot be reached is listed as the link itself, so the
+    // caller meets it (and fails to open it) rather than losing it silently.
     struct stat st {};
-    // Links are followed: what a link names is what gets listed. A dangling
-    // link is listed as an ordinary empty file, so the caller meets it (and
-    // fails to open it) rather than losing it silently.
-    if (fstatat(dirfd(handle.get()), osName.c_str(), &st, 0) != 0 &&
-        fstatat(dirfd(handle.get()), osName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;
+    TEntryKind kind = ekNone;
+    if (fstatat(dirfd(handle.get()), osName.c_str(), &st, 0) == 0) {
+      kind = KindOfMode(st.st_mode);
+    } else if (fstatat(dirfd(handle.get()), osName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      kind = KindOfMode(st.st_mode);
+    } else if (errno == ENOENT) {
+      continue;   // gone since the directory was read
+    } else {
+      return failed(errno);
     }
     // Devices, pipes and sockets are not files one can store: opening a pipe
     // for reading would wait for a writer forever.
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
+    if (kind == ekOther) continue;
     TSearchRec rec;
     rec.Attr = AttrFromStat(st, name);
-    if (S_ISLNK(st.st_mode)) rec.Attr |= faArchive;
     if (rec.Attr & excluded) continue;
     rec.Name = std::move(name);
-    rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+    rec.Kind = kind;
+    rec.Size = kind == ekFile ? static_cast<std::int64_t>(st.st_size) : 0;
     rec.Time = LocalTimeFromTimespec(st.st_mtim);
-    // Only a dangling link is still a link here (a link that resolves was
-    // followed); it has no identity: the file it names is not there.
-    rec.Dangling = S_ISLNK(st.st_mode);
-    if (!rec.Dangling) rec.Id = TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    // A link still a link here leads nowhere: it has no identity of its own.
+    if (kind != ekLink) rec.Id = TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     result.push_back(std::move(rec));
   }
   std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
@@ -296,7 +328,7 @@ TEntryInfo TDirHandle::Stat(std::u16string_view name) const {
   TEntryInfo info;
   struct stat st {};
   if (fstatat(FDir.Get(), OsPath(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return info;
-  info.Kind = S_ISLNK(st.st_mode) ? ekLink : S_ISDIR(st.st_mode) ? ekDirectory : S_ISREG(st.st_mode) ? ekFile : ekOther;
+  info.Kind = KindOfMode(st.st_mode);
   info.Attr = AttrFromStat(st, name);
   info.Time = LocalTimeFromTimespec(st.st_mtim);
   return info;

@@ -81,6 +81,14 @@ DWORD SettableAttributes(std::uint32_t attr) {
   return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
 }
 
+// The kind of an object by its system attributes. The archive bit has no
+// say in it: backup tools and "attrib -a" clear it on ordinary files.
+TEntryKind KindOfAttributes(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ekDirectory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return ekOther;
+  return ekFile;
+}
+
 // Whatever sits at native may be replaced or removed as on POSIX, where the
 // permissions of a file do not guard its name: its read-only bit goes first.
 void ClearReadOnly(const std::u16string& native) {
@@ -157,6 +165,23 @@ bool PathEntryExists(std::u16string_view path) { return AttributesOf(path) != IN
 bool IsSymbolicLink(std::u16string_view path) {
   const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+TEntryKind FileKind(std::u16string_view path) {
+  DWORD attributes = AttributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ekNone;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // The attributes are the link's own: what it leads to is found by
+    // opening it.
+    const HANDLE target = ::CreateFileW(Wide(NativePath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return ekLink;
+    TDescriptor owner(ValueOf(target));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(target, &info)) return ekLink;
+    attributes = info.dwFileAttributes;
+  }
+  return KindOfAttributes(attributes);
 }
 
 std::optional<std::int64_t> FileGetSize(std::u16string_view path) {
@@ -246,17 +271,25 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
   do {
     std::u16string name = FromWide(found.cFileName);
     if (name == u"." || name == u".." || !MatchesMask(name, mask)) continue;
+    const TEntryKind kind = KindOfAttributes(found.dwFileAttributes);
+    if (kind == ekOther) continue;   // a device: nothing a file could be read from
     TSearchRec rec;
     rec.Attr = DosAttributes(found.dwFileAttributes);
     if (rec.Attr & excluded) continue;
     rec.Name = std::move(name);
-    rec.Size = (rec.Attr & faDirectory)
+    rec.Kind = kind;
+    rec.Size = kind == ekDirectory
                    ? 0
                    : static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |
                                                found.nFileSizeLow);
     rec.Time = LocalTimeOf(found.ftLastWriteTime);
     result.push_back(std::move(rec));
   } while (::FindNextFileW(search.Handle, &found));
+  // A listing cut short is no listing: its content is unknown, not empty.
+  if (::GetLastError() != ERROR_NO_MORE_FILES) {
+    if (error != nullptr) *error = LastErrno();
+    return {};
+  }
   std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
   return result;
 }
@@ -364,9 +397,7 @@ TEntryInfo TDirHandle::Stat(std::u16string_view name) const {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetAttributes(IncludeTrailingPathDelimiter(FPath) + std::u16string(name), data)) return info;
   const DWORD attributes = data.dwFileAttributes;
-  info.Kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ekLink
-              : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? ekDirectory
-                                                          : ekFile;
+  info.Kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ekLink : KindOfAttributes(attributes);
   info.Attr = DosAttributes(attributes);
   info.Time = LocalTimeOf(data.ftLastWriteTime);
   return info;

@@ -347,6 +347,58 @@ class Names(BundletTest):
             shutil.rmtree(dest)
 
 
+class ChangedWhilePacked(BundletTest):
+    """A file that another process shrinks or grows while bundlet reads it is
+    stored as it was read, the archive is whole and in place, and the run
+    says which file it was."""
+
+    def start_when_open(self, proc, path, writer):
+        """Runs writer (a command line) once proc has path open."""
+        fds = "/proc/%d/fd" % proc.pid
+        deadline = time.time() + 60
+        while time.time() < deadline and proc.poll() is None:
+            try:
+                if any(os.path.realpath(os.path.join(fds, fd)) == path for fd in os.listdir(fds)):
+                    subprocess.run(writer, check=True)
+                    return True
+            except OSError:
+                pass
+            time.sleep(0.001)
+        return False
+
+    def test_shrunk_and_grown_files_are_stored_as_read_and_named(self):
+        self.skip_under_wine("a Windows program's open files are not shown in /proc")
+        letters = bytes(0x61 + b % 16 for b in range(256))
+        data = os.urandom(24 << 20).translate(letters)   # seconds of deflate at level 9
+        for change, size in (("shrunk", 8 << 20), ("grown", (24 << 20) + 12345)):
+            for action in ("-Aza", "-Azp"):
+                with self.subTest(change=change, action=action):
+                    src = self.path("src")
+                    big = os.path.join(src, "big.txt")
+                    write(os.path.join(src, "small.txt"), b"small")
+                    write(big, data)
+                    archive = self.path("c.zip")
+                    part = "-D" + src + ("" if action == "-Aza" else "\\\\big.txt")
+                    env = dict(os.environ, BUNDLET_THREADS="1")
+                    proc = subprocess.Popen(bundlet_run.command(BUNDLET, action, part, "-Z" + archive),
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, start_new_session=True, env=env)
+                    changed = self.start_when_open(proc, big, ["truncate", "-s", str(size), big])
+                    out, err = proc.communicate(timeout=300)
+                    self.assertTrue(changed, "the file was never seen open")
+                    self.assertEqual((proc.returncode, err), (0, b""))
+                    self.assertEqual(out, error('File "%s" changed while it was packed: it is stored as it was read'
+                                                % big))
+                    self.check_with_peers(archive)
+                    with zipfile.ZipFile(archive) as z:
+                        stored = z.read("big.txt")
+                    # Everything up to the new end, or the size it was opened with.
+                    self.assertEqual(stored, data[:len(stored)])
+                    self.assertEqual(len(stored), size if change == "shrunk" else len(data))
+                    shutil.rmtree(src)
+                    os.remove(archive)
+
+
 class Output(BundletTest):
     def test_a_closed_standard_output_does_not_change_the_exit_code(self):
         # The error text goes into a pipe nobody reads any more.

@@ -17,6 +17,7 @@ where nobody cannot enter (a private temporary directory, root's home), so
 nobody runs a copy of the program placed in the test's own open directory.
 """
 import fcntl
+import itertools
 import os
 import random
 import resource
@@ -105,6 +106,14 @@ class FaultTest(unittest.TestCase):
         if user == "root":
             return self.run_bundlet(*args, setup=setup)
         return self.run_as_nobody(*args, setup=setup)
+
+    def run_on_a_terminal_as(self, user, *args, typed=b""):
+        """As run_as, on a terminal of the program's own with typed typed
+        ahead; returns standard output and what reached the terminal."""
+        program, setup = BUNDLET, None
+        if user != "root" and os.geteuid() == 0:
+            program, setup = bundlet_run.copy_for_nobody(BUNDLET, self.path("bin")), as_nobody
+        return bundlet_run.run_on_a_terminal(program, *args, setup=setup, env=self.env, typed=typed)
 
     def give_to_nobody(self, *paths):
         if os.geteuid() == 0:
@@ -283,23 +292,44 @@ class PackAllOrNothing(FaultTest):
     printed. Each fault runs as root where it applies to root, and always as
     an unprivileged user."""
 
+    # Each fault makes a path in a tree fail and says why the system refuses it.
     def unreadable_file(self, src):
         p = os.path.join(src, "sub", "c.txt")
         os.chmod(p, 0)
-        return p, True
+        return p, True, "Permission denied"
 
     def dangling_link(self, src):
         p = os.path.join(src, "sub", "gone.txt")
         os.symlink(os.path.join(src, "nowhere"), p)
-        return p, False
+        return p, False, "No such file or directory"
 
-    def unreadable_directory(self, src):
-        p = os.path.join(src, "sub", "locked")
-        os.makedirs(p)
+    def directory_with_mode(self, src, name, mode):
+        p = os.path.join(src, "sub", name)
         write(os.path.join(p, "inside.txt"), b"inside")
         os.chmod(os.path.join(p, "inside.txt"), 0o666)
-        os.chmod(p, 0)
-        return p, True
+        os.chmod(p, mode)
+        return p, True, "Permission denied"
+
+    def unreadable_directory(self, src):
+        return self.directory_with_mode(src, "locked", 0)
+
+    def listable_not_enterable_directory(self, src):
+        # Its names can be read, but none of them looked up: its content is
+        # unknown, not empty.
+        return self.directory_with_mode(src, "listable", 0o444)
+
+    def enterable_not_listable_directory(self, src):
+        return self.directory_with_mode(src, "enterable", 0o111)
+
+    def link_loop(self, src):
+        p = os.path.join(src, "sub", "loop.txt")
+        os.symlink(p, p)
+        return p, False, "Too many levels of symbolic links"
+
+    def link_to_a_name_too_long(self, src):
+        p = os.path.join(src, "sub", "long.txt")
+        os.symlink(os.path.join(src, "x" * 300), p)
+        return p, False, "File name too long"
 
     def commands(self, src, archive, failing):
         return {
@@ -319,21 +349,26 @@ class PackAllOrNothing(FaultTest):
 
     def test_a_failed_pack_leaves_the_archive_path_as_it_was(self):
         faults = [("unreadable file", self.unreadable_file), ("dangling link", self.dangling_link),
-                  ("unreadable directory", self.unreadable_directory)]
+                  ("unreadable directory", self.unreadable_directory),
+                  ("listable, not enterable directory", self.listable_not_enterable_directory),
+                  ("enterable, not listable directory", self.enterable_not_listable_directory),
+                  ("link loop", self.link_loop), ("link to a name too long", self.link_to_a_name_too_long)]
         for fault, make in faults:
             for user, place in (("root", "beside"), ("nobody", "beside"), ("nobody", "in place")):
                 for existed in (True, False) if place == "beside" else (True,):
                     src = self.make_tree(big=1000)
-                    failing, needs_user = make(src)
+                    failing, needs_user, reason = make(src)
                     if user == "root" and needs_user and os.geteuid() == 0:
                         self.reset(src)   # root reads everything: only nobody meets this fault
                         continue
                     archive = self.path("out", "a.zip")
                     os.makedirs(self.path("out"), exist_ok=True)
-                    for name, args in self.commands(src, archive, failing).items():
-                        if fault == "unreadable directory" and name == "-Azp of the file":
+                    for (name, args), terminal in itertools.product(self.commands(src, archive, failing).items(),
+                                                                    (False, True)):
+                        if fault.endswith("directory") and name == "-Azp of the file":
                             continue
-                        with self.subTest(fault=fault, user=user, place=place, existed=existed, command=name):
+                        with self.subTest(fault=fault, user=user, place=place, existed=existed, command=name,
+                                          terminal=terminal):
                             self.lock_out("beside")
                             before = None
                             if existed:
@@ -342,9 +377,22 @@ class PackAllOrNothing(FaultTest):
                                 self.give_to_nobody(archive)
                                 before = (read(archive), os.stat(archive).st_mode, os.stat(archive).st_uid)
                             self.lock_out(place)
-                            out = self.run_as(user, *args)
+                            if terminal:
+                                # Abort typed ahead, for the one question -Aza asks.
+                                out, seen = self.run_on_a_terminal_as(user, *args, typed=b"a\n")
+                                asked = "Abort" in seen
+                            else:
+                                out = self.run_as(user, *args)
                             self.lock_out("beside")
-                            self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % failing))
+                            if terminal:
+                                self.assertEqual(asked, name == "-Aza", seen)
+                            # -Aza decides on each source that fails (nobody to ask, or Abort
+                            # answered); -Azp fails as opening its parts fails, with the system's
+                            # reason, and asks nothing.
+                            if name == "-Aza":
+                                self.assertEqual(out, error('Cannot open file "%s" - Native error: 00033' % failing))
+                            else:
+                                self.assertEqual(out, error('Cannot open file "%s". %s' % (failing, reason)))
                             if existed:
                                 st = os.stat(archive)
                                 self.assertEqual((read(archive), st.st_mode, st.st_uid), before)

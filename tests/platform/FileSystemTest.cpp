@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/FileStream.h"
 #include "platform/Utf.h"
@@ -111,6 +113,41 @@ TEST_F(FileSystemTest, ListingFiltersByAttributesAndSortsByName) {
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one[0].Size, 1);
   EXPECT_EQ(one[0].Attr, faArchive);
+}
+
+// The kind of an object is its own fact, told by the listing and by
+// FileKind alike, whatever its attribute bits say.
+TEST_F(FileSystemTest, KindIsAFactOfItsOwn) {
+  Write("file.txt");
+  ASSERT_TRUE(ForceDirectories(Path("dir")));
+  // Without the archive bit (cleared on Windows as backup tools do) a file
+  // is still a file.
+  ASSERT_TRUE(FileSetAttr(Path("file.txt"), faReadOnly));
+  struct Case {
+    const char* name;
+    TEntryKind kind;
+  };
+  std::vector<Case> cases = {{"file.txt", ekFile}, {"dir", ekDirectory}};
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo(FScratch.File("pipe").c_str(), 0666), 0);
+  ASSERT_EQ(::symlink(FScratch.File("nowhere").c_str(), FScratch.File("dangling").c_str()), 0);
+  ASSERT_EQ(::symlink(FScratch.File("loop").c_str(), FScratch.File("loop").c_str()), 0);
+  ASSERT_EQ(::symlink(FScratch.File("dir").c_str(), FScratch.File("to-dir").c_str()), 0);
+  ASSERT_EQ(::symlink(FScratch.File("file.txt").c_str(), FScratch.File("to-file").c_str()), 0);
+  cases.insert(cases.end(), {{"dangling", ekLink}, {"loop", ekLink}, {"to-dir", ekDirectory}, {"to-file", ekFile}});
+  EXPECT_EQ(FileKind(Path("pipe")), ekOther);
+#endif
+  EXPECT_EQ(FileKind(Path("missing")), ekNone);
+  const std::vector<TSearchRec> listing = FindFiles(Path("*"), faAnyFile);
+  ASSERT_EQ(listing.size(), cases.size());   // a named pipe is never listed
+  for (const Case& c : cases) {
+    EXPECT_EQ(FileKind(Path(c.name)), c.kind) << c.name;
+    const auto rec = std::find_if(listing.begin(), listing.end(),
+                                  [&](const TSearchRec& r) { return r.Name == FromUtf8(c.name); });
+    ASSERT_NE(rec, listing.end()) << c.name;
+    EXPECT_EQ(rec->Kind, c.kind) << c.name;
+  }
+  ASSERT_TRUE(FileSetAttr(Path("file.txt"), 0));
 }
 
 TEST_F(FileSystemTest, DeleteRemovesALinkNotItsTarget) {

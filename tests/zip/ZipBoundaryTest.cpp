@@ -49,15 +49,7 @@ std::string Content(Kind kind, std::size_t size) {
   switch (kind) {
     case Kind::Zeros: return std::string(size, '\0');
     case Kind::Text: return test::SampleData(size, 3);
-    case Kind::Random: {
-      std::string data(size, '\0');
-      std::uint64_t x = 0x9E3779B97F4A7C15ull;
-      for (char& c : data) {
-        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        c = static_cast<char>(x >> 56);
-      }
-      return data;
-    }
+    case Kind::Random: return test::NoiseData(size);
   }
   return {};
 }

@@ -101,6 +101,38 @@ TEST_F(ZipCollectTest, SymbolicLinkCyclesEndTheWalk) {
   EXPECT_EQ(Collect(u"*.*", 0x28AF, spRelativePath, true), "sub/a.txt,");
 }
 
+// What the file pass takes is decided by the kind of the object and then by
+// its DOS attributes: a Windows file whose archive bit was cleared (attribute
+// bits 0, or only read-only) is stored; a device is not, whatever its bits.
+TEST(FileFilterTest, KindDecidesWhatIsAFileAttributesFilter) {
+  constexpr std::uint32_t kWithDirs = 0x28BF, kWithoutDirs = 0x28AF;
+  const struct {
+    TEntryKind kind;
+    std::uint32_t attr, filter;
+    bool taken;
+  } cases[] = {
+      {ekFile, faArchive, kWithDirs, true},
+      {ekFile, 0, kWithDirs, true},                     // archive bit cleared
+      {ekFile, faReadOnly, kWithoutDirs, true},         // archive bit cleared, read-only
+      {ekFile, faHidden | faSysFile, kWithoutDirs, true},
+      {ekFile, faHidden, faArchive, false},             // the filter does not ask for hidden files
+      {ekFile, 0, faArchive, false},                    // nor for those without any bit
+      {ekLink, 0, kWithDirs, true},                     // leads nowhere: reported when it is read
+      {ekOther, faArchive, kWithDirs, false},           // a device or pipe: nothing to read
+      {ekDirectory, faDirectory, kWithDirs, false},     // the directory pass's
+      {ekDirectory, 0, kWithDirs, false},
+      {ekNone, faArchive, kWithDirs, false},
+  };
+  for (const auto& c : cases) {
+    TSearchRec rec;
+    rec.Name = u"x";
+    rec.Kind = c.kind;
+    rec.Attr = c.attr;
+    EXPECT_EQ(IsTakenAsFile(rec, c.filter), c.taken)
+        << "kind " << static_cast<int>(c.kind) << " attr " << c.attr << " filter " << c.filter;
+  }
+}
+
 TEST(StoredNameTest, Cases) {
   EXPECT_EQ(RemoveDrivePart(u"C:\\data\\a.txt"), u"data\\a.txt");
   EXPECT_EQ(RemoveDrivePart(u"\\\\server\\share\\a.txt"), u"share\\a.txt");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -57,6 +58,17 @@ inline std::string SampleData(std::size_t size, unsigned seed = 1) {
   for (std::size_t i = 0; i < size; ++i) {
     state = state * 1103515245u + 12345u;
     data[i] = static_cast<char>("abcdefghij \n"[(state >> 16) % 12]);
+  }
+  return data;
+}
+
+// Bytes that do not compress at all, reproducibly.
+inline std::string NoiseData(std::size_t size) {
+  std::string data(size, '\0');
+  std::uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (char& c : data) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    c = static_cast<char>(x >> 56);
   }
   return data;
 }

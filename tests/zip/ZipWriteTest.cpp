@@ -1,10 +1,12 @@
 // Writing archives: entries of every kind checked by the peer tools, the
 // deflate block layout, Zip64 end records, and the engine's settings.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <zlib.h>
 
 #include "tests/MessageOf.h"
 #include "tests/zip/ZipPeerTools.h"
+#include "zip/BlockDeflate.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -402,6 +404,84 @@ TEST_F(ZipWrite, OverwriteByStampComparesDosTimes) {
     engine.CloseArchive();
     EXPECT_EQ(PythonListing(Archive()), Line("a.txt", 0, 8, c.replaced ? "new" : "old"));
   }
+}
+
+// A file that another process shrinks or grows while the engine stores it
+// is stored as it was read: a shrunk one with the bytes it still had (all of
+// the first block, which was read before the change), a grown one with the
+// size it was opened with; its sizes and CRC agree in the local header and
+// the central directory, the peers read it whole, and the engine names it
+// among the changed sources. The writer, truncate(1), runs from the progress
+// hook at the entry's start: with no workers the first block has been read
+// by then and nothing after it.
+TEST_F(ZipWrite, AFileThatChangesSizeWhileStoredIsStoredAsRead) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
+  for (const TZECompressionLevel level : {clMax, clNone}) {
+    const std::int64_t b = DeflateBlockSize(level == clMax ? 9 : 0);
+    const struct {
+      std::int64_t initial, changed;
+    } cases[] = {
+        {2 * b + 1, b},     // shrinks to where the next block would begin
+        {2 * b, b + 1},     // one byte of a second block left
+        {2 * b, b - 1},     // below what was read
+        {2 * b, 0},
+        {b + 1, b},
+        {b - 1, 2 * b},     // grows after its only block was read
+        {b, b + 1},
+        {b + 1, 2 * b + 1},
+    };
+    for (const bool compressible : {true, false}) {
+      for (const auto& c : cases) {
+        SCOPED_TRACE("level " + std::to_string(static_cast<int>(level)) + (compressible ? ", text" : ", noise") + ", " +
+                     std::to_string(c.initial) + " -> " + std::to_string(c.changed));
+        const std::string source = scratch.File("source.bin");
+        const std::string data = compressible ? test::SampleData(static_cast<std::size_t>(c.initial), 3)
+                                              : test::NoiseData(static_cast<std::size_t>(c.initial));
+        test::WriteAll(source, data);
+        TZipEngine engine;
+        engine.SetCompressionLevel(level);
+        engine.OnFileProgress = [&](TZEBaseArchiver&, const String&, double, TZEProcessOperation,
+                                    TZEProgressPhase phase, bool&) {
+          if (phase != ppStart) return;
+          const test::CommandResult writer =
+              test::RunCommand("truncate -s " + std::to_string(c.changed) + " " + test::Quoted(source));
+          ASSERT_EQ(writer.status, 0) << writer.output;
+        };
+        OpenNew(engine);
+        engine.AddFromFile(u"f.bin", FromUtf8(source), 0x20, kStamp);
+        EXPECT_EQ(engine.ChangedSources().Count, 1);
+        EXPECT_EQ(engine.ChangedSources().FirstPath, FromUtf8(source));
+        engine.CloseArchive();
+        ExpectPeersAccept(Archive());
+        // What was read: everything up to the new end when the file
+        // shrank, but never less than the first block; the old size when
+        // it grew.
+        const std::int64_t stored =
+            c.changed < c.initial ? std::max(c.changed, std::min(b, c.initial)) : c.initial;
+        const std::string expected = data.substr(0, static_cast<std::size_t>(stored));
+        TZipEngine reader;
+        reader.SetFileName(scratch.UFile("a.zip"));
+        reader.OpenArchive(0x20);
+        ASSERT_EQ(reader.Dir().CDir.Count(), 1);
+        EXPECT_EQ(reader.Dir().CDir[0].UncompressedSize(), static_cast<std::uint64_t>(stored));
+        TMemoryStream out;
+        reader.ExtractToStream(u"f.bin", out);
+        EXPECT_TRUE(std::string(out.Memory().begin(), out.Memory().end()) == expected);
+        EXPECT_EQ(PythonListing(Archive()), Line("f.bin", 0, level == clMax ? 8 : 0, expected));
+      }
+    }
+  }
+}
+
+// A file that keeps its size while it is stored is no changed source.
+TEST_F(ZipWrite, AFileThatKeepsItsSizeIsNoChangedSource) {
+  const std::string source = scratch.File("same.bin");
+  test::WriteAll(source, test::SampleData(3 << 20, 1));
+  TZipEngine engine;
+  OpenNew(engine);
+  engine.AddFromFile(u"same.bin", FromUtf8(source), 0x20, kStamp);
+  EXPECT_EQ(engine.ChangedSources().Count, 0);
+  engine.CloseArchive();
 }
 
 }  // namespace
