@@ -200,25 +200,44 @@ void TZEDirArray::Rename(int index, const String& newName) {
 
 // --- Name encoding -------------------------------------------------------------------
 
+namespace {
+
+Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// Whether code-page bytes without bit 11 give the name back to every reader
+// that matters: this engine's own (which takes bytes that form UTF-8 as
+// UTF-8); with OEM names, a reader that takes them as plain OEM text, as most
+// tools do; and one that follows the format's old rule, converting them from
+// the OEM to the ANSI code page first and then reading UTF-8 or ANSI. A name
+// only one code page holds ("Σ" in CP437 alone, "€" in Windows-1252 alone)
+// fails one of them.
+bool CodePageBytesReadBack(const std::string& bytes, bool oemFileNames, StringView name) {
+  if (DecodeEntryName(AsBytes(bytes), oemFileNames, 0) != name) return false;
+  if (!oemFileNames) return true;
+  if (DecodeCodePage(bytes, cpOem) != name) return false;
+  return DecodeEntryName(AsBytes(ConvertCodePage(bytes, cpOem, cpAnsi)), false, 0) == name;
+}
+
+}  // namespace
+
 Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag) {
   std::string bytes;
   bool exact = false;
   // A name already marked UTF-8 stays UTF-8: code-page bytes under the flag
   // would be read back as broken UTF-8.
   if ((genPurposeFlag & kZipFlagUtf8) == 0) {
-    // The name goes in the code page it is finally stored in only when the
-    // reading rule gives it back unchanged: a name that would come back
-    // with '?' in it, or whose code-page bytes happen to form UTF-8 (which
-    // the reader takes as UTF-8, "ßäö" in CP437 among them), is stored in
-    // UTF-8 instead, so no name is ever changed.
+    // The name goes in the code page only when every reading gives it back
+    // unchanged: a name that would come back with '?' in it, or whose
+    // code-page bytes happen to form UTF-8 ("ßäö" in CP437 among them), is
+    // stored in UTF-8 instead, so no name is ever changed.
     bytes = EncodeCodePage(name, oemFileNames ? cpOem : cpAnsi, &exact);
-    exact = exact && DecodeEntryName(Bytes(bytes.begin(), bytes.end()), oemFileNames, genPurposeFlag) == name;
+    exact = exact && CodePageBytesReadBack(bytes, oemFileNames, name);
   }
   if (!exact) {
     bytes = EncodeCodePage(name, cpUtf8);
     genPurposeFlag |= kZipFlagUtf8;
   }
-  return Bytes(bytes.begin(), bytes.end());
+  return AsBytes(bytes);
 }
 
 String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag) {

@@ -146,9 +146,11 @@ class TZEDirArray {
 
 // Name encoding for local and central headers alike. With oemFileNames the
 // name goes in the OEM code page (CP437), without it in the ANSI code page
-// (Windows-1252), when reading those bytes back (DecodeEntryName) gives
-// exactly the same name; otherwise in UTF-8, and bit 11 (kZipFlagUtf8) is
-// set in genPurposeFlag. The flag is never cleared here.
+// (Windows-1252), when every reading of those bytes gives exactly the same
+// name: DecodeEntryName, and for OEM names also plain CP437 and the
+// conversion from OEM to ANSI that older readers apply. Otherwise it goes in
+// UTF-8, and bit 11 (kZipFlagUtf8) is set in genPurposeFlag. The flag is
+// never cleared here.
 Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag);
 // Bytes of a stored name back to text: valid UTF-8 that is not pure ASCII is
 // UTF-8 (whatever the flag says; other tools leave it out); anything else is
