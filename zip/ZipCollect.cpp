@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "core/StringUtils.h"
-#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/ReplacementFile.h"
+#include "zip/ZipSiblingNames.h"
 
 namespace zo {
 
@@ -91,11 +91,12 @@ class Collector {
     const std::vector<TSearchRec> listing =
         oneListing ? List(dir, IncludeTrailingPathDelimiter(dir) + u"*", FAttr | kDirectoryFilter, listed)
                    : List(dir, searchPath, FAttr & ~faDirectory, listed);
+    const std::vector<TSearchRec> directories = listed && walkDirectories && !oneListing
+        ? FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter)
+        : std::vector<TSearchRec>{};
+    FNames.NoteDirectory(dir, listing, directories);
     FilePass(searchPath, listing);
-    if (listed && walkDirectories) {
-      DirectoryPass(dir, searchPath, mask, recursive,
-                    oneListing ? listing : FindFiles(IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter));
-    }
+    if (listed && walkDirectories) DirectoryPass(dir, searchPath, mask, recursive, oneListing ? listing : directories);
     FStack.pop_back();
   }
 
@@ -178,8 +179,9 @@ class Collector {
   void Add(const String& full, bool isDirectory, const TSearchRec& rec) {
     TZEFoundFile f;
     f.FullPath = full;
-    // A name whose bytes on disk are not UTF-8 is stored as it reads.
-    f.StoredName = ReadableFileName(StoredNameOf(full, FSettings.BaseDir, FSettings.StorePath));
+    // A name whose bytes on disk are not UTF-8 is stored as it reads, as
+    // long as no sibling reads the same.
+    f.StoredName = FNames.EntryName(StoredNameOf(full, FSettings.BaseDir, FSettings.StorePath), full);
     if (isDirectory) f.StoredName += u'/';
     f.IsDirectory = isDirectory;
     f.Attr = rec.Attr;
@@ -194,6 +196,7 @@ class Collector {
   std::vector<TFileId> FArchiveIds;
   const TZEListingFailure& FOnFailure;
   std::vector<TFileId> FStack;
+  TSiblingNames FNames;
   std::vector<TZEFoundFile> FFound;
   bool FAborted = false;
 };
