@@ -1,6 +1,7 @@
 #include "zip/ZipDirectory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "platform/CodePage.h"
@@ -248,6 +249,22 @@ String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genP
   return DecodeCodePage(view, oem ? cpOem : cpAnsi);
 }
 
+Bytes UnicodePathExtra(StringView name, const Bytes& nameBytes) {
+  if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) return {};
+  const std::string utf8 = EncodeCodePage(name, cpUtf8);
+  // Recovery reads local extra fields of up to 260 bytes, the Zip64 sizes
+  // (20 bytes) included.
+  constexpr std::size_t kMaxUtf8 = 260 - 20 - 9;
+  if (utf8.size() > kMaxUtf8) return {};
+  Bytes block(9 + utf8.size());
+  PutLE16(block.data(), kUnicodePathExtraId);
+  PutLE16(block.data() + 2, static_cast<std::uint16_t>(5 + utf8.size()));
+  block[4] = 1;
+  PutLE32(block.data() + 5, UpdateCrc32(0, nameBytes.data(), nameBytes.size()));
+  std::memcpy(block.data() + 9, utf8.data(), utf8.size());
+  return block;
+}
+
 // --- TZEDirManager -------------------------------------------------------------------
 
 namespace {
@@ -292,12 +309,18 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
   for (int i = 0; i < CDir.Count(); ++i) {
     TDirItem& item = CDir[i];
     const Bytes zip64 = CentralZip64Extra(item);
-    std::size_t extra = zip64.empty() ? 0 : 4 + zip64.size();
+    // A name encoded here gets its Unicode path field anew; an entry taken
+    // over from the archive keeps its name bytes and fields as they were.
+    const bool encoded = item.StoredName.empty();
+    const Bytes name = encoded ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag) : item.StoredName;
+    const Bytes pathExtra = encoded ? UnicodePathExtra(item.Name, name) : Bytes();
+    auto keptField = [&](const TZEExtraFieldDataBlock& block) {
+      return block.headerID != kZip64ExtraId && !(encoded && block.headerID == kUnicodePathExtraId);
+    };
+    std::size_t extra = (zip64.empty() ? 0 : 4 + zip64.size()) + pathExtra.size();
     for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (block.headerID != kZip64ExtraId) extra += 4 + block.pData.size();
+      if (keptField(block)) extra += 4 + block.pData.size();
     }
-    const Bytes name = item.StoredName.empty() ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag)
-                                               : item.StoredName;
     item.nameLength = static_cast<std::uint16_t>(name.size());
     item.extraLength = static_cast<std::uint16_t>(extra);
     item.commentLength = static_cast<std::uint16_t>(item.Comment.size());
@@ -311,8 +334,9 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
       Append16(buffer, static_cast<std::uint16_t>(zip64.size()));
       buffer.insert(buffer.end(), zip64.begin(), zip64.end());
     }
+    buffer.insert(buffer.end(), pathExtra.begin(), pathExtra.end());
     for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (block.headerID == kZip64ExtraId) continue;
+      if (!keptField(block)) continue;
       Append16(buffer, block.headerID);
       Append16(buffer, static_cast<std::uint16_t>(block.pData.size()));
       buffer.insert(buffer.end(), block.pData.begin(), block.pData.end());

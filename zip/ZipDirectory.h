@@ -156,6 +156,16 @@ Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurp
 // UTF-8 (whatever the flag says; other tools leave it out); anything else is
 // the OEM code page with oemFileNames and bit 11 clear, else the ANSI one.
 String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag);
+// The Unicode path extra field (ID 0x7075, header included) that goes with
+// the name bytes of a non-ASCII name into both headers: version 1, the CRC-32
+// of nameBytes and the name in UTF-8. Tools that take names without bit 11
+// in the host's character set, or ignore the bit, read the name from it
+// (7z and bsdtar do the first, unzip 6.0 the second); a tool that renames the
+// entry without knowing the field leaves a CRC that no longer matches, and
+// the field is then ignored. Empty for an ASCII name, which reads the same
+// everywhere, and for a name too long to keep the local extra field within
+// what recovery reads.
+Bytes UnicodePathExtra(StringView name, const Bytes& nameBytes);
 
 // Settings the directory code needs from the engine.
 struct TZEDirSettings {
