@@ -149,7 +149,7 @@ class TMatchScan {
       // the nearest earlier position with those bits; whatever it is, only
       // bytes that really repeat within the window count.
       const std::size_t distance = static_cast<std::uint16_t>(pos - Insert(word, pos));
-      if (distance != 0 && distance <= kDeflateWindow && distance <= pos && Load32(pos - distance) == word) {
+      if (distance != 0 && distance <= kReach && distance <= pos && Load32(pos - distance) == word) {
         const std::size_t length = MatchLength(pos - distance, i);
         gain += 8.0 * static_cast<double>(length) - kMatchCostBits;
         if (gain > enough) return gain;
@@ -169,6 +169,9 @@ class TMatchScan {
   static constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
   static constexpr std::size_t kMaxMatch = 258;
   static constexpr std::size_t kStride = 4;
+  // How far back zlib's matches reach: the window less the lookahead it
+  // keeps (the longest match and then some).
+  static constexpr std::size_t kReach = kDeflateWindow - 262;
   // The least a match could cost in deflate's codes: a length code and a
   // distance code of a few bits each. Counting it low counts gains high.
   static constexpr double kMatchCostBits = 12;
