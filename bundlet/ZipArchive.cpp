@@ -9,7 +9,6 @@
 #include "core/Exception.h"
 #include "core/StringUtils.h"
 #include "core/TextFileLines.h"
-#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "platform/Utf.h"
@@ -193,11 +192,12 @@ void TZipArchive::PackDirectory(const String& MainDirPath, const String& PartDir
   CheckZipMode();
   StartOperation();
   std::vector<TFileId> walking;
-  PackDirectoryBelow(MainDirPath, PartDirPath, walking);
+  TSiblingNames names;
+  PackDirectoryBelow(MainDirPath, PartDirPath, walking, names);
 }
 
 void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& PartDirPath,
-                                     std::vector<TFileId>& walking) {
+                                     std::vector<TFileId>& walking, TSiblingNames& names) {
   // An empty part is the main directory itself; its children are then stored
   // under their bare names.
   const String partPrefix = PartDirPath.empty() ? String() : IncludeTrailingPathDelimiter(PartDirPath);
@@ -213,15 +213,16 @@ void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& Pa
   // content never goes missing in silence.
   if (error != 0) RaiseOpenError(ExcludeTrailingPathDelimiter(directory), error);
   walking.push_back(*id);
+  names.NoteDirectory(directory, listing);
   for (const TSearchRec& found : listing) {
     const String childPart = partPrefix + found.Name;
     if (found.Kind == ekDirectory) {
-      PackDirectoryBelow(MainDirPath, childPart, walking);
+      PackDirectoryBelow(MainDirPath, childPart, walking, names);
     } else if ((found.Kind == ekFile || found.Kind == ekLink) && !IsWorkFileName(found.Name)) {
       // A link that leads nowhere fails when it is opened, as any file
       // that cannot be opened does. Our own work in progress (a stand-in,
       // a part file, a journal) is never the user's data, and half written.
-      PackFile(MainDirPath, childPart);
+      PackFile(MainDirPath, childPart, names);
     }
     // Anything else is a named pipe, a socket or a device: no content to
     // store, and opening a pipe for reading would wait for a writer forever.
@@ -232,6 +233,10 @@ void TZipArchive::PackDirectoryBelow(const String& MainDirPath, const String& Pa
 }
 
 void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath) {
+  PackFile(MainDirPath, PartFilePath, TSiblingNames());
+}
+
+void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath, const TSiblingNames& names) {
   CheckZipMode();
   const String path = JoinPath(MainDirPath, PartFilePath);
   // Reading the archive while it grows would store a torn copy of itself.
@@ -239,8 +244,9 @@ void TZipArchive::PackFile(const String& MainDirPath, const String& PartFilePath
   // Opening a named pipe would wait for a writer; it is no file to store.
   if (FileKind(path) == ekOther) RaiseOpenError(path, EINVAL);
   SetLevel(zmDeflate, zlBest);
-  // A name whose bytes on disk are not UTF-8 is stored as it reads.
-  FZipEngine->AddFromFile(ReadableFileName(RelativeEntryName(PartFilePath)), path, kZipAttrNormal, Now());
+  // A name whose bytes on disk are not UTF-8 is stored as it reads, as long
+  // as no sibling reads the same.
+  FZipEngine->AddFromFile(names.EntryName(RelativeEntryName(PartFilePath), path), path, kZipAttrNormal, Now());
 }
 
 void TZipArchive::FileFromBinary(const String& FileName, const Bytes& FileData) {

@@ -25,6 +25,7 @@
 #include "core/String.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipEngine.h"
+#include "zip/ZipSiblingNames.h"
 #include "zip/ZipStreams.h"
 
 namespace zo {
@@ -105,7 +106,8 @@ class TZipArchive {
   // read; a symbolic link back to a directory being walked is not followed.
   void PackDirectory(const String& MainDirPath, const String& PartDirPath);
   // Stores the file MainDirPath/PartFilePath under the relative name
-  // PartFilePath ('/' separators, no leading separator), deflated at the best
+  // PartFilePath ('/' separators, no leading separator; bytes that are not
+  // UTF-8 read as Windows-1252), deflated at the best
   // level, with the attributes 0x80 and the time of storing. The file is read
   // when the transaction commits (its own, or the one BeginUpdate opened). The
   // open archive itself is never stored into itself.
@@ -168,8 +170,11 @@ class TZipArchive {
   void StartOperation();
   // True when Path names the archive file this wrapper has open.
   bool IsOpenArchive(const String& Path) const;
-  // PackDirectory below the directories (by identity) being walked.
-  void PackDirectoryBelow(const String& MainDirPath, const String& PartDirPath, std::vector<TFileId>& walking);
+  // PackDirectory below the directories (by identity) being walked; names
+  // keeps the entry names of siblings that read alike apart.
+  void PackDirectoryBelow(const String& MainDirPath, const String& PartDirPath, std::vector<TFileId>& walking,
+                          TSiblingNames& names);
+  void PackFile(const String& MainDirPath, const String& PartFilePath, const TSiblingNames& names);
 
   TZipOpenMode FMode = omNone;
   std::unique_ptr<TZipEngine> FZipEngine;

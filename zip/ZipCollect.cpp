@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "core/StringUtils.h"
-#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/ReplacementFile.h"
 #include "platform/WorkFileNames.h"
+#include "zip/ZipSiblingNames.h"
 
 namespace zo {
 
@@ -93,11 +93,14 @@ class Collector {
     const std::vector<TSearchRec> listing =
         oneListing ? List(dir, IncludeTrailingPathDelimiter(dir) + u"*", FAttr | kDirectoryFilter, listed)
                    : List(dir, searchPath, FAttr & ~faDirectory, listed);
+    // The subdirectories are listed before the files are taken, so that the
+    // names of both are known when a name is chosen for either.
+    std::vector<TSearchRec> directories;
+    if (listed && walkDirectories && !oneListing)
+      directories = List(dir, IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter, listed);
+    FNames.NoteDirectory(dir, listing, directories);
     FilePass(searchPath, listing);
-    if (listed && walkDirectories) {
-      DirectoryPass(dir, searchPath, mask, recursive,
-                    oneListing ? listing : List(dir, IncludeTrailingPathDelimiter(dir) + u"*", kDirectoryFilter, listed));
-    }
+    if (listed && walkDirectories) DirectoryPass(dir, searchPath, mask, recursive, oneListing ? listing : directories);
     FStack.pop_back();
   }
 
@@ -187,8 +190,9 @@ class Collector {
   void Add(const String& full, bool isDirectory, const TSearchRec& rec) {
     TZEFoundFile f;
     f.FullPath = full;
-    // A name whose bytes on disk are not UTF-8 is stored as it reads.
-    f.StoredName = ReadableFileName(StoredNameOf(full, FSettings.BaseDir, FSettings.StorePath));
+    // A name whose bytes on disk are not UTF-8 is stored as it reads, as
+    // long as no sibling reads the same.
+    f.StoredName = FNames.EntryName(StoredNameOf(full, FSettings.BaseDir, FSettings.StorePath), full);
     if (isDirectory) f.StoredName += u'/';
     f.IsDirectory = isDirectory;
     f.Attr = rec.Attr;
@@ -203,6 +207,7 @@ class Collector {
   std::vector<TFileId> FArchiveIds;
   const TZEListingFailure& FOnFailure;
   std::vector<TFileId> FStack;
+  TSiblingNames FNames;
   std::vector<TZEFoundFile> FFound;
   bool FAborted = false;
 };

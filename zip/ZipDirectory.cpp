@@ -1,6 +1,7 @@
 #include "zip/ZipDirectory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "platform/CodePage.h"
@@ -200,25 +201,44 @@ void TZEDirArray::Rename(int index, const String& newName) {
 
 // --- Name encoding -------------------------------------------------------------------
 
+namespace {
+
+Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// Whether code-page bytes without bit 11 give the name back to every reader
+// that matters: this engine's own (which takes bytes that form UTF-8 as
+// UTF-8); with OEM names, a reader that takes them as plain OEM text, as most
+// tools do; and one that follows the format's old rule, converting them from
+// the OEM to the ANSI code page first and then reading UTF-8 or ANSI. A name
+// only one code page holds ("Σ" in CP437 alone, "€" in Windows-1252 alone)
+// fails one of them.
+bool CodePageBytesReadBack(const std::string& bytes, bool oemFileNames, StringView name) {
+  if (DecodeEntryName(AsBytes(bytes), oemFileNames, 0) != name) return false;
+  if (!oemFileNames) return true;
+  if (DecodeCodePage(bytes, cpOem) != name) return false;
+  return DecodeEntryName(AsBytes(ConvertCodePage(bytes, cpOem, cpAnsi)), false, 0) == name;
+}
+
+}  // namespace
+
 Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag) {
   std::string bytes;
   bool exact = false;
   // A name already marked UTF-8 stays UTF-8: code-page bytes under the flag
   // would be read back as broken UTF-8.
   if ((genPurposeFlag & kZipFlagUtf8) == 0) {
-    // The name goes in the code page it is finally stored in only when the
-    // reading rule gives it back unchanged: a name that would come back
-    // with '?' in it, or whose code-page bytes happen to form UTF-8 (which
-    // the reader takes as UTF-8, "ßäö" in CP437 among them), is stored in
-    // UTF-8 instead, so no name is ever changed.
+    // The name goes in the code page only when every reading gives it back
+    // unchanged: a name that would come back with '?' in it, or whose
+    // code-page bytes happen to form UTF-8 ("ßäö" in CP437 among them), is
+    // stored in UTF-8 instead, so no name is ever changed.
     bytes = EncodeCodePage(name, oemFileNames ? cpOem : cpAnsi, &exact);
-    exact = exact && DecodeEntryName(Bytes(bytes.begin(), bytes.end()), oemFileNames, genPurposeFlag) == name;
+    exact = exact && CodePageBytesReadBack(bytes, oemFileNames, name);
   }
   if (!exact) {
     bytes = EncodeCodePage(name, cpUtf8);
     genPurposeFlag |= kZipFlagUtf8;
   }
-  return Bytes(bytes.begin(), bytes.end());
+  return AsBytes(bytes);
 }
 
 String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag) {
@@ -227,6 +247,22 @@ String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genP
   if (!ascii && IsValidUtf8(view)) return DecodeCodePage(view, cpUtf8);
   const bool oem = oemFileNames && (genPurposeFlag & kZipFlagUtf8) == 0;
   return DecodeCodePage(view, oem ? cpOem : cpAnsi);
+}
+
+Bytes UnicodePathExtra(StringView name, const Bytes& nameBytes) {
+  if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) return {};
+  const std::string utf8 = EncodeCodePage(name, cpUtf8);
+  // Recovery reads local extra fields of up to 260 bytes, the Zip64 sizes
+  // (20 bytes) included.
+  constexpr std::size_t kMaxUtf8 = 260 - 20 - 9;
+  if (utf8.size() > kMaxUtf8) return {};
+  Bytes block(9 + utf8.size());
+  PutLE16(block.data(), kUnicodePathExtraId);
+  PutLE16(block.data() + 2, static_cast<std::uint16_t>(5 + utf8.size()));
+  block[4] = 1;
+  PutLE32(block.data() + 5, UpdateCrc32(0, nameBytes.data(), nameBytes.size()));
+  std::memcpy(block.data() + 9, utf8.data(), utf8.size());
+  return block;
 }
 
 // --- TZEDirManager -------------------------------------------------------------------
@@ -273,12 +309,18 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
   for (int i = 0; i < CDir.Count(); ++i) {
     TDirItem& item = CDir[i];
     const Bytes zip64 = CentralZip64Extra(item);
-    std::size_t extra = zip64.empty() ? 0 : 4 + zip64.size();
+    // A name encoded here gets its Unicode path field anew; an entry taken
+    // over from the archive keeps its name bytes and fields as they were.
+    const bool encoded = item.StoredName.empty();
+    const Bytes name = encoded ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag) : item.StoredName;
+    const Bytes pathExtra = encoded ? UnicodePathExtra(item.Name, name) : Bytes();
+    auto keptField = [&](const TZEExtraFieldDataBlock& block) {
+      return block.headerID != kZip64ExtraId && !(encoded && block.headerID == kUnicodePathExtraId);
+    };
+    std::size_t extra = (zip64.empty() ? 0 : 4 + zip64.size()) + pathExtra.size();
     for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (block.headerID != kZip64ExtraId) extra += 4 + block.pData.size();
+      if (keptField(block)) extra += 4 + block.pData.size();
     }
-    const Bytes name = item.StoredName.empty() ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag)
-                                               : item.StoredName;
     item.nameLength = static_cast<std::uint16_t>(name.size());
     item.extraLength = static_cast<std::uint16_t>(extra);
     item.commentLength = static_cast<std::uint16_t>(item.Comment.size());
@@ -292,8 +334,9 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
       Append16(buffer, static_cast<std::uint16_t>(zip64.size()));
       buffer.insert(buffer.end(), zip64.begin(), zip64.end());
     }
+    buffer.insert(buffer.end(), pathExtra.begin(), pathExtra.end());
     for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (block.headerID == kZip64ExtraId) continue;
+      if (!keptField(block)) continue;
       Append16(buffer, block.headerID);
       Append16(buffer, static_cast<std::uint16_t>(block.pData.size()));
       buffer.insert(buffer.end(), block.pData.begin(), block.pData.end());

@@ -150,14 +150,26 @@ class TZEDirArray {
 
 // Name encoding for local and central headers alike. With oemFileNames the
 // name goes in the OEM code page (CP437), without it in the ANSI code page
-// (Windows-1252), when reading those bytes back (DecodeEntryName) gives
-// exactly the same name; otherwise in UTF-8, and bit 11 (kZipFlagUtf8) is
-// set in genPurposeFlag. The flag is never cleared here.
+// (Windows-1252), when every reading of those bytes gives exactly the same
+// name: DecodeEntryName, and for OEM names also plain CP437 and the
+// conversion from OEM to ANSI that older readers apply. Otherwise it goes in
+// UTF-8, and bit 11 (kZipFlagUtf8) is set in genPurposeFlag. The flag is
+// never cleared here.
 Bytes EncodeEntryName(StringView name, bool oemFileNames, std::uint16_t& genPurposeFlag);
 // Bytes of a stored name back to text: valid UTF-8 that is not pure ASCII is
 // UTF-8 (whatever the flag says; other tools leave it out); anything else is
 // the OEM code page with oemFileNames and bit 11 clear, else the ANSI one.
 String DecodeEntryName(const Bytes& bytes, bool oemFileNames, std::uint16_t genPurposeFlag);
+// The Unicode path extra field (ID 0x7075, header included) that goes with
+// the name bytes of a non-ASCII name into both headers: version 1, the CRC-32
+// of nameBytes and the name in UTF-8. Tools that take names without bit 11
+// in the host's character set, or ignore the bit, read the name from it
+// (7z and bsdtar do the first, unzip 6.0 the second); a tool that renames the
+// entry without knowing the field leaves a CRC that no longer matches, and
+// the field is then ignored. Empty for an ASCII name, which reads the same
+// everywhere, and for a name too long to keep the local extra field within
+// what recovery reads.
+Bytes UnicodePathExtra(StringView name, const Bytes& nameBytes);
 
 // Settings the directory code needs from the engine.
 struct TZEDirSettings {

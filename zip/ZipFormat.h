@@ -31,6 +31,7 @@ inline constexpr std::size_t kZip64EndLocatorSize = 20;
 
 inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
 inline constexpr std::uint16_t kUnicodeNameExtraId = 0x554E;  // data starts with "NUCX"
+inline constexpr std::uint16_t kUnicodePathExtraId = 0x7075;  // version 1, CRC-32 of the name, UTF-8 name
 // The local header's Zip64 extra: id, size 16, uncompressed and compressed size.
 inline constexpr std::uint16_t kZip64LocalExtraSize = 20;
 

@@ -72,6 +72,7 @@ struct TPendingEntry {
   std::int64_t Start = 0;            // archive position of the local header
   bool LocalZip64 = false;
   Bytes Name;
+  Bytes NameExtra;                   // the Unicode path field, behind any Zip64 sizes
   std::uint32_t Crc = 0;
   std::int64_t Written = 0;          // compressed bytes written
   std::int64_t Done = 0;             // uncompressed bytes written
@@ -338,6 +339,7 @@ class TEntryStorer {
     TStream& archive = *FEngine.FStream;
     entry.Name = EncodeEntryName(item.Name, FEngine.Options.OEMFileNames, item.genPurposeFlag);
     if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &FEngine);
+    entry.NameExtra = UnicodePathExtra(item.Name, entry.Name);
 
     entry.Start = archive.Position();
     FGatheredFrom = entry.Start;
@@ -364,6 +366,7 @@ class TEntryStorer {
     Gather(head, kZipLocalHeaderSize);
     Gather(entry.Name.data(), entry.Name.size());
     if (entry.LocalZip64) Gather(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+    Gather(entry.NameExtra.data(), entry.NameExtra.size());
     if (entry.IsDirectory) {
       item.crc32 = 0;
       item.compSize = 0;
@@ -385,7 +388,8 @@ class TEntryStorer {
     local.compSize = entry.LocalZip64 ? kZip64Marker32 : compSize;
     local.unCompSize = unCompSize;
     local.nameLength = static_cast<std::uint16_t>(entry.Name.size());
-    local.extraLength = entry.LocalZip64 ? kZip64LocalExtraSize : 0;
+    local.extraLength =
+        static_cast<std::uint16_t>((entry.LocalZip64 ? kZip64LocalExtraSize : 0) + entry.NameExtra.size());
     return local;
   }
 

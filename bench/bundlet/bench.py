@@ -6,10 +6,11 @@ size, and the ratio of each peer to bundlet.
     bench/bundlet/bench.py <build directory> [--runs N] [--scale F] [--parts]
                            [--work DIR] [--keep]
 
-Corpora (about 180 MB at scale 1):
+Corpora (about 200 MB at scale 1):
   small   many small text files in nested directories
   large   a few large compressible files (text and logs)
   random  incompressible random data
+  mixed   compressible and random stretches laid where sampling would misjudge them
 bundlet runs with its default threads (one per core, "2t" on two cores) and
 with BUNDLET_THREADS=1 ("1t"); the ratios are to the first.
 Peers: zip -9 -r / unzip, 7z (zip format, level 9, one thread and default
@@ -91,6 +92,24 @@ def build_corpora(work, scale):
                 for _ in range(int(25 * scale)):
                     f.write(os.urandom(1 << 20))
     corpora["random"] = rnd
+    mixed = os.path.join(work, "corpus-mixed")
+    if not os.path.isdir(mixed):
+        os.makedirs(mixed)
+        block, sample = 0x180000, 16 * 1024
+        with open(os.path.join(mixed, "samples.bin"), "wb") as f:
+            # One letter with random bytes just where a probe of three
+            # samples per block would look, and the reverse.
+            for j in range(int(6 * scale)):
+                data = bytearray(b"a" * block if j % 2 == 0 else os.urandom(block))
+                for at in (0, block // 2 - sample // 2, block - sample):
+                    data[at:at + sample] = os.urandom(sample) if j % 2 == 0 else b"a" * sample
+                f.write(data)
+        with open(os.path.join(mixed, "stretches.bin"), "wb") as f:
+            # Text and random data in turn, in stretches around the sample size.
+            for j in range(int(600 * scale)):
+                n = sample - 1 + j % 3
+                f.write(text_blob(rng, n) if j % 2 == 0 else os.urandom(n))
+    corpora["mixed"] = mixed
     return corpora
 
 

@@ -11,11 +11,13 @@ unpacking (every whole entry is still restored, and the failures reported).
 """
 import os
 import pty
+import random
 import shutil
 import stat
 import subprocess
 import sys
 import time
+import unicodedata
 import unittest
 import zipfile
 
@@ -311,14 +313,42 @@ class Names(BundletTest):
                 self.check_with_peers(archive)
                 yield archive
 
+    def unpacked_by_peers(self, archive):
+        """Peer -> the files it unpacks from archive (relative paths)."""
+        commands = {"unzip": lambda dest: ["unzip", "-q", archive, "-d", dest],
+                    "7z": lambda dest: ["7z", "x", "-y", "-bd", "-o" + dest, archive],
+                    "bsdtar": lambda dest: ["bsdtar", "-xf", archive, "-C", dest]}
+        result = {}
+        for peer, command in commands.items():
+            dest = self.path("peer-" + peer)
+            os.makedirs(dest)
+            subprocess.run(command(dest), check=True, stdout=subprocess.DEVNULL,
+                           env=dict(os.environ, LC_ALL="C.UTF-8"))
+            result[peer] = [rel for rel, path in walk(dest) if not os.path.isdir(path)]
+            shutil.rmtree(dest)
+        return result
+
     def test_names_survive_the_round_trip(self):
+        # Each name as zipfile reads it (CP437 without bit 11, UTF-8 with it)
+        # and as our unpacking writes it: CP437 and Windows-1252 letters,
+        # letters of one of them only (sigma and box drawing are CP437's
+        # alone, the euro is Windows-1252's), CP437 bytes that form UTF-8,
+        # letters of neither, both Unicode forms of an accented letter (two
+        # files), and names that differ in case only.
         names = ["\u00df\u00e4\u00f6.txt", "caf\u00e9.txt", "\u00e9t\u00e9/\u00fc.txt", "\u0416.txt", "\u20ac.txt",
-                 "plain.txt"]
+                 "plain.txt", "\u03a3.txt", "\u2560\u2550\u2563.txt", "\u00b1\u00bd\u00b7.txt",
+                 "e\u0301t\u00e9.txt", "\u00e9t\u00e9.txt", "Case.txt", "CASE.txt", "\U0001f600.txt"]
         for i, name in enumerate(names):
             write(self.path("src", name), b"content %d" % i)
         for archive in self.packed_both_ways(self.path("src")):
             with zipfile.ZipFile(archive) as z:
                 self.assertEqual(sorted(n for n in z.namelist() if not n.endswith("/")), sorted(names))
+            for peer, files in self.unpacked_by_peers(archive).items():
+                # bsdtar brings every UTF-8 name it reads to the composed
+                # form, so the two forms of one name meet there, whatever
+                # the archive holds.
+                expected = {unicodedata.normalize("NFC", n) for n in names} if peer == "bsdtar" else names
+                self.assertEqual(sorted(files), sorted(expected), peer)
             dest = self.path("out")
             self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
             self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v},
@@ -338,6 +368,36 @@ class Names(BundletTest):
             f.write(b"inside")
         expected = {"caf\u00e9.txt": b"caf\xe9.txt", "\u20acuro.txt": b"\x80uro.txt", "ok.txt": b"ok.txt",
                     "d\u00fcr/in.txt": b"inside"}
+        for archive in self.packed_both_ways(self.path("src")):
+            with zipfile.ZipFile(archive) as z:
+                self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
+            dest = self.path("out")
+            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
+            self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
+            shutil.rmtree(dest)
+
+    def test_names_that_read_alike_stay_apart(self):
+        """A byte name read as Windows-1252 never takes the name of a sibling:
+        of those that read alike, the UTF-8 one keeps its name and the others
+        show their foreign bytes; a directory renamed so takes its content
+        along. Every file of the tree is an entry."""
+        self.skip_under_wine("Wine reads Linux names through the Unix locale: bytes that are not UTF-8 "
+                             "never reach a Windows program as they are")
+        src = self.path("src").encode()
+        files = {b"caf\xe9.txt": b"bytes", "caf\u00e9.txt".encode(): b"utf-8", b"caf%E9.txt": b"percent",
+                 b"\xe9\xc3\xa9.txt": b"bytes first", b"\xc3\xa9\xe9.txt": b"bytes last",
+                 b"\x81.txt": b"undefined byte", "\u0081.txt".encode(): b"control letter",
+                 b"d\xfcr/in.txt": b"in the byte directory", b"d\xfcr/only.txt": b"only there",
+                 "d\u00fcr/in.txt".encode(): b"in the utf-8 directory"}
+        for raw, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(src, raw)), exist_ok=True)
+            with open(os.path.join(src, raw), "wb") as f:
+                f.write(data)
+        expected = {"caf\u00e9.txt": b"utf-8", "caf%E9.txt": b"percent", "caf%E9~2.txt": b"bytes",
+                    "%E9\u00e9.txt": b"bytes first", "\u00e9%E9.txt": b"bytes last",
+                    "%81.txt": b"undefined byte", "\u0081.txt": b"control letter",
+                    "d%FCr/in.txt": b"in the byte directory", "d%FCr/only.txt": b"only there",
+                    "d\u00fcr/in.txt": b"in the utf-8 directory"}
         for archive in self.packed_both_ways(self.path("src")):
             with zipfile.ZipFile(archive) as z:
                 self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
@@ -397,6 +457,65 @@ class ChangedWhilePacked(BundletTest):
                     self.assertEqual(len(stored), size if change == "shrunk" else len(data))
                     shutil.rmtree(src)
                     os.remove(archive)
+
+
+class Ratio(BundletTest):
+    """Whatever the data, the archive is at most 1% larger than zip -9's:
+    data that does not compress may be stored at once, but only when no part
+    of it compresses. The cases lay compressible and random stretches around
+    the sizes that matter: the best mode's block (1.5 MiB) and 16 KiB."""
+
+    BLOCK = 0x180000
+    SAMPLE = 16 * 1024
+
+    def cases(self):
+        rng = random.Random(20261210)
+        block, sample = self.BLOCK, self.SAMPLE
+
+        def random_bytes(n):
+            return rng.randbytes(n)
+
+        def letters(n):
+            return bytes(0x61 + b % 16 for b in random_bytes(n))
+
+        def at_samples(base, fill, size):
+            data = bytearray(base(size))
+            for at in (0, size // 2 - sample // 2, size - sample):
+                data[at:at + sample] = fill(sample)
+            return bytes(data)
+
+        def alternating(stretch, size, first=letters, second=random_bytes):
+            out = bytearray()
+            while len(out) < size:
+                out += (first if len(out) // stretch % 2 == 0 else second)(stretch)
+            return bytes(out[:size])
+
+        yield "random", random_bytes(block + 1)
+        for size in (block - 1, block, block + 1, 2 * block):
+            yield "one letter, random at the samples %d" % size, at_samples(lambda n: b"a" * n, random_bytes, size)
+            yield "random, one letter at the samples %d" % size, at_samples(random_bytes, lambda n: b"a" * n, size)
+        for stretch in (sample - 1, sample, sample + 1, 4 * sample, block - 1, block + 1):
+            yield "alternating %d" % stretch, alternating(stretch, 3 * block)
+        chunk = random_bytes(24 * 1024)
+        yield "one random chunk repeated", (chunk * (block // len(chunk) + 2))[:block + 1]
+        yield "random from 200 byte values", bytes(b % 200 for b in random_bytes(block))
+        yield "random, then text", random_bytes(block // 2) + letters(block)
+
+    def test_never_much_larger_than_zip_9(self):
+        for name, data in self.cases():
+            with self.subTest(case=name):
+                src = self.path("src-" + name.replace(" ", "-").replace(",", ""))
+                write(os.path.join(src, "data.bin"), data)
+                ours, theirs = self.path("ours.zip"), self.path("theirs.zip")
+                for archive in (ours, theirs):
+                    if os.path.exists(archive):
+                        os.remove(archive)
+                self.assertEqual(run("-Aza", "-D" + src, "-Z" + ours), b"")
+                subprocess.run(["zip", "-9", "-q", "-X", "-j", theirs, os.path.join(src, "data.bin")], check=True)
+                with zipfile.ZipFile(ours) as z:
+                    self.assertEqual(z.read("data.bin"), data)
+                self.assertLessEqual(os.path.getsize(ours), os.path.getsize(theirs) * 1.01,
+                                     "%d bytes against zip -9's %d" % (os.path.getsize(ours), os.path.getsize(theirs)))
 
 
 class Output(BundletTest):

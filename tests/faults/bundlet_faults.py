@@ -792,6 +792,40 @@ class PackWalks(FaultTest):
         self.assert_valid_and_complete(archive, src)
         self.assertEqual(sorted(os.listdir(src)), ["a.zip"] + ["f%02d.txt" % i for i in range(12)])
 
+    def test_every_file_becomes_its_own_entry(self):
+        """Siblings whose names read alike in some way (bytes that are not
+        UTF-8 against UTF-8, the two Unicode forms, case, a byte against the
+        control letter it reads as, and whole directories of them) are each
+        an entry with their own data, and come back as as many files."""
+        if bundlet_run.under_wine(BUNDLET):
+            self.skipTest("Wine reads Linux names through the Unix locale: bytes that are not UTF-8 "
+                          "never reach a Windows program as they are")
+        src = self.path("src")
+        names = [b"caf\xe9", "caf\u00e9".encode(), "cafe\u0301".encode(), b"CAF\xc9", "CAF\u00c9".encode(),
+                 b"\x81", "\u0081".encode(), b"%81", b"\xe9\xe9", "\u00e9\u00e9".encode(), b"\xe9" + "\u00e9".encode()]
+        files = []
+        for top in names:
+            for leaf in names:
+                files.append(os.path.join(os.fsencode(src), top, leaf + b".txt"))
+        for i, path in enumerate(files):
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(b"file %d" % i)
+        contents = sorted(b"file %d" % i for i in range(len(files)))
+        for args in (["-Aza", "-D" + src], ["-Azp", "-D" + src + "\\\\"]):
+            with self.subTest(action=args[0]):
+                archive = self.path("c.zip")
+                self.assertEqual(self.run_bundlet(*args, "-Z" + archive), b"")
+                with zipfile.ZipFile(archive) as z:
+                    entries = [n for n in z.namelist() if not n.endswith("/")]
+                    self.assertEqual(len(set(entries)), len(entries))
+                    self.assertEqual(sorted(z.read(n) for n in entries), contents)
+                dest = self.path("out")
+                self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
+                self.assertEqual(sorted(v for v in listing(dest).values() if v is not None), contents)
+                shutil.rmtree(dest)
+                os.remove(archive)
+
 
 class UnpackLeftovers(FaultTest):
     """The hidden part files an unpack writes beside the files it replaces
@@ -842,7 +876,6 @@ class UnpackLeftovers(FaultTest):
             self.assertEqual(self.parts(dest), sorted(alike + [held]))
         self.assertEqual(self.run_bundlet("-Aua", "-D" + dest, "-Z" + archive), b"")
         self.assertEqual(self.parts(dest), sorted(alike))
-
 
 class HostileCommandLines(FaultTest):
     """Arguments no installer should pass: every one ends in the tool's own

@@ -28,7 +28,9 @@ TEST(ZipNames, EncodingPicksTheCodePageOnlyWhenTheNameSurvivesIt) {
       {u"plain/a.txt", true, "plain/a.txt", false},
       {u"caf\u00E9", true, "caf\x82", false},          // CP437
       {u"caf\u00E9", false, "caf\xE9", false},         // Windows-1252
-      {u"\u256C", true, "\xCE", false},                // box drawing: CP437 only
+      // CP437 only: an older reader converts OEM to ANSI and gets '?'.
+      {u"\u256C", true, "\xE2\x95\xAC", true},          // box drawing
+      {u"\u03A3.txt", true, "\xCE\xA3.txt", true},       // sigma
       {u"\u256C", false, "\xE2\x95\xAC", true},
       {u"\u20AC", true, "\xE2\x82\xAC", true},         // euro: Windows-1252 only
       {u"\u20AC", false, "\x80", false},
@@ -48,17 +50,30 @@ TEST(ZipNames, EncodingPicksTheCodePageOnlyWhenTheNameSurvivesIt) {
   EXPECT_EQ(EncodeEntryName(u"caf\u00E9", true, flag), B("caf\xC3\xA9"));
 }
 
-// Whatever the name, the reading rule gives back exactly the name written:
-// every pair of non-ASCII characters of both code pages (which covers every
-// two-byte UTF-8 look-alike) and random runs of them.
+// Whatever the name, every reading gives back exactly the name written: our
+// own; for OEM names without bit 11 also plain CP437 (as most tools read
+// them) and the older rule that converts OEM to ANSI before reading; for
+// flagged names UTF-8. Every pair of non-ASCII characters of both code pages
+// (which covers every two-byte UTF-8 look-alike) and random runs of them.
 TEST(ZipNames, EveryNameReadsBackAsWritten) {
   for (const bool oem : {true, false}) {
     std::u16string upper;
-    for (int b = 0x80; b < 0x100; ++b) upper += DecodeCodePage(std::string(1, static_cast<char>(b)), oem ? cpOem : cpAnsi);
+    for (int b = 0x80; b < 0x100; ++b) {
+      upper += DecodeCodePage(std::string(1, static_cast<char>(b)), cpOem);
+      upper += DecodeCodePage(std::string(1, static_cast<char>(b)), cpAnsi);
+    }
     auto expectRoundTrip = [&](const std::u16string& name) {
       std::uint16_t flag = 0;
       const Bytes bytes = EncodeEntryName(name, oem, flag);
+      const std::string text(bytes.begin(), bytes.end());
       ASSERT_EQ(DecodeEntryName(bytes, oem, flag), name) << ToUtf8(name) << (oem ? " oem" : " ansi");
+      if ((flag & kZipFlagUtf8) != 0) {
+        ASSERT_EQ(FromUtf8(text), name) << ToUtf8(name);
+      } else if (oem) {
+        ASSERT_EQ(DecodeCodePage(text, cpOem), name) << ToUtf8(name);
+        const std::string ansi = ConvertCodePage(text, cpOem, cpAnsi);
+        ASSERT_EQ(DecodeEntryName(Bytes(ansi.begin(), ansi.end()), false, 0), name) << ToUtf8(name);
+      }
     };
     for (char16_t a : upper) {
       for (char16_t b : upper) expectRoundTrip(std::u16string{u'x', a, b, u'.', u't'});
@@ -66,7 +81,7 @@ TEST(ZipNames, EveryNameReadsBackAsWritten) {
     std::uint32_t x = 12345;
     for (int n = 0; n < 20000; ++n) {
       std::u16string name;
-      for (int k = 0; k < 3 + n % 5; ++k) name += upper[(x = x * 1103515245u + 12345u) >> 16 & 0x7F];
+      for (int k = 0; k < 3 + n % 5; ++k) name += upper[((x = x * 1103515245u + 12345u) >> 16) % upper.size()];
       expectRoundTrip(name);
     }
   }

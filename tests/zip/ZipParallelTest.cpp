@@ -103,11 +103,25 @@ TEST(ZipParallel, BlocksJoinIntoOneStream) {
   EXPECT_EQ(inflated.output, "True " + std::to_string(data.size()) + " " + test::Sha1Hex(data) + "\n");
 }
 
+// The bytes of base with fill laid over the three places a sampling probe
+// would look at: the start, the middle and the end.
+std::string AtSamplePlaces(std::string base, const std::string& fill) {
+  for (const std::size_t at : {std::size_t{0}, base.size() / 2 - fill.size() / 2, base.size() - fill.size()}) {
+    base.replace(at, fill.size(), fill);
+  }
+  return base;
+}
+
 // A large block that does not compress is stored, whatever the mode: its
 // output is its input plus the stored blocks' few header bytes. A block that
-// only begins with such data is compressed as usual.
+// only begins with such data, or holds it just where samples would be taken,
+// or repeats itself without any skew in its bytes, is compressed as usual.
 TEST(ZipParallel, BlocksThatDoNotCompressAreStored) {
   const std::size_t size = static_cast<std::size_t>(DeflateBlockSize(9));
+  std::string repeated;
+  const std::string chunk = Incompressible(24 * 1024, 8);
+  while (repeated.size() < size) repeated += chunk;
+  repeated.resize(size);
   enum Expect { kStored, kCompressed, kAsItComes };
   struct Case {
     const char* name;
@@ -119,6 +133,11 @@ TEST(ZipParallel, BlocksThatDoNotCompressAreStored) {
       {"text", test::SampleData(size, 4), kCompressed},
       {"random head, text body", Incompressible(0x10000, 5) + test::SampleData(size - 0x10000, 6), kCompressed},
       {"random below the probed size", Incompressible(0x3FFFF, 7), kAsItComes},
+      {"one letter, random where samples are", AtSamplePlaces(std::string(size, 'a'), Incompressible(0x4000, 9)),
+       kCompressed},
+      {"random, one letter where samples are", AtSamplePlaces(Incompressible(size, 10), std::string(0x4000, 'a')),
+       kAsItComes},
+      {"one random chunk repeated", repeated, kCompressed},
   };
   TDeflaterShelf deflaters;
   for (const Case& c : cases) {
@@ -143,6 +162,20 @@ TEST(ZipParallel, BlocksThatDoNotCompressAreStored) {
     EXPECT_EQ(inflated.output, "True " + test::Sha1Hex(c.data) + "\n");
   }
   ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
+}
+
+// Matches that reach back into the data before the block count as well: a
+// block that begins with a copy of the second half of its dictionary is
+// compressed, although nothing within it repeats.
+TEST(ZipParallel, ABlockThatRepeatsItsDictionaryIsCompressed) {
+  const std::size_t size = static_cast<std::size_t>(DeflateBlockSize(9));
+  const std::string dictionary = Incompressible(kDeflateWindow, 11);
+  const std::string data = dictionary.substr(kDeflateWindow / 2) + Incompressible(size - kDeflateWindow / 2, 12);
+  TDeflaterShelf deflaters;
+  const TDeflatedBlock block = DeflateBlock(deflaters, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
+                                            reinterpret_cast<const std::uint8_t*>(dictionary.data()), dictionary.size(),
+                                            9, true);
+  EXPECT_LT(block.Data.size(), data.size() - kDeflateWindow / 4);
 }
 
 // A source that ends early (a file that shrank), among many: it reports
