@@ -12,3 +12,14 @@
 
 // The arguments after the program's name; the result is the exit code.
 int ProgramMain(const std::vector<std::u16string>& arguments);
+
+namespace zo {
+
+// The arguments after the program's name as an upgrade program reads them:
+// on Windows from the process's own command line by
+// SplitProgramCommandLine (platform/Process.h), since the C runtime's
+// splitting reads the backslash that ends a quoted folder as an escaped
+// quote; on POSIX the arguments ProgramMain was given.
+std::vector<std::u16string> UpgradeProgramArguments(const std::vector<std::u16string>& arguments);
+
+}  // namespace zo
