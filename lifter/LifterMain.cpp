@@ -24,8 +24,9 @@ zo::String ErrorsFileOf(const std::vector<zo::String>& Args) {
 
 }  // namespace
 
-int ProgramMain(const std::vector<std::u16string>& arguments) {
-  const std::vector<zo::String> args = zo::UpgradeProgramArguments(arguments);
+int ProgramMain(const std::vector<std::u16string>&) {
+  std::vector<zo::String> args = zo::UpgradeProgramCommandLine();
+  if (!args.empty()) args.erase(args.begin());
 
   zo::TLifterOptions options;
   try {

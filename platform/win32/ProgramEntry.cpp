@@ -11,8 +11,6 @@ int wmain(int argc, wchar_t** argv) {
   return ProgramMain(arguments);
 }
 
-std::vector<std::u16string> zo::UpgradeProgramArguments(const std::vector<std::u16string>&) {
-  std::vector<std::u16string> items = SplitProgramCommandLine(FromWide(::GetCommandLineW()));
-  if (!items.empty()) items.erase(items.begin());
-  return items;
+std::vector<std::u16string> zo::UpgradeProgramCommandLine() {
+  return SplitProgramCommandLine(FromWide(::GetCommandLineW()));
 }
