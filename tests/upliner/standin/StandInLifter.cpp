@@ -7,8 +7,8 @@
 // line, into args.txt in the folder above its own, then acts out the lines of
 // behaviour.txt beside it, in order:
 //   sleep <ms>             waits, so that a runner that does not wait is seen
-//   errors <text>          writes text into the errors file (-e); "\n" in the
-//                          text stands for a line break
+//   errors <text>          writes text into the errors file (-e); "\r" and
+//                          "\n" in the text stand for CR and LF
 //   changes <text>         the same into the changes file (-c), when given
 //   remove-errors          deletes the errors file
 //   note-errors <file>     writes the errors file's path and, when the file
@@ -41,8 +41,8 @@ std::u16string ValueOf(const std::vector<std::u16string>& items, const std::u16s
 std::string Unescaped(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      out += '\n';
+    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == 'r')) {
+      out += text[i + 1] == 'n' ? '\n' : '\r';
       ++i;
     } else {
       out += text[i];
