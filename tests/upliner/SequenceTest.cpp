@@ -86,8 +86,9 @@ TEST_F(SequenceTest, CommandLineOfAStep) {
   EXPECT_EQ(args[2], "-D" + Database());
   EXPECT_EQ(args[5], "-m0");
   EXPECT_EQ(args[6].substr(0, 2), "-e");
-  EXPECT_EQ(args[7], "-i" + Path("IVersion_5.1").generic_string() + "/");
-  EXPECT_EQ(args[8], "-r" + Path("Lifter_5.1").generic_string() + "/");
+  // The tool's folder as it was given, then the tool's own separator.
+  EXPECT_EQ(args[7], "-i" + ToUtf8(AppDir()) + "/IVersion_5.1/");
+  EXPECT_EQ(args[8], "-r" + ToUtf8(AppDir()) + "/Lifter_5.1/");
   EXPECT_EQ(args[9], "-l0");
   EXPECT_EQ(args[14], "-h1");
   // The errors file is gone once the report is written.
