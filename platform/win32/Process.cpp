@@ -32,12 +32,16 @@ std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* e
   // The system splits the line and finds the program itself, an unquoted
   // path with blanks included: the rules platform/Process.h describes are
   // its own.
+  // The program inherits the caller's inheritable handles, environment and
+  // directory, at normal priority, its window shown normally.
   std::u16string line(commandLine);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &started)) {
+  if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &started)) {
     if (errorCode != nullptr) *errorCode = LastErrno();
     return std::nullopt;
   }
