@@ -1,5 +1,7 @@
 # Cross-building for 64-bit Windows with MinGW-w64 (Debian's
 # g++-mingw-w64-x86-64-posix: the posix thread model, which std::thread needs).
+# The whole tree builds (the archiver, the upgrade tool's model, Lifter.exe,
+# the tests); -DZO_ARCHIVER_ONLY=ON still builds the archiver alone.
 #
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
@@ -25,6 +27,3 @@ set(ZLIB_USE_STATIC_LIBS ON)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-
-# Only the archiver and the modules beneath it build for Windows.
-set(ZO_ARCHIVER_ONLY ON CACHE BOOL "" FORCE)

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "platform/Utf.h"
-#include "upliner/Application.h"
+#include "upliner/qt/Application.h"
 #include "upliner/Dialogs.h"
 #include "upliner/ReinstallForm.h"
-#include "upliner/ReinstallWindow.h"
+#include "upliner/qt/ReinstallWindow.h"
 
 namespace {
 

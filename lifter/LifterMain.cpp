@@ -9,6 +9,7 @@
 #include "core/TextFileLines.h"
 #include "lifter/Lifter.h"
 #include "lifter/LifterOptions.h"
+#include "platform/ProgramEntry.h"
 #include "platform/Utf.h"
 
 namespace {
@@ -23,9 +24,9 @@ zo::String ErrorsFileOf(const std::vector<zo::String>& Args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::vector<zo::String> args;
-  for (int i = 1; i < argc; ++i) args.push_back(zo::FromUtf8(argv[i]));
+int ProgramMain(const std::vector<std::u16string>&) {
+  std::vector<zo::String> args = zo::UpgradeProgramCommandLine();
+  if (!args.empty()) args.erase(args.begin());
 
   zo::TLifterOptions options;
   try {

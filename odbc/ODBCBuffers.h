@@ -3,8 +3,7 @@
 // and out, never referenced in place. Shared by statements and parameters.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
+#include "odbc/ODBCHeaders.h"
 
 #include <cstdint>
 #include <cstring>

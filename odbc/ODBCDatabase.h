@@ -7,9 +7,7 @@
 // 16-bit unit here, the same unit as zo::String.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "odbc/ODBCHeaders.h"
 
 #include <cstdint>
 

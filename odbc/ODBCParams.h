@@ -7,9 +7,7 @@
 // execution has returned.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "odbc/ODBCHeaders.h"
 
 #include <cstdint>
 #include <memory>

@@ -17,9 +17,7 @@
 // fixed column of the select list.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "odbc/ODBCHeaders.h"
 
 #include <cstdint>
 #include <initializer_list>

@@ -75,4 +75,21 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
   return args;
 }
 
+std::vector<std::u16string> SplitProgramCommandLine(std::u16string_view line) {
+  std::vector<std::u16string> args;
+  size_t i = 0;
+  while (true) {
+    while (i < line.size() && IsBlank(line[i])) ++i;
+    if (i >= line.size()) break;
+    std::u16string arg;
+    bool quoted = false;
+    for (; i < line.size() && (quoted || !IsBlank(line[i])); ++i) {
+      if (line[i] == u'"') quoted = !quoted;
+      else arg += line[i];
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
 }  // namespace zo

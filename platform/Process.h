@@ -24,6 +24,22 @@ namespace zo {
 //   backslashes before anything else are plain characters.
 std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 
+// One item of a command line for StartProcess, enclosed in quotes as a
+// whole (switch included), written so that the started program reads it back
+// as it is, blanks and a trailing backslash included:
+// - on Windows the upgrade programs read their own command line by
+//   SplitProgramCommandLine, so the value goes in verbatim, nothing escaped
+//   (a quote inside the value cannot travel);
+// - on POSIX StartProcess splits the line by SplitCommandLine, so
+//   backslashes before a quote and quotes are escaped for those rules.
+std::u16string QuoteCommandLineItem(std::u16string_view item);
+
+// Splits a command line the way the upgrade programs read theirs on
+// Windows: blanks outside quotes separate items, a quote only toggles
+// quoting and a backslash is always a backslash ("-iC:\app\" arrives
+// whole, where SplitCommandLine would read \" as an escaped quote).
+std::vector<std::u16string> SplitProgramCommandLine(std::u16string_view commandLine);
+
 // A child process started by StartProcess. Waits for nothing on destruction:
 // a started program is the caller's to wait for (Wait), as the tool must see
 // it end before it reads the program's results.
@@ -36,7 +52,8 @@ class ChildProcess {
   ~ChildProcess();
 
   // Blocks until the program ends, without a time limit. Returns its exit
-  // code, or 128 + signal number when a signal ended it.
+  // code (on Windows the whole 32-bit code), or 128 + signal number when a
+  // signal ended it.
   int Wait();
 
  private:

@@ -62,7 +62,7 @@ psql_demo() {
 say "Laying out the upgrade tool's directory in $app"
 rm -rf "$app"
 mkdir -p "$app"
-cp "$build/upliner/upliner" "$app/"
+cp "$build/upliner/qt/upliner" "$app/"
 cp demo/Versions.sl demo/LicenceNumber.txt demo/TargetLanguages.txt "$app/"
 while IFS= read -r version || [ -n "$version" ]; do
   version=${version%$'\r'}

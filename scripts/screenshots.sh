@@ -20,7 +20,7 @@ export QT_QPA_PLATFORM=offscreen
 shoot() {  # name, then the program's arguments
   local name=$1
   shift
-  "$build/upliner/upliner_screenshot" "$appdir" "docs/upliner-$name.png" "$@" 2>/dev/null
+  "$build/upliner/qt/upliner_screenshot" "$appdir" "docs/upliner-$name.png" "$@" 2>/dev/null
   echo "docs/upliner-$name.png"
 }
 shoot reinstall

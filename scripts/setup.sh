@@ -20,8 +20,10 @@ PACKAGES=(
   dpkg-dev file lintian desktop-file-utils groff-base xdotool
   # locale sources, to test number text under a decimal-comma locale
   locales
-  # the archiver for Windows: cross compiler, its zlib, and Wine to run the tests
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
+  # the tree for Windows: cross compiler (with the Windows SDK headers and the
+  # odbc32 and bcrypt import libraries), its zlib, and Wine to run the tests;
+  # Wine's CNG (bcrypt) works through the host's GnuTLS
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine wine64 libgnutls30
   # fuzzing and sanitizer runtime
   clang libclang-rt-14-dev
 )

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# The archiver cross-built for Windows (MinGW-w64) and its suites run under
-# Wine: the fourth pass of scripts/test.sh, and on its own after
-# scripts/setup.sh.
+# The tree cross-built for Windows (MinGW-w64: the archiver, the upgrade
+# tool's model, Lifter.exe and their tests) and its suites run under Wine:
+# the fourth pass of scripts/test.sh, and on its own after scripts/setup.sh.
 #
 #   scripts/test-windows.sh      # build-win/ (or $ZO_WIN_BUILD_DIR)
+#
+# The database suites run against the test server of the caller (the
+# ZO_TEST_PG* and ODBCSYSINI of scripts/testdb.sh's env, as scripts/test.sh
+# exports them) or else against one that this script starts and stops.
+# Windows programs under Wine reach it through odbc32, which hands every call
+# to the host's unixODBC and its Linux drivers.
 #
 # Wine runs in a private prefix that this script creates and removes, with
 # no Mono or Gecko prompts and no debug noise; the server it starts is
@@ -23,13 +29,37 @@ cmake --build "$win" -j "$(nproc)"
 export LANG=C.UTF-8
 unset LC_ALL LC_CTYPE
 
-WINEPREFIX=$(mktemp -d /tmp/zo-wine.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+scratch=$(mktemp -d /tmp/zo-wine.XXXXXX)
+chmod 755 "$scratch"
+WINEPREFIX=$scratch/prefix
+mkdir -p "$WINEPREFIX"
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+own_server=0
 stop_wine() {
   timeout 30 wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
+  if [ "$own_server" = 1 ]; then bash "$root/scripts/testdb.sh" stop "$scratch/db"; fi
+  rm -rf "$scratch"
 }
 trap stop_wine EXIT
+
+if [ -z "${ZO_TEST_PGPORT:-}" ]; then
+  own_server=1
+  bash scripts/testdb.sh start "$scratch/db" >/dev/null
+  # shellcheck disable=SC1091
+  source "$scratch/db/env"
+fi
+
+# The ODBC test driver is a host library even for a Windows program. The
+# driver manager reads its registration only through ODBCSYSINI, and under
+# Wine only as the first Wine process starts: so it is built natively and
+# registered beside the server's driver before Wine starts. The Windows
+# suites learn its path from ZO_TEST_DRIVER_LIBRARY.
+mkdir -p "$scratch/odbc"
+g++ -std=c++20 -O1 -shared -fPIC -o "$scratch/odbc/libzotestodbc.so" tests/odbc/TestDriver.cpp
+{ cat "${ODBCSYSINI:-/etc}/odbcinst.ini" 2>/dev/null || true
+  printf '\n[ZO Test Driver]\nDescription=zo test driver\nDriver=%s\n' "$scratch/odbc/libzotestodbc.so"
+} >"$scratch/odbc/odbcinst.ini"
+export ODBCSYSINI=$scratch/odbc ZO_TEST_DRIVER_LIBRARY=$scratch/odbc/libzotestodbc.so
 
 # The server and one warm-up run (which creates the prefix, some seconds)
 # start in a session of their own with every stream on /dev/null: Wine's
@@ -40,4 +70,6 @@ timeout 30 setsid -w wineserver -p </dev/null >/dev/null 2>&1
 timeout 300 setsid -w wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 # No suite may hang the pass: each has ten minutes at most.
+start=$(date +%s)
 ctest --test-dir "$win" --output-on-failure -j "$(nproc)" --timeout 600 ${CTEST_ARGS:-}
+echo "test-windows: the Windows suites took $(( $(date +%s) - start )) s"

@@ -3,7 +3,7 @@
 // Every rule of the window lives here: its fields and their defaults, the
 // command line, Versions.sl, the arrangement of the controls for each mode
 // (sizes, positions, visibility, captions), the enabling rules and the event
-// handlers. A view (the Qt window in upliner/ReinstallWindow.h) creates one
+// handlers. A view (the Qt window in upliner/qt/ReinstallWindow.h) creates one
 // widget per control at the geometry held here, passes the user's actions to
 // the User* entry points and shows the state afterwards. Everything modal
 // goes through IFormDialogs, so tests run the whole window without a display.

@@ -77,30 +77,10 @@ class TResultFile {
   String FPath;
 };
 
-// An item enclosed in quotes as a whole, switch included. The program reads
-// its command line by the Windows rules, so backslashes before a quote and
-// quotes inside the value are escaped for those rules: the value arrives
-// exactly as the field holds it, also a directory that ends with '\'.
-String QuotedItem(StringView Item) {
-  String text = u"\"";
-  std::size_t backslashes = 0;
-  for (char16_t c : Item) {
-    if (c == u'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == u'"') {
-      text.append(backslashes * 2 + 1, u'\\');
-    } else {
-      text.append(backslashes, u'\\');
-    }
-    backslashes = 0;
-    text += c;
-  }
-  text.append(backslashes * 2, u'\\');
-  text += u'"';
-  return text;
-}
+// An item enclosed in quotes as a whole, switch included, so that the
+// program reads its value back exactly as the field holds it (the system's
+// rules: platform/Process.h).
+String QuotedItem(StringView Item) { return QuoteCommandLineItem(Item); }
 
 // An item written as it is, unless its value would fall apart into several
 // arguments (a password with a blank in it): then it is quoted as a whole.

@@ -27,6 +27,25 @@ bool IsExecutableFile(const std::string& path) {
 
 }  // namespace
 
+std::u16string QuoteCommandLineItem(std::u16string_view item) {
+  std::u16string text = u"\"";
+  size_t backslashes = 0;
+  for (char16_t c : item) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled and the quote escaped; before
+    // anything else they are plain.
+    text.append(c == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
+    backslashes = 0;
+    text += c;
+  }
+  text.append(backslashes * 2, u'\\');
+  text += u'"';
+  return text;
+}
+
 ChildProcess::~ChildProcess() = default;
 
 int ChildProcess::Wait() {

@@ -6,6 +6,10 @@
 
 namespace zo {
 
+std::u16string QuoteCommandLineItem(std::u16string_view item) {
+  return u"\"" + std::u16string(item) + u"\"";
+}
+
 ChildProcess::~ChildProcess() {
   if (FPid != -1) ::CloseHandle(reinterpret_cast<HANDLE>(FPid));
 }
@@ -14,7 +18,12 @@ int ChildProcess::Wait() {
   if (FPid == -1) return -1;
   const HANDLE process = reinterpret_cast<HANDLE>(std::exchange(FPid, -1));
   DWORD code = 0;
-  const bool ended = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && ::GetExitCodeProcess(process, &code);
+  // Alertable waits that an APC ends early are taken up again.
+  DWORD waited;
+  do {
+    waited = ::WaitForSingleObjectEx(process, INFINITE, TRUE);
+  } while (waited == WAIT_IO_COMPLETION);
+  const bool ended = waited == WAIT_OBJECT_0 && ::GetExitCodeProcess(process, &code);
   ::CloseHandle(process);
   return ended ? static_cast<int>(code) : -1;
 }
@@ -23,12 +32,16 @@ std::optional<ChildProcess> StartProcess(std::u16string_view commandLine, int* e
   // The system splits the line and finds the program itself, an unquoted
   // path with blanks included: the rules platform/Process.h describes are
   // its own.
+  // The program inherits the caller's inheritable handles, environment and
+  // directory, at normal priority, its window shown normally.
   std::u16string line(commandLine);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &started)) {
+  if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &started)) {
     if (errorCode != nullptr) *errorCode = LastErrno();
     return std::nullopt;
   }

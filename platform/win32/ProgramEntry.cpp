@@ -1,5 +1,6 @@
 #include "platform/ProgramEntry.h"
 
+#include "platform/Process.h"
 #include "platform/win32/Win32.h"
 
 // Built with -municode: the C runtime calls wmain with the arguments as
@@ -8,4 +9,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::u16string> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back(zo::FromWide(argv[i]));
   return ProgramMain(arguments);
+}
+
+std::vector<std::u16string> zo::UpgradeProgramCommandLine() {
+  return SplitProgramCommandLine(FromWide(::GetCommandLineW()));
 }

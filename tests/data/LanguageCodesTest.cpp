@@ -48,7 +48,9 @@ TEST_F(TargetLanguagesFile, EachLanguageOnceInFileOrder) {
   EXPECT_EQ(ReadTargetLanguages(Dir()), (std::vector<TIDValue>{{413, 0}, {401, 0}}));
   Write("401,0\r\nCzech\r\n");
   EXPECT_EQ(test::MessageOf([&] { ReadTargetLanguages(Dir()); }),
-            u"Language code \"Czech\" in " + FScratch.UFile("TargetLanguages.txt") + u" is not valid");
+            // The file as the tool names it: its folder and the tool's own
+            // separator, which is '/' on Windows too.
+            u"Language code \"Czech\" in " + Dir() + u"/TargetLanguages.txt is not valid");
 }
 
 TEST(LanguageCodes, ChangesCompareNumberPairs) {

@@ -9,10 +9,12 @@
 // The suite starts a server of its own (scripts/testdb.sh), so stopping it
 // disturbs no other suite.
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tests/ScopedEnv.h"
@@ -145,6 +147,33 @@ class UplinerFaults : public UpgradeFixture {
   }
 
   std::string CannotConnect() const { return "Database \"" + Database() + "\" cannot be connected"; }
+
+  // The faults need a program that can stop the server, delete its result
+  // files or write any bytes into them: here Lifter.exe is a shell script
+  // (this suite is Linux's), with $version, $errors, $changes, $b, $x at
+  // hand and the functions sql "<statement>" and reach (stamp the database
+  // with $version). These hide the stand-in program's versions.
+  static constexpr const char* kReach = "reach";
+  static constexpr const char* kCancel = ":";
+
+  void WriteLifter(const std::string& version, const std::string& behaviour) const {
+    const std::string folder = "Lifter_" + version;
+    fs::create_directories(Path(folder));
+    std::ostringstream script;
+    script << "#!/bin/bash\n"
+           << "version=" << ShellQuoted(version) << "\n"
+           << "for a in \"$@\"; do case \"$a\" in\n"
+           << "  -D*) db=${a#-D};; -e*) errors=${a#-e};; -c*) changes=${a#-c};;\n"
+           << "  -l*) l=$a;; -b*) b=$a;; -x*) x=$a;; -h*) h=$a;; -d*) d=$a;; -N*) n=$a;;\n"
+           << "esac; done\n"
+           << "echo \"$version $l $b $x $h\" >>" << ShellQuoted(Path("calls.log").string()) << "\n"
+           << "sql() { PGPASSWORD=\"$ZO_TEST_PGPASSWORD\" /usr/lib/postgresql/15/bin/psql -X -q -v ON_ERROR_STOP=1"
+              " -h \"$ZO_TEST_PGHOST\" -p \"$ZO_TEST_PGPORT\" -U \"$ZO_TEST_PGUSER\" -d \"$db\" -c \"$1\" >/dev/null; }\n"
+           << "reach() { sql \"update dbo.a15830u10 set a277u0='$version', a212u0=NULL\"; }\n"
+           << behaviour << "\n";
+    WriteFile(folder + "/Lifter.exe", script.str());
+    ::chmod(Path(folder + "/Lifter.exe").c_str(), 0755);
+  }
 
   std::optional<test::ScopedEnv> FTmpDirVariable;
 };

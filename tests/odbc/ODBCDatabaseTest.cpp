@@ -2,7 +2,9 @@
 // manager, and browsing through drivers that cannot or can browse.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <regex>
 
@@ -195,6 +197,7 @@ class TestDriverTest : public ::testing::Test {
   void SetUp() override {
     // The library is built with the tests: not finding it is a failure.
     ASSERT_TRUE(kTestDriverRegistered) << "the test driver library could not be registered";
+#ifndef _WIN32
     // The same instance the driver manager loads: its counters show what
     // is still allocated or connected inside the driver.
     FLibrary = ::dlopen(ToUtf8(test::TestDriverPath()).c_str(), RTLD_NOW);
@@ -202,10 +205,23 @@ class TestDriverTest : public ::testing::Test {
     FLiveHandles = reinterpret_cast<int (*)()>(::dlsym(FLibrary, "zo_test_driver_live_handles"));
     FOpenConnections = reinterpret_cast<int (*)()>(::dlsym(FLibrary, "zo_test_driver_open_connections"));
     ASSERT_TRUE(FLiveHandles && FOpenConnections);
+#endif
   }
   void TearDown() override {
+#ifndef _WIN32
     if (FLibrary) ::dlclose(FLibrary);
+#endif
   }
+  // A Windows program cannot load the host's driver library to read them;
+  // a test checks the counters only after everything else it shows.
+  static constexpr bool kCountersReadable =
+#ifdef _WIN32
+      false;
+#else
+      true;
+#endif
+  static constexpr const char* kCountersUnreadable =
+      "the driver's handle counters need dlopen of the Linux library, which a Windows program cannot do";
   int LiveHandles() const { return FLiveHandles(); }
   int OpenConnections() const { return FOpenConnections(); }
   // Connections load it by path; browsing needs its registered name.
@@ -245,6 +261,7 @@ TEST_F(TestDriverTest, AFailureAfterConnectingDisconnectsAndFreesBothHandles) {
   EXPECT_EQ(MessageOf([&] { db.Connect(); }), u"HY024 : [zo test driver] isolation level refused\r\n");
   EXPECT_FALSE(db.Active());
   EXPECT_EQ(db.DBCHandle(), nullptr);
+  if (!kCountersReadable) GTEST_SKIP() << kCountersUnreadable;
   EXPECT_EQ(OpenConnections(), 0);
   EXPECT_EQ(LiveHandles(), 0);
 
@@ -298,6 +315,7 @@ TEST_F(TestDriverTest, BrowseFailures) {
   // An empty server list is the empty text.
   EXPECT_EQ(driver.GetServerNames(Browse() + u";EMPTY=1"), u"");
   // Every browse, answered or failed, was ended and its handles freed.
+  if (!kCountersReadable) GTEST_SKIP() << kCountersUnreadable;
   EXPECT_EQ(OpenConnections(), 0);
   EXPECT_EQ(LiveHandles(), 0);
 }

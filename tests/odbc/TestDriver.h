@@ -4,10 +4,14 @@
 // Connections can load it by path (DRIVER=<path>). Browsing needs a
 // registered name, so RegisterTestDriver() points the driver manager at a
 // private odbcinst.ini holding the current entries plus "ZO Test Driver".
+//
+// A Windows program under Wine uses the host's driver manager and drivers,
+// which read ODBCSYSINI only as Wine starts: there scripts/test-windows.sh
+// builds the library natively and registers it before, and passes its path
+// as ZO_TEST_DRIVER_LIBRARY.
 #pragma once
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -24,8 +28,11 @@ namespace zo::test {
 inline constexpr char16_t kTestDriverName[] = u"ZO Test Driver";
 
 inline String TestDriverPath() {
-#ifdef ZO_TEST_DRIVER_PATH
+#if defined(ZO_TEST_DRIVER_PATH)
   return FromUtf8(ZO_TEST_DRIVER_PATH);
+#elif defined(_WIN32)
+  const char* library = std::getenv("ZO_TEST_DRIVER_LIBRARY");
+  return FromUtf8(library != nullptr ? library : "");
 #else
   return String();
 #endif
@@ -48,6 +55,8 @@ inline bool RegisterTestDriver() {
   out.close();
   ::setenv("ODBCSYSINI", dir.Dir().c_str(), 1);
   return true;
+#elif defined(_WIN32)
+  return !TestDriverPath().empty();
 #else
   return false;
 #endif

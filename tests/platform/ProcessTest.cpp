@@ -40,6 +40,45 @@ TEST(SplitCommandLine, WindowsRules) {
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << ToUtf8(c.line);
 }
 
+TEST(SplitProgramCommandLine, AQuoteOnlyTogglesAndABackslashIsPlain) {
+  const struct {
+    std::u16string line;
+    std::vector<std::u16string> args;
+  } cases[] = {
+      {u"", {}},
+      {u"  p  a\tb ", {u"p", u"a", u"b"}},
+      {u"C:\\app\\Lifter_5.1\\Lifter.exe \"-iC:\\app\\IVersion_5.1\\\" \"-rC:\\app\\Lifter_5.1\\\" -l0",
+       {u"C:\\app\\Lifter_5.1\\Lifter.exe", u"-iC:\\app\\IVersion_5.1\\", u"-rC:\\app\\Lifter_5.1\\", u"-l0"}},
+      {u"\"C:\\my app\\Lifter.exe\" \"-SA B\"", {u"C:\\my app\\Lifter.exe", u"-SA B"}},
+      {u"p \"-d\" -x", {u"p", u"-d", u"-x"}},
+      {u"p \"\"", {u"p", u""}},
+      {u"p a\\\\b -n\"1;2\"", {u"p", u"a\\\\b", u"-n1;2"}},
+      {u"p \"unterminated arg", {u"p", u"unterminated arg"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitProgramCommandLine(c.line), c.args) << ToUtf8(c.line);
+}
+
+// What the upgrade tool quotes arrives whole at a program that reads its
+// command line by this system's rule: trailing backslashes, blanks, an
+// empty value.
+TEST(QuoteCommandLineItem, ReadsBackAsOneItem) {
+  std::vector<std::u16string> values = {u"-iC:\\app\\IVersion_5.1\\", u"-d/data/My Archive\\", u"-SA B", u"-d",
+                                        u"-x\\\\", u"-e/tmp/tmpAB12"};
+#ifndef _WIN32
+  // A quote travels only where the line is read by the escaping rules.
+  values.push_back(u"-pa\"b\\\"c");
+#endif
+  for (const std::u16string& value : values) {
+    const std::u16string line = u"p " + QuoteCommandLineItem(value) + u" " + QuoteCommandLineItem(value) + u" -h0";
+#ifdef _WIN32
+    const std::vector<std::u16string> read = SplitProgramCommandLine(line);
+#else
+    const std::vector<std::u16string> read = SplitCommandLine(line);
+#endif
+    EXPECT_EQ(read, (std::vector<std::u16string>{u"p", value, value, u"-h0"})) << ToUtf8(line);
+  }
+}
+
 class StartProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -199,7 +199,7 @@ TEST_F(AlterSupportTest, CancelledProgramLeavesStateAndCaption) {
 TEST_F(AlterSupportTest, StateThatCannotBeReadAfterwards) {
   // The program removes the column the state lives in: the message names
   // the database and the flag keeps the value read before.
-  WriteLifter("5.1", "sql 'alter table dbo.a15830u10 drop column a2439u0'");
+  WriteLifter("5.1", "sql alter table dbo.a15830u10 drop column a2439u0");
   SetStamp("5.1", false, false);
   auto form = OpenConnected({u"-ai"});
   form->UserSetText(form->ENewDir, u"/srv/archive");

@@ -1,8 +1,9 @@
 // One whole upgrade through the reference upgrade program, from the oldest to
 // the newest version of the demo's Versions.sl, with the demo's scripts.
-#include <cstdlib>
+#include <optional>
 
 #include "UpgradeFixture.h"
+#include "platform/Process.h"
 
 namespace zo::testing {
 namespace {
@@ -29,12 +30,15 @@ class FullUpgradeTest : public UpgradeFixture {
     Sql("DROP SCHEMA IF EXISTS dbo CASCADE");
     std::ifstream in(std::filesystem::path(ZO_DEMO_DIR) / "bootstrap.sql");
     Sql(std::string(std::istreambuf_iterator<char>(in), {}));
-    const std::string command =
-        ShellQuoted(Path("Lifter_5.0/Lifter.exe").string()) + " -TSQLSERVER " +
-        ShellQuoted(std::string("-S") + EnvOrEmpty("ZO_TEST_PGHOST") + ";Port=" + EnvOrEmpty("ZO_TEST_PGPORT")) +
-        " " + ShellQuoted("-D" + Database()) + " " + ShellQuoted(std::string("-u") + EnvOrEmpty("ZO_TEST_PGUSER")) +
-        " " + ShellQuoted(std::string("-p") + EnvOrEmpty("ZO_TEST_PGPASSWORD")) + " -m0";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    auto item = [](const std::string& text) { return QuoteCommandLineItem(FromUtf8(text)); };
+    const String command =
+        item(Path("Lifter_5.0/Lifter.exe").generic_string()) + u" -TSQLSERVER " +
+        item(std::string("-S") + EnvOrEmpty("ZO_TEST_PGHOST") + ";Port=" + EnvOrEmpty("ZO_TEST_PGPORT")) + u" " +
+        item("-D" + Database()) + u" " + item(std::string("-u") + EnvOrEmpty("ZO_TEST_PGUSER")) + u" " +
+        item(std::string("-p") + EnvOrEmpty("ZO_TEST_PGPASSWORD")) + u" -m0";
+    std::optional<ChildProcess> program = StartProcess(command);
+    ASSERT_TRUE(program) << ToUtf8(command);
+    ASSERT_EQ(program->Wait(), 0) << ToUtf8(command);
     ASSERT_EQ(StampVersion(), "5.0");
   }
 
@@ -77,7 +81,7 @@ TEST_F(FullUpgradeTest, OldestToNewestThroughTheReferenceProgram) {
   EXPECT_EQ(DecodedStamp(), u"5.3,0");
   EXPECT_EQ(Sql("SELECT count(*) FROM dbo.orders"), "3");
   EXPECT_EQ(Sql("SELECT email FROM dbo.customer WHERE id = 2"), "kral.logistics@example.com");
-  EXPECT_EQ(Sql("SELECT ordered FROM dbo.customer_balance WHERE id = 1"), "1330.50");
+  EXPECT_EQ(Sql("SELECT ordered::text FROM dbo.customer_balance WHERE id = 1"), "1330.50");
   EXPECT_EQ(Sql("SELECT count(*) FROM dbo.invoice"), "2");
 
   // The report saved as the user would: one line per report line.

@@ -1,4 +1,4 @@
-// The reinstall sequence against a real database, with script programs as
+// The reinstall sequence against a real database, with stand-in programs as
 // the upgrade program of each version.
 #include "UpgradeFixture.h"
 
@@ -86,8 +86,9 @@ TEST_F(SequenceTest, CommandLineOfAStep) {
   EXPECT_EQ(args[2], "-D" + Database());
   EXPECT_EQ(args[5], "-m0");
   EXPECT_EQ(args[6].substr(0, 2), "-e");
-  EXPECT_EQ(args[7], "-i" + Path("IVersion_5.1").string() + "/");
-  EXPECT_EQ(args[8], "-r" + Path("Lifter_5.1").string() + "/");
+  // The tool's folder as it was given, then the tool's own separator.
+  EXPECT_EQ(args[7], "-i" + ToUtf8(AppDir()) + "/IVersion_5.1/");
+  EXPECT_EQ(args[8], "-r" + ToUtf8(AppDir()) + "/Lifter_5.1/");
   EXPECT_EQ(args[9], "-l0");
   EXPECT_EQ(args[14], "-h1");
   // The errors file is gone once the report is written.
@@ -217,7 +218,7 @@ TEST_F(SequenceTest, VersionsMatchWithoutLetterCase) {
 
 TEST_F(SequenceTest, ShowChangesIsOfferedAfterwardsWhenChangesWereAsked) {
   WriteVersions("5.0\r\n5.1\r\n5.2\r\n");
-  WriteLifter("5.1", "echo 'Column c1 added' >>\"$changes\"; reach");
+  WriteLifter("5.1", "changes Column c1 added\\n\nreach");
   WriteLifter("5.2", kReach);
   SetStamp("5.0");
   auto form = OpenConnected();
@@ -261,7 +262,7 @@ TEST_F(SequenceTest, ErrorDuringTheStepsIsShownAndTheWindowComesBack) {
   // error is shown, and the version stays the last one that was read.
   Visibility.clear();
   dialogs = {};
-  WriteLifter("5.2", "sql 'drop table dbo.a15830u10'");
+  WriteLifter("5.2", "sql drop table dbo.a15830u10");
   auto again = OpenConnected();
   dialogs.Answers = {true};
   again->UserClick(again->BReinstall);

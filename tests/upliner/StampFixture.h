@@ -1,8 +1,10 @@
 // The upgrade window against a private database on the test server: the
 // stamp and language tables in schema dbo, a window whose connection fields
 // name that database, a private program directory for Versions.sl and the
-// version folders, and a private temporary directory ($TMPDIR) so that a
-// test can see every result file the runner leaves behind.
+// version folders, and a private temporary directory ($TMPDIR, and TMP and
+// TEMP for Windows) so that a test can see every result file the runner
+// leaves behind. Paths are compared in their generic form, with '/', the
+// separator the tool uses on every system.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -68,6 +70,10 @@ class StampFixture : public ::testing::Test {
     std::filesystem::create_directories(FScratch.Path("app"));
     std::filesystem::create_directories(TmpDir());
     FTmpDirVariable.emplace("TMPDIR", TmpDir().string());
+#ifdef _WIN32
+    FTmpVariable.emplace("TMP", TmpDir().string());
+    FTempVariable.emplace("TEMP", TmpDir().string());
+#endif
 
     Sql(u"drop schema if exists dbo cascade; create schema dbo;"
         u"create table dbo.a15830u10 (a277u0 varchar, a212u0 bytea, a2439u0 integer, a2583u0 integer);"
@@ -78,6 +84,8 @@ class StampFixture : public ::testing::Test {
   void TearDown() override {
     form.reset();
     FTmpDirVariable.reset();
+    FTmpVariable.reset();
+    FTempVariable.reset();
   }
 
   static test::TestDatabase& Db() { return *test::SuiteDatabase(); }
@@ -116,7 +124,7 @@ class StampFixture : public ::testing::Test {
 
   std::filesystem::path AppPath(const std::string& Name = "") const { return FScratch.Path("app") / Name; }
   std::filesystem::path TmpDir() const { return FScratch.Path("tmp"); }
-  String AppDir() const { return FScratch.UFile("app"); }
+  String AppDir() const { return AppPath().parent_path().generic_u16string(); }
   void WriteAppFile(const std::string& Name, const std::string& Bytes) const {
     std::filesystem::create_directories(AppPath(Name).parent_path());
     std::ofstream(AppPath(Name), std::ios::binary) << Bytes;
@@ -124,7 +132,7 @@ class StampFixture : public ::testing::Test {
   // What is left in the private temporary directory.
   std::vector<std::string> TempFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(TmpDir())) names.push_back(entry.path().string());
+    for (const auto& entry : std::filesystem::directory_iterator(TmpDir())) names.push_back(entry.path().generic_string());
     return names;
   }
 
@@ -165,7 +173,7 @@ class StampFixture : public ::testing::Test {
 
  private:
   test::ScratchDir FScratch{"upliner-db"};
-  std::optional<test::ScopedEnv> FTmpDirVariable;
+  std::optional<test::ScopedEnv> FTmpDirVariable, FTmpVariable, FTempVariable;
 };
 
 }  // namespace zo::testing

@@ -1,9 +1,10 @@
-// A window connected to a real database on the test server, with script
+// A window connected to a real database on the test server, with stand-in
 // programs named Lifter.exe in the version folders that record how they were
-// called and change the database the way the real upgrade program would.
+// called and change the database the way the real upgrade program would
+// (standin/StandInLifter.cpp: a program of this system, so the suites run
+// under Wine too).
 #pragma once
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,9 +14,12 @@
 #include <vector>
 
 #include "ScriptedDialogs.h"
+#include "core/Exception.h"
 #include "core/StringUtils.h"
 #include "crypt/CryptUtils.h"
 #include "crypt/SystemKey.h"
+#include "odbc/ODBCDatabase.h"
+#include "odbc/ODBCStatement.h"
 #include "tests/DatabaseSuite.h"
 
 namespace zo::testing {
@@ -31,25 +35,34 @@ inline std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-// psql against the test server, as the suite's own tool for setting up and
-// checking the database behind the window.
-inline std::string PsqlCommand(const std::string& database) {
-  return "PGPASSWORD=" + ShellQuoted(EnvOrEmpty("ZO_TEST_PGPASSWORD")) +
-         " /usr/lib/postgresql/15/bin/psql -X -q -A -t -v ON_ERROR_STOP=1 -h " + EnvOrEmpty("ZO_TEST_PGHOST") +
-         " -p " + EnvOrEmpty("ZO_TEST_PGPORT") + " -U " + EnvOrEmpty("ZO_TEST_PGUSER") + " -d " +
-         ShellQuoted(database);
-}
-
-// Runs SQL and returns what it printed (unaligned, tuples only).
+// Runs SQL on the test server through ODBC, as the suite's own tool for
+// setting up and checking the database behind the window, and returns the
+// result as psql's unaligned tuples-only output would show it: the rows on
+// lines of their own, the columns joined with '|'.
 inline std::string RunSql(const std::string& database, const std::string& sql) {
-  const std::string command = PsqlCommand(database) + " -c " + ShellQuoted(sql) + " 2>&1";
   std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    if (::pclose(pipe) != 0) ADD_FAILURE() << "psql failed: " << sql << "\n" << output;
+  try {
+    TODBCDatabase db;
+    db.SetConnectionString(FromUtf8(std::string("DRIVER={SQL Server};SERVER=") + EnvOrEmpty("ZO_TEST_PGHOST") +
+                                    ";Port=" + EnvOrEmpty("ZO_TEST_PGPORT") + ";DATABASE=" + database +
+                                    ";UID=" + EnvOrEmpty("ZO_TEST_PGUSER") + ";PWD=" + EnvOrEmpty("ZO_TEST_PGPASSWORD")));
+    TODBCStatement stmt;
+    stmt.SetDatabase(&db);
+    stmt.SetCommandText(FromUtf8(sql));
+    const std::string verb = sql.substr(0, sql.find_first_of(" \t\n"));
+    if (verb != "SELECT" && verb != "select") {
+      stmt.Execute(false);
+      return output;
+    }
+    stmt.Open();
+    for (; !stmt.Eof(); stmt.Next()) {
+      if (!output.empty()) output += '\n';
+      for (int i = 0; i < stmt.FieldCount(); ++i) output += (i > 0 ? "|" : "") + ToUtf8(stmt.StringValue(i));
+    }
+    stmt.Close();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "SQL failed: " << sql << "\n" << ToUtf8(ExceptionMessage(e));
   }
-  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
   return output;
 }
 
@@ -117,38 +130,28 @@ class UpgradeFixture : public AppDirFixture {
     Sql(sql);
   }
 
-  // What a script program does after it has read its arguments: shell lines
-  // with $version, $errors, $changes, $b, $x at hand and the functions
-  // sql "<statement>" and reach (stamp the database with $version).
+  // What a stand-in program does after it has recorded its call, in the
+  // lines of standin/StandInLifter.cpp: "reach" stamps the database with
+  // the program's version.
   static constexpr const char* kReach = "reach";
-  static constexpr const char* kCancel = ":";
-  static constexpr const char* kReachWithErrors =
-      "echo 'Table a1 failed' >>\"$errors\"; echo 'Index i1 failed' >>\"$errors\"; reach";
+  static constexpr const char* kCancel = "";
+  static constexpr const char* kReachWithErrors = "errors Table a1 failed\\n\nerrors Index i1 failed\\n\nreach";
   // Adds or removes the supports the way -b and -x ask.
   static constexpr const char* kAlterSupport =
-      "case $b in -b0) sql 'update dbo.a15830u10 set a2439u0=1';; -b1) sql 'update dbo.a15830u10 set a2439u0=0';; esac\n"
-      "case $x in -x0) sql 'update dbo.a15830u10 set a2583u0=1';; -x1) sql 'update dbo.a15830u10 set a2583u0=0';; esac";
+      "if -b0 sql update dbo.a15830u10 set a2439u0=1\n"
+      "if -b1 sql update dbo.a15830u10 set a2439u0=0\n"
+      "if -x0 sql update dbo.a15830u10 set a2583u0=1\n"
+      "if -x1 sql update dbo.a15830u10 set a2583u0=0";
 
-  // Lifter_<version>/Lifter.exe as a script that appends one line to
-  // calls.log, "<version> -l.. -b.. -x.. -h..", then runs Behaviour.
+  // Lifter_<version>/Lifter.exe as the stand-in program, which appends one
+  // line to calls.log, "<version> -l.. -b.. -x.. -h..", records its
+  // arguments, then acts out Behaviour.
   void WriteLifter(const std::string& version, const std::string& behaviour) const {
     const std::string folder = "Lifter_" + version;
     std::filesystem::create_directories(Path(folder));
-    std::ostringstream script;
-    script << "#!/bin/bash\n"
-           << "version=" << ShellQuoted(version) << "\n"
-           << "for a in \"$@\"; do case \"$a\" in\n"
-           << "  -D*) db=${a#-D};; -e*) errors=${a#-e};; -c*) changes=${a#-c};;\n"
-           << "  -l*) l=$a;; -b*) b=$a;; -x*) x=$a;; -h*) h=$a;; -d*) d=$a;; -N*) n=$a;;\n"
-           << "esac; done\n"
-           << "echo \"$version $l $b $x $h\" >>" << ShellQuoted(Path("calls.log").string()) << "\n"
-           << "printf '%s\\n' \"$@\" >" << ShellQuoted(Path("args-" + version + ".txt").string()) << "\n"
-           << "sql() { PGPASSWORD=\"$ZO_TEST_PGPASSWORD\" /usr/lib/postgresql/15/bin/psql -X -q -v ON_ERROR_STOP=1"
-              " -h \"$ZO_TEST_PGHOST\" -p \"$ZO_TEST_PGPORT\" -U \"$ZO_TEST_PGUSER\" -d \"$db\" -c \"$1\" >/dev/null; }\n"
-           << "reach() { sql \"update dbo.a15830u10 set a277u0='$version', a212u0=NULL\"; }\n"
-           << behaviour << "\n";
-    WriteFile(folder + "/Lifter.exe", script.str());
-    ::chmod(Path(folder + "/Lifter.exe").c_str(), 0755);
+    std::filesystem::copy_file(ZO_STANDIN_LIFTER_PATH, Path(folder + "/Lifter.exe"),
+                               std::filesystem::copy_options::overwrite_existing);
+    WriteFile(folder + "/behaviour.txt", behaviour + "\n");
   }
 
   // The lines of calls.log: one per run of a script program, in order.
@@ -158,11 +161,13 @@ class UpgradeFixture : public AppDirFixture {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  // The arguments one run of Lifter_<version> received, one per line.
+  // The arguments one run of Lifter_<version> received, one per line (the
+  // program's own path, which the record starts with, left out).
   std::vector<std::string> ArgsOf(const std::string& version) const {
     std::vector<std::string> lines;
     std::ifstream in(Path("args-" + version + ".txt"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (!lines.empty()) lines.erase(lines.begin());
     return lines;
   }
 

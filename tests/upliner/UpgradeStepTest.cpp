@@ -14,17 +14,23 @@ class UpgradeStepTest : public StampFixture {
     WriteAppFile("LicenceNumber.txt", "L-7\r\n");
   }
 
-  // Lifter_<Version>/Lifter.exe as a shell script: it writes its own path
-  // and every argument, one per line, into args.txt, finds the result files
-  // as $errors and $changes, then runs Behaviour.
+  // Lifter_<Version>/Lifter.exe as the stand-in program
+  // (standin/StandInLifter.cpp): it writes its own path and every argument,
+  // one per line, into args.txt, then acts out Behaviour, one line each.
   void WriteProgram(const std::string& Behaviour, const std::string& Version = "5.1") const {
-    const std::string path = "Lifter_" + Version + "/Lifter.exe";
-    WriteAppFile(path, "#!/bin/sh\n"
-                       "printf '%s\\n' \"$0\" \"$@\" > '" + AppPath("args.txt").string() + "'\n"
-                       "for a in \"$@\"; do case \"$a\" in -e*) errors=\"${a#-e}\";; -c*) changes=\"${a#-c}\";; "
-                       "esac; done\n" +
-                       Behaviour + "\n");
-    ::chmod(AppPath(path).c_str(), 0755);
+    WriteStandIn(AppPath("Lifter_" + Version), Behaviour);
+  }
+  static void WriteStandIn(const std::filesystem::path& Folder, const std::string& Behaviour) {
+    std::filesystem::create_directories(Folder);
+    std::filesystem::copy_file(ZO_STANDIN_LIFTER_PATH, Folder / "Lifter.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(Folder / "behaviour.txt", std::ios::binary) << Behaviour << "\n";
+  }
+  // A text on one behaviour line: its line breaks written as \r and \n.
+  static std::string OneLine(const std::string& Text) {
+    std::string line;
+    for (char c : Text) line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    return line;
   }
   std::vector<std::string> Args() const { return ReadLines(AppPath("args.txt")); }
 };
@@ -83,7 +89,7 @@ TEST_F(UpgradeStepTest, ErrorsReportForEveryOutcome) {
       case Empty: Sql(u"delete from dbo.a15830u10"); break;
       case Unreadable: SetStampBytes(u"5.1", Bytes(20, 0x41)); break;
     }
-    WriteProgram("sleep 0.2; printf '%s' '" + c.Errors + "' > \"$errors\"");
+    WriteProgram("sleep 200\nerrors " + OneLine(c.Errors));
     TReinstallForm& f = OpenForm();
     f.SetLines(f.MState, {u"earlier"});
     f.SetLines(f.MChanges, {u"kept"});
@@ -121,7 +127,7 @@ TEST_F(UpgradeStepTest, ChangesReport) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     SetVersion(u"5.1");
-    WriteProgram("if [ -n \"$changes\" ]; then printf '%s' '" + c.Changes + "' > \"$changes\"; fi");
+    WriteProgram("changes " + OneLine(c.Changes));
     TReinstallForm& f = OpenForm();
     f.SetChecked(f.CBCheckChanges, c.Check);
     f.SetLines(f.MChanges, {u"kept"});
@@ -139,17 +145,16 @@ TEST_F(UpgradeStepTest, ChangesReport) {
 
 TEST_F(UpgradeStepTest, CommandLineItemByItem) {
   SetVersion(u"5.1");
-  WriteProgram("printf '%s\\n' \"$errors\" > '" + AppPath("errors-path.txt").string() + "'; test -f \"$errors\"" +
-               " && echo exists >> '" + AppPath("errors-path.txt").string() + "'");
+  WriteProgram("note-errors " + AppPath("errors-path.txt").generic_string());
   TReinstallForm& f = OpenForm();
 
   ASSERT_EQ(Run(f).Result, srDone);
 
-  const std::string app = AppPath().string();  // ends with '/'
+  const std::string app = AppPath().generic_string();  // ends with '/'
   const std::vector<std::string> seen = ReadLines(AppPath("errors-path.txt"));
   ASSERT_EQ(seen.size(), 2u);
   const std::string errors = seen[0];
-  EXPECT_EQ(errors.rfind((TmpDir() / "tmp").string(), 0), 0u) << errors;
+  EXPECT_EQ(errors.rfind((TmpDir() / "tmp").generic_string(), 0), 0u) << errors;
   EXPECT_EQ(seen[1], "exists");  // created before the program started
   const std::vector<std::string> expected = {
       app + "Lifter_5.1/Lifter.exe",
@@ -193,7 +198,7 @@ TEST_F(UpgradeStepTest, SwitchesOfTheAlterActionsAndTheInstallerPosition) {
   EXPECT_EQ(args[12], "-d/data/My Archive\\");
   EXPECT_EQ(args[13], "-x1");
   EXPECT_EQ(args[14], "-NExt DB");
-  EXPECT_EQ(args[15].rfind("-c" + (TmpDir() / "tmp").string(), 0), 0u) << args[15];
+  EXPECT_EQ(args[15].rfind("-c" + (TmpDir() / "tmp").generic_string(), 0), 0u) << args[15];
   EXPECT_EQ(args[16], "-h0");
   EXPECT_EQ(args[17], "-n120;80");
   EXPECT_TRUE(TempFiles().empty());
@@ -205,10 +210,8 @@ TEST_F(UpgradeStepTest, ProgramDirectoryWithABlank) {
   SetVersion(u"5.1");
   const std::filesystem::path app = AppPath().parent_path().parent_path() / "my app";
   std::filesystem::create_directories(app / "Lifter_5.1");
-  std::ofstream(app / "Lifter_5.1/Lifter.exe") << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '"
-                                               << (app / "args.txt").string() << "'\n";
-  ::chmod((app / "Lifter_5.1/Lifter.exe").c_str(), 0755);
-  TReinstallForm blank(dialogs, FromUtf8(app.string()));
+  WriteStandIn(app / "Lifter_5.1", "");
+  TReinstallForm blank(dialogs, app.generic_u16string());
   blank.FormCreate({});
   blank.SetText(blank.CServerName, ServerName());
   blank.SetText(blank.CDatabaseName, Db().Name());
@@ -219,9 +222,9 @@ TEST_F(UpgradeStepTest, ProgramDirectoryWithABlank) {
 
   const std::vector<std::string> args = ReadLines(app / "args.txt");
   ASSERT_EQ(args.size(), 16u);
-  EXPECT_EQ(args[0], (app / "Lifter_5.1/Lifter.exe").string());
-  EXPECT_EQ(args[8], "-i" + (app / "IVersion_5.1/").string());
-  EXPECT_EQ(args[9], "-r" + (app / "Lifter_5.1/").string());
+  EXPECT_EQ(args[0], (app / "Lifter_5.1/Lifter.exe").generic_string());
+  EXPECT_EQ(args[8], "-i" + (app / "IVersion_5.1/").generic_string());
+  EXPECT_EQ(args[9], "-r" + (app / "Lifter_5.1/").generic_string());
   std::filesystem::remove_all(app);
 }
 
@@ -269,12 +272,12 @@ TEST_F(UpgradeStepTest, MissingProgramFailsBeforeAnyReport) {
 
 TEST_F(UpgradeStepTest, ResultFileRemovedByTheProgram) {
   SetVersion(u"5.1");
-  WriteProgram("rm -f \"$errors\"");
+  WriteProgram("remove-errors");
   TReinstallForm& f = OpenForm();
   f.SetChecked(f.CBCheckChanges, true);
   const Outcome outcome = Run(f);
   ASSERT_TRUE(outcome.Error);
-  EXPECT_EQ(outcome.Error->rfind(u"Cannot open file \"" + FromUtf8((TmpDir() / "tmp").string()), 0), 0u);
+  EXPECT_EQ(outcome.Error->rfind(u"Cannot open file \"" + FromUtf8((TmpDir() / "tmp").generic_string()), 0), 0u);
   EXPECT_NE(outcome.Error->find(u"No such file or directory"), String::npos);
   EXPECT_TRUE(f.MState.Lines.empty());
   EXPECT_TRUE(f.MChanges.Lines.empty());

@@ -14,9 +14,9 @@
 #include <QTreeView>
 
 #include "ScriptedDialogs.h"
-#include "upliner/DirDialog.h"
-#include "upliner/QtDialogs.h"
-#include "upliner/ReinstallWindow.h"
+#include "upliner/qt/DirDialog.h"
+#include "upliner/qt/QtDialogs.h"
+#include "upliner/qt/ReinstallWindow.h"
 
 namespace zo::testing {
 namespace {

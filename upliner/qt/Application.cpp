@@ -1,4 +1,4 @@
-#include "upliner/Application.h"
+#include "upliner/qt/Application.h"
 
 namespace zo {
 

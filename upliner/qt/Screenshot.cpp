@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/Utf.h"
-#include "upliner/Application.h"
-#include "upliner/QtDialogs.h"
-#include "upliner/ReinstallWindow.h"
+#include "upliner/qt/Application.h"
+#include "upliner/qt/QtDialogs.h"
+#include "upliner/qt/ReinstallWindow.h"
 
 namespace {
 

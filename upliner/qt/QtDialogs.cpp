@@ -1,10 +1,10 @@
-#include "upliner/QtDialogs.h"
+#include "upliner/qt/QtDialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 
-#include "upliner/DirDialog.h"
+#include "upliner/qt/DirDialog.h"
 
 namespace zo {
 

@@ -1,4 +1,4 @@
-#include "upliner/ReinstallWindow.h"
+#include "upliner/qt/ReinstallWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,7 +16,7 @@
 #include <QToolButton>
 
 #include "core/StringUtils.h"
-#include "upliner/QtDialogs.h"
+#include "upliner/qt/QtDialogs.h"
 
 namespace zo {
 

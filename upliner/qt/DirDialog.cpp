@@ -1,4 +1,4 @@
-#include "upliner/DirDialog.h"
+#include "upliner/qt/DirDialog.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -10,7 +10,7 @@
 #include <QStorageInfo>
 #include <QTreeView>
 
-#include "upliner/QtDialogs.h"
+#include "upliner/qt/QtDialogs.h"
 
 namespace zo {
 

@@ -5,9 +5,9 @@
 #include "core/StartupValues.h"
 #include "platform/Environment.h"
 #include "platform/Utf.h"
-#include "upliner/Application.h"
-#include "upliner/QtDialogs.h"
-#include "upliner/ReinstallWindow.h"
+#include "upliner/qt/Application.h"
+#include "upliner/qt/QtDialogs.h"
+#include "upliner/qt/ReinstallWindow.h"
 
 int main(int argc, char** argv) {
   // Every argument is the tool's own: the toolkit sees none of them.
