@@ -63,6 +63,9 @@ struct TDirItem : TZEZipCentralDir {
   // could not be found: its CRC and sizes are not known, so its data can
   // never be shown to be whole.
   bool SizesUnknown = false;
+  // Set on an entry read from an archive whose bytes it shares with another
+  // entry, or with the central directory: its data is never extracted.
+  bool Overlaps = false;
 
   bool bDestroyStream() const { return OwnedStream != nullptr; }
 

@@ -286,10 +286,37 @@ std::int64_t LocalHeaderAt(const TDirItem& item) {
   return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
 }
 
+// The compressed and uncompressed sizes the local header at headerAt gives,
+// when it gives them (not when they follow the data, nor when they are
+// marked for a Zip64 field that is missing).
+std::optional<std::pair<std::uint64_t, std::uint64_t>> LocalSizes(TStream& archive, std::int64_t headerAt,
+                                                                   const TZELocalFileHeader& local) {
+  if (local.genPurposeFlag & kZipFlagDataDescriptor) return std::nullopt;   // sizes follow the data
+  if (local.compSize != kZip64Marker32 && local.unCompSize != kZip64Marker32) {
+    return std::pair<std::uint64_t, std::uint64_t>{local.compSize, local.unCompSize};
+  }
+  const std::int64_t extraAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize) + local.nameLength;
+  Bytes extra(local.extraLength);
+  extra.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, ReadAt(archive, extraAt, extra.data(), local.extraLength))));
+  TDirItem sizes;
+  sizes.unCompSize = local.unCompSize;
+  sizes.compSize = local.compSize;
+  bool found = false;
+  for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
+    if (block.headerID != kZip64ExtraId) continue;
+    found = ApplyZip64Extra(sizes, block);
+  }
+  if (!found) return std::nullopt;
+  return std::pair<std::uint64_t, std::uint64_t>{sizes.CompressedSize(), sizes.UncompressedSize()};
+}
+
 // Why the local header at headerAt cannot introduce item's data as the
-// central directory describes it (the name, the method, and the sizes when
-// the local header knows them); empty when it can. Two readers that trust
-// different copies must never see different entries.
+// central directory describes it (the name, the method, and the size of the
+// data when the local header knows it); empty when it can. Two readers that
+// trust different copies must never see different entries. The compressed
+// sizes may differ (one of them overstating the data): the data is read no
+// further than the smaller one, and a stream that does not end by then is
+// refused as a disagreement (see ExtractCheckedItem).
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
@@ -301,26 +328,14 @@ String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELoc
     if (ReadAt(archive, nameAt, name.data(), local.nameLength) != local.nameLength) return u"name";
     if (SlashedPath(DecodeEntryName(name, oemFileNames, item.genPurposeFlag)) != SlashedPath(item.Name)) return u"name";
   }
-  if (local.genPurposeFlag & kZipFlagDataDescriptor) return String();   // sizes follow the data
-  std::uint64_t compressed = local.compSize, uncompressed = local.unCompSize;
-  if (compressed == kZip64Marker32 || uncompressed == kZip64Marker32) {
-    Bytes extra(local.extraLength);
-    extra.resize(static_cast<std::size_t>(
-        std::max<std::int64_t>(0, ReadAt(archive, nameAt + local.nameLength, extra.data(), local.extraLength))));
-    TDirItem sizes;
-    sizes.unCompSize = local.unCompSize;
-    sizes.compSize = local.compSize;
-    bool found = false;
-    for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
-      if (block.headerID != kZip64ExtraId) continue;
-      found = ApplyZip64Extra(sizes, block);
-    }
-    if (!found) return String();   // sizes not known here
-    compressed = sizes.CompressedSize();
-    uncompressed = sizes.UncompressedSize();
-  }
-  if (compressed != item.CompressedSize() || uncompressed != item.UncompressedSize()) return u"sizes";
+  const auto sizes = LocalSizes(archive, headerAt, local);
+  if (sizes && sizes->second != item.UncompressedSize()) return u"sizes";
   return String();
+}
+
+EZERefused Disagreement(const TDirItem& item, const String& what) {
+  return EZERefused(kZENativeBadData, Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
+                                             {PrintableName(item.Name), what}));
 }
 
 }  // namespace
@@ -329,6 +344,14 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   if (index < 0 || index >= FDir.CDir.Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const TDirItem& item = FDir.CDir[index];
   CheckNotEncrypted(item);
+  // Never extracted, whatever the settings: that is how an archive is made
+  // to expand without end.
+  if (item.Overlaps) {
+    const bool inside = static_cast<std::int64_t>(item.LocalHeaderOffset()) >= FDir.CentralDirOffset;
+    throw EZERefused(48, Format(inside ? u"The local header of \"%s\" lies inside the central directory"
+                                       : u"The data of \"%s\" overlaps another entry in the archive",
+                                {PrintableName(item.Name)}));
+  }
   if (ExtractCorruptedFiles) return ReadLocalHeader(*FStream, LocalHeaderAt(item));
   if (item.SizesUnknown) {
     const bool descriptor = (item.genPurposeFlag & kZipFlagDataDescriptor) != 0;
@@ -341,11 +364,7 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   const std::optional<TZELocalFileHeader> local = ReadLocalHeader(*FStream, headerAt);
   if (!local) throw EZEException(kZENativeBadData);
   const String mismatch = LocalHeaderMismatch(*FStream, headerAt, *local, item, Options.OEMFileNames);
-  if (!mismatch.empty()) {
-    throw EZERefused(kZENativeBadData,
-                     Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
-                            {PrintableName(item.Name), mismatch}));
-  }
+  if (!mismatch.empty()) throw Disagreement(item, mismatch);
   return local;
 }
 
@@ -359,9 +378,16 @@ void TZEBaseArchiver::ExtractCheckedItem(int index, const std::optional<TZELocal
     const std::int64_t dataStart =
         LocalHeaderAt(item) + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
     std::uint64_t compressed = item.CompressedSize();
+    // Where the two headers give different compressed sizes, the data is
+    // read no further than the smaller.
+    const auto localSizes = LocalSizes(archive, LocalHeaderAt(item), *local);
+    const bool sizesDiffer = localSizes && localSizes->first != compressed;
+    if (localSizes) compressed = std::min(compressed, localSizes->first);
     const std::int64_t room = std::max<std::int64_t>(0, FDir.CentralDirOffset - dataStart);
     compressed = std::min<std::uint64_t>(compressed, static_cast<std::uint64_t>(room));
     const std::uint64_t expected = item.UncompressedSize();
+    // A stored entry's data is the entry: bytes past its size are not its.
+    if (item.compMethod == kZipMethodStored) compressed = std::min(compressed, expected);
     CheckedOutput out(Stream, expected);
     switch (item.compMethod) {
       case kZipMethodStored:
@@ -377,6 +403,7 @@ void TZEBaseArchiver::ExtractCheckedItem(int index, const std::optional<TZELocal
         break;
     }
     good = good && out.Written() == expected && out.Crc() == item.crc32;
+    if (!good && sizesDiffer && !ExtractCorruptedFiles) throw Disagreement(item, u"sizes");
   }
   if (!good && !ExtractCorruptedFiles) throw EZEException(kZENativeBadData);
 }
