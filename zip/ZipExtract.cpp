@@ -831,12 +831,12 @@ class TExtractionPass {
       } catch (const EZEException& e) {
         Decide(entry.Index, e);
       }
-    } else if (IsAboutTheData(*written.Failure)) {
+    } else if (IsAboutTheData(*written.Failure) || FInFlight.empty()) {
       Decide(entry.Index, std::move(*written.Failure));
     } else {
       // A file that could not be made or written may have failed for the
-      // files written beside it at the same time (a disk that all of them
-      // filled): the entries after it are undone, and it is written again
+      // files of later entries written beside it at the same time (a disk
+      // that all of them filled): those are undone, and it is written again
       // alone, as it would have been in order.
       UndoEntriesAfter(entry.Index);
       try {
