@@ -9,9 +9,9 @@
 // and every entry before it is settled, so a file that was there (or a link
 // or hard link that sat there) is replaced, never written through or
 // changed, and a damaged entry leaves nothing behind. Data is moved in
-// bounded pieces (1 MiB of input at a time,
-// output written as it comes), so no entry is ever held whole in memory, and
-// an entry never yields more bytes than its directory record announces.
+// bounded pieces (1 MiB of input at a time, output written as it comes), so
+// no entry is ever held whole in memory, and an entry never yields more
+// bytes than its directory record announces.
 
 #include <zlib.h>
 
