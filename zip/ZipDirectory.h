@@ -67,6 +67,9 @@ struct TDirItem : TZEZipCentralDir {
   // is the caller's, with the stream layer's own text and reason, rather
   // than a failure decision of the engine's.
   bool OpenFailureIsCallers = false;
+  // Set on an entry read from an archive whose bytes it shares with another
+  // entry, or with the central directory: its data is never extracted.
+  bool Overlaps = false;
 
   bool bDestroyStream() const { return OwnedStream != nullptr; }
 

@@ -4,13 +4,14 @@
 // Extraction never writes outside the destination: names that are absolute,
 // carry a drive, open with "//" or climb with ".." are refused, and every
 // directory below the destination is entered through its handle without ever
-// following a symbolic link. A file is created new; where something sits at
-// its target already, it is written under a temporary name beside it and
-// takes the target's name only when its data came out whole, so a file that
-// was there (or a link or hard link that sat there) is replaced, never
-// written through or changed. A damaged entry leaves nothing behind. Data is moved in bounded pieces (1 MiB of input at a time,
-// output written as it comes), so no entry is ever held whole in memory, and
-// an entry never yields more bytes than its directory record announces.
+// following a symbolic link. A file is written under a temporary name beside
+// its target and takes the target's name only when its data came out whole
+// and every entry before it is settled, so a file that was there (or a link
+// or hard link that sat there) is replaced, never written through or
+// changed, and a damaged entry leaves nothing behind. Data is moved in
+// bounded pieces (1 MiB of input at a time, output written as it comes), so
+// no entry is ever held whole in memory, and an entry never yields more
+// bytes than its directory record announces.
 
 #include <zlib.h>
 
@@ -24,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "core/StringUtils.h"
 #include "platform/FileSystem.h"
@@ -285,10 +287,37 @@ std::int64_t LocalHeaderAt(const TDirItem& item) {
   return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
 }
 
+// The compressed and uncompressed sizes the local header at headerAt gives,
+// when it gives them (not when they follow the data, nor when they are
+// marked for a Zip64 field that is missing).
+std::optional<std::pair<std::uint64_t, std::uint64_t>> LocalSizes(TStream& archive, std::int64_t headerAt,
+                                                                   const TZELocalFileHeader& local) {
+  if (local.genPurposeFlag & kZipFlagDataDescriptor) return std::nullopt;   // sizes follow the data
+  if (local.compSize != kZip64Marker32 && local.unCompSize != kZip64Marker32) {
+    return std::pair<std::uint64_t, std::uint64_t>{local.compSize, local.unCompSize};
+  }
+  const std::int64_t extraAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize) + local.nameLength;
+  Bytes extra(local.extraLength);
+  extra.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, ReadAt(archive, extraAt, extra.data(), local.extraLength))));
+  TDirItem sizes;
+  sizes.unCompSize = local.unCompSize;
+  sizes.compSize = local.compSize;
+  bool found = false;
+  for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
+    if (block.headerID != kZip64ExtraId) continue;
+    found = ApplyZip64Extra(sizes, block);
+  }
+  if (!found) return std::nullopt;
+  return std::pair<std::uint64_t, std::uint64_t>{sizes.CompressedSize(), sizes.UncompressedSize()};
+}
+
 // Why the local header at headerAt cannot introduce item's data as the
-// central directory describes it (the name, the method, and the sizes when
-// the local header knows them); empty when it can. Two readers that trust
-// different copies must never see different entries.
+// central directory describes it (the name, the method, and the size of the
+// data when the local header knows it); empty when it can. Two readers that
+// trust different copies must never see different entries. The compressed
+// sizes may differ (one of them overstating the data): the data is read no
+// further than the smaller one, and a stream that does not end by then is
+// refused as a disagreement (see ExtractCheckedItem).
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
@@ -300,26 +329,14 @@ String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELoc
     if (ReadAt(archive, nameAt, name.data(), local.nameLength) != local.nameLength) return u"name";
     if (SlashedPath(DecodeEntryName(name, oemFileNames, item.genPurposeFlag)) != SlashedPath(item.Name)) return u"name";
   }
-  if (local.genPurposeFlag & kZipFlagDataDescriptor) return String();   // sizes follow the data
-  std::uint64_t compressed = local.compSize, uncompressed = local.unCompSize;
-  if (compressed == kZip64Marker32 || uncompressed == kZip64Marker32) {
-    Bytes extra(local.extraLength);
-    extra.resize(static_cast<std::size_t>(
-        std::max<std::int64_t>(0, ReadAt(archive, nameAt + local.nameLength, extra.data(), local.extraLength))));
-    TDirItem sizes;
-    sizes.unCompSize = local.unCompSize;
-    sizes.compSize = local.compSize;
-    bool found = false;
-    for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
-      if (block.headerID != kZip64ExtraId) continue;
-      found = ApplyZip64Extra(sizes, block);
-    }
-    if (!found) return String();   // sizes not known here
-    compressed = sizes.CompressedSize();
-    uncompressed = sizes.UncompressedSize();
-  }
-  if (compressed != item.CompressedSize() || uncompressed != item.UncompressedSize()) return u"sizes";
+  const auto sizes = LocalSizes(archive, headerAt, local);
+  if (sizes && sizes->second != item.UncompressedSize()) return u"sizes";
   return String();
+}
+
+EZERefused Disagreement(const TDirItem& item, const String& what) {
+  return EZERefused(kZENativeBadData, Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
+                                             {PrintableName(item.Name), what}));
 }
 
 }  // namespace
@@ -328,6 +345,14 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   if (index < 0 || index >= FDir.CDir.Count()) throw EZEException(kZENativeIndexOutOfBounds);
   const TDirItem& item = FDir.CDir[index];
   CheckNotEncrypted(item);
+  // Never extracted, whatever the settings: that is how an archive is made
+  // to expand without end.
+  if (item.Overlaps) {
+    const bool inside = static_cast<std::int64_t>(item.LocalHeaderOffset()) >= FDir.CentralDirOffset;
+    throw EZERefused(48, Format(inside ? u"The local header of \"%s\" lies inside the central directory"
+                                       : u"The data of \"%s\" overlaps another entry in the archive",
+                                {PrintableName(item.Name)}));
+  }
   if (ExtractCorruptedFiles) return ReadLocalHeader(*FStream, LocalHeaderAt(item));
   if (item.SizesUnknown) {
     const bool descriptor = (item.genPurposeFlag & kZipFlagDataDescriptor) != 0;
@@ -340,11 +365,7 @@ std::optional<TZELocalFileHeader> TZEBaseArchiver::CheckItem(int index) {
   const std::optional<TZELocalFileHeader> local = ReadLocalHeader(*FStream, headerAt);
   if (!local) throw EZEException(kZENativeBadData);
   const String mismatch = LocalHeaderMismatch(*FStream, headerAt, *local, item, Options.OEMFileNames);
-  if (!mismatch.empty()) {
-    throw EZERefused(kZENativeBadData,
-                     Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
-                            {PrintableName(item.Name), mismatch}));
-  }
+  if (!mismatch.empty()) throw Disagreement(item, mismatch);
   return local;
 }
 
@@ -358,9 +379,16 @@ void TZEBaseArchiver::ExtractCheckedItem(int index, const std::optional<TZELocal
     const std::int64_t dataStart =
         LocalHeaderAt(item) + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
     std::uint64_t compressed = item.CompressedSize();
+    // Where the two headers give different compressed sizes, the data is
+    // read no further than the smaller.
+    const auto localSizes = LocalSizes(archive, LocalHeaderAt(item), *local);
+    const bool sizesDiffer = localSizes && localSizes->first != compressed;
+    if (localSizes) compressed = std::min(compressed, localSizes->first);
     const std::int64_t room = std::max<std::int64_t>(0, FDir.CentralDirOffset - dataStart);
     compressed = std::min<std::uint64_t>(compressed, static_cast<std::uint64_t>(room));
     const std::uint64_t expected = item.UncompressedSize();
+    // A stored entry's data is the entry: bytes past its size are not its.
+    if (item.compMethod == kZipMethodStored) compressed = std::min(compressed, expected);
     CheckedOutput out(Stream, expected);
     switch (item.compMethod) {
       case kZipMethodStored:
@@ -376,6 +404,7 @@ void TZEBaseArchiver::ExtractCheckedItem(int index, const std::optional<TZELocal
         break;
     }
     good = good && out.Written() == expected && out.Crc() == item.crc32;
+    if (!good && sizesDiffer && !ExtractCorruptedFiles) throw Disagreement(item, u"sizes");
   }
   if (!good && !ExtractCorruptedFiles) throw EZEException(kZENativeBadData);
 }
@@ -408,14 +437,16 @@ class TExtractDirs {
   // entered through the handle of the one before, never through a symbolic
   // link. dirPart is the same directory as text, for messages. The handle is
   // shared with the jobs that make files in it, on any thread: it stays open
-  // until the last of them is done.
+  // until the last of them is done. beforeMaking runs before a directory
+  // that is missing is made.
   std::shared_ptr<const TDirHandle> Enter(const std::vector<String>& elements, const String& dirPart,
-                                          const String& entryName) {
+                                          const String& entryName, const std::function<void()>& beforeMaking) {
     if (!FRoot) {
       auto root = std::make_shared<TDirHandle>();
       // The destination itself is made too when it is missing.
-      if (root->Open(FDestination) != 0 && (!ForceDirectories(FDestination) || root->Open(FDestination) != 0)) {
-        CannotCreate(dirPart);
+      if (root->Open(FDestination) != 0) {
+        beforeMaking();
+        if (!ForceDirectories(FDestination) || root->Open(FDestination) != 0) CannotCreate(dirPart);
       }
       FRoot = std::move(root);
       FRoot->RemoveLeftoverPartFiles();
@@ -427,7 +458,11 @@ class TExtractDirs {
     const TDirHandle* parent = FRoot.get();
     for (const String& element : elements) {
       TDirHandle child;
-      const int error = parent->OpenSubdirectory(element, true, child);
+      int error = parent->OpenSubdirectory(element, false, child);
+      if (error != 0 && error != ELOOP && error != ENOTDIR) {
+        beforeMaking();
+        error = parent->OpenSubdirectory(element, true, child);
+      }
       if (error == ELOOP) {
         throw EZERefused(kZENativeCannotCreateDir,
                          Format(u"Cannot extract file \"%s\": its path passes through a symbolic link",
@@ -458,8 +493,9 @@ class TExtractDirs {
 };
 
 // Whether the existing object at leaf may be replaced under the engine's
-// overwrite settings.
-bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo& existing, const String& target) {
+// overwrite settings. beforeAsking runs before the question is put.
+bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo& existing, const String& target,
+                const std::function<void()>& beforeAsking) {
   const TZEOptions& Options = engine.Options;
   if (existing.Kind == ekLink || existing.Kind == ekNone) return true;
   if ((existing.Attr & faReadOnly) && !Options.ReplaceReadOnly) return false;
@@ -469,6 +505,7 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
     case omAlways: return true;
     case omNever: return false;
     case omPrompt: {
+      beforeAsking();
       String dest = target;
       return engine.ConfirmOverwrite(item.Name, dest);
     }
@@ -484,7 +521,6 @@ bool MayReplace(TZEBaseArchiver& engine, const TDirItem& item, const TEntryInfo&
 struct TFileJob {
   std::shared_ptr<const TDirHandle> Dir;   // the entry's directory
   String Leaf;               // the file's name in it
-  bool Replacing = false;    // something is there: write beside it, then rename over it
   bool SetAttributes = true;
   std::uint32_t Attr = 0;
   std::optional<TFileTime> Time;   // the entry's time, worked out in order
@@ -492,15 +528,22 @@ struct TFileJob {
   String ShownTarget;        // the target, as messages show it
 };
 
+// What the ordered part of an entry's extraction lets its caller do first.
+struct TPreparationSteps {
+  // Raises what is known to be wrong with the entry before any file is made.
+  std::function<void()> CheckData;
+  // Runs before the entry's directory is entered or its target looked at
+  // (target, dirPart), so that other entries' files there can be finished.
+  std::function<void(const String&, const String&)> BeforeTouching;
+  // Runs before anything of the entry's becomes visible outside the pass: a
+  // directory made, a question asked.
+  std::function<void()> BeforeShowing;
+};
+
 // The ordered part of one entry's extraction below the pass's destination.
-// checkData raises what is known to be wrong with the entry before any file
-// is made; beforeTouching(target, dirPart) runs before the entry's directory
-// is entered or its target looked at, so that the caller can first finish
-// other entries' files there. Nothing when the entry needs no file (skipped,
-// or a directory).
+// Nothing when the entry needs no file (skipped, or a directory).
 std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirItem& item, TExtractDirs& dirs,
-                                          const std::function<void()>& checkData,
-                                          const std::function<void(const String&, const String&)>& beforeTouching) {
+                                          const TPreparationSteps& steps) {
   const TZEOptions& Options = engine.Options;
   String offered = item.Name;
   std::replace(offered.begin(), offered.end(), u'/', u'\\');
@@ -545,21 +588,21 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   } else if (!Options.CreateDirs) {
     return std::nullopt;
   }
-  if (!isDirectory) checkData();
+  if (!isDirectory) steps.CheckData();
   const String dirPart = isDirectory ? name : ExtractFilePath(name);
   const String touched = Options.CreateDirs ? target : destination + leaf;
-  beforeTouching(touched, Options.CreateDirs ? dirPart : String());
-  std::shared_ptr<const TDirHandle> dir = dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name);
+  steps.BeforeTouching(touched, Options.CreateDirs ? dirPart : String());
+  std::shared_ptr<const TDirHandle> dir =
+      dirs.Enter(elements, Options.CreateDirs ? dirPart : String(), item.Name, steps.BeforeShowing);
   if (isDirectory) return std::nullopt;
 
   TFileJob job;
   job.ShownTarget = PrintableName(Options.CreateDirs ? target : destination + leaf);
   const TEntryInfo existing = dir->Stat(leaf);
   if (existing.Kind == ekDirectory) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
-  if (!MayReplace(engine, item, existing, job.ShownTarget)) return std::nullopt;
+  if (!MayReplace(engine, item, existing, job.ShownTarget, steps.BeforeShowing)) return std::nullopt;
   job.Dir = std::move(dir);
   job.Leaf = std::move(leaf);
-  job.Replacing = existing.Kind != ekNone;
   job.SetAttributes = Options.SetAttributes;
   job.Attr = attr;
   job.Time = FileTimeOf(DosToLocalTime(item.DosStamp()));
@@ -567,29 +610,34 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   return job;
 }
 
-// Makes the job's file and writes the entry's data into it. Nothing there:
-// the file is made under its own name. Something there (a file, a link, a
-// hard link shared with a file elsewhere): the new file is made beside it and
-// takes its place only when its data came out whole, so what was there is
-// replaced, never written through or changed. A file that fails is removed.
-void CompleteExtraction(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
-  String written = job.Leaf;
+// Writes the entry's data, with its time and attributes, into a new file
+// beside the job's target, under a name of its own that no entry has; returns
+// that name. Runs on any thread. A file that fails is removed.
+String WriteAside(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
+  String written;
   TFileHandle created;
-  int error = job.Replacing ? EEXIST : job.Dir->CreateFile(job.Leaf, created);
-  const bool replacing = error == EEXIST;
-  if (replacing) error = job.Dir->CreateUniqueFile(written, created);
-  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  if (job.Dir->CreateUniqueFile(written, created) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   TargetFile file(std::move(created), job.ShownTarget);
   try {
     extractData(file);
     if (job.Time) file.File().SetTime(*job.Time);
     if (job.SetAttributes) file.File().SetAttr(job.Attr);
     file.File().Close();
-    if (replacing && job.Dir->Rename(written, job.Leaf) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   } catch (...) {
     file.File().Close();
     job.Dir->Remove(written);
     throw;
+  }
+  return written;
+}
+
+// Gives the file written aside the target's name, replacing what is there
+// (a file, a link, a hard link shared with a file elsewhere: never written
+// through).
+void PutInPlace(const TFileJob& job, const String& written) {
+  if (job.Dir->Rename(written, job.Leaf) != 0) {
+    job.Dir->Remove(written);
+    throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   }
 }
 
@@ -636,14 +684,22 @@ void CountBytes(std::int64_t& count, std::int64_t size) {
 
 }  // namespace
 
-// One extraction pass over the tagged entries, in the order of the
-// directory. Everything a person or a hook can see (questions, hooks, failure
-// decisions) happens in that order on the calling thread; only making each
-// file and writing its data go to the workers, a few entries ahead. Before an
-// entry's directory or target is touched, the files still being written there
-// are finished first, so entries that meet (the same name twice, a file where
-// a later entry wants a directory) meet as they would one after the other.
-// Hooks that see every entry keep the whole pass in step.
+// One extraction pass over the tagged entries, with the outcome of handling
+// them one after the other in the order of the directory, whatever the number
+// of workers.
+//
+// Everything a person or a hook can see (questions, hooks, failure
+// decisions, directories made) happens in that order on the calling thread,
+// and only when every entry before is settled. Only writing each file goes to
+// the workers, a few entries ahead, and a worker writes it under a temporary
+// name: the file takes its name here, in order, once the entries before it
+// are settled. So an Abort leaves exactly what it leaves without workers: the
+// files written ahead are removed unseen. Before an entry's directory or
+// target is touched, the files still being written there are settled first,
+// so entries that meet (the same name twice, a file where a later entry wants
+// a directory) meet as they would one after the other. Hooks that see every
+// entry keep the whole pass in step.
+//
 // Entries handed to the workers and not yet settled, per worker: enough that
 // a worker finds the next small file waiting when it is done with one, few
 // enough that finishing the ones in the way of an entry stays cheap. Each
@@ -657,128 +713,195 @@ class TExtractionPass {
         FInStep(engine.OnConfirmProcessFile || engine.OnExtractFile), FDirs(ResolveBaseDir(engine.BaseDir())),
         FPool(parallel ? engine.ThreadCount() : 0),
         FLimit(parallel ? kEntriesInFlightPerWorker * static_cast<std::size_t>(engine.ThreadCount()) : 1) {}
-  // Every way out waits for the workers: they read the engine's archive.
-  ~TExtractionPass() { WaitForWorkers(); }
+  // Every way out waits for the workers (they read the engine's archive) and
+  // removes what they wrote ahead.
+  ~TExtractionPass() { DiscardInFlight(); }
   TExtractionPass(const TExtractionPass&) = delete;
   TExtractionPass& operator=(const TExtractionPass&) = delete;
 
   // Extracts every tagged entry; after an Abort, counts those not reached
   // and drops the rest of the pass.
   void Run() {
-    if (!StartAll() || !SettleAll()) {
-      // After an Abort the workers finish the files they are making, but
-      // start no other.
-      FCancelled->store(true);
-      CountUnreached();
-      FInFlight.clear();
-      FEngine.CancelUpdate();
-    }
+    if (ExtractAll()) return;
+    DiscardInFlight();
+    CountUnreached();
+    FEngine.CancelUpdate();
   }
 
  private:
-  // An entry whose file a worker is making. An engine error comes back as a
-  // value made on the worker, not as an exception thrown across threads.
+  // A decision was Abort: the pass ends.
+  struct TAborted {};
+  // The entries written ahead of a failed one were undone: the pass goes on
+  // from FNext.
+  struct TRewound {};
+
+  // What a worker made of an entry: the name of the file written aside, or
+  // the engine error, as a value made on the worker rather than an exception
+  // thrown across threads.
+  struct TWritten {
+    String Name;
+    std::optional<EZEException> Failure;
+  };
+
+  // An entry whose file a worker is writing.
   struct TInFlight {
     int Index;
-    String Target;
-    std::future<std::optional<EZEException>> Done;
+    std::shared_ptr<const TFileJob> Job;
+    std::function<String()> Write;   // writes the file aside; again when the entry is redone alone
+    std::future<TWritten> Done;
   };
 
   // False when a decision was Abort.
-  bool StartAll() {
-    for (int i = 0; i < FItems.Count(); ++i) {
-      if (!FItems[i].Tagged) continue;
-      if ((FInStep && !SettleAll()) || (FInFlight.size() >= FLimit && !Settle())) return false;
+  bool ExtractAll() {
+    FNext = 0;
+    for (;;) {
       try {
-        Start(i, false);
-      } catch (const EZEException& e) {
-        if (FAborted) return false;
-        // Decisions of the entries before come first.
-        if (!SettleAll() || !Decide(i, e)) return false;
+        while (FNext < FItems.Count()) {
+          const int index = FNext++;
+          if (!FItems[index].Tagged) continue;
+          if (FInStep) {
+            SettleAll();
+          } else if (FInFlight.size() >= FLimit) {
+            SettleOldest();
+          }
+          StartEntry(index);
+        }
+        SettleAll();
+        return true;
+      } catch (const TRewound&) {
+        continue;
+      } catch (const TAborted&) {
+        return false;
       }
     }
-    return true;
   }
 
-  // One entry from the start: prepared here, completed by a worker (or at
-  // once when there are none); synchronously to the end when retried.
+  // One entry, whose failure is decided after those of the entries before.
+  void StartEntry(int index) {
+    try {
+      Start(index, false);
+    } catch (const EZEException& e) {
+      SettleAll();
+      Decide(index, e);
+    }
+  }
+
+  // One entry from the start: prepared here, written by a worker (or at once
+  // when there are none); to the end on this thread when synchronous.
   void Start(int index, bool synchronous) {
     // The entry's local header, read and checked here in order, goes with
     // the job: the worker reads only the data.
     std::optional<TZELocalFileHeader> local;
-    std::optional<TFileJob> job = PrepareExtraction(
-        FEngine, FItems[index], FDirs, [&] { local = FEngine.CheckItem(index); },
-        [&](const String& target, const String& dirPart) { FinishFilesInTheWay(target, dirPart); });
-    if (FAborted) throw EZEException(kZENativeOpenAborted);
-    if (!job) {
+    TPreparationSteps steps;
+    steps.CheckData = [&] { local = FEngine.CheckItem(index); };
+    steps.BeforeTouching = [&](const String& target, const String& dirPart) { FinishFilesInTheWay(target, dirPart); };
+    steps.BeforeShowing = [&] { SettleAll(); };
+    std::optional<TFileJob> prepared = PrepareExtraction(FEngine, FItems[index], FDirs, steps);
+    if (!prepared) {
       Restored(index);
       return;
     }
-    auto data = [&engine = FEngine, index, local](TStream& target) { engine.ExtractCheckedItem(index, local, target); };
+    auto job = std::make_shared<const TFileJob>(std::move(*prepared));
+    std::function<String()> write = [&engine = FEngine, index, local, job] {
+      return WriteAside(*job, [&](TStream& target) { engine.ExtractCheckedItem(index, local, target); });
+    };
     if (synchronous) {
-      CompleteExtraction(*job, data);
-      Restored(index);
+      Place(index, *job, write());
       return;
     }
-    auto shared = std::make_shared<TFileJob>(std::move(*job));
-    auto work = [shared, data, cancelled = FCancelled]() -> std::optional<EZEException> {
-      if (cancelled->load()) return EZEException(kZENativeOpenAborted);
+    auto work = [write, cancelled = FCancelled]() -> TWritten {
+      if (cancelled->load()) return {String(), EZEException(kZENativeOpenAborted)};
       try {
-        CompleteExtraction(*shared, data);
-        return std::nullopt;
+        return {write(), std::nullopt};
       } catch (const EZEException& e) {
-        return e;
+        return {String(), e};
       }
     };
-    FInFlight.push_back({index, shared->Target, FPool.Submit(std::move(work))});
+    FInFlight.push_back({index, job, write, FPool.Submit(std::move(work))});
   }
 
-  // Finishes the oldest entry in flight. Its failure is decided here, in
-  // order. False when the decision was Abort.
-  bool Settle() {
-    TInFlight job = std::move(FInFlight.front());
+  void Place(int index, const TFileJob& job, const String& written) {
+    PutInPlace(job, written);
+    Restored(index);
+  }
+
+  // Settles the oldest entry in flight: its file takes its name, or its
+  // failure is decided, here and in order.
+  void SettleOldest() {
+    TInFlight entry = std::move(FInFlight.front());
     FInFlight.pop_front();
-    if (std::optional<EZEException> failure = job.Done.get()) return Decide(job.Index, std::move(*failure));
-    Restored(job.Index);
-    return true;
+    TWritten written = entry.Done.get();
+    if (!written.Failure) {
+      try {
+        Place(entry.Index, *entry.Job, written.Name);
+      } catch (const EZEException& e) {
+        Decide(entry.Index, e);
+      }
+    } else if (IsAboutTheData(*written.Failure) || FInFlight.empty()) {
+      Decide(entry.Index, std::move(*written.Failure));
+    } else {
+      // A file that could not be made or written may have failed for the
+      // files of later entries written beside it at the same time (a disk
+      // that all of them filled): those are undone, and it is written again
+      // alone, as it would have been in order.
+      UndoEntriesAfter(entry.Index);
+      try {
+        Place(entry.Index, *entry.Job, entry.Write());
+      } catch (const EZEException& e) {
+        Decide(entry.Index, e);
+      }
+    }
+    if (std::exchange(FRewinding, false)) throw TRewound{};
   }
 
-  bool SettleAll() {
-    while (!FInFlight.empty()) {
-      if (!Settle()) return false;
-    }
-    return true;
+  void SettleAll() {
+    while (!FInFlight.empty()) SettleOldest();
+  }
+
+  // Damaged data is damaged whatever else runs; other failures may not be.
+  static bool IsAboutTheData(const EZEException& failure) {
+    return failure.NativeError == kZENativeBadData || failure.NativeError == kZENativeDeflate64;
+  }
+
+  // Drops the entries in flight after index, all of them later in the
+  // directory: the pass takes them up again once index is decided.
+  void UndoEntriesAfter(int index) {
+    if (FInFlight.empty()) return;
+    DiscardInFlight();
+    FNext = index + 1;
+    FRewinding = true;
   }
 
   // The failure decision for entry index; a retry runs the whole entry again
-  // on this thread. False when the decision was Abort.
-  bool Decide(int index, EZEException failure) {
+  // on this thread, after the entries written ahead of it are undone (in
+  // order, they come after the retry). Throws TAborted after an Abort.
+  void Decide(int index, EZEException failure) {
     for (;;) {
       const TZEAction action = FEngine.ProcessFileFailure(FItems[index].Name, poExtract, failure);
       if (action == fxaRetry) {
+        UndoEntriesAfter(index);
         try {
           Start(index, true);
-          return true;
+          return;
         } catch (const EZEException& e) {
-          if (FAborted) return false;
           failure = e;
           continue;
         }
       }
       NotRestored(index, failure);
-      if (action == fxaIgnore) return true;
-      if (FAbortedAt < 0) FAbortedAt = index;
-      return false;
+      if (action == fxaIgnore) return;
+      FAbortedAt = index;
+      throw TAborted{};
     }
   }
 
-  // Finishes the files in flight at or below target, or in the way of
+  // Settles the files in flight at or below target, or in the way of
   // dirPart, before an entry touches them.
   void FinishFilesInTheWay(const String& target, const String& dirPart) {
     const String dir = FDirs.Destination() + dirPart;
-    for (const TInFlight& job : FInFlight) {
-      if (IsAtOrBelow(job.Target, target) || IsAtOrBelow(dir, job.Target)) {
-        if (!SettleAll()) FAborted = true;
+    for (const TInFlight& entry : FInFlight) {
+      if (IsAtOrBelow(entry.Job->Target, target) || IsAtOrBelow(dir, entry.Job->Target)) {
+        SettleAll();
         return;
       }
     }
@@ -799,29 +922,27 @@ class TExtractionPass {
     }
   }
 
-  // After an Abort the entries not reached are not restored either; those
-  // already written by the workers are whole and stay.
+  // After an Abort the tagged entries after the one aborted at are not
+  // restored either.
   void CountUnreached() {
-    int last = -1;
-    for (int i = 0; i < FItems.Count(); ++i) {
-      if (FItems[i].Tagged) last = i;
-    }
-    std::vector<bool> done(static_cast<std::size_t>(FItems.Count()), false);
-    for (TInFlight& job : FInFlight) {
-      try {
-        done[static_cast<std::size_t>(job.Index)] = !job.Done.get().has_value();
-      } catch (const std::exception&) {
-      }
-    }
-    for (int j = FAbortedAt + 1; FAbortedAt >= 0 && j <= last; ++j) {
-      FEngine.FUnrestored.Count += FItems[j].Tagged && !done[static_cast<std::size_t>(j)] ? 1 : 0;
+    for (int j = FAbortedAt + 1; FAbortedAt >= 0 && j < FItems.Count(); ++j) {
+      if (FItems[j].Tagged) ++FEngine.FUnrestored.Count;
     }
   }
 
-  void WaitForWorkers() {
-    for (TInFlight& job : FInFlight) {
-      if (job.Done.valid()) job.Done.wait();
+  // Waits for the workers to finish what they started (they start nothing
+  // more meanwhile) and removes the files they wrote aside.
+  void DiscardInFlight() {
+    FCancelled->store(true);
+    for (TInFlight& entry : FInFlight) {
+      try {
+        const TWritten written = entry.Done.get();
+        if (!written.Failure) entry.Job->Dir->Remove(written.Name);
+      } catch (const std::exception&) {
+      }
     }
+    FInFlight.clear();
+    FCancelled->store(false);
   }
 
   TZEBaseArchiver& FEngine;
@@ -832,7 +953,8 @@ class TExtractionPass {
   TWorkerPool FPool;
   const std::size_t FLimit;     // entries in flight at most
   std::deque<TInFlight> FInFlight;
-  bool FAborted = false;        // a decision while finishing files in the way was Abort
+  int FNext = 0;                // the next entry to start
+  bool FRewinding = false;      // entries in flight were undone: the pass goes on from FNext
   std::shared_ptr<std::atomic<bool>> FCancelled = std::make_shared<std::atomic<bool>>(false);
   int FAbortedAt = -1;          // the entry whose failure was answered with Abort
 };

@@ -675,6 +675,75 @@ class Unpack(BundletTest):
         self.assertEqual(read(os.path.join(dest, "3-after.txt")), b"after")
 
 
+def answer_on_a_terminal(answer, *args, env=None):
+    """Runs bundlet with a pseudo-terminal as its controlling terminal, which
+    is given answer (a line) to every question; returns its standard output
+    and what reached the terminal."""
+    import fcntl
+    import termios
+    master, slave = pty.openpty()
+
+    def own_terminal():
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+    proc = subprocess.Popen(bundlet_run.command(BUNDLET, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=slave, start_new_session=True, preexec_fn=own_terminal, env=env)
+    os.close(slave)
+    os.write(master, ((answer + "\n") * 8).encode())
+    with proc.stdout:
+        out = proc.stdout.read()
+    proc.wait(timeout=300)
+    seen = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:   # the terminal's other end is gone: all is read
+            break
+        if not chunk:
+            break
+        seen += chunk
+    os.close(master)
+    return proc.returncode, out, seen.decode(errors="replace")
+
+
+class AbortWithWorkers(BundletTest):
+    """An Abort answered on the terminal ends an unpack at the same entry,
+    with the same tree and the same message, whatever BUNDLET_THREADS is."""
+
+    def test_abort_leaves_the_same_tree_and_text_with_any_number_of_workers(self):
+        self.skip_under_wine("Wine's console is not the pseudo-terminal the answer is typed on")
+        src = self.path("src")
+        write(os.path.join(src, "1-good.txt"), b"good")
+        write(os.path.join(src, "2-bad.txt"), b"The quick brown fox jumps over the lazy dog. " * 2000)
+        for i in range(40):
+            write(os.path.join(src, "3-after", "%02d.txt" % i), b"after %d\n" % i * (i * 50))
+        write(os.path.join(src, "4-existing.txt"), b"from the archive")
+        archive = self.path("d.zip")
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), b"")
+        with zipfile.ZipFile(archive) as z:
+            info = z.getinfo("2-bad.txt")
+        data = bytearray(read(archive))
+        data[info.header_offset + 30 + len(info.filename) + info.compress_size // 2] ^= 0x55
+        write(archive, bytes(data))
+        outcomes = {}
+        for threads in ("1", "2", "16"):
+            dest = self.path("out-" + threads)
+            write(os.path.join(dest, "4-existing.txt"), b"was there")
+            env = dict(os.environ, BUNDLET_THREADS=threads)
+            code, out, seen = answer_on_a_terminal("a", "-Aua", "-D" + dest, "-Z" + archive, env=env)
+            self.assertEqual(code, 0, seen)
+            self.assertIn("[a] Abort", seen)
+            outcomes[threads] = (out, sorted((rel, None if os.path.isdir(p) else read(p)) for rel, p in walk(dest)))
+        out, tree = outcomes["1"]
+        self.assertEqual(out, error("43 entries could not be restored, the first \"2-bad.txt\": Invalid size or"
+                                    " check sum of file or unsupported compression format - Native error: 00008"))
+        # The entries after the damaged one (a directory, its 40 files, the
+        # existing file) are not restored, and nothing was written ahead.
+        self.assertEqual(tree, [("1-good.txt", b"good"), ("4-existing.txt", b"was there")])
+        self.assertEqual(outcomes["2"], outcomes["1"])
+        self.assertEqual(outcomes["16"], outcomes["1"])
+
+
 if __name__ == "__main__":
     BUNDLET = os.path.abspath(sys.argv.pop(1))
     unittest.main()

@@ -19,10 +19,13 @@ import os
 import random
 import re
 import socket
+import shutil
 import stat
 import struct
+import subprocess
 import sys
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -280,7 +283,76 @@ def case_entry_inside_the_central_directory():
     # Point the second central entry at the copy in the comment.
     comment_at = b.data.index(fake)
     entries[1].offset = comment_at
-    return Case(build(entries).data, {}, ['The archive is refused: entry "hidden" lies inside its central directory'])
+    # Only that entry is refused: the other is whole and apart.
+    return Case(build(entries).data, {"a.txt": b"a"},
+                ['Entry "hidden" could not be restored: The local header of "hidden" lies inside the central directory'
+                 " - Native error: 00048"])
+
+
+def peers_read_the_same(test, sandbox, dest):
+    """Python's zipfile (and unzip -t, where it is installed) read the archive
+    as bundlet did: every entry, with the content bundlet restored."""
+    archive = os.path.join(sandbox, "case.zip")
+    with zipfile.ZipFile(archive) as z:
+        for name in z.namelist():
+            test.assertEqual(z.read(name), read(os.path.join(dest, name)), name)
+    if shutil.which("unzip"):
+        test.assertEqual(subprocess.run(["unzip", "-t", "-qq", archive], capture_output=True).returncode, 0)
+
+
+def overstated(method, grow, in_local=False):
+    """An archive whose first entry's compressed size says grow bytes more
+    than its data holds: the excess reaches into the next local header."""
+    data = text(3000, 7)
+    first = Entry("a.txt", data, method=method)
+    sizes = (len(first.packed) + grow, len(data))
+    first.central_sizes = sizes
+    if in_local:
+        first.local_sizes = sizes
+    entries = [first, Entry("b.txt", text(500, 8)), Entry("c.txt", b"last", method=0)]
+    return Case(build(entries).data, {"a.txt": data, "b.txt": text(500, 8), "c.txt": b"last"},
+                check=peers_read_the_same)
+
+
+def case_overstated_central_compressed_size():
+    # The deflate stream ends before the next local header: it is read to
+    # its end, as other readers read it.
+    return overstated(8, 40)
+
+
+def case_overstated_compressed_size_in_both_headers():
+    return overstated(8, 40, in_local=True)
+
+
+def case_overstated_compressed_size_far_into_the_next_entry():
+    return overstated(8, 600)
+
+
+def case_overstated_stored_size():
+    # A stored entry's data is as long as the entry: what follows is not
+    # read. (With the local header overstating it too, unzip reads the
+    # excess as data and fails the check sum; Python's zipfile reads the
+    # entry, and so does bundlet.)
+    return overstated(0, 40)
+
+
+def case_overstated_stored_size_in_both_headers():
+    return Case(overstated(0, 40, in_local=True).archive, {"a.txt": text(3000, 7), "b.txt": text(500, 8),
+                                                           "c.txt": b"last"})
+
+
+def case_one_entry_overlapping_its_neighbour():
+    # x.bin's sizes grow over all of y.txt: those two share bytes and are
+    # refused, the entries apart from them come out.
+    y = Entry("y.txt", b"why" * 10, method=0)
+    y_length = 30 + len(y.name) + len(y.packed)
+    x_data = text(1000, 9)
+    x = Entry("x.bin", x_data, method=0, local_sizes=(len(x_data) + y_length,) * 2,
+              central_sizes=(len(x_data) + y_length,) * 2)
+    entries = [Entry("a.txt", b"before"), x, y, Entry("z.txt", b"after")]
+    return Case(build(entries).data, {"a.txt": b"before", "z.txt": b"after"},
+                ['2 entries could not be restored, the first "x.bin": The data of "x.bin" overlaps another entry'
+                 " in the archive - Native error: 00048"])
 
 
 # --- Names ----------------------------------------------------------------------------

@@ -196,9 +196,20 @@ TEST_F(ZipDamageTest, BytesWithoutAReadableEntryAreNoArchive) {
             "error: Invalid size or check sum of file or unsupported compression format - Native error: 00008");
 }
 
+// The little-endian 32-bit value at offset.
+void Put32(std::string& bytes, std::size_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+}
+
+std::uint32_t Get32(const std::string& bytes, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
+  return value;
+}
+
 TEST_F(ZipDamageTest, OverlappingEntriesAreRefusedBeforeAnything) {
-  // Two central entries for one local header, and one whose compressed size
-  // reaches into the next entry.
+  // Two central entries for one local header; and two stored entries, the
+  // first of which grows over the second: every entry shares its bytes.
   std::string shared = BuildArchive({{.name = "a.txt", .data = Text(1000)}});
   std::string two = BuildArchive({{.name = "a.txt", .data = Text(1000)}, {.name = "b.txt", .data = Text(1000)}});
   const size_t central = two.find("PK\x01\x02");
@@ -206,14 +217,69 @@ TEST_F(ZipDamageTest, OverlappingEntriesAreRefusedBeforeAnything) {
   std::string sameOffset = two;
   for (int i = 0; i < 4; ++i) sameOffset[second + 42 + i] = two[central + 42 + i];
   sameOffset.replace(second + 46, 5, "a.txt");
-  std::string reaching = two;
-  reaching[central + 20] = '\xF0';   // a.txt's compressed size grows into b.txt
-  reaching[central + 21] = '\x0F';
+  std::string stored = BuildArchive({{.name = "a.txt", .data = Text(1000), .method = 0},
+                                     {.name = "b.txt", .data = Text(1000), .method = 0}});
+  const size_t storedCentral = stored.find("PK\x01\x02");
+  for (const size_t field : {storedCentral + 20, storedCentral + 24, std::size_t{18}, std::size_t{22}}) {
+    Put32(stored, field, 1000 + 30 + 5 + 1000);   // a.txt's sizes take in all of b.txt
+  }
   EXPECT_EQ(Open(sameOffset),
             "The archive is refused: entries \"a.txt\" and \"a.txt\" overlap in the archive - Native error: 00048");
-  EXPECT_EQ(Open(reaching),
+  EXPECT_EQ(Open(stored),
             "The archive is refused: entries \"a.txt\" and \"b.txt\" overlap in the archive - Native error: 00048");
   EXPECT_EQ(Open(shared), "");
+}
+
+// A compressed size that overstates the data is no overlap: the deflate
+// stream ends where it says, and what follows it is not read, as other
+// readers do not read it. Swept around the next local header: up to it, one
+// byte into it, and far over it; in the central directory alone and in both
+// headers.
+TEST_F(ZipDamageTest, AnOverstatedCompressedSizeIsReadToTheStreamsEnd) {
+  const std::string a = Text(5000, 1), b = Text(3000, 2);
+  const std::string good = BuildArchive({{.name = "a.txt", .data = a}, {.name = "b.txt", .data = b},
+                                         {.name = "c.txt", .data = "c", .method = 0}});
+  const size_t central = good.find("PK\x01\x02");
+  const std::uint32_t packed = Get32(good, central + 20);
+  for (const std::uint32_t grow : {0u, 1u, 29u, 30u, 31u, 40u, 600u}) {
+    for (const bool inLocal : {false, true}) {
+      SCOPED_TRACE(std::to_string(grow) + (inLocal ? " in both headers" : " in the central directory"));
+      std::string bytes = good;
+      Put32(bytes, central + 20, packed + grow);
+      if (inLocal) Put32(bytes, 18, packed + grow);
+      ASSERT_EQ(Open(bytes), "");
+      EXPECT_EQ(Extract(u"a.txt"), a);
+      EXPECT_EQ(Extract(u"b.txt"), b);
+      EXPECT_EQ(Extract(u"c.txt"), "c");
+    }
+  }
+  // The local header's own size is read no further: a stream that needs
+  // more than it gives is refused as a disagreement.
+  std::string understated = good;
+  Put32(understated, 18, packed / 2);
+  ASSERT_EQ(Open(understated), "");
+  EXPECT_EQ(Extract(u"a.txt"),
+            "error: The local header of \"a.txt\" does not agree with the central directory (sizes) - Native error: 00008");
+  EXPECT_EQ(Extract(u"b.txt"), b);
+}
+
+// An overlap that does not make up the archive refuses the entries that
+// take part in it, each when it is reached; the others are whole.
+TEST_F(ZipDamageTest, AnOverlapInsideAReadableArchiveRefusesOnlyItsEntries) {
+  std::string bytes = BuildArchive({{.name = "a.txt", .data = Text(1000, 1)},
+                                    {.name = "x.bin", .data = Text(1000, 2), .method = 0},
+                                    {.name = "y.txt", .data = Text(1000, 3), .method = 0},
+                                    {.name = "z.txt", .data = Text(1000, 4)}});
+  const size_t xLocal = bytes.find("x.bin") - 30;
+  const size_t xCentral = bytes.find("x.bin", bytes.find("PK\x01\x02")) - 46;
+  for (const size_t field : {xLocal + 18, xLocal + 22, xCentral + 20, xCentral + 24}) {
+    Put32(bytes, field, 1000 + 30 + 5 + 500);   // x.bin's data runs over half of y.txt
+  }
+  ASSERT_EQ(Open(bytes), "");
+  EXPECT_EQ(Extract(u"a.txt"), Text(1000, 1));
+  EXPECT_EQ(Extract(u"x.bin"), "error: The data of \"x.bin\" overlaps another entry in the archive - Native error: 00048");
+  EXPECT_EQ(Extract(u"y.txt"), "error: The data of \"y.txt\" overlaps another entry in the archive - Native error: 00048");
+  EXPECT_EQ(Extract(u"z.txt"), Text(1000, 4));
 }
 
 TEST_F(ZipDamageTest, LocalHeaderMustAgreeWithTheCentralDirectory) {

@@ -18,6 +18,7 @@ std::string WhyNoSymbolicLinks();
 std::string WhyNoModes();        // POSIX permission bits
 std::string WhyNoDetachedChild();   // a child process without a terminal
 std::string WhyNoPosixPaths();   // "/d/" absolute, ':' a name character
+std::string WhyNoFileSizeLimit();   // TFileSizeLimit
 
 // A shell command's exit status and its standard output and error together;
 // status -1 and the reason where no peer runs.
@@ -42,6 +43,21 @@ int LinkCount(const std::string& path);
 // Runs body in a child process that has no controlling terminal and whose
 // standard output goes nowhere; the child's exit code (body's result), or -1.
 int RunDetached(int (*body)());
+
+// While it lives, no file this process writes may grow past a size: a write
+// past it fails (EFBIG) as one on a full disk does, on every thread. Does
+// nothing where the facility is missing.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(long long bytes);
+  ~TFileSizeLimit();
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  bool FSet = false;          // a limit was set here
+  unsigned long long FOldLimit = 0;   // the soft limit before
+};
 
 }  // namespace zo::test
 

@@ -1,10 +1,12 @@
 #include "tests/zip/ZipTestSystem.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 
 namespace zo::test {
@@ -14,6 +16,7 @@ std::string WhyNoSymbolicLinks() { return {}; }
 std::string WhyNoModes() { return {}; }
 std::string WhyNoDetachedChild() { return {}; }
 std::string WhyNoPosixPaths() { return {}; }
+std::string WhyNoFileSizeLimit() { return {}; }
 
 CommandResult RunShellCommand(const std::string& command) {
   CommandResult result;
@@ -60,6 +63,30 @@ int RunDetached(int (*body)()) {
   int status = 0;
   if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+}  // namespace zo::test
+
+namespace zo::test {
+
+// The signal a write past the limit raises would end the process: it is
+// ignored for the limit's life, so that the write fails instead.
+TFileSizeLimit::TFileSizeLimit(long long bytes) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+  FOldLimit = static_cast<unsigned long long>(limit.rlim_cur);
+  std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  FSet = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  if (!FSet) return;
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(FOldLimit);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, SIG_DFL);
 }
 
 }  // namespace zo::test

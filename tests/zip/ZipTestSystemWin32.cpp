@@ -10,6 +10,7 @@ std::string WhyNoSymbolicLinks() { return "Wine creates no symbolic links"; }
 std::string WhyNoModes() { return "Windows files have no POSIX permission bits"; }
 std::string WhyNoDetachedChild() { return "Windows has no fork to run the question in a child without a terminal"; }
 std::string WhyNoPosixPaths() { return "a Windows path has a drive, and ':' separates it rather than being a name character"; }
+std::string WhyNoFileSizeLimit() { return "Windows has no limit on the size of the files a process writes"; }
 
 CommandResult RunShellCommand(const std::string&) { return {-1, WhyNoPeers()}; }
 
@@ -22,5 +23,8 @@ bool SetModeBits(const std::string&, unsigned) { return false; }
 int ModeBits(const std::string&) { return -1; }
 int LinkCount(const std::string&) { return -1; }
 int RunDetached(int (*)()) { return -1; }
+
+TFileSizeLimit::TFileSizeLimit(long long) {}
+TFileSizeLimit::~TFileSizeLimit() = default;
 
 }  // namespace zo::test
