@@ -159,7 +159,7 @@ void TZipArchive::WriteFile(const String& Filename, TZipMethod Method, TZipLevel
   if (FileKind(path) != ekFile) throw EZipError(kZipErrFileNotFound, Filename);
   TFileStream source(path, fmOpenRead | fmShareDenyWrite);
   // The file was there a moment ago; should it be gone now, the system says why.
-  auto lookupFailed = [&path] { throw EInOutError(SystemErrorText(FileLookupError(path))); };
+  auto lookupFailed = [&] { throw EInOutError(kSFReadError, {Filename, SystemErrorText(FileLookupError(path))}); };
   const std::optional<TLocalTime> time = FileGetLocalTime(path);
   if (!time) lookupFailed();
   const std::uint32_t attr = FileGetAttr(path);

@@ -67,14 +67,12 @@ TFileHandle::OpenKind KindOf(std::uint16_t mode) {
   }
 }
 
-[[noreturn]] void ThrowIoError(int error) { throw EInOutError(SystemErrorText(error)); }
-
 }  // namespace
 
 TFileStream::TFileStream(const String& fileName, std::uint16_t mode) : TFileStream(fileName, mode, fileName) {}
 
 TFileStream::TFileStream(const String& fileName, std::uint16_t mode, const String& reportedName)
-    : FFileName(fileName), FMode(mode) {
+    : FFileName(fileName), FReportedName(reportedName), FMode(mode) {
   const TFileHandle::OpenKind kind = KindOf(mode);
   if (const int error = FFile.Open(fileName, kind)) {
     if (kind == TFileHandle::OpenKind::Create) RaiseCreateError(reportedName, error);
@@ -82,18 +80,28 @@ TFileStream::TFileStream(const String& fileName, std::uint16_t mode, const Strin
   }
 }
 
+void TFileStream::RaiseReadError(int error) const {
+  throw EInOutError(kSFReadError, {FReportedName, SystemErrorText(error)});
+}
+
+void TFileStream::RaiseWriteError(int error) const {
+  throw EInOutError(kSFWriteError, {FReportedName, SystemErrorText(error)});
+}
+
+// A read that fails after some bytes gives those; the next one meets the
+// failure again and raises it.
 std::int64_t TFileStream::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {
   if (position < 0 || count <= 0) return 0;
   std::int64_t moved = 0;
   const int error = FFile.ReadAt(position, buffer, count, moved);
-  if (error != 0 && moved == 0) ThrowIoError(error);
+  if (error != 0 && moved == 0) RaiseReadError(error);
   return moved;
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   std::int64_t moved = 0;
   const int error = FFile.Read(buffer, count, moved);
-  if (error != 0 && moved == 0) ThrowIoError(error);
+  if (error != 0 && moved == 0) RaiseReadError(error);
   return moved;
 }
 
@@ -101,31 +109,33 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   std::int64_t moved = 0;
   const int error = FFile.Write(buffer, count, moved);
   // A full disk shows as a short count; the caller decides what that means.
-  if (error != 0 && moved == 0 && error != ENOSPC) ThrowIoError(error);
+  // Any other failure is raised even after some bytes went: a short count
+  // would pass it off as a full disk.
+  if (error != 0 && error != ENOSPC) RaiseWriteError(error);
   return moved;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   const TSeekFrom from = origin == soBeginning ? sfBeginning : origin == soCurrent ? sfCurrent : sfEnd;
   std::int64_t position = 0;
-  if (const int error = FFile.Seek(offset, from, position)) ThrowIoError(error);
+  if (const int error = FFile.Seek(offset, from, position)) RaiseReadError(error);
   return position;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
   const std::int64_t position = Position();
-  if (const int error = FFile.Truncate(size)) ThrowIoError(error);
+  if (const int error = FFile.Truncate(size)) RaiseWriteError(error);
   if (position > size) SetPosition(size);
 }
 
 std::int64_t TFileStream::Size() {
   std::int64_t size = 0;
-  if (const int error = FFile.Size(size)) ThrowIoError(error);
+  if (const int error = FFile.Size(size)) RaiseReadError(error);
   return size;
 }
 
 void TFileStream::Flush() {
-  if (const int error = FFile.Sync()) ThrowIoError(error);
+  if (const int error = FFile.Sync()) RaiseWriteError(error);
 }
 
 // --- TMemoryStream -------------------------------------------------------------

@@ -71,6 +71,9 @@ inline constexpr std::uint16_t fmShareDenyWrite = 0x0020;
 inline constexpr std::uint16_t fmShareDenyRead = 0x0030;
 inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
 
+inline constexpr char16_t kSFReadError[] = u"Cannot read file \"%s\". %s";
+inline constexpr char16_t kSFWriteError[] = u"Cannot write file \"%s\". %s";
+
 class TFileStream : public TStream {
  public:
   // fmCreate creates the file or empties an existing one (EFCreateError
@@ -81,6 +84,11 @@ class TFileStream : public TStream {
   // The same, with the errors naming reportedName: the file the user named,
   // where fileName is a stand-in written on its behalf.
   TFileStream(const String& fileName, std::uint16_t mode, const String& reportedName);
+  // A read, a write or any other use the system refuses once the file is
+  // open raises EInOutError naming the file with the system's reason
+  // (kSFReadError for reads and looks at the size or position, kSFWriteError
+  // for writes, size changes and flushes). A full disk is no error here:
+  // Write returns the bytes that fitted, and the caller decides.
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
@@ -95,7 +103,11 @@ class TFileStream : public TStream {
   std::uint16_t Mode() const { return FMode; }
 
  private:
+  [[noreturn]] void RaiseReadError(int error) const;
+  [[noreturn]] void RaiseWriteError(int error) const;
+
   String FFileName;
+  String FReportedName;
   std::uint16_t FMode;
   TFileHandle FFile;
 };

@@ -12,7 +12,9 @@ unpacking (every whole entry is still restored, and the failures reported).
 import os
 import pty
 import random
+import resource
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -457,6 +459,63 @@ class ChangedWhilePacked(BundletTest):
                     self.assertEqual(len(stored), size if change == "shrunk" else len(data))
                     shutil.rmtree(src)
                     os.remove(archive)
+
+
+class FailingFiles(BundletTest):
+    """A source, an archive or a target whose reads or writes the system
+    refuses once it is open is named in the run's error, with the system's
+    reason. The faults are real: a sysfs attribute that claims 4,096 bytes
+    but refuses to be read (the loopback device has no link speed), and the
+    file size limit, which makes writes past it fail with EFBIG."""
+
+    UNREADABLE = "/sys/class/net/lo/speed"
+
+    def unreadable_link(self, path):
+        try:
+            with open(self.UNREADABLE, "rb") as f:
+                f.read()
+        except OSError:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            os.symlink(self.UNREADABLE, path)
+            return
+        self.skipTest("%s reads on this system" % self.UNREADABLE)
+
+    def test_unreadable_sources_and_archives_are_named(self):
+        self.skip_under_wine("no sysfs for a Windows program")
+        src = self.path("src")
+        write(os.path.join(src, "a.txt"), b"fine")
+        self.unreadable_link(os.path.join(src, "sub", "speed"))
+        source = os.path.join(src, "sub", "speed")
+        archive = self.path("out.zip")
+        for action, part in (("-Aza", src), ("-Azp", src + "\\\\sub")):
+            with self.subTest(action=action):
+                self.assertEqual(run(action, "-D" + part, "-Z" + archive),
+                                 error('Cannot read file "%s". Invalid argument' % source))
+                self.assertFalse(os.path.exists(archive))
+        self.unreadable_link(self.path("linked.zip"))
+        self.assertEqual(run("-Aua", "-D" + self.path("dest"), "-Z" + self.path("linked.zip")),
+                         error('Cannot read file "%s". Invalid argument' % self.path("linked.zip")))
+
+    def test_writes_past_the_file_size_limit_are_named_not_a_full_disk(self):
+        self.skip_under_wine("no file size limit for a Windows program")
+        limit = 256 << 10
+
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        src = self.path("src")
+        data = os.urandom(limit + 1)
+        write(os.path.join(src, "big.bin"), data)
+        archive = self.path("out.zip")
+        out = bundlet_run.run(BUNDLET, "-Aza", "-D" + src, "-Z" + archive, setup=limited)
+        self.assertEqual(out, error('Cannot write file "%s". File too large' % archive))
+        self.assertFalse(os.path.exists(archive))
+        self.assertEqual(run("-Aza", "-D" + src, "-Z" + archive), b"")
+        dest = self.path("dest")
+        out = bundlet_run.run(BUNDLET, "-Aua", "-D" + dest, "-Z" + archive, setup=limited)
+        self.assertIn(b'Cannot write file "%s". File too large' % os.path.join(dest, "big.bin").encode(), out)
+        self.assertEqual([rel for rel, _ in walk(dest)], [])
 
 
 class Ratio(BundletTest):
