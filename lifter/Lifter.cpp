@@ -1,5 +1,6 @@
 #include "lifter/Lifter.h"
 
+#include <cerrno>
 #include <string>
 
 #include "core/ActionSet.h"
@@ -57,6 +58,18 @@ String ErrorText(const std::exception& E) { return OneLine(ExceptionMessage(E));
 }  // namespace
 
 String OneLine(StringView Message) { return TrimBlanks(JoinList(SplitLines(Message), u" ")); }
+
+std::vector<String> ScriptsIn(const String& Folder, bool MissingIsEmpty) {
+  int error = 0;
+  const std::vector<TSearchRec> listing = FindFiles(Folder + u"*.sql", 0, &error);
+  if (error == ENOENT && MissingIsEmpty) return {};
+  if (error != 0)
+    throw Exception(u"The scripts in the folder \"%s\" cannot be listed: %s", {Folder, SystemErrorText(error)});
+  std::vector<String> names;
+  names.reserve(listing.size());
+  for (const TSearchRec& script : listing) names.push_back(script.Name);
+  return names;
+}
 
 TLifter::TLifter(TLifterOptions Options) : FOptions(std::move(Options)) {}
 
@@ -149,9 +162,9 @@ void TLifter::Upgrade() {
   if (!DirectoryExists(FDataFolder))
     throw Exception(u"The data folder \"%s\" of version %s does not exist", {FDataFolder, FVersion});
   const TVariables variables = CommonVariables();
-  for (const TSearchRec& script : FindFiles(FDataFolder + u"*.sql", 0)) {
-    RunScript(FDataFolder + script.Name, variables, true);
-    FChanges.push_back(Format(u"Script \"%s\" was run", {script.Name}));
+  for (const String& script : ScriptsIn(FDataFolder, false)) {
+    RunScript(FDataFolder + script, variables, true);
+    FChanges.push_back(Format(u"Script \"%s\" was run", {script}));
   }
 }
 
@@ -222,10 +235,19 @@ void TLifter::WriteStamp(const TStamp& Stamp) {
 
 void TLifter::CheckIntegrity() {
   const String folder = FDataFolder + u"Integrity/";
-  for (const TSearchRec& check : FindFiles(folder + u"*.sql", 0)) {
+  // No Integrity folder: this version has no checks. One that cannot be
+  // listed is an error, never a database that passed them.
+  std::vector<String> checks;
+  try {
+    checks = ScriptsIn(folder, true);
+  } catch (const Exception& E) {
+    AddError(E.Message());
+    return;
+  }
+  for (const String& check : checks) {
     try {
       String text;
-      for (const String& line : LoadStringsFromFile(folder + check.Name)) text += line + u"\n";
+      for (const String& line : LoadStringsFromFile(folder + check)) text += line + u"\n";
       TExReadQuery query;
       query.FillConnectionProps(FConnection.get());
       query.SetSQLText(text, nullptr, false, false);
@@ -233,11 +255,11 @@ void TLifter::CheckIntegrity() {
       for (; !query.Eof(); query.Next()) {
         std::vector<String> values;
         for (int i = 0; i < query.FieldCount(); ++i) values.push_back(query.StringValue(i));
-        AddError(Format(u"Integrity check \"%s\": %s", {check.Name, JoinList(values, u", ")}));
+        AddError(Format(u"Integrity check \"%s\": %s", {check, JoinList(values, u", ")}));
       }
       query.Close();
     } catch (const Exception& E) {
-      AddError(Format(u"Integrity check \"%s\" failed: %s", {check.Name, OneLine(E.Message())}));
+      AddError(Format(u"Integrity check \"%s\" failed: %s", {check, OneLine(E.Message())}));
     }
   }
 }

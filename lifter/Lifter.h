@@ -90,4 +90,10 @@ class TLifter {
 // The message of an error as one line: line breaks become single blanks.
 String OneLine(StringView Message);
 
+// The names of the *.sql files in Folder (with a trailing separator), in
+// name order. A folder that cannot be listed raises an error naming it and
+// the system's reason: its scripts are unknown, not none. With
+// MissingIsEmpty, a folder that does not exist has no scripts.
+std::vector<String> ScriptsIn(const String& Folder, bool MissingIsEmpty);
+
 }  // namespace zo

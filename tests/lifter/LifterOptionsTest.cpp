@@ -2,12 +2,16 @@
 // to the real program.
 #include "lifter/LifterOptions.h"
 
+#include "lifter/Lifter.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/Exception.h"
 #include "platform/Process.h"
@@ -85,6 +89,27 @@ TEST(LifterProgramTest, BadCommandLineGoesToTheErrorsFile) {
   ASSERT_TRUE(child);
   EXPECT_EQ(child->Wait(), 1);
   EXPECT_EQ(ReadAll(errors), "Unknown argument \"-q\"\r\n");
+}
+
+// The scripts of a folder are listed or the listing fails with the folder's
+// name: a folder that cannot be read never passes for one without scripts.
+TEST(LifterScriptsTest, AFolderThatCannotBeListedIsAnErrorNeverNoScripts) {
+  const test::ScratchDir scratch("lifter-scripts");
+  for (const char* name : {"b.sql", "a.sql", "notes.txt", "c.SQL.bak"}) std::ofstream(scratch.File(name)) << "x";
+  std::ofstream(scratch.File("file")) << "not a folder";
+  const String folder = FromUtf8(scratch.File(""));
+  EXPECT_EQ(ScriptsIn(folder, false), (std::vector<String>{u"a.sql", u"b.sql"}));
+
+  const String missing = folder + u"missing/";
+  EXPECT_TRUE(ScriptsIn(missing, true).empty());
+  // The system's reason follows the folder; its words are the system's.
+  for (const auto& [path, missingIsEmpty] : {std::pair{missing, false}, std::pair{folder + u"file/", false},
+                                             std::pair{folder + u"file/", true}}) {
+    const std::string message = ToUtf8(test::MessageOf<Exception>([&] { ScriptsIn(path, missingIsEmpty); }));
+    const std::string start = "The scripts in the folder \"" + ToUtf8(path) + "\" cannot be listed: ";
+    EXPECT_EQ(message.rfind(start, 0), 0u) << message;
+    EXPECT_GT(message.size(), start.size()) << message;
+  }
 }
 
 }  // namespace
