@@ -301,7 +301,11 @@ struct ExtractionOutcome {
 };
 
 void CollectFilesBelow(const std::string& root, const std::string& rel, std::map<std::string, std::string>& files) {
-  for (const TSearchRec& rec : FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF)) {
+  // A folder that cannot be listed would compare as empty.
+  int error = 0;
+  const std::vector<TSearchRec> listing = FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF, &error);
+  if (error != 0) ADD_FAILURE() << "cannot list " << root << "/" << rel << ": errno " << error;
+  for (const TSearchRec& rec : listing) {
     const std::string name = rel + ToUtf8(rec.Name);
     if (rec.Attr & faDirectory) {
       files[name + "/"] = "";
@@ -460,7 +464,11 @@ void FillDestination(const std::string& dest) {
 
 // A file's content, or "/" for a directory, by path below the destination.
 void ContentBelow(const std::string& root, const std::string& rel, std::map<std::string, std::string>& tree) {
-  for (const TSearchRec& rec : FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF)) {
+  // A folder that cannot be listed would compare as empty.
+  int error = 0;
+  const std::vector<TSearchRec> listing = FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF, &error);
+  if (error != 0) ADD_FAILURE() << "cannot list " << root << "/" << rel << ": errno " << error;
+  for (const TSearchRec& rec : listing) {
     const std::string name = rel + ToUtf8(rec.Name);
     if (rec.Attr & faDirectory) {
       tree[name] = "/";
