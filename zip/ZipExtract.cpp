@@ -526,6 +526,11 @@ struct TFileJob {
   std::optional<TFileTime> Time;   // the entry's time, worked out in order
   String Target;             // the target's path, to tell entries that meet
   String ShownTarget;        // the target, as messages show it
+  bool TargetFree = false;   // nothing was at the target when it was looked at
+  // Written under its own name: the target was free and no entry before it
+  // was still unsettled, so no decision can come between its writing and
+  // its taking its name.
+  bool Direct = false;
 };
 
 // What the ordered part of an entry's extraction lets its caller do first.
@@ -607,16 +612,20 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
   job.Attr = attr;
   job.Time = FileTimeOf(DosToLocalTime(item.DosStamp()));
   job.Target = touched;
+  job.TargetFree = existing.Kind == ekNone;
   return job;
 }
 
 // Writes the entry's data, with its time and attributes, into a new file
-// beside the job's target, under a name of its own that no entry has; returns
-// that name. Runs on any thread. A file that fails is removed.
+// beside the job's target, under a name of its own that no entry has, or
+// under the target's name itself for a direct job while nothing is there;
+// returns the name written. Runs on any thread. A file that fails is removed.
 String WriteAside(const TFileJob& job, const std::function<void(TStream&)>& extractData) {
-  String written;
+  String written = job.Leaf;
   TFileHandle created;
-  if (job.Dir->CreateUniqueFile(written, created) != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
+  int error = job.Direct ? job.Dir->CreateFile(job.Leaf, created) : EEXIST;
+  if (error == EEXIST) error = job.Dir->CreateUniqueFile(written, created);
+  if (error != 0) throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
   TargetFile file(std::move(created), job.ShownTarget);
   try {
     extractData(file);
@@ -635,6 +644,7 @@ String WriteAside(const TFileJob& job, const std::function<void(TStream&)>& extr
 // (a file, a link, a hard link shared with a file elsewhere: never written
 // through).
 void PutInPlace(const TFileJob& job, const String& written) {
+  if (written == job.Leaf) return;   // written directly
   if (job.Dir->Rename(written, job.Leaf) != 0) {
     job.Dir->Remove(written);
     throw EZEException(kZENativeCannotCreateFile, {job.ShownTarget});
@@ -801,6 +811,10 @@ class TExtractionPass {
       Restored(index);
       return;
     }
+    // Nothing in flight: every entry before this one is settled, so its
+    // file may appear under its name at once, as without workers. Written
+    // ahead of others, it waits under a name of its own.
+    prepared->Direct = prepared->TargetFree && FInFlight.empty();
     auto job = std::make_shared<const TFileJob>(std::move(*prepared));
     std::function<String()> write = [&engine = FEngine, index, local, job] {
       return WriteAside(*job, [&](TStream& target) { engine.ExtractCheckedItem(index, local, target); });
@@ -931,13 +945,15 @@ class TExtractionPass {
   }
 
   // Waits for the workers to finish what they started (they start nothing
-  // more meanwhile) and removes the files they wrote aside.
+  // more meanwhile) and removes the files they wrote aside. A file written
+  // directly had nothing unsettled before it: it is whole and in its place,
+  // as one thread leaves it.
   void DiscardInFlight() {
     FCancelled->store(true);
     for (TInFlight& entry : FInFlight) {
       try {
         const TWritten written = entry.Done.get();
-        if (!written.Failure) entry.Job->Dir->Remove(written.Name);
+        if (!written.Failure && written.Name != entry.Job->Leaf) entry.Job->Dir->Remove(written.Name);
       } catch (const std::exception&) {
       }
     }
