@@ -12,7 +12,9 @@ Corpora (about 200 MB at scale 1):
   random  incompressible random data
   mixed   compressible and random stretches laid where sampling would misjudge them
 bundlet runs with its default threads (one per core, "2t" on two cores) and
-with BUNDLET_THREADS=1 ("1t"); the ratios are to the first.
+with BUNDLET_THREADS=1 ("1t"); the ratios are to the first. --baseline
+[<label>=]<build> (repeatable) adds another build's bundlet, e.g. the previous
+release, timed in the same interleaved runs.
 Peers: zip -9 -r / unzip, 7z (zip format, level 9, one thread and default
 threads) and bsdtar (zip, level 9). 7z packs level 9 with many passes and is
 an order of magnitude slower than the rest, so it runs --slow-runs times
@@ -145,11 +147,21 @@ def threads():
     return min(cores, cap) if cap > 0 else cores
 
 
-def packers(bundlet):
-    one = ["env", "BUNDLET_THREADS=1", bundlet]
+def bundlets(bundlet, baselines):
+    """(label, command prefix) of each bundlet timed: default threads and one
+    thread, for this build and each baseline build."""
+    runs = [("bundlet", bundlet)] + list(baselines or [])
+    out = []
+    for label, program in runs:
+        out.append(("%s %%s %dt" % (label, threads()), [program]))
+        out.append(("%s %%s 1t" % label, ["env", "BUNDLET_THREADS=1", program]))
+    return out
+
+
+def packers(bundlet, baselines=None):
     return [
-        ("bundlet -Aza %dt" % threads(), lambda src, out: ([bundlet, "-Aza", "-D" + src, "-Z" + out], None)),
-        ("bundlet -Aza 1t", lambda src, out: (one + ["-Aza", "-D" + src, "-Z" + out], None)),
+        *[(label % "-Aza", lambda src, out, p=prefix: (p + ["-Aza", "-D" + src, "-Z" + out], None))
+          for label, prefix in bundlets(bundlet, baselines)],
         ("zip -9 -r", lambda src, out: (["zip", "-9", "-r", "-q", out, "."], src)),
         ("7z zip mx9 mmt1", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-mmt=1", "-bd", out, "."], src)),
         ("7z zip mx9 mmt", lambda src, out: (["7z", "a", "-tzip", "-mx=9", "-bd", out, "."], src)),
@@ -158,16 +170,20 @@ def packers(bundlet):
     ]
 
 
-def unpackers(bundlet):
-    one = ["env", "BUNDLET_THREADS=1", bundlet]
+def unpackers(bundlet, baselines=None):
     return [
-        ("bundlet -Aua %dt" % threads(), lambda arc, dest: [bundlet, "-Aua", "-D" + dest, "-Z" + arc]),
-        ("bundlet -Aua 1t", lambda arc, dest: one + ["-Aua", "-D" + dest, "-Z" + arc]),
+        *[(label % "-Aua", lambda arc, dest, p=prefix: p + ["-Aua", "-D" + dest, "-Z" + arc])
+          for label, prefix in bundlets(bundlet, baselines)],
         ("unzip", lambda arc, dest: ["unzip", "-q", "-o", arc, "-d", dest]),
         ("7z x mmt1", lambda arc, dest: ["7z", "x", "-tzip", "-mmt=1", "-bd", "-y", "-o" + dest, arc]),
         ("7z x mmt", lambda arc, dest: ["7z", "x", "-tzip", "-bd", "-y", "-o" + dest, arc]),
         ("bsdtar -x", lambda arc, dest: ["mkdir-then", dest, "bsdtar", "-xf", arc, "-C", dest]),
     ]
+
+
+def chosen(args, tools):
+    left_out = [prefix for prefix in args.without.split(",") if prefix]
+    return [(name, make) for name, make in tools if not any(name.startswith(p) for p in left_out)]
 
 
 def run_cmd(cmd):
@@ -201,7 +217,7 @@ def bench_corpora(args, bundlet, work, corpora):
         size, files = tree_size(src)
         print("corpus %-6s %8.1f MB in %d files" % (name, size / 1e6, files), file=sys.stderr)
         source_digest = digest_tree(src)
-        tools = packers(bundlet)
+        tools = chosen(args, packers(bundlet, args.baselines))
         runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
         outs = [os.path.join(args.out, "out-%s-%d.zip" % (name, i)) for i in range(len(tools))]
         samples = [[] for _ in tools]
@@ -218,7 +234,7 @@ def bench_corpora(args, bundlet, work, corpora):
             if i > 0:
                 os.remove(outs[i])
         bundlet_archive = outs[0]
-        tools = unpackers(bundlet)
+        tools = chosen(args, unpackers(bundlet, args.baselines))
         runs = [args.slow_runs if tool.startswith("7z") else args.runs for tool, _ in tools]
         samples = [[] for _ in tools]
         dest = os.path.join(args.out, "unpacked")
@@ -346,10 +362,19 @@ def main():
     parser.add_argument("--work", default=None, help="directory for corpora and archives")
     parser.add_argument("--keep", action="store_true", help="keep the corpora for the next run")
     parser.add_argument("--out", default=None, help="directory for archives and unpacked trees")
+    parser.add_argument("--baseline", action="append", default=[],
+                        help="[label=]build: another build whose bundlet is timed beside this one (repeatable)")
+    parser.add_argument("--only", default=None, help="comma-separated corpora to run (small,large,random,mixed)")
+    parser.add_argument("--without", default="", help="comma-separated tools to leave out, by the start of their name")
     args = parser.parse_args()
     bundlet = os.path.join(os.path.abspath(args.build), "bundlet", "bundlet")
-    if not os.access(bundlet, os.X_OK):
-        sys.exit("bench: %s is not built" % bundlet)
+    args.baselines = []
+    for i, given in enumerate(args.baseline):
+        label, _, build = given.rpartition("=")
+        args.baselines.append((label or "base%d" % (i + 1), os.path.join(os.path.abspath(build), "bundlet", "bundlet")))
+    for program in [bundlet] + [program for _, program in args.baselines]:
+        if not os.access(program, os.X_OK):
+            sys.exit("bench: %s is not built" % program)
     work = args.work or tempfile.mkdtemp(prefix="zo-bench-bundlet-")
     os.makedirs(work, exist_ok=True)
     own_out = args.out is None
@@ -359,6 +384,8 @@ def main():
     try:
         if not args.parts_only:
             corpora = build_corpora(work, args.scale)
+            if args.only:
+                corpora = {name: corpora[name] for name in args.only.split(",")}
             if not args.cores_only:
                 print_table(bench_corpora(args, bundlet, work, corpora))
             if args.cores or args.cores_only:
