@@ -40,9 +40,10 @@ EOF
 peak() {   # <label> <command ...>
   local label=$1
   shift
+  /usr/bin/time -f '%M' -o "$work/peak" "$@" >/dev/null 2>&1
   local kib
-  kib=$( { /usr/bin/time -f '%M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-  printf '  %-34s %8d KiB  %7.1f MiB\n' "$label" "$kib" "$(echo "$kib / 1024" | bc -l)"
+  kib=$(tail -1 "$work/peak")
+  printf '  %-34s %8d KiB  %s MiB\n' "$label" "$kib" "$(awk -v k="$kib" 'BEGIN { printf "%7.1f", k / 1024 }')"
 }
 
 fresh_out() { rm -rf "$work/out" && mkdir "$work/out"; }
