@@ -108,10 +108,11 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   std::int64_t moved = 0;
   const int error = FFile.Write(buffer, count, moved);
-  // A full disk shows as a short count; the caller decides what that means.
-  // Any other failure is raised even after some bytes went: a short count
-  // would pass it off as a full disk.
-  if (error != 0 && error != ENOSPC) RaiseWriteError(error);
+  // A full disk, or a file at the largest size it may have, shows as a short
+  // count: the file cannot grow, and the caller decides what that means. Any
+  // other failure is raised even after some bytes went: a short count would
+  // pass it off as a full disk.
+  if (error != 0 && error != ENOSPC && error != EFBIG) RaiseWriteError(error);
   return moved;
 }
 

@@ -87,8 +87,9 @@ class TFileStream : public TStream {
   // A read, a write or any other use the system refuses once the file is
   // open raises EInOutError naming the file with the system's reason
   // (kSFReadError for reads and looks at the size or position, kSFWriteError
-  // for writes, size changes and flushes). A full disk is no error here:
-  // Write returns the bytes that fitted, and the caller decides.
+  // for writes, size changes and flushes). A full disk, or a file at the
+  // largest size it may have, is no error here: Write returns the bytes that
+  // fitted, and the caller decides.
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
