@@ -13,11 +13,17 @@
 //   click BUTTON          presses the button of that caption
 //   box CAPTION ANSWER    waits for a message box, prints its text, answers
 //                         yes, no or ok
-//   idle                  waits until the window is back and usable
+//   run                   waits for the window to hide while the upgrade
+//                         program runs, and to come back usable
 //   report                prints the report area
 //   save PATH             presses Save Results and saves the report to PATH
+//   pick KEYS             presses "..." and in the directory picker presses
+//                         KEYS (left, right, up, down, return, escape,
+//                         separated by ','), which must close it
 //   check                 the window's frame, size and controls are those
 //                         of the upgrade window at 96 DPI
+//   shot PATH             says the window is ready to be photographed
+//                         (creates PATH.ready) and waits until PATH exists
 //   close                 presses Close; the program must end with code 0
 // Any unexpected message box, or a wait of more than a few minutes, fails
 // the run with exit code 1 and says what it saw.
@@ -196,6 +202,39 @@ void SaveReport(const std::wstring& Path) {
             L"the saved report " + Path);
 }
 
+// The directory picker: keys go to its folder tree, the way typing reaches
+// it, through the picker's own message loop.
+void Pick(const std::wstring& Keys) {
+  Click(FindChild(L"Button", L"..."));
+  HWND picker = nullptr;
+  WaitUntil([&] { return !(TopWindows(L"TIDirDialog").empty()) && (picker = TopWindows(L"TIDirDialog")[0]); },
+            L"the directory picker");
+  if (TextOf(picker) != L"Choosing Directory") Fail(L"the picker's caption is \"" + TextOf(picker) + L"\"");
+  const HWND tree = FindWindowExW(picker, nullptr, L"SysTreeView32", nullptr);
+  if (tree == nullptr) Fail(L"the picker has no folder tree");
+  std::size_t start = 0;
+  while (start <= Keys.size()) {
+    std::size_t end = Keys.find(L',', start);
+    if (end == std::wstring::npos) end = Keys.size();
+    const std::wstring key = Keys.substr(start, end - start);
+    start = end + 1;
+    const WPARAM code = key == L"left"     ? VK_LEFT
+                        : key == L"right"  ? VK_RIGHT
+                        : key == L"up"     ? VK_UP
+                        : key == L"down"   ? VK_DOWN
+                        : key == L"return" ? VK_RETURN
+                        : key == L"escape" ? VK_ESCAPE
+                                           : 0;
+    if (code == 0) Fail(L"unknown key " + key);
+    PostMessageW(tree, WM_KEYDOWN, code, 1);
+    PostMessageW(tree, WM_KEYUP, code, 0xC0000001);
+    // Each key is handled before the next, as typed ones are.
+    WaitUntil([&] { return !IsWindow(tree) || !IsWindowVisible(picker) || GetQueueStatus(QS_POSTMESSAGE) == 0; },
+              L"the key " + key);
+  }
+  WaitUntil([&] { return !IsWindowVisible(picker) && WindowUsable(); }, L"the picker to close");
+}
+
 std::wstring Quoted(const std::wstring& Text) { return L"\"" + Text + L"\""; }
 
 }  // namespace
@@ -252,9 +291,15 @@ int wmain(int argc, wchar_t** argv) {
       if (button == nullptr) Fail(L"the box \"" + boxCaption + L"\" has no button " + answer);
       PostMessageW(button, BM_CLICK, 0, 0);
       WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, L"the box to close");
-    } else if (command == L"idle") {
+    } else if (command == L"run") {
       // The window hides while the upgrade program runs; a box on the way
       // fails the run.
+      WaitUntil(
+          [&] {
+            FailOnBox();
+            return !IsWindowVisible(gWindow);
+          },
+          L"the window to hide");
       WaitUntil(
           [&] {
             FailOnBox();
@@ -265,6 +310,16 @@ int wmain(int argc, wchar_t** argv) {
       std::wprintf(L"report:\n%ls\n", ReportText().c_str());
     } else if (command == L"save") {
       SaveReport(next());
+    } else if (command == L"pick") {
+      Pick(next());
+    } else if (command == L"shot") {
+      const std::wstring path = next();
+      WaitUntil(WindowUsable, L"the window to settle");
+      const HANDLE ready = CreateFileW((path + L".ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (ready == INVALID_HANDLE_VALUE) Fail(L"cannot create " + path + L".ready");
+      CloseHandle(ready);
+      WaitUntil([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, L"the picture " + path);
     } else if (command == L"check") {
       CheckWindow();
     } else if (command == L"close") {
