@@ -110,7 +110,7 @@ expect_sql "$database" "SELECT a277u0 FROM dbo.a15830u10" "$oldest"
 
 # The release archive: every file a peer tool finds in it, then unpacked by
 # bundlet in a fresh prefix, where the tool upgrades a database of its own
-# with the upgrade programs of the archive.
+# with the upgrade programs of the archive, on a screen of 144 DPI.
 create_oldest "$release_db"
 archive=$(bash scripts/win-release.sh "$win" "$scratch/release")
 top=$(basename "$archive" .zip)
@@ -135,10 +135,12 @@ PY
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  # This machine's screen has 144 DPI: the window scales its layout by half.
+  timeout 60 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f </dev/null >/dev/null 2>&1
   wine "$win/bundlet/bundlet.exe" -Aua '-DC:\' "-Z$(winpath "$archive")" </dev/null >/dev/null
   connect_to "$release_db"
   echo "== the release archive's upliner.exe"
-  wine "$driver" "C:\\$top\\upliner.exe" "" "Reinstall Database" "${connect[@]}" \
+  wine "$driver" "C:\\$top\\upliner.exe" "" "Reinstall Database" check "${connect[@]}" \
     expect "Actual version :" "$oldest" expect "Target version :" "$newest" \
     click Reinstall box Recommendation yes run expect "Actual version :" "$newest" close </dev/null
 )

@@ -67,7 +67,7 @@ export ODBCSYSINI=$scratch/odbc ZO_TEST_DRIVER_LIBRARY=$scratch/odbc/libzotestod
 # for them; and without a window manager every hidden window would stall
 # for two seconds unless Wine manages the windows itself (Managed=N).
 display_file=$scratch/display
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 1 100); do [ -s "$display_file" ] && break; sleep 0.05; done
 export DISPLAY=:$(cat "$display_file")

@@ -21,7 +21,7 @@
 //                         KEYS (left, right, up, down, return, escape,
 //                         separated by ','), which must close it
 //   check                 the window's frame, size and controls are those
-//                         of the upgrade window at 96 DPI
+//                         of the upgrade window at the monitor's DPI
 //   shot PATH             says the window is ready to be photographed
 //                         (creates PATH.ready) and waits until PATH exists
 //   close                 presses Close; the program must end with code 0
@@ -158,8 +158,14 @@ void CheckWindow() {
     Fail(L"the frame is not single and fixed with a minimize box only");
   RECT client{};
   GetClientRect(gWindow, &client);
-  std::wprintf(L"client %ldx%ld\n", client.right, client.bottom);
-  if (client.right != 493 || client.bottom != 311 + 24) Fail(L"client area is not 493 x 335 at 96 DPI");
+  // The design's 493 x 311 pixels at 96 DPI, 24 taller in reinstall mode,
+  // scaled by the monitor's DPI.
+  const int dpi = static_cast<int>(GetDpiForWindow(gWindow));
+  const int width = MulDiv(493, dpi, 96);
+  const int height = MulDiv(311 + 24, dpi, 96);
+  std::wprintf(L"client %ldx%ld at %d DPI\n", client.right, client.bottom, dpi);
+  if (client.right != width || client.bottom != height)
+    Fail(L"the client area is not " + std::to_wstring(width) + L" x " + std::to_wstring(height));
   for (const wchar_t* label : {L"Server Name :", L"User Name :", L"Password :", L"Database Name :",
                                L"Actual version :", L"Target version :", L"Check Integrity :"})
     (void)FieldOf(label);
@@ -241,6 +247,8 @@ std::wstring Quoted(const std::wstring& Text) { return L"\"" + Text + L"\""; }
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) Fail(L"usage: WindowDriver UPLINER \"ARGS\" CAPTION COMMAND...");
+  // Sizes are read in the monitor's real pixels, as the window lays itself out.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
   std::wstring commandLine = Quoted(argv[1]) + L" " + argv[2];
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
