@@ -72,7 +72,9 @@ drive() { echo "== upliner $1"; wine "$driver" "$upliner" "$@" </dev/null; }
 
 # The window as it opens, then one whole upgrade and its saved report.
 report=$scratch/report.txt
-drive "" "Reinstall Database" check "${connect[@]}" \
+# Tab moves on as in a dialog; Enter in a field presses Connect.
+drive "" "Reinstall Database" check focused "Server Name :" key "Server Name :" tab focused "User Name :" \
+  "${connect[@]:0:12}" key "Database Name :" return \
   expect "Actual version :" "$oldest" expect "Target version :" "$newest" \
   click Reinstall box Recommendation yes run \
   expect "Actual version :" "$newest" report save "$(winpath "$report")" close

@@ -151,10 +151,6 @@ int TReinstallWindow::Scaled(int DesignPixels) const {
   return MulDiv(DesignPixels, static_cast<int>(FDpi), USER_DEFAULT_SCREEN_DPI);
 }
 
-int TReinstallWindow::Unscaled(int Pixels) const {
-  return MulDiv(Pixels, USER_DEFAULT_SCREEN_DPI, static_cast<int>(FDpi));
-}
-
 void TReinstallWindow::UpdateFonts() {
   if (FFont != nullptr) DeleteObject(FFont);
   if (FBoldFont != nullptr) DeleteObject(FBoldFont);
@@ -310,8 +306,9 @@ void TReinstallWindow::Show() {
   ShowWindow(FHandle, SW_SHOWNORMAL);
   UpdateWindow(FHandle);
   // The first field has the focus, as in a dialog.
-  for (const auto& [control, handle] : FHandles)
-    if (control == &FForm.CServerName && IsWindowVisible(handle)) SetFocus(handle);
+  const HWND first = FHandles.at(&FForm.CServerName);
+  SetFocus(first);
+  FLastFocus = GetFocus();
 }
 
 void TReinstallWindow::OnCommand(int Id, int Code, HWND Handle) {
@@ -421,7 +418,19 @@ LRESULT TReinstallWindow::HandleMessage(UINT Message, WPARAM WParam, LPARAM LPar
       return 0;
     }
     case WM_ACTIVATE:
-      if (LOWORD(WParam) != WA_INACTIVE && !FSyncing && FForm.Visible) Forward([&] { FForm.FormActivate(); });
+      // As in a dialog, the field that had the focus gets it back when the
+      // window is active again (after a message box, the picker, hiding).
+      if (LOWORD(WParam) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(FHandle, focus)) FLastFocus = focus;
+        return 0;
+      }
+      if (!FSyncing && FForm.Visible) Forward([&] { FForm.FormActivate(); });
+      if (FLastFocus != nullptr && IsWindow(FLastFocus) && IsWindowVisible(FLastFocus) &&
+          IsWindowEnabled(FLastFocus)) {
+        SetFocus(FLastFocus);
+        return 0;
+      }
       break;
     case WM_MOVE:
       // The upgrade program is placed where the window is now, wherever the

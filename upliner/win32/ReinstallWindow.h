@@ -39,7 +39,7 @@ class TReinstallWindow {
 
   void CreateControls();
   HWND CreateControl(TControl& Control, int Id);
-  void SyncControl(const TControl& Control, HWND Control_);
+  void SyncControl(const TControl& Control, HWND Handle);
   void SyncWindowFrame();
   void UpdateFonts();
   void DrawBannerImage(const DRAWITEMSTRUCT& Item) const;
@@ -49,9 +49,8 @@ class TReinstallWindow {
   template <typename Action>
   void Forward(Action&& action);
 
-  // Design pixels (96 DPI) to the monitor's pixels and back.
+  // Design pixels (96 DPI) in the monitor's pixels.
   int Scaled(int DesignPixels) const;
-  int Unscaled(int Pixels) const;
 
   TReinstallForm& FForm;
   HWND FHandle = nullptr;
@@ -62,6 +61,7 @@ class TReinstallWindow {
   std::vector<TControl*> FControls;  // index = control id - kFirstControlId
   std::map<HWND, TControl*> FByHandle;
   std::map<const TControl*, HWND> FHandles;
+  HWND FLastFocus = nullptr;  // where the focus goes back to on activation
   bool FSyncing = false;
   bool FDestroyed = false;
 };

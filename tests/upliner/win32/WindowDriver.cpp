@@ -11,6 +11,8 @@
 //   set LABEL VALUE       types VALUE into the field LABEL names
 //   expect LABEL VALUE    the field LABEL names holds VALUE
 //   click BUTTON          presses the button of that caption
+//   key LABEL KEY         presses KEY (tab, return) in the field LABEL names
+//   focused LABEL         the field LABEL names has the keyboard focus
 //   box CAPTION ANSWER    waits for a message box, prints its text, answers
 //                         yes, no or ok
 //   run                   waits for the window to hide while the upgrade
@@ -283,9 +285,38 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"expect") {
       const std::wstring label = next();
       const std::wstring value = next();
-      const std::wstring shown = TextOf(FieldOf(label));
-      if (shown != value) Fail(label + L" shows \"" + shown + L"\", not \"" + value + L"\"");
+      // A posted click may still be on its way: the field has a while to
+      // show the value, unless a box comes up first.
+      const HWND field = FieldOf(label);
+      std::wstring shown;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while ((shown = TextOf(field)) != value) {
+        FailOnBox();
+        if (std::chrono::steady_clock::now() > end)
+          Fail(label + L" shows \"" + shown + L"\", not \"" + value + L"\"");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
       std::wprintf(L"%ls %ls\n", label.c_str(), shown.c_str());
+    } else if (command == L"key") {
+      const std::wstring label = next();
+      const std::wstring key = next();
+      const WPARAM code = key == L"tab" ? VK_TAB : key == L"return" ? VK_RETURN : 0;
+      if (code == 0) Fail(L"unknown key " + key);
+      const HWND target = TypingTarget(FieldOf(label));
+      PostMessageW(target, WM_KEYDOWN, code, 1);
+      PostMessageW(target, WM_KEYUP, code, 0xC0000001);
+    } else if (command == L"focused") {
+      const std::wstring label = next();
+      const HWND field = FieldOf(label);
+      GUITHREADINFO info{};
+      info.cbSize = sizeof(info);
+      WaitUntil(
+          [&] {
+            GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
+            return info.hwndFocus == field || GetParent(info.hwndFocus) == field;
+          },
+          L"the focus in " + label, 10);
+      std::wprintf(L"focus in %ls\n", label.c_str());
     } else if (command == L"click") {
       Click(FindChild(L"Button", next()));
     } else if (command == L"box") {
