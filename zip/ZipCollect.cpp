@@ -243,8 +243,7 @@ bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr) {
   const std::uint32_t filter = searchAttr & ~faDirectory;
   // The bits that leave an object out unless the filter asks for them, as
   // the listing itself applies them.
-  const std::uint32_t excluded = ~filter & (faHidden | faSysFile | faVolumeID | faDirectory);
-  if (rec.Attr & excluded) return false;
+  if (!PassesAttrFilter(rec.Attr, filter)) return false;
   // Objects without any attribute bit are taken only by a filter that asks
   // for every kind of ordinary file.
   constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
@@ -309,11 +308,6 @@ bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir) {
   return ExtractFileName(m) == u"*.*" && StartsWithAscii(candidateDir, maskDir);
 }
 
-std::mutex& CollectionLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 }  // namespace zo
 
 namespace zo {
@@ -339,13 +333,10 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
   BeginUpdate();
   try {
     {
-      std::lock_guard<std::mutex> lock(CollectionLock());
       settings.BaseDir = ResolveBaseDir(FBaseDir);
-      FCurrentDir = settings.BaseDir;
       bool aborted = false;
       const std::vector<TZEFoundFile> collected = CollectFiles(FileMask, SearchAttr, settings, onListingFailure, &aborted);
       if (aborted) {
-        FCurrentDir.clear();
         CancelUpdate();
         return;
       }
@@ -361,11 +352,9 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
         const int index = RegisterItem(found.StoredName, found.FullPath, attr, stamp, found.IsDirectory);
         if (index >= 0 && found.Size >= static_cast<std::int64_t>(kZip64Marker32)) FDir.CDir[index].bHugeFile = true;
       }
-      FCurrentDir.clear();
     }
     EndUpdate();
   } catch (...) {
-    FCurrentDir.clear();
     CancelUpdate();
     throw;
   }
