@@ -149,7 +149,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> LocalSizes(TStream& archi
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
-  const bool namedByExtra = std::any_of(item.ExtraFields.begin(), item.ExtraFields.end(),
+  const bool namedByExtra = std::any_of(item.ExtraFields().begin(), item.ExtraFields().end(),
                                         [](const TZEExtraFieldDataBlock& b) { return b.headerID == kUnicodeNameExtraId; });
   const std::int64_t nameAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize);
   if (!namedByExtra) {

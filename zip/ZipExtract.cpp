@@ -446,7 +446,7 @@ class TExtractionPass {
     if (!FEngine.ConfirmProcessFile(offered, poExtract)) return Restored(index);
     String name = item.Name;
     std::uint32_t attr = item.externalAttr;
-    if (FEngine.OnExtractFile) FEngine.OnExtractFile(FEngine, name, attr, item.Comment);
+    if (FEngine.OnExtractFile) FEngine.OnExtractFile(FEngine, name, attr, item.Comment());
 
     const TExtractionPlan plan = PlanExtraction(FEngine.Options, item, std::move(name), attr, FDirs.Destination());
     if (plan.Kind == pkNothing) return Restored(index);

@@ -43,11 +43,12 @@ bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
     target = GetLE64(d.data() + pos);
     pos += 8;
   };
-  if (item.unCompSize == kZip64Marker32) take64(item.Zip64ExtInfo.uncompSize);
-  if (item.compSize == kZip64Marker32) take64(item.Zip64ExtInfo.compSize);
-  if (item.relOffsetLH == kZip64Marker32) take64(item.Zip64ExtInfo.relOffsetLH);
+  TZEZip64ExtendedInfo& wide = item.Zip64ExtInfoForWrite();
+  if (item.unCompSize == kZip64Marker32) take64(wide.uncompSize);
+  if (item.compSize == kZip64Marker32) take64(wide.compSize);
+  if (item.relOffsetLH == kZip64Marker32) take64(wide.relOffsetLH);
   if (item.diskNumberStart == kZip64Marker16 && d.size() - pos >= 4) {
-    item.Zip64ExtInfo.diskNumberStart = GetLE32(d.data() + pos);
+    wide.diskNumberStart = GetLE32(d.data() + pos);
   }
   item.bHugeFile = true;
   return complete;

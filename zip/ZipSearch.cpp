@@ -54,7 +54,7 @@ void FillItem(const TDirItem& entry, TZEArchiveItem& item) {
   item.LastModFileTime = entry.lastModTime;
   item.CRC = entry.crc32;
   item.ExternalFileAttributes = entry.externalAttr;
-  item.Comment = entry.Comment;
+  item.Comment = entry.Comment();
 }
 
 // Searches from the handle's position on; fills Item with the first match.
