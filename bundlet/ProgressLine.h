@@ -11,7 +11,7 @@
 #include <chrono>
 #include <string>
 
-#include "zip/ZipErrors.h"
+#include "zip/ZipHooks.h"
 
 namespace zo {
 

@@ -46,7 +46,7 @@ TZECompressionLevel ZipEngineLevel(TZipMethod Method, TZipLevel Level);
 
 // Attribute masks of the engine's searches: everything, and everything but
 // directories.
-inline constexpr std::uint32_t kZipAttrWithDirs = 0x28BF;
+inline constexpr std::uint32_t kZipAttrWithDirs = kZEDefaultSearchAttr;
 inline constexpr std::uint32_t kZipAttrWithoutDirs = 0x28AF;
 inline constexpr std::uint32_t kZipAttrNormal = 0x80;
 

@@ -92,4 +92,8 @@ std::u16string ExtractFileName(std::u16string_view path) {
   return std::u16string(path);
 }
 
+void SortByName(std::vector<TSearchRec>& listing) {
+  std::sort(listing.begin(), listing.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
+}
+
 }  // namespace zo

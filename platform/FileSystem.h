@@ -36,6 +36,12 @@ inline constexpr std::uint32_t faDirectory = 0x10;
 inline constexpr std::uint32_t faArchive = 0x20;
 inline constexpr std::uint32_t faNormal = 0x80;
 inline constexpr std::uint32_t faAnyFile = 0x1FF;
+// The bits by which an attribute-filtered search leaves objects out: one
+// that carries a bit of these the search's attributes lack is not found.
+inline constexpr std::uint32_t kFilteredAttrBits = faHidden | faSysFile | faVolumeID | faDirectory;
+inline bool PassesAttrFilter(std::uint32_t attr, std::uint32_t searchAttr) {
+  return (attr & kFilteredAttrBits & ~searchAttr) == 0;
+}
 // What FileGetAttr answers for a path that does not exist.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 
@@ -127,6 +133,8 @@ std::optional<TLocalTime> LocalTimeOfUnixTime(std::int64_t seconds);
 // permission, an I/O error): its content is unknown, not empty. A name that
 // vanished between reading and looking it up is left out without an error.
 std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_t attr, int* error = nullptr);
+// The order FindFiles gives on every system: by name, unit by unit.
+void SortByName(std::vector<TSearchRec>& listing);
 
 // The wildcard test: ASCII case ignored, '*' any run of characters (also
 // none), '?' exactly one character, anything else itself; a mask that is

@@ -253,8 +253,7 @@ bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr) {
   const std::uint32_t filter = searchAttr & ~faDirectory;
   // The bits that leave an object out unless the filter asks for them, as
   // the listing itself applies them.
-  const std::uint32_t excluded = ~filter & (faHidden | faSysFile | faVolumeID | faDirectory);
-  if (rec.Attr & excluded) return false;
+  if (!PassesAttrFilter(rec.Attr, filter)) return false;
   // Objects without any attribute bit are taken only by a filter that asks
   // for every kind of ordinary file.
   constexpr std::uint32_t kPlainFilter = faArchive | faReadOnly | faHidden | faSysFile;
@@ -319,11 +318,6 @@ bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir) {
   return ExtractFileName(m) == u"*.*" && StartsWithAscii(candidateDir, maskDir);
 }
 
-std::mutex& CollectionLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 }  // namespace zo
 
 namespace zo {
@@ -349,9 +343,7 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
   BeginUpdate();
   try {
     {
-      std::lock_guard<std::mutex> lock(CollectionLock());
       settings.BaseDir = ResolveBaseDir(FBaseDir);
-      FCurrentDir = settings.BaseDir;
       // Each object is registered as the search finds it, so that no list
       // of the whole tree is held beside the entries made from it. An
       // aborted search takes back what it registered.
@@ -370,15 +362,12 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
       bool aborted = false;
       CollectFilesInto(FileMask, SearchAttr, settings, registerFound, onListingFailure, &aborted);
       if (aborted) {
-        FCurrentDir.clear();
         CancelUpdate();
         return;
       }
-      FCurrentDir.clear();
     }
     EndUpdate();
   } catch (...) {
-    FCurrentDir.clear();
     CancelUpdate();
     throw;
   }

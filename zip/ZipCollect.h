@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "core/String.h"
@@ -90,9 +89,5 @@ String RemoveDrivePart(StringView path);
 // True when fullPath is excluded by mask (see the exclusion rules in
 // ZipCollect.cpp); currentDir anchors relative masks.
 bool IsExcludedBy(StringView fullPath, StringView mask, StringView currentDir);
-
-// The process-wide lock held around each collection pass and each
-// extraction pass.
-std::mutex& CollectionLock();
 
 }  // namespace zo

@@ -285,6 +285,17 @@ void TZEBaseArchiver::AddFromFile(const String& FileName, const String& SourcePa
 
 // --- Entry registration ---------------------------------------------------------------
 
+std::optional<bool> OverwriteByMode(TZEOverwriteMode mode, std::uint32_t existingStamp, std::uint32_t newStamp) {
+  switch (mode) {
+    case omPrompt: return std::nullopt;
+    case omAlways: return true;
+    case omNever: return false;
+    case omIfNewer: return newStamp > existingStamp;
+    case omIfOlder: return newStamp < existingStamp;
+  }
+  return true;
+}
+
 int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::uint32_t Attr,
                                   std::uint32_t DosStamp, bool IsDirectory) {
   AnsiText comment;
@@ -299,20 +310,12 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
   TZEProcessOperation operation = poAdd;
   if (index >= 0) {
     const TDirItem& existing = dir[index];
-    const std::uint32_t stored = existing.DosStamp();
-    bool replace = false;
-    switch (Options.OverwriteMode) {
-      case omPrompt: {
-        String dest = existing.Name;
-        replace = ConfirmOverwrite(SrcFileName.empty() ? Name : SrcFileName, dest);
-        break;
-      }
-      case omAlways: replace = true; break;
-      case omNever: replace = false; break;
-      case omIfNewer: replace = DosStamp > stored; break;
-      case omIfOlder: replace = DosStamp < stored; break;
+    std::optional<bool> replace = OverwriteByMode(Options.OverwriteMode, existing.DosStamp(), DosStamp);
+    if (!replace) {
+      String dest = existing.Name;
+      replace = ConfirmOverwrite(SrcFileName.empty() ? Name : SrcFileName, dest);
     }
-    if (!replace) return -1;
+    if (!*replace) return -1;
     // A name met twice within one transaction replaces an entry that is new
     // itself: it stays an addition (on Ignore it then leaves, rather than
     // taking back content it never had).

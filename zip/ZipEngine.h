@@ -1,18 +1,55 @@
 // The ZIP engine: one object that holds one open archive, keeps its directory
 // in memory and changes the archive only inside update transactions.
 //
-// Where each group is implemented:
-//   zip/ZipEngine.cpp   construction, settings, opening (the file modes),
-//                       closing, transactions, AddFromStream, entry
-//                       registration, the failure decision and the other
-//                       hook defaults
-//   zip/ZipCommit.cpp   the commit of a transaction, with its rollback
-//   zip/ZipWriter.cpp   storing one entry (local header, deflate, CRC)
-//   zip/ZipDirectory.cpp  directory array, name index, name encoding, SaveDir
-//   zip/ZipReader.cpp   loading the directory of an existing archive,
-//                       recovery, stub detection (LoadDir)
-//   zip/ZipExtract.cpp  FindFirst/FindNext, ExtractToStream, ExtractFiles
-//   zip/ZipCollect.cpp  AddFiles and the collection of files on disk
+// Where each part lives:
+//   zip/ZipEngine.cpp     construction, settings, opening (the file modes),
+//                         closing, transactions, AddFromStream, entry
+//                         registration, the overwrite policy, the failure
+//                         decision and the other hook defaults
+//   zip/ZipHooks.h        the hooks and the progress record
+//   zip/ZipErrors.h/.cpp  errors, native numbers, the failure decision's
+//                         action, the user prompt, PrintableName
+//   zip/ZipPrompt.cpp     the terminal prompt
+//   zip/ZipFormat.h/.cpp  record layouts, CRC, DOS stamps
+//   zip/ZipStreams.h/.cpp the stream interface and its memory and file streams
+//   zip/ZipDirectory.*    directory array, name index, name encoding, SaveDir
+//   zip/ZipCollect.*      AddFiles and the collection of files on disk
+//   zip/ZipSiblingNames.* names of one directory that differ only in case
+//   zip/ZipCommit.cpp     the commit of a transaction, with its rollback
+//   zip/ZipWriter.cpp     the commit's storing loop (local header, deflate, CRC)
+//   zip/BlockDeflate.*    deflating one block on a worker
+//   zip/WorkerPool.*      the worker threads
+//   zip/ZipReader.cpp     loading the directory of an existing archive,
+//                         recovery, stub detection (LoadDir)
+//   zip/ZipReadSupport.*  bounded readers of the archive's records, shared by
+//                         loading, search and extraction
+//   zip/ZipSearch.cpp     FindFirst, FindNext
+//   zip/ZipEntryData.*    one entry's checked data (TEntryData), ExtractToStream
+//   zip/ZipExtract.cpp    ExtractFiles: each entry's plan, the pass's
+//                         directories, the pass on worker threads
+//
+// How a pack runs. AddFiles collects the files below the base directory and
+// registers each as an entry (RegisterItem, the overwrite policy) in a
+// transaction; AddFromStream and AddFromFile register one. The outermost
+// EndUpdate commits: the entries before the first changed one stay, the
+// others are written again in order (ZipWriter.cpp), each source read on
+// this thread in blocks that workers deflate while this thread writes the
+// blocks back in order, then the central directory. A failed entry goes to
+// the failure decision (retry, ignore, abort); an abort rolls the archive
+// back. CloseArchive puts a created archive in place of FileName.
+//
+// How an unpack runs. OpenArchive loads the directory (recovery when it is
+// damaged). ExtractFiles tags the entries that the masks find and runs one
+// pass over them in directory order: on this thread each entry's hooks, its
+// plan (names checked), the checks of its headers, its directory and the
+// overwrite question; then a worker writes its data into a file beside the
+// target, through TEntryData alone, and this thread gives the file its name
+// once every entry before is settled. Failures are decided in that order.
+//
+// Threads: the hooks, the failure decisions and every change to the engine
+// run on the calling thread. Workers compress blocks of bytes (packing) and
+// write an entry's file from TEntryData (unpacking), which reads the archive
+// by position while the directory stays unchanged.
 //
 // Typical use:
 //   TZipEngine engine;
@@ -33,12 +70,14 @@
 #include "zip/ZipDirectory.h"
 #include "zip/ZipErrors.h"
 #include "zip/ZipFormat.h"
+#include "zip/ZipHooks.h"
 #include "zip/ZipStreams.h"
 
 namespace zo {
 
 class TReplacementFile;
 class TEntryStorer;
+class TEntryData;
 
 enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
 using enum TZECompressionLevel;
@@ -56,6 +95,12 @@ using enum TZEOverwriteMode;
 
 std::uint16_t ShareModeBits(TZEFileShareMode mode);
 
+// Whether an object that exists (stamped existingStamp) gives way to a new
+// one (stamped newStamp) under mode, packing and extracting alike; nothing
+// under omPrompt, where the user is asked (ConfirmOverwrite). Stamps are DOS
+// stamps, date in the high 16 bits.
+std::optional<bool> OverwriteByMode(TZEOverwriteMode mode, std::uint32_t existingStamp, std::uint32_t newStamp);
+
 inline constexpr std::uint32_t kZEDefaultSearchAttr = 0x28BF;
 
 struct TZEOptions {
@@ -71,7 +116,7 @@ struct TZEOptions {
   bool OEMFileNames = true;
 };
 
-// --- Search (implemented in zip/ZipExtract.cpp) -------------------------------
+// --- Search (implemented in zip/ZipSearch.cpp) --------------------------------
 struct TInternalSearchRec {
   int ItemNo = 0;              // current index into the directory
   String FileMask;             // "/" separators, no drive
@@ -119,9 +164,10 @@ class TZEBaseArchiver {
   void SetCompressionMode(int value);
   std::uint16_t CompressionMethod() const { return FCompressionMethod; }
 
-  // Worker threads that compress entries while the archive is written: 0
-  // (the default) compresses on the calling thread. The archive's bytes are
-  // the same whatever the count.
+  // Worker threads that compress entries while the archive is written and
+  // write extracted files while an archive is unpacked: 0 (the default)
+  // does all on the calling thread. The archive's bytes, the files and the
+  // order of every hook and decision are the same whatever the count.
   int ThreadCount() const { return FThreadCount; }
   void SetThreadCount(int value) { FThreadCount = value < 0 ? 0 : value; }
 
@@ -137,7 +183,7 @@ class TZEBaseArchiver {
   String Password;                   // never set in this system
   String Name;                       // component name; prefixes messages when set
 
-  // --- Hooks (zip/ZipErrors.h); empty = the default ------------------------
+  // --- Hooks (zip/ZipHooks.h); empty = the default -------------------------
   TZEProcessFileFailureEvent OnProcessFileFailure;
   TZEConfirmProcessFileEvent OnConfirmProcessFile;
   TZEStoreFileEvent OnStoreFile;
@@ -221,7 +267,7 @@ class TZEBaseArchiver {
   // --- Adding files from disk (ZipCollect.cpp) ------------------------------
   void AddFiles(const String& FileMask, std::uint32_t SearchAttr, const String& ExclusionMask);
 
-  // --- Reading (ZipExtract.cpp) ---------------------------------------------
+  // --- Reading (ZipSearch.cpp, ZipEntryData.cpp, ZipExtract.cpp) ------------
   bool FindFirst(const String& FileMask, TZEArchiveItem& Item, const String& ExclusionMask,
                  std::uint32_t SearchAttr);
   bool FindNext(TZEArchiveItem& Item);
@@ -241,6 +287,9 @@ class TZEBaseArchiver {
   TZEDirManager& Dir() { return FDir; }
   const TZEDirManager& Dir() const { return FDir; }
   TStream* ArchiveStream() const { return FStream; }
+  // The entries' data as extraction reads it, from any thread, while the
+  // directory stays as it is (zip/ZipEntryData.h). Only while active.
+  TEntryData EntryData() const;
 
   // --- Shared by the writing and the reading side ----------------------------
 
@@ -260,8 +309,6 @@ class TZEBaseArchiver {
   // Under omPrompt: OnConfirmOverwrite or the question; "No to all" and
   // "Yes to all" change Options.OverwriteMode.
   bool ConfirmOverwrite(const String& SourceFileName, String& DestFileName);
-  // The process-wide lock of collection and extraction passes is
-  // CollectionLock() in zip/ZipCollect.h.
 
  protected:
   // TZipEngine chooses the method by the mode.
@@ -284,25 +331,18 @@ class TZEBaseArchiver {
   // Frees the archive stream and the directory; the engine becomes inactive.
   void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
-  friend class TEntryStorer;       // the commit's storing loop, ZipWriter.cpp
-  friend class TExtractionPass;    // an ExtractFiles pass, ZipExtract.cpp
+  // The commit's storing loop (ZipWriter.cpp), on the calling thread: its
+  // workers only deflate blocks of bytes it hands them.
+  friend class TEntryStorer;
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
   // The decision itself: the hook, or the default by native number.
   TZEAction DecideFileFailure(const String& FileName, TZEProcessOperation Operation,
                               const EZEException& E);
 
-  // --- Reading side (ZipReader.cpp, ZipExtract.cpp, ZipCollect.cpp) ---------
+  // --- Reading side (ZipReader.cpp) -------------------------
   // Loads the directory of FStream into FDir (recovery included).
   void LoadDir();
-  // What can be known wrong with entry index before its data is read (it is
-  // encrypted, its sizes are lost, its local header is missing or disagrees
-  // with it) raises here; returns its local header.
-  std::optional<TZELocalFileHeader> CheckItem(int index);
-  // Writes entry index's data to Stream with the size and CRC checks.
-  void ExtractItem(int index, TStream& Stream);
-  // The same for an entry that CheckItem passed, with what it returned.
-  void ExtractCheckedItem(int index, const std::optional<TZELocalFileHeader>& local, TStream& Stream);
 
   String FFileName;
   String FBaseDir;
@@ -323,7 +363,6 @@ class TZEBaseArchiver {
   std::shared_ptr<const EZEException> FAbortedFailure;
   TZEUnrestored FUnrestored;                    // of the last extraction pass
   TZEChangedSources FChangedSources;
-  String FCurrentDir;                           // of a collection pass
 };
 
 // The engine the wrapper uses: Zip64 disabled at creation, and stored (0)

@@ -199,4 +199,8 @@ EZEException::EZEException(int nativeError, std::initializer_list<FormatArg> arg
   SetMessage(ComposeText(nativeError, ErrorCode, Format(ZEMessageTemplate(ErrorCode), args), engine));
 }
 
+EZERefused::EZERefused(int nativeError, const String& text) : EZEException(nativeError) {
+  SetMessage(ComposeText(nativeError, ErrorCode, text, nullptr));
+}
+
 }  // namespace zo

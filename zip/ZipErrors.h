@@ -8,12 +8,12 @@
 //
 // A failure met while one entry is stored or extracted is first offered to a
 // decision (TZEAction): retry the entry, ignore it and go on, or abort the
-// whole operation. The hooks that take part in these decisions are declared
-// here as plain callbacks; the engine (zip/ZipEngine.h) holds one of each.
+// whole operation. The hook that may take the decision, and the engine's
+// other hooks, are in zip/ZipHooks.h; the default asks the user through
+// TZEUserPrompt, below.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -49,10 +49,13 @@ inline constexpr int kZENativeNoZip64EndRecord = 40;
 inline constexpr int kZENativeZip64CompSize = 41;       // %s: source name
 inline constexpr int kZENativeZip64Needed = 43;         // %s: source name
 inline constexpr int kZENativeOpenAborted = 45;         // decided Abort without asking
+inline constexpr int kZENativeWriteError = 46;          // a file being extracted took fewer bytes
+inline constexpr int kZENativeDamaged = 48;             // a directory or entry that cannot be read as it stands
 inline constexpr int kZENativeDeflate64 = 55;
 inline constexpr int kZENativeNameIndexClash = 59;
 inline constexpr int kZENativeNameTooLong = 61;         // %s: source path
 inline constexpr int kZENativeDiskFull = 65;
+inline constexpr int kZENativeEncrypted = 67;           // an encrypted entry: never extracted
 
 // The message index (0..40) for a native number; 0 when it has no pair.
 int ZEErrorCodeOf(int nativeError);
@@ -71,6 +74,15 @@ class EZEException : public Exception {
   std::int32_t ErrorCode = 0;
 };
 
+// An engine error whose text is our own rather than one of the numbered
+// templates, for refusals the templates have no words for. It still carries
+// a native number, so the failure decision treats it like any other. Names
+// taken from the archive go into Text through PrintableName.
+class EZERefused : public EZEException {
+ public:
+  EZERefused(int nativeError, const String& text);
+};
+
 // The decision for an entry that failed.
 enum class TZEAction : std::uint8_t { fxaRetry = 0, fxaIgnore = 1, fxaAbort = 2 };
 using enum TZEAction;
@@ -82,56 +94,6 @@ enum class TZEProcessOperation : std::uint8_t {
   poChangeComment, poMakeSFX, poMerge
 };
 using enum TZEProcessOperation;
-
-enum class TZEProgressPhase : std::uint8_t { ppStart, ppProcess, ppEnd };
-using enum TZEProgressPhase;
-
-// --- Hooks ---------------------------------------------------------------------
-// None is installed by the archive wrapper; the defaults named with each apply.
-
-// Action arrives preset to fxaIgnore. Default (no hook): by NativeError, see
-// TZEBaseArchiver::ProcessFileFailure.
-using TZEProcessFileFailureEvent = std::function<void(
-    TZEBaseArchiver& Sender, const String& FileName, TZEProcessOperation Operation,
-    int NativeError, int ErrorCode, const String& ErrorMessage, TZEAction& Action)>;
-// Default: Confirm stays true (proceed with the entry).
-using TZEConfirmProcessFileEvent = std::function<void(
-    TZEBaseArchiver& Sender, const String& FileName, TZEProcessOperation Operation, bool& Confirm)>;
-// Default: name, attributes and comment unchanged.
-using TZEStoreFileEvent = std::function<void(TZEBaseArchiver& Sender, String& FileName,
-                                             std::uint32_t& FileAttr, AnsiText& Comment,
-                                             const String& OriginalFileName)>;
-using TZEExtractFileEvent = std::function<void(TZEBaseArchiver& Sender, String& FileName,
-                                               std::uint32_t& FileAttr, const AnsiText& Comment)>;
-// Only consulted under omPrompt. Default: the question "Overwrite file "%s"
-// with "%s"" with Yes, No, No to all, Yes to all.
-using TZEConfirmOverwriteEvent = std::function<void(
-    TZEBaseArchiver& Sender, const String& SourceFileName, String& DestFileName, bool& Confirm,
-    bool& YesToAll, bool& NoToAll)>;
-// Called when the archive stream took fewer bytes than given. Cancel false
-// means "space was made, try again". Default: native 65.
-using TZEDiskFullEvent = std::function<void(TZEBaseArchiver& Sender, int VolumeNumber,
-                                            const String& VolumeFileName, bool& Cancel)>;
-// Progress in percent; Cancel true stops the operation. Default: nothing.
-using TZEFileProgressEvent = std::function<void(TZEBaseArchiver& Sender, const String& FileName,
-                                                double Progress, TZEProcessOperation Operation,
-                                                TZEProgressPhase ProgressPhase, bool& Cancel)>;
-using TZEOverallProgressEvent = std::function<void(TZEBaseArchiver& Sender, double Progress,
-                                                   TZEProcessOperation Operation,
-                                                   TZEProgressPhase ProgressPhase, bool& Cancel)>;
-// How far a commit or an extraction pass has come: the uncompressed bytes and
-// the entries with data, done and in all. Called as each piece of data is
-// written; a display decides itself how often to show it.
-struct TZEWorkProgress {
-  std::int64_t BytesDone = 0;
-  std::int64_t BytesTotal = 0;
-  int FilesDone = 0;
-  int FilesTotal = 0;
-};
-using TZEWorkProgressEvent = std::function<void(TZEBaseArchiver& Sender, TZEProcessOperation Operation,
-                                                const TZEWorkProgress& Progress)>;
-using TZECopyTempFileProgressEvent = std::function<void(
-    TZEBaseArchiver& Sender, double Progress, TZEProgressPhase ProgressPhase, bool& Cancel)>;
 
 // --- The interactive question of the default decisions ---------------------------
 // The engine asks the user through this interface when no hook is installed.

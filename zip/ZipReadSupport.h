@@ -1,5 +1,7 @@
-// Small pieces shared by the loading of a directory (zip/ZipReader.cpp) and
-// by extraction (zip/ZipExtract.cpp). Each one is careful with lengths that
+// Small pieces shared by the loading of a directory (zip/ZipReader.cpp),
+// the search (zip/ZipSearch.cpp) and extraction
+// (zip/ZipEntryData.cpp, zip/ZipExtract.cpp); implemented in
+// zip/ZipReadSupport.cpp. Each one is careful with lengths that
 // come from the archive: none reads past the bytes it was given.
 #pragma once
 
@@ -15,15 +17,6 @@
 #include "zip/ZipStreams.h"
 
 namespace zo {
-
-// An engine error whose text is our own rather than one of the numbered
-// templates, for refusals the templates have no words for. It still carries
-// a native number, so the failure decision treats it like any other. Names
-// taken from the archive go into Text through PrintableName.
-class EZERefused : public EZEException {
- public:
-  EZERefused(int nativeError, const String& text);
-};
 
 // Reads up to count bytes at position; returns how many were read (fewer
 // at the end of the stream, 0 for a negative position).
@@ -51,5 +44,8 @@ std::optional<TZELocalFileHeader> ReadLocalHeader(TStream& stream, std::int64_t 
 // into: after turning '\' into '/', it is absolute, carries a drive letter,
 // opens with "//", or has a ".." element. Such entries are never extracted.
 bool IsUnsafeEntryName(StringView name);
+
+// Whether a search mask holds a wildcard ('*' or '?').
+bool HasWildcards(StringView mask);
 
 }  // namespace zo

@@ -31,7 +31,7 @@ constexpr std::uint16_t kMaxRecoveryExtraLength = 260;
 
 // Raised for a central directory that cannot be what it claims; LoadDir
 // answers it with recovery.
-[[noreturn]] void Damaged() { throw EZEException(48); }
+[[noreturn]] void Damaged() { throw EZEException(kZENativeDamaged); }
 
 struct EndRecordHit {
   std::int64_t position = -1;
@@ -475,10 +475,10 @@ void SettleOverlappingEntries(TStream& stream, TZEDirManager& dir) {
   }
   if (counted == 0 || marked < counted) return;
   if (firstA >= 0) {
-    throw EZERefused(48, Format(u"The archive is refused: entries \"%s\" and \"%s\" overlap in the archive",
+    throw EZERefused(kZENativeDamaged, Format(u"The archive is refused: entries \"%s\" and \"%s\" overlap in the archive",
                                 {PrintableName(items[firstA].Name), PrintableName(items[firstB].Name)}));
   }
-  throw EZERefused(48, Format(u"The archive is refused: entry \"%s\" lies inside its central directory",
+  throw EZERefused(kZENativeDamaged, Format(u"The archive is refused: entry \"%s\" lies inside its central directory",
                               {PrintableName(items[firstInside].Name)}));
 }
 
@@ -697,7 +697,7 @@ class Recovery {
     item.nameLength = header.nameLength;
     // The name tells directories from empty files; a size of 0 alone does not.
     const bool isDirectory = !item.Name.empty() && IsPathSeparator(item.Name.back());
-    item.externalAttr = isDirectory ? 0x10 : 0x20;
+    item.externalAttr = isDirectory ? faDirectory : faArchive;
 
     // Writers that put the sizes after the data leave them 0 here (or mark
     // them for a Zip64 extra that holds 0 as well).
@@ -903,77 +903,6 @@ class Recovery {
 };
 
 }  // namespace
-
-// --- Helpers shared with extraction (zip/ZipReadSupport.h) ------------------------
-
-std::int64_t ReadAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count) {
-  return stream.ReadAt(position, buffer, count);
-}
-
-std::vector<TZEExtraFieldDataBlock> ParseExtraFields(const std::uint8_t* data, std::size_t size) {
-  std::vector<TZEExtraFieldDataBlock> blocks;
-  std::size_t pos = 0;
-  while (size - pos >= 4) {
-    TZEExtraFieldDataBlock block;
-    block.headerID = GetLE16(data + pos);
-    const std::size_t claimed = GetLE16(data + pos + 2);
-    pos += 4;
-    const std::size_t length = std::min(claimed, size - pos);  // cut to what remains
-    block.dataSize = static_cast<std::uint16_t>(length);
-    block.pData.assign(data + pos, data + pos + length);
-    pos += length;
-    blocks.push_back(std::move(block));
-  }
-  return blocks;
-}
-
-bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
-  const Bytes& d = block.pData;
-  std::size_t pos = 0;
-  bool complete = true;
-  auto take64 = [&](std::uint64_t& target) {
-    if (d.size() - pos < 8) {
-      complete = false;
-      return;
-    }
-    target = GetLE64(d.data() + pos);
-    pos += 8;
-  };
-  TZEZip64ExtendedInfo& wide = item.Zip64ExtInfoForWrite();
-  if (item.unCompSize == kZip64Marker32) take64(wide.uncompSize);
-  if (item.compSize == kZip64Marker32) take64(wide.compSize);
-  if (item.relOffsetLH == kZip64Marker32) take64(wide.relOffsetLH);
-  if (item.diskNumberStart == kZip64Marker16 && d.size() - pos >= 4) {
-    wide.diskNumberStart = GetLE32(d.data() + pos);
-  }
-  item.bHugeFile = true;
-  return complete;
-}
-
-std::optional<String> UnicodeNameOf(const TZEExtraFieldDataBlock& block) {
-  const Bytes& d = block.pData;
-  if (d.size() < 8 || std::memcmp(d.data(), "NUCX", 4) != 0) return std::nullopt;
-  const std::uint64_t units = GetLE32(d.data() + 4);
-  if (units > (d.size() - 8) / 2) return std::nullopt;
-  String name(static_cast<std::size_t>(units), u'\0');
-  for (std::size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char16_t>(GetLE16(d.data() + 8 + 2 * i));
-  return name;
-}
-
-std::optional<TZELocalFileHeader> ReadLocalHeader(TStream& stream, std::int64_t position) {
-  std::array<std::uint8_t, kZipLocalHeaderSize> raw{};
-  if (ReadAt(stream, position, raw.data(), kZipLocalHeaderSize) != kZipLocalHeaderSize ||
-      GetLE32(raw.data()) != kZipLocalHeaderSignature) {
-    return std::nullopt;
-  }
-  TZELocalFileHeader header;
-  header.Read(raw.data());
-  return header;
-}
-
-EZERefused::EZERefused(int nativeError, const String& text) : EZEException(nativeError) {
-  SetMessage(text + Format(u" - Native error: %05d", {nativeError}));
-}
 
 // --- Loading -------------------------------------------------------------------------
 

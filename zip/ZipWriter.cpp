@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <optional>
 
 #include "platform/FileSystem.h"
 #include "zip/BlockDeflate.h"
@@ -86,6 +87,16 @@ struct TPendingEntry {
   }
 };
 
+// What writing the next piece of an entry came to: more is to come, the
+// entry is complete, a progress hook cancelled, or the entry failed.
+enum class TWriteStep : std::uint8_t { wsMore, wsFinished, wsCancelled, wsFailed };
+using enum TWriteStep;
+
+struct TWriteResult {
+  TWriteStep Step = wsMore;
+  std::optional<EZEException> Failure;   // with wsFailed
+};
+
 // Runs the commit's loop; see the top of this file.
 class TEntryStorer {
  public:
@@ -106,17 +117,20 @@ class TEntryStorer {
         FPending.pop_front();
         continue;
       }
-      bool finished = false;
-      try {
-        if (!WriteNext(entry, finished)) {
+      const TWriteResult result = WriteNext(entry);
+      switch (result.Step) {
+        case wsMore:
+          break;
+        case wsFinished:
+          FPending.pop_front();
+          break;
+        case wsCancelled:   // by a progress hook
           Drop();
-          return false;   // cancelled by a progress hook
-        }
-      } catch (const EZEException& e) {
-        if (!Decide(e)) return false;
-        continue;
+          return false;
+        case wsFailed:
+          if (!Decide(*result.Failure)) return false;
+          break;
       }
-      if (finished) FPending.pop_front();
     }
   }
 
@@ -130,7 +144,7 @@ class TEntryStorer {
   void CountWork(int first) {
     for (int i = first; i < Count(); ++i) {
       const TDirItem& item = FEngine.FDir.CDir[i];
-      if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
+      if (!IsStored(item) || (item.externalAttr & faDirectory) != 0) continue;
       ++FWork.FilesTotal;
       if (item.Stream() != nullptr) {
         FWork.BytesTotal += item.Stream()->Size();
@@ -180,7 +194,7 @@ class TEntryStorer {
       entry.AllRead = true;
       return;
     }
-    entry.IsDirectory = (item.externalAttr & 0x10) != 0;
+    entry.IsDirectory = (item.externalAttr & faDirectory) != 0;
     entry.Mode = item.compMethod == kZipMethodDeflate ? item.CompressionMode : 0;
     try {
       OpenSource(entry, item);
@@ -295,10 +309,17 @@ class TEntryStorer {
   // --- Writing -------------------------------------------------------------------
 
   // Writes what is next of the front entry: its header, or its next block,
-  // or its end. finished: the entry is complete. False when a progress hook
-  // cancelled. Engine errors of the entry are raised.
-  bool WriteNext(TPendingEntry& entry, bool& finished) {
-    if (!entry.Started) return WriteHeader(entry);
+  // or its end; says which came of it, an engine error of the entry too.
+  TWriteResult WriteNext(TPendingEntry& entry) {
+    try {
+      return {WritePiece(entry), std::nullopt};
+    } catch (const EZEException& e) {
+      return {wsFailed, e};
+    }
+  }
+
+  TWriteStep WritePiece(TPendingEntry& entry) {
+    if (!entry.Started) return WriteHeader(entry) ? wsMore : wsCancelled;
     if (!entry.Blocks.empty()) {
       TDeflatedBlock block = entry.Blocks.front().get();
       entry.Blocks.pop_front();
@@ -310,17 +331,17 @@ class TEntryStorer {
       entry.Done += block.Size;
       FWork.BytesDone += block.Size;
       ReportWork();
-      return Progress(entry, ppProcess, 100.0 * static_cast<double>(entry.Done) / static_cast<double>(entry.Size));
+      const double percent = 100.0 * static_cast<double>(entry.Done) / static_cast<double>(entry.Size);
+      return Progress(entry, ppProcess, percent) ? wsMore : wsCancelled;
     }
     if (entry.Failure) std::rethrow_exception(entry.Failure);
-    if (!entry.AllRead) return true;   // more blocks to come
-    finished = true;
+    if (!entry.AllRead) return wsMore;   // more blocks to come
     Finish(entry);
     if (!entry.IsDirectory) {
       ++FWork.FilesDone;
       ReportWork();
     }
-    return true;
+    return wsFinished;
   }
 
   bool Progress(const TPendingEntry& entry, TZEProgressPhase phase, double percent) {
@@ -557,7 +578,7 @@ bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tail
   int blocks = 0;
   for (int i = first; i < FDir.CDir.Count() && blocks < 2; ++i) {
     const TDirItem& item = FDir.CDir[i];
-    if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
+    if (!IsStored(item) || (item.externalAttr & faDirectory) != 0) continue;
     const bool large = item.Stream() == nullptr || item.Stream()->Size() > DeflateBlockSize(item.CompressionMode);
     blocks += large ? 2 : 1;
   }

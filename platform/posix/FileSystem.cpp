@@ -188,7 +188,6 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (error != nullptr) *error = errno;
     return result;
   }
-  const std::uint32_t excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
   // What a name is cannot be told without looking it up; when that fails for
   // any reason but the name having vanished, the directory's content is
   // unknown, and the listing fails as a whole rather than leaving names out.
@@ -227,7 +226,7 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (kind == ekOther) continue;
     TSearchRec rec;
     rec.Attr = AttrFromStat(st, name);
-    if (rec.Attr & excluded) continue;
+    if (!PassesAttrFilter(rec.Attr, attr)) continue;
     rec.Name = std::move(name);
     rec.Kind = kind;
     rec.Size = kind == ekFile ? static_cast<std::int64_t>(st.st_size) : 0;
@@ -236,7 +235,7 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (kind != ekLink) rec.Id = TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     result.push_back(std::move(rec));
   }
-  std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
+  SortByName(result);
   return result;
 }
 

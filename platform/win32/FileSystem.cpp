@@ -267,7 +267,6 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (error != nullptr && ::GetLastError() != ERROR_FILE_NOT_FOUND) *error = LastErrno();
     return result;
   }
-  const std::uint32_t excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
   do {
     std::u16string name = FromWide(found.cFileName);
     if (name == u"." || name == u".." || !MatchesMask(name, mask)) continue;
@@ -275,7 +274,7 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (kind == ekOther) continue;   // a device: nothing a file could be read from
     TSearchRec rec;
     rec.Attr = DosAttributes(found.dwFileAttributes);
-    if (rec.Attr & excluded) continue;
+    if (!PassesAttrFilter(rec.Attr, attr)) continue;
     rec.Name = std::move(name);
     rec.Kind = kind;
     rec.Size = kind == ekDirectory
@@ -290,7 +289,7 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
     if (error != nullptr) *error = LastErrno();
     return {};
   }
-  std::sort(result.begin(), result.end(), [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
+  SortByName(result);
   return result;
 }
 

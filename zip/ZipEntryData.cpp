@@ -1,0 +1,271 @@
+// Reading one entry's data: the checks of its headers before, of its size
+// and CRC after, stored and deflated data moved in bounded pieces (1 MiB of
+// input at a time, output written as it comes), so that no entry is ever
+// held whole in memory and none yields more bytes than its directory record
+// announces.
+
+#include "zip/ZipEntryData.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "core/StringUtils.h"
+#include "zip/ZipEngine.h"
+#include "zip/ZipReadSupport.h"
+
+namespace zo {
+
+namespace {
+
+constexpr std::int64_t kInflateInputChunk = 1048576;
+constexpr std::int64_t kInflateOutputChunk = 262144;
+constexpr std::int64_t kStoredChunk = 65535;
+
+// The output of an entry: counts and checksums what passes, and refuses to
+// take more than the entry announced (a damaged or hostile entry cannot make
+// extraction produce unbounded output).
+class CheckedOutput {
+ public:
+  CheckedOutput(TStream& target, std::uint64_t expected) : FTarget(target), FExpected(expected) {}
+  // False when the data would run past the announced size.
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    if (size > FExpected - std::min(FExpected, FWritten)) return false;
+    FCrc = UpdateCrc32(FCrc, data, size);
+    FTarget.WriteBuffer(data, static_cast<std::int64_t>(size));
+    FWritten += size;
+    return true;
+  }
+  std::uint64_t Written() const { return FWritten; }
+  std::uint64_t Expected() const { return FExpected; }
+  std::uint32_t Crc() const { return FCrc; }
+
+ private:
+  TStream& FTarget;
+  std::uint64_t FExpected;
+  std::uint64_t FWritten = 0;
+  std::uint32_t FCrc = 0;
+};
+
+bool CopyStored(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
+  Bytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kStoredChunk)));
+  while (size > 0) {
+    const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(size, kStoredChunk));
+    const std::int64_t got = ReadAt(archive, position, buffer.data(), want);
+    if (got <= 0) return true;  // short data: the size check reports it
+    if (!out.Write(buffer.data(), static_cast<std::size_t>(got))) return false;
+    position += got;
+    size -= static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+struct InflateStream {
+  z_stream z{};
+  bool open = false;
+  ~InflateStream() {
+    if (open) inflateEnd(&z);
+  }
+};
+
+// Inflates raw deflate data; false when the data is broken, ends before the
+// deflate stream does, or would run past the announced size.
+//
+// The end of the compressed input is not the end of the work: zlib may still
+// hold output that did not fit the output buffer, and the end-of-stream
+// marker may only be reported by a later call. So the loop ends on the
+// stream's end or on a call that can make no progress, never on input used up.
+bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
+  InflateStream s;
+  if (inflateInit2(&s.z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  s.open = true;
+  Bytes input(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(size, 1), kInflateInputChunk)));
+  // No entry can produce more than it announces, so a small entry gets a
+  // small buffer.
+  Bytes output(static_cast<std::size_t>(std::clamp<std::uint64_t>(out.Expected(), 64, kInflateOutputChunk)));
+  for (;;) {
+    if (s.z.avail_in == 0 && size > 0) {
+      const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(size, input.size()));
+      const std::int64_t got = ReadAt(archive, position, input.data(), want);
+      if (got <= 0) return false;  // the archive is shorter than its directory says
+      position += got;
+      size -= static_cast<std::uint64_t>(got);
+      s.z.next_in = input.data();
+      s.z.avail_in = static_cast<uInt>(got);
+    }
+    s.z.next_out = output.data();
+    s.z.avail_out = static_cast<uInt>(output.size());
+    const int rc = inflate(&s.z, Z_NO_FLUSH);
+    const std::size_t produced = output.size() - s.z.avail_out;
+    if (produced > 0 && !out.Write(output.data(), produced)) return false;
+    if (rc == Z_STREAM_END) return true;
+    // No progress was possible: fine while more input is waiting, the end
+    // of a truncated stream when none is.
+    if (rc == Z_BUF_ERROR && s.z.avail_in == 0 && size > 0) continue;
+    if (rc != Z_OK) return false;
+  }
+}
+
+// The file an entry is extracted into: a new file (TDirHandle::CreateFile or
+
+
+std::int64_t LocalHeaderAt(const TDirItem& item) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(item.LocalHeaderOffset(), INT64_MAX / 2));
+}
+
+// The compressed and uncompressed sizes the local header at headerAt gives,
+// when it gives them (not when they follow the data, nor when they are
+// marked for a Zip64 field that is missing).
+std::optional<std::pair<std::uint64_t, std::uint64_t>> LocalSizes(TStream& archive, std::int64_t headerAt,
+                                                                   const TZELocalFileHeader& local) {
+  if (local.genPurposeFlag & kZipFlagDataDescriptor) return std::nullopt;   // sizes follow the data
+  if (local.compSize != kZip64Marker32 && local.unCompSize != kZip64Marker32) {
+    return std::pair<std::uint64_t, std::uint64_t>{local.compSize, local.unCompSize};
+  }
+  const std::int64_t extraAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize) + local.nameLength;
+  Bytes extra(local.extraLength);
+  extra.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, ReadAt(archive, extraAt, extra.data(), local.extraLength))));
+  TDirItem sizes;
+  sizes.unCompSize = local.unCompSize;
+  sizes.compSize = local.compSize;
+  bool found = false;
+  for (const TZEExtraFieldDataBlock& block : ParseExtraFields(extra.data(), extra.size())) {
+    if (block.headerID != kZip64ExtraId) continue;
+    found = ApplyZip64Extra(sizes, block);
+  }
+  if (!found) return std::nullopt;
+  return std::pair<std::uint64_t, std::uint64_t>{sizes.CompressedSize(), sizes.UncompressedSize()};
+}
+
+// Why the local header at headerAt cannot introduce item's data as the
+// central directory describes it (the name, the method, and the size of the
+// data when the local header knows it); empty when it can. Two readers that
+// trust different copies must never see different entries. The compressed
+// sizes may differ (one of them overstating the data): the data is read no
+// further than the smaller one, and a stream that does not end by then is
+// refused as a disagreement (see ExtractCheckedItem).
+String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
+                           const TDirItem& item, bool oemFileNames) {
+  if (local.compMethod != item.compMethod) return u"compression method";
+  const bool namedByExtra = std::any_of(item.ExtraFields().begin(), item.ExtraFields().end(),
+                                        [](const TZEExtraFieldDataBlock& b) { return b.headerID == kUnicodeNameExtraId; });
+  const std::int64_t nameAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize);
+  if (!namedByExtra) {
+    Bytes name(local.nameLength);
+    if (ReadAt(archive, nameAt, name.data(), local.nameLength) != local.nameLength) return u"name";
+    if (SlashedPath(DecodeEntryName(name, oemFileNames, item.genPurposeFlag)) != SlashedPath(item.Name)) return u"name";
+  }
+  const auto sizes = LocalSizes(archive, headerAt, local);
+  if (sizes && sizes->second != item.UncompressedSize()) return u"sizes";
+  return String();
+}
+
+EZERefused Disagreement(const TDirItem& item, const String& what) {
+  return EZERefused(kZENativeBadData, Format(u"The local header of \"%s\" does not agree with the central directory (%s)",
+                                             {PrintableName(item.Name), what}));
+}
+
+}  // namespace
+
+void CheckNotEncrypted(const TDirItem& item) {
+  if (item.genPurposeFlag & kZipFlagEncrypted) {
+    throw EZERefused(kZENativeEncrypted,
+                     Format(u"File \"%s\" is encrypted and cannot be extracted", {PrintableName(item.Name)}));
+  }
+}
+
+std::optional<TZELocalFileHeader> TEntryData::Check(int index) const {
+  if (index < 0 || index >= FDir.CDir.Count()) throw EZEException(kZENativeIndexOutOfBounds);
+  const TDirItem& item = FDir.CDir[index];
+  CheckNotEncrypted(item);
+  // Never extracted, whatever the settings: that is how an archive is made
+  // to expand without end.
+  if (item.Overlaps) {
+    const bool inside = static_cast<std::int64_t>(item.LocalHeaderOffset()) >= FDir.CentralDirOffset;
+    throw EZERefused(kZENativeDamaged, Format(inside ? u"The local header of \"%s\" lies inside the central directory"
+                                       : u"The data of \"%s\" overlaps another entry in the archive",
+                                {PrintableName(item.Name)}));
+  }
+  if (FExtractCorrupted) return ReadLocalHeader(FArchive, LocalHeaderAt(item));
+  if (item.SizesUnknown) {
+    const bool descriptor = (item.genPurposeFlag & kZipFlagDataDescriptor) != 0;
+    throw EZERefused(kZENativeBadData,
+                     Format(descriptor ? u"The size and check sum of \"%s\" are lost: its data descriptor was not found"
+                                       : u"The sizes of \"%s\" are lost: its Zip64 extra field is missing",
+                            {PrintableName(item.Name)}));
+  }
+  const std::int64_t headerAt = LocalHeaderAt(item);
+  const std::optional<TZELocalFileHeader> local = ReadLocalHeader(FArchive, headerAt);
+  if (!local) throw EZEException(kZENativeBadData);
+  const String mismatch = LocalHeaderMismatch(FArchive, headerAt, *local, item, FOEMFileNames);
+  if (!mismatch.empty()) throw Disagreement(item, mismatch);
+  return local;
+}
+
+void TEntryData::Extract(int index, const std::optional<TZELocalFileHeader>& local, TStream& target) const {
+  const TDirItem& item = FDir.CDir[index];
+  TStream& archive = FArchive;
+  bool good = local.has_value();
+  if (good) {
+    const std::int64_t dataStart =
+        LocalHeaderAt(item) + static_cast<std::int64_t>(kZipLocalHeaderSize) + local->nameLength + local->extraLength;
+    std::uint64_t compressed = item.CompressedSize();
+    // Where the two headers give different compressed sizes, the data is
+    // read no further than the smaller.
+    const auto localSizes = LocalSizes(archive, LocalHeaderAt(item), *local);
+    const bool sizesDiffer = localSizes && localSizes->first != compressed;
+    if (localSizes) compressed = std::min(compressed, localSizes->first);
+    const std::int64_t room = std::max<std::int64_t>(0, FDir.CentralDirOffset - dataStart);
+    compressed = std::min<std::uint64_t>(compressed, static_cast<std::uint64_t>(room));
+    const std::uint64_t expected = item.UncompressedSize();
+    // A stored entry's data is the entry: bytes past its size are not its.
+    if (item.compMethod == kZipMethodStored) compressed = std::min(compressed, expected);
+    CheckedOutput out(target, expected);
+    switch (item.compMethod) {
+      case kZipMethodStored:
+        good = CopyStored(archive, dataStart, compressed, out);
+        break;
+      case kZipMethodDeflate:
+        good = expected == 0 && compressed == 0 ? true : Inflate(archive, dataStart, compressed, out);
+        break;
+      case kZipMethodDeflate64:
+        throw EZEException(kZENativeDeflate64);
+      default:
+        good = false;
+        break;
+    }
+    good = good && out.Written() == expected && out.Crc() == item.crc32;
+    if (!good && sizesDiffer && !FExtractCorrupted) throw Disagreement(item, u"sizes");
+  }
+  if (!good && !FExtractCorrupted) throw EZEException(kZENativeBadData);
+}
+
+// --- To a stream ------------------------------------------------------------------
+
+TEntryData TZEBaseArchiver::EntryData() const {
+  return TEntryData(*FStream, FDir, Options.OEMFileNames, ExtractCorruptedFiles);
+}
+
+void TZEBaseArchiver::ExtractToStream(const String& FileName, TStream& Stream) {
+  CheckActive();
+  if (InUpdate()) throw EZEException(kZENativeUpdateNotEnded);
+  const bool recurse = Options.Recurse;
+  Options.Recurse = false;
+  struct Restore {
+    TZEBaseArchiver& engine;
+    bool value;
+    ~Restore() { engine.Options.Recurse = value; }
+  } restore{*this, recurse};
+  int index = FDir.CDir.IndexOf(SlashedPath(FileName));
+  if (index < 0) {
+    TZEArchiveItem item;
+    if (FindFirst(FileName, item, String(), kZEDefaultSearchAttr)) index = item.Handle.ItemNo;
+  }
+  if (index < 0) throw EZEException(kZENativeEntryNotFound, {FileName});
+  const TEntryData data = EntryData();
+  data.Extract(index, data.Check(index), Stream);
+}
+
+}  // namespace zo
