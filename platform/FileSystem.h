@@ -135,9 +135,10 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask);
 
 // --- Paths and directories --------------------------------------------------
 
-// The longest path the system opens, in bytes of its own encoding (without
-// a terminating zero): a longer one could not be opened by anyone.
-inline constexpr std::size_t kMaxPathBytes = 4095;
+// True when path is longer than the system takes a path, in the system's
+// own terms: nothing at it could be opened or made by anyone, so callers
+// refuse it up front with a message of their own.
+bool IsPathTooLong(std::u16string_view path);
 
 // Both '\' and '/' separate the elements of a path given by a user.
 inline bool IsPathSeparator(char16_t c) { return c == u'/' || c == u'\\'; }

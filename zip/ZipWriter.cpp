@@ -39,8 +39,6 @@ constexpr std::size_t kMaxEntriesAhead = 64;
 // An entry's bytes gathered before they are written, at most.
 constexpr std::size_t kMaxGathered = 1 << 20;
 
-bool HasLongPathPrefix(const String& path) { return path.find(u"\\\\?\\") != String::npos; }
-
 bool IsStored(const TDirItem& item) {
   return item.Modified && item.Operation != poRename && item.Operation != poChangeAttr &&
          item.Operation != poChangeComment;
@@ -205,7 +203,7 @@ class TEntryStorer {
     } else if (!item.SrcFileName.empty()) {
       // A source path longer than the system opens is refused up front with
       // its own message rather than as an open failure.
-      if (item.SrcFileName.size() > kMaxPathBytes && !HasLongPathPrefix(item.SrcFileName))
+      if (IsPathTooLong(item.SrcFileName))
         throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &FEngine);
       try {
         entry.File = std::make_unique<TFileStream>(item.SrcFileName,

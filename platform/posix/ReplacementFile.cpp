@@ -93,14 +93,19 @@ void RemoveLeftoverStandIns(const Split& where) {
 // Makes a new stand-in for where.name in where.dir, locked; its path, or
 // empty with errno set.
 std::string CreateStandIn(const Split& where, TDescriptor& lock) {
-  std::string pattern = where.dir + OsText(StandInPrefix(FromOsPath(where.name))) + std::string(kStandInUniqueLength, 'X');
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  lock.Reset(fd);
-  ::flock(fd, LOCK_EX);
-  return buffer.data();
+  const std::string prefix = where.dir + OsText(StandInPrefix(FromOsPath(where.name)));
+  std::string made;
+  const int error = CreateUniquelyNamed(kStandInUniqueLength, [&](const std::u16string& letters) {
+    const std::string candidate = prefix + OsText(letters);
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    lock.Reset(fd);
+    ::flock(fd, LOCK_EX);
+    made = candidate;
+    return 0;
+  });
+  errno = error;
+  return made;
 }
 
 // The permissions a newly created file gets: 0666 less the umask.

@@ -114,6 +114,13 @@ std::u16string NativePath(std::u16string_view path) {
   return std::u16string(kLongPrefix) + full;
 }
 
+// The wide-character calls take a path of at most 32,767 UTF-16 units, its
+// \\?\ prefix included (a counted string of 16-bit length in bytes).
+bool IsPathTooLong(std::u16string_view path) {
+  constexpr std::size_t kLongestNativePath = 32767;
+  return NativePath(path).size() > kLongestNativePath;
+}
+
 std::u16string FromNativePath(std::u16string_view path) {
   std::u16string result;
   if (path.substr(0, kLongUncPrefix.size()) == kLongUncPrefix) result = u"//" + std::u16string(path.substr(kLongUncPrefix.size()));
@@ -427,18 +434,12 @@ int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
 }
 
 int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
-  std::uint64_t state = ::GetTickCount64() ^ (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32) ^
-                        reinterpret_cast<std::uintptr_t>(&name);
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceCounter(&counter);
-  state ^= static_cast<std::uint64_t>(counter.QuadPart);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::u16string candidate = PartFileName(UniqueLetters(state, kPartUniqueLength));
+  return CreateUniquelyNamed(kPartUniqueLength, [&](const std::u16string& letters) {
+    const std::u16string candidate = PartFileName(letters);
     const int error = CreateFile(candidate, file);
     if (error == 0) name = candidate;
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
+    return error;
+  });
 }
 
 // A part file that its writer still holds open cannot be opened without

@@ -27,24 +27,22 @@ void RemoveLeftoverStandIns(const std::u16string& dir, const std::u16string& nam
   }
 }
 
-// Creates a new stand-in and holds it open as the lock; its name on success.
-std::u16string CreateStandIn(const std::u16string& dir, const std::u16string& name, TDescriptor& lock) {
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceCounter(&counter);
-  std::uint64_t state = static_cast<std::uint64_t>(counter.QuadPart) ^
-                        (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::u16string candidate = dir + StandInPrefix(name) + UniqueLetters(state, kStandInUniqueLength);
+// Creates a new stand-in and holds it open as the lock; its name on success,
+// or empty with *error set.
+std::u16string CreateStandIn(const std::u16string& dir, const std::u16string& name, TDescriptor& lock, int* error) {
+  const std::u16string prefix = dir + StandInPrefix(name);
+  std::u16string made;
+  *error = CreateUniquelyNamed(kStandInUniqueLength, [&](const std::u16string& letters) {
+    const std::u16string candidate = prefix + letters;
     const HANDLE file = ::CreateFileW(Wide(NativePath(candidate)), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      lock.Reset(ValueOf(file));
-      return candidate;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS) return {};
-  }
-  return {};
+    if (file == INVALID_HANDLE_VALUE) return LastErrno();
+    lock.Reset(ValueOf(file));
+    made = candidate;
+    return 0;
+  });
+  return made;
 }
 
 // True when what sits at path is not a file on a disk (a device such as NUL,
@@ -239,15 +237,15 @@ int TReplacementFile::Begin(const std::u16string& target) {
   const std::u16string apart = TempDirectory() + u"/";
   RemoveLeftoverStandIns(dir, name);
   RemoveLeftoverStandIns(apart, name);
-  std::u16string standIn = CreateStandIn(dir, name, FLock);
+  int error = 0;
+  std::u16string standIn = CreateStandIn(dir, name, FLock, &error);
   FInPlace = standIn.empty();
   if (FInPlace) {
     // Nothing can be made beside it. A file that is not there yet could not
     // be made either; one that is there is copied over in the end.
-    const int error = LastErrno();
     if (!FTargetExisted) return error;
-    standIn = CreateStandIn(apart, name, FLock);
-    if (standIn.empty()) return LastErrno();
+    standIn = CreateStandIn(apart, name, FLock, &error);
+    if (standIn.empty()) return error;
   }
   FWritePath = standIn;
   FActive = true;
