@@ -1,3 +1,16 @@
+// platform/FileSystem.h on POSIX.
+//
+// Attributes: a directory is 0x10; 0x01 (read-only) when the owner may not
+// write; 0x02 (hidden) when the name starts with '.'; 0x20 (archive) for every
+// regular file; no other bit is ever reported. Restoring attributes only
+// honours read-only (it takes the write permissions away, or gives the
+// owner's back); the rest has no POSIX counterpart and is ignored.
+//
+// Paths are bytes on the disk, UTF-8 where they are well-formed; other bytes
+// travel as escapes (platform/Utf.h, FromOsPath). Identity is the device and
+// the inode; times are the modification time in the local zone; a path is
+// too long past PATH_MAX - 1 bytes. A TDirHandle is an open directory
+// descriptor and works through the *at calls.
 #include "platform/FileSystem.h"
 
 #include <dirent.h>

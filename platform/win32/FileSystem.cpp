@@ -1,3 +1,13 @@
+// platform/FileSystem.h on Windows.
+//
+// Attributes are the DOS bits the system keeps (read-only, hidden, system,
+// directory, archive), reported and restored as they are. Paths go to the
+// wide-character calls absolute, with '\' and the \\?\ prefix, which lifts the
+// limit of MAX_PATH: a path is too long past 32,767 UTF-16 units in that form.
+// Identity is the volume serial number and the file index; times are
+// FILETIMEs turned into local time by the zone rules of their moment. A
+// TDirHandle holds the directory open without sharing its deletion and
+// works by its full path, since the system's calls name files by path.
 #include "platform/FileSystem.h"
 
 #include <algorithm>
