@@ -23,7 +23,7 @@ PACKAGES=(
   # the tree for Windows: cross compiler (with the Windows SDK headers and the
   # odbc32 and bcrypt import libraries), its zlib, and Wine to run the tests;
   # Wine's CNG (bcrypt) works through the host's GnuTLS
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine wine64 libgnutls30
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine wine64 fonts-wine libgnutls30
   # fuzzing and sanitizer runtime
   clang libclang-rt-14-dev
 )

@@ -74,9 +74,10 @@ constexpr std::uint32_t kDirectoryFilter = faHidden | faSysFile | faDirectory;
 
 class Collector {
  public:
-  Collector(std::uint32_t searchAttr, const TZECollectSettings& settings, const TZEListingFailure& onFailure)
+  Collector(std::uint32_t searchAttr, const TZECollectSettings& settings, const TZEFoundSink& onFound,
+            const TZEListingFailure& onFailure)
       : FAttr(searchAttr), FSettings(settings), FArchiveIds(IdentitiesOf(settings.ArchivePaths)),
-        FOnFailure(onFailure) {}
+        FOnFound(onFound), FOnFailure(onFailure) {}
 
   void SearchDirectory(const String& dir, const String& mask, bool recursive) {
     // A directory met again below itself (a symbolic link to a parent) is
@@ -104,7 +105,6 @@ class Collector {
     FStack.pop_back();
   }
 
-  std::vector<TZEFoundFile> Take() { return FAborted ? std::vector<TZEFoundFile>{} : std::move(FFound); }
   bool Aborted() const { return FAborted; }
 
  private:
@@ -199,24 +199,24 @@ class Collector {
     f.Size = rec.Size;
     f.Time = rec.Time;
     f.Dangling = rec.Kind == ekLink;
-    FFound.push_back(std::move(f));
+    FOnFound(std::move(f));
   }
 
   std::uint32_t FAttr;
   const TZECollectSettings& FSettings;
   std::vector<TFileId> FArchiveIds;
+  const TZEFoundSink& FOnFound;
   const TZEListingFailure& FOnFailure;
   std::vector<TFileId> FStack;
   TSiblingNames FNames;
-  std::vector<TZEFoundFile> FFound;
   bool FAborted = false;
 };
 
 }  // namespace
 
-std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
-                                       const TZECollectSettings& settings, const TZEListingFailure& onFailure,
-                                       bool* aborted) {
+void CollectFilesInto(StringView fileMask, std::uint32_t searchAttr, const TZECollectSettings& settings,
+                      const TZEFoundSink& onFound, const TZEListingFailure& onFailure, bool* aborted) {
+  if (aborted != nullptr) *aborted = false;
   String mask = SlashedPath(fileMask);
   String dir = ExcludeTrailingPathDelimiter(settings.BaseDir);
   if (IsPlacedMask(mask)) {
@@ -227,11 +227,21 @@ std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t search
   } else if (mask.starts_with(u"./")) {
     mask.erase(0, 2);
   }
-  if (mask.empty()) return {};
-  Collector collector(searchAttr, settings, onFailure);
+  if (mask.empty()) return;
+  Collector collector(searchAttr, settings, onFound, onFailure);
   collector.SearchDirectory(dir, mask, settings.Recurse);
   if (aborted != nullptr) *aborted = collector.Aborted();
-  return collector.Take();
+}
+
+std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t searchAttr,
+                                       const TZECollectSettings& settings, const TZEListingFailure& onFailure,
+                                       bool* aborted) {
+  std::vector<TZEFoundFile> found;
+  bool stopped = false;
+  CollectFilesInto(fileMask, searchAttr, settings, [&](TZEFoundFile&& f) { found.push_back(std::move(f)); },
+                   onFailure, &stopped);
+  if (aborted != nullptr) *aborted = stopped;
+  return stopped ? std::vector<TZEFoundFile>{} : found;
 }
 
 bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr) {
@@ -342,15 +352,11 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
       std::lock_guard<std::mutex> lock(CollectionLock());
       settings.BaseDir = ResolveBaseDir(FBaseDir);
       FCurrentDir = settings.BaseDir;
-      bool aborted = false;
-      const std::vector<TZEFoundFile> collected = CollectFiles(FileMask, SearchAttr, settings, onListingFailure, &aborted);
-      if (aborted) {
-        FCurrentDir.clear();
-        CancelUpdate();
-        return;
-      }
-      for (const TZEFoundFile& found : collected) {
-        if (!found.IsDirectory && !ConfirmProcessFile(found.FullPath, poAdd)) continue;
+      // Each object is registered as the search finds it, so that no list
+      // of the whole tree is held beside the entries made from it. An
+      // aborted search takes back what it registered.
+      const TZEFoundSink registerFound = [&](TZEFoundFile&& found) {
+        if (!found.IsDirectory && !ConfirmProcessFile(found.FullPath, poAdd)) return;
         // What the listing read is used as it stands. A dangling link has
         // no attributes or time of its own: it goes in as a system object
         // stamped now, and fails when it is read.
@@ -358,8 +364,15 @@ void TZEBaseArchiver::AddFiles(const String& FileMask, std::uint32_t SearchAttr,
         const std::optional<TLocalTime> time =
             found.IsDirectory || found.Dangling ? std::nullopt : std::optional<TLocalTime>(found.Time);
         const std::uint32_t stamp = LocalTimeToDos(time ? *time : NowLocalTime());
-        const int index = RegisterItem(found.StoredName, found.FullPath, attr, stamp, found.IsDirectory);
+        const int index = RegisterItem(std::move(found.StoredName), found.FullPath, attr, stamp, found.IsDirectory);
         if (index >= 0 && found.Size >= static_cast<std::int64_t>(kZip64Marker32)) FDir.CDir[index].bHugeFile = true;
+      };
+      bool aborted = false;
+      CollectFilesInto(FileMask, SearchAttr, settings, registerFound, onListingFailure, &aborted);
+      if (aborted) {
+        FCurrentDir.clear();
+        CancelUpdate();
+        return;
       }
       FCurrentDir.clear();
     }

@@ -63,6 +63,17 @@ std::vector<TZEFoundFile> CollectFiles(StringView fileMask, std::uint32_t search
 // asks for every kind of ordinary file.
 bool IsTakenAsFile(const TSearchRec& rec, std::uint32_t searchAttr);
 
+// Receives each object as the search finds it, in registration order.
+using TZEFoundSink = std::function<void(TZEFoundFile&& found)>;
+
+// The same search, handing each object to onFound as it is found rather than
+// gathering them all first: a caller that registers them as they come holds
+// no list of a whole tree. On abort (*aborted set) objects already handed
+// over stay handed over; the caller undoes what it did with them.
+void CollectFilesInto(StringView fileMask, std::uint32_t searchAttr, const TZECollectSettings& settings,
+                      const TZEFoundSink& onFound, const TZEListingFailure& onFailure = {},
+                      bool* aborted = nullptr);
+
 // The base directory a collection or extraction works in: baseDir made
 // absolute with a trailing '/' when it exists, unchanged when it does not,
 // the process's current directory when it is empty.

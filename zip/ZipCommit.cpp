@@ -288,8 +288,7 @@ bool TZEBaseArchiver::Commit() {
     return false;
   }
   for (int i = 0; i < FDir.CDir.Count(); ++i) {
-    FDir.CDir[i].Stream = nullptr;
-    FDir.CDir[i].OwnedStream.reset();
+    FDir.CDir[i].ReleaseStream();
   }
   if (Options.FlushBuffers) {
     if (auto* file = dynamic_cast<TFileStream*>(FStream)) file->Flush();

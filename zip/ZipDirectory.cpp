@@ -26,23 +26,122 @@ void SetWideField(TDirItem& item, std::uint32_t& field, std::uint64_t& wide, std
 }  // namespace
 
 std::uint64_t TDirItem::UncompressedSize() const {
-  return unCompSize == kZip64Marker32 ? Zip64ExtInfo.uncompSize : unCompSize;
+  return unCompSize == kZip64Marker32 ? Zip64ExtInfo().uncompSize : unCompSize;
 }
 std::uint64_t TDirItem::CompressedSize() const {
-  return compSize == kZip64Marker32 ? Zip64ExtInfo.compSize : compSize;
+  return compSize == kZip64Marker32 ? Zip64ExtInfo().compSize : compSize;
 }
 std::uint64_t TDirItem::LocalHeaderOffset() const {
-  return relOffsetLH == kZip64Marker32 ? Zip64ExtInfo.relOffsetLH : relOffsetLH;
+  return relOffsetLH == kZip64Marker32 ? Zip64ExtInfo().relOffsetLH : relOffsetLH;
 }
 void TDirItem::SetUncompressedSize(std::uint64_t value, bool forceZip64) {
-  SetWideField(*this, unCompSize, Zip64ExtInfo.uncompSize, value, forceZip64);
+  if (value >= kZip64Marker32 || forceZip64) {
+    SetWideField(*this, unCompSize, Zip64ExtInfoForWrite().uncompSize, value, true);
+  } else {
+    unCompSize = static_cast<std::uint32_t>(value);
+  }
 }
 void TDirItem::SetCompressedSize(std::uint64_t value, bool forceZip64) {
-  SetWideField(*this, compSize, Zip64ExtInfo.compSize, value, forceZip64);
+  if (value >= kZip64Marker32 || forceZip64) {
+    SetWideField(*this, compSize, Zip64ExtInfoForWrite().compSize, value, true);
+  } else {
+    compSize = static_cast<std::uint32_t>(value);
+  }
 }
 void TDirItem::SetLocalHeaderOffset(std::uint64_t value, bool forceZip64) {
-  SetWideField(*this, relOffsetLH, Zip64ExtInfo.relOffsetLH, value, forceZip64);
+  if (value >= kZip64Marker32 || forceZip64) {
+    SetWideField(*this, relOffsetLH, Zip64ExtInfoForWrite().relOffsetLH, value, true);
+  } else {
+    relOffsetLH = static_cast<std::uint32_t>(value);
+  }
 }
+
+namespace {
+
+const TDirItemExtra& NoExtra() {
+  static const TDirItemExtra none;
+  return none;
+}
+
+// Whether bytes read back as exactly name under every reading rule: printable
+// ASCII, one byte per character. Such a name needs no copy of its bytes.
+bool IsPlainAsciiName(const Bytes& bytes, StringView name) {
+  if (bytes.size() != name.size()) return false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] < 0x20 || bytes[i] > 0x7E || name[i] != bytes[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const Bytes& TDirItem::StoredName() const { return (FExtra.Get() ? *FExtra.Get() : NoExtra()).StoredName; }
+void TDirItem::SetStoredName(const Bytes& bytes) {
+  if (IsPlainAsciiName(bytes, Name)) {
+    ClearStoredName();
+  } else {
+    FExtra.Make().StoredName = bytes;
+  }
+}
+void TDirItem::ClearStoredName() {
+  if (FExtra.Get()) FExtra.Make().StoredName = Bytes();
+}
+const AnsiText& TDirItem::Comment() const { return (FExtra.Get() ? *FExtra.Get() : NoExtra()).Comment; }
+void TDirItem::SetComment(AnsiText comment) {
+  if (!comment.empty() || FExtra.Get()) FExtra.Make().Comment = std::move(comment);
+}
+const std::vector<TZEExtraFieldDataBlock>& TDirItem::ExtraFields() const {
+  return (FExtra.Get() ? *FExtra.Get() : NoExtra()).ExtraFields;
+}
+void TDirItem::SetExtraFields(std::vector<TZEExtraFieldDataBlock> fields) {
+  if (!fields.empty() || FExtra.Get()) FExtra.Make().ExtraFields = std::move(fields);
+}
+const TZEZip64ExtendedInfo& TDirItem::Zip64ExtInfo() const {
+  return (FExtra.Get() ? *FExtra.Get() : NoExtra()).Zip64ExtInfo;
+}
+void TDirItem::ResetZip64ExtInfo() {
+  if (FExtra.Get()) FExtra.Make().Zip64ExtInfo = TZEZip64ExtendedInfo{};
+}
+void TDirItem::SetStream(TStream* stream, std::shared_ptr<TStream> owned, std::int64_t position) {
+  TDirItemExtra& extra = FExtra.Make();
+  extra.Stream = stream;
+  extra.OwnedStream = std::move(owned);
+  extra.Position = position;
+}
+void TDirItem::ReleaseStream() {
+  if (!FExtra.Get()) return;
+  TDirItemExtra& extra = FExtra.Make();
+  extra.Stream = nullptr;
+  extra.OwnedStream.reset();
+}
+
+String TDirItem::SrcFileName() const {
+  if (FSrcDir == nullptr) return (FExtra.Get() ? *FExtra.Get() : NoExtra()).SrcFileName;
+  // A directory's source path has no trailing '/', its name has one.
+  StringView name = Name;
+  if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
+  String path;
+  path.reserve(FSrcDir->size() + name.size());
+  path.append(*FSrcDir).append(name);
+  return path;
+}
+
+void TDirItem::SetSrcFileName(const String& path, std::shared_ptr<const String>& sharedDir) {
+  FSrcDir.reset();
+  if (FExtra.Get()) FExtra.Make().SrcFileName.clear();
+  if (path.empty()) return;
+  StringView name = Name;
+  if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
+  const StringView whole = path;
+  if (!name.empty() && whole.ends_with(name)) {
+    const StringView dir = whole.substr(0, whole.size() - name.size());
+    if (sharedDir == nullptr || *sharedDir != dir) sharedDir = std::make_shared<const String>(dir);
+    FSrcDir = sharedDir;
+  } else {
+    FExtra.Make().SrcFileName = path;
+  }
+}
+
 bool TDirItem::IsDirectory() const {
   return (externalAttr & 0x10) != 0 || (!Name.empty() && Name.back() == u'/');
 }
@@ -92,6 +191,9 @@ inline void SipRound(std::uint64_t& v0, std::uint64_t& v1, std::uint64_t& v2, st
   v2 += v1; v1 = RotL(v1, 17); v1 ^= v2; v2 = RotL(v2, 32);
 }
 
+inline std::uint64_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+
+// The hash of the name's key (ASCII letters lowered) without making the key.
 std::uint64_t SipHash13(const SipKey& key, StringView text) {
   std::uint64_t v0 = key.k0 ^ 0x736f6d6570736575ull, v1 = key.k1 ^ 0x646f72616e646f6dull;
   std::uint64_t v2 = key.k0 ^ 0x6c7967656e657261ull, v3 = key.k1 ^ 0x7465646279746573ull;
@@ -99,14 +201,14 @@ std::uint64_t SipHash13(const SipKey& key, StringView text) {
   std::size_t i = 0;
   // Four code units make one 64-bit word, little-endian.
   for (; i + 4 <= text.size(); i += 4) {
-    const std::uint64_t m = std::uint64_t{text[i]} | std::uint64_t{text[i + 1]} << 16 |
-                            std::uint64_t{text[i + 2]} << 32 | std::uint64_t{text[i + 3]} << 48;
+    const std::uint64_t m = LowerAscii(text[i]) | LowerAscii(text[i + 1]) << 16 | LowerAscii(text[i + 2]) << 32 |
+                            LowerAscii(text[i + 3]) << 48;
     v3 ^= m;
     SipRound(v0, v1, v2, v3);
     v0 ^= m;
   }
   std::uint64_t last = std::uint64_t{bytes & 0xFF} << 56;
-  for (int shift = 0; i < text.size(); ++i, shift += 16) last |= std::uint64_t{text[i]} << shift;
+  for (int shift = 0; i < text.size(); ++i, shift += 16) last |= LowerAscii(text[i]) << shift;
   v3 ^= last;
   SipRound(v0, v1, v2, v3);
   v0 ^= last;
@@ -117,45 +219,98 @@ std::uint64_t SipHash13(const SipKey& key, StringView text) {
 
 }  // namespace
 
-std::size_t TZEDirArray::KeyHash::operator()(const String& key) const {
-  return static_cast<std::size_t>(SipHash13(ProcessSipKey(), key));
-}
+std::uint64_t TZEDirArray::KeyHash(StringView name) { return SipHash13(ProcessSipKey(), name); }
 
-void TZEDirArray::Reserve() {
-  if (FItems.size() < FItems.capacity()) return;
-  // At least the growth step, and at least half again what is there: a
-  // fixed step alone would copy the whole array once per step, which makes
-  // loading a directory of a million entries quadratic.
-  const std::size_t step = std::max(static_cast<std::size_t>(FAllocBy), FItems.capacity() / 2);
-  FItems.reserve(FItems.capacity() + step);
-  FAllocBy = std::min(FAllocBy * 2, kMaxAllocBy);
+bool TZEDirArray::SameKey(StringView a, StringView b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
 }
 
 void TZEDirArray::IndexName(int index) {
-  std::vector<int>& slots = FItemNamesList[NameKey(FItems[static_cast<std::size_t>(index)].Name)];
-  slots.insert(std::lower_bound(slots.begin(), slots.end(), index), index);
+  // At most half full, counting removed slots, so that probes stay short and
+  // always end at a free slot; a rebuild indexes every entry, this one too.
+  if ((FUsedSlots + 1) * 2 > FSlots.size()) {
+    RebuildIndex();
+    return;
+  }
+  const std::size_t mask = FSlots.size() - 1;
+  std::size_t slot = static_cast<std::size_t>(KeyHash(FItems[static_cast<std::size_t>(index)].Name)) & mask;
+  while (FSlots[slot] != 0 && FSlots[slot] != kRemoved) slot = (slot + 1) & mask;
+  if (FSlots[slot] == 0) ++FUsedSlots;
+  FSlots[slot] = static_cast<std::uint32_t>(index) + 1;
+}
+
+void TZEDirArray::UnindexName(int index) {
+  if (FSlots.empty()) return;
+  const std::size_t mask = FSlots.size() - 1;
+  const std::uint32_t wanted = static_cast<std::uint32_t>(index) + 1;
+  for (std::size_t slot = static_cast<std::size_t>(KeyHash(FItems[static_cast<std::size_t>(index)].Name)) & mask;
+       FSlots[slot] != 0; slot = (slot + 1) & mask) {
+    if (FSlots[slot] == wanted) {
+      FSlots[slot] = kRemoved;
+      return;
+    }
+  }
 }
 
 void TZEDirArray::RebuildIndex() {
-  FItemNamesList.clear();
-  FItemNamesList.reserve(FItems.size());
-  for (int i = 0; i < Count(); ++i) IndexName(i);
+  // Room for twice the entries: a table at most half full after the rebuild.
+  std::size_t size = 16;
+  while (size < FItems.size() * 2) size *= 2;
+  FSlots.assign(size, 0);
+  FUsedSlots = 0;
+  const int count = Count();
+  for (int i = 0; i < count; ++i) IndexName(i);
+}
+
+template <typename Match>
+int TZEDirArray::FirstIndexWhere(StringView name, Match match) const {
+  if (FSlots.empty()) return -1;
+  // Archives written elsewhere may hold one name twice: the first entry wins.
+  int first = -1;
+  const std::size_t mask = FSlots.size() - 1;
+  for (std::size_t slot = static_cast<std::size_t>(KeyHash(name)) & mask; FSlots[slot] != 0;
+       slot = (slot + 1) & mask) {
+    if (FSlots[slot] == kRemoved) continue;
+    const int index = static_cast<int>(FSlots[slot] - 1);
+    if ((first < 0 || index < first) && match(FItems[static_cast<std::size_t>(index)].Name)) first = index;
+  }
+  return first;
 }
 
 int TZEDirArray::Add(TDirItem item) {
-  Reserve();
+  if (FItems.size() >= FRoom) {
+    // At least the growth step, and at least half again what is there.
+    FRoom += std::max(static_cast<std::size_t>(FAllocBy), FRoom / 2);
+    FAllocBy = std::min(FAllocBy * 2, kMaxAllocBy);
+  }
   FItems.push_back(std::move(item));
   IndexName(Count() - 1);
   return Count() - 1;
 }
 
 void TZEDirArray::Assign(std::vector<TDirItem>&& items) {
-  FItems = std::move(items);
+  FItems.clear();
+  for (TDirItem& item : items) FItems.push_back(std::move(item));
+  items = std::vector<TDirItem>();
+  FRoom = FItems.size();
   RebuildIndex();
 }
 
 void TZEDirArray::ReserveFor(int count) {
-  if (count > 0) FItems.reserve(static_cast<std::size_t>(count));
+  // The entries need no room made in advance; the index does, so that
+  // loading a directory never rehashes it.
+  const std::size_t wanted = std::max(static_cast<std::size_t>(std::max(count, 0)), FItems.size());
+  if (wanted * 2 <= FSlots.size()) return;
+  std::size_t size = 16;
+  while (size < wanted * 2) size *= 2;
+  FSlots.assign(size, 0);
+  FUsedSlots = 0;
+  const int existing = Count();
+  for (int i = 0; i < existing; ++i) IndexName(i);
 }
 
 void TZEDirArray::Delete(int index) {
@@ -166,22 +321,23 @@ void TZEDirArray::Delete(int index) {
 
 void TZEDirArray::Clear() {
   FItems.clear();
-  FItemNamesList.clear();
+  FSourceDir.reset();
+  FSlots.clear();
+  FUsedSlots = 0;
+  FRoom = 0;
 }
 
 int TZEDirArray::IndexOf(StringView name) const {
-  const auto found = FItemNamesList.find(NameKey(name));
-  if (found == FItemNamesList.end() || found->second.empty()) return -1;
-  return found->second.front();
+  return FirstIndexWhere(name, [&](const String& candidate) { return SameKey(candidate, name); });
 }
 
 int TZEDirArray::IndexOfExact(StringView name) const {
-  const auto found = FItemNamesList.find(NameKey(name));
-  if (found == FItemNamesList.end()) return -1;
-  for (const int index : found->second) {
-    if (FItems[static_cast<std::size_t>(index)].Name == name) return index;
-  }
-  return -1;
+  return FirstIndexWhere(name, [&](const String& candidate) { return candidate == name; });
+}
+
+void TZEDirArray::SetSrcFileName(int index, const String& path) {
+  if (index < 0 || index >= Count()) throw EZEException(kZENativeIndexOutOfBounds);
+  FItems[static_cast<std::size_t>(index)].SetSrcFileName(path, FSourceDir);
 }
 
 void TZEDirArray::Rename(int index, const String& newName) {
@@ -189,13 +345,13 @@ void TZEDirArray::Rename(int index, const String& newName) {
   const int existing = IndexOf(newName);
   if (existing >= 0 && existing != index) throw EZEException(kZENativeNameIndexClash);
   TDirItem& item = FItems[static_cast<std::size_t>(index)];
-  auto old = FItemNamesList.find(NameKey(item.Name));
-  if (old != FItemNamesList.end()) {
-    std::erase(old->second, index);
-    if (old->second.empty()) FItemNamesList.erase(old);
-  }
+  // A file source may be held as a directory followed by the name: it keeps
+  // its path through the new name.
+  const String source = item.SrcFileName();
+  UnindexName(index);
   item.Name = newName;
-  item.StoredName.clear();
+  item.ClearStoredName();
+  item.SetSrcFileName(source, FSourceDir);
   IndexName(index);
 }
 
@@ -289,10 +445,11 @@ void Append64(Bytes& out, std::uint64_t v) {
 // holds the marker, in the fixed order; empty when no field needs one.
 Bytes CentralZip64Extra(const TDirItem& item) {
   Bytes data;
-  if (item.unCompSize == kZip64Marker32) Append64(data, item.Zip64ExtInfo.uncompSize);
-  if (item.compSize == kZip64Marker32) Append64(data, item.Zip64ExtInfo.compSize);
-  if (item.relOffsetLH == kZip64Marker32) Append64(data, item.Zip64ExtInfo.relOffsetLH);
-  if (item.diskNumberStart == kZip64Marker16) Append32(data, item.Zip64ExtInfo.diskNumberStart);
+  const TZEZip64ExtendedInfo& wide = item.Zip64ExtInfo();
+  if (item.unCompSize == kZip64Marker32) Append64(data, wide.uncompSize);
+  if (item.compSize == kZip64Marker32) Append64(data, wide.compSize);
+  if (item.relOffsetLH == kZip64Marker32) Append64(data, wide.relOffsetLH);
+  if (item.diskNumberStart == kZip64Marker16) Append32(data, wide.diskNumberStart);
   return data;
 }
 
@@ -305,25 +462,51 @@ std::uint32_t Clamp32(std::uint64_t value) {
 void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirSettings& settings) {
   CentralDirOffset = stream.Seek(0, soEnd);
 
+  // The name bytes of an entry and its Unicode path field, with its header's
+  // length fields set. A name encoded here gets its Unicode path field anew;
+  // an entry taken over from the archive keeps its name bytes and fields as
+  // they were.
+  struct TEncodedName {
+    Bytes Name;
+    Bytes PathExtra;
+    bool Kept(const TZEExtraFieldDataBlock& block) const {
+      return block.headerID != kZip64ExtraId && !(!PathExtra.empty() && block.headerID == kUnicodePathExtraId);
+    }
+  };
+  auto nameOf = [&](TDirItem& item, const Bytes& zip64) {
+    TEncodedName encoded;
+    const bool fresh = item.StoredName().empty();
+    encoded.Name = fresh ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag) : item.StoredName();
+    if (fresh) encoded.PathExtra = UnicodePathExtra(item.Name, encoded.Name);
+    std::size_t extra = (zip64.empty() ? 0 : 4 + zip64.size()) + encoded.PathExtra.size();
+    for (const TZEExtraFieldDataBlock& block : item.ExtraFields()) {
+      if (encoded.Kept(block)) extra += 4 + block.pData.size();
+    }
+    item.nameLength = static_cast<std::uint16_t>(encoded.Name.size());
+    item.extraLength = static_cast<std::uint16_t>(extra);
+    item.commentLength = static_cast<std::uint16_t>(item.Comment().size());
+    return encoded;
+  };
+  // The directory goes out in pieces of about kDirPieceBytes: one write for
+  // all but the largest directories, without a copy of a directory of
+  // millions of entries in memory beside the entries themselves.
+  constexpr std::size_t kDirPieceBytes = std::size_t{1} << 20;
   Bytes buffer;
+  buffer.reserve(kDirPieceBytes);
+  std::uint64_t dirSize = 0;
+  auto flush = [&] {
+    stream.WriteBuffer(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+    dirSize += buffer.size();
+    buffer.clear();
+  };
   for (int i = 0; i < CDir.Count(); ++i) {
     TDirItem& item = CDir[i];
     const Bytes zip64 = CentralZip64Extra(item);
-    // A name encoded here gets its Unicode path field anew; an entry taken
-    // over from the archive keeps its name bytes and fields as they were.
-    const bool encoded = item.StoredName.empty();
-    const Bytes name = encoded ? EncodeEntryName(item.Name, settings.OEMFileNames, item.genPurposeFlag) : item.StoredName;
-    const Bytes pathExtra = encoded ? UnicodePathExtra(item.Name, name) : Bytes();
-    auto keptField = [&](const TZEExtraFieldDataBlock& block) {
-      return block.headerID != kZip64ExtraId && !(encoded && block.headerID == kUnicodePathExtraId);
-    };
-    std::size_t extra = (zip64.empty() ? 0 : 4 + zip64.size()) + pathExtra.size();
-    for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (keptField(block)) extra += 4 + block.pData.size();
-    }
-    item.nameLength = static_cast<std::uint16_t>(name.size());
-    item.extraLength = static_cast<std::uint16_t>(extra);
-    item.commentLength = static_cast<std::uint16_t>(item.Comment.size());
+    const TEncodedName encoded = nameOf(item, zip64);
+    const Bytes& name = encoded.Name;
+    if (!buffer.empty() &&
+        buffer.size() + kZipCentralHeaderSize + item.nameLength + item.extraLength + item.commentLength > kDirPieceBytes)
+      flush();
 
     std::uint8_t header[kZipCentralHeaderSize];
     static_cast<const TZEZipCentralDir&>(item).Write(header);
@@ -334,19 +517,18 @@ void TZEDirManager::SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirS
       Append16(buffer, static_cast<std::uint16_t>(zip64.size()));
       buffer.insert(buffer.end(), zip64.begin(), zip64.end());
     }
-    buffer.insert(buffer.end(), pathExtra.begin(), pathExtra.end());
-    for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
-      if (!keptField(block)) continue;
+    buffer.insert(buffer.end(), encoded.PathExtra.begin(), encoded.PathExtra.end());
+    for (const TZEExtraFieldDataBlock& block : item.ExtraFields()) {
+      if (!encoded.Kept(block)) continue;
       Append16(buffer, block.headerID);
       Append16(buffer, static_cast<std::uint16_t>(block.pData.size()));
       buffer.insert(buffer.end(), block.pData.begin(), block.pData.end());
     }
-    buffer.insert(buffer.end(), item.Comment.begin(), item.Comment.end());
+    buffer.insert(buffer.end(), item.Comment().begin(), item.Comment().end());
   }
-  stream.WriteBuffer(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+  flush();
 
   const std::uint64_t count = static_cast<std::uint64_t>(CDir.Count());
-  const std::uint64_t dirSize = buffer.size();
   const std::uint64_t dirEnd = static_cast<std::uint64_t>(CentralDirOffset) + dirSize;
   if (RecreateCDirEnd) {
     CentralDirEnd = TZEZipCentralDirEnd{};

@@ -8,8 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "core/String.h"
@@ -33,32 +33,58 @@ struct TZEZip64ExtendedInfo {
   std::uint32_t diskNumberStart = 0;
 };
 
-// One entry: the central header fields (inherited, so item.crc32 reads as the
-// record does) followed by everything the engine keeps about it.
-struct TDirItem : TZEZipCentralDir {
-  String Name;            // "/" separators, trailing "/" for a directory
-  // The name as the archive holds it, for an entry read from an archive:
-  // written back byte for byte (flags untouched) as long as the entry keeps
-  // its name, so that its central and local names keep agreeing whatever
-  // tool wrote them. Empty for entries of this engine's own making.
+// The parts of an entry that most entries do not have: held out of line, so
+// that an ordinary entry costs its header fields, its name and a pointer.
+struct TDirItemExtra {
+  // The name as the archive holds it (see TDirItem::StoredName).
   Bytes StoredName;
   String OldName;
   AnsiText Comment;
   std::vector<TZEExtraFieldDataBlock> ExtraFields;   // as read, Zip64 block included
-  bool bHugeFile = false;
   TZEZip64ExtendedInfo Zip64ExtInfo;
-  bool Modified = false;
   String Password;
-  // Source of the data to store: a caller's stream (not owned) or the
-  // engine's own copy (OwnedStream holds it; bDestroyStream() is then true).
+  // A stream source: a caller's stream (not owned) or the engine's own copy.
   TStream* Stream = nullptr;
   std::shared_ptr<TStream> OwnedStream;
   std::int64_t Position = 0;
+  // A file source that is not the shared directory followed by the name.
+  String SrcFileName;
+};
+
+// An owning pointer that copies what it points to when it is copied itself,
+// so that an entry keeps plain value semantics.
+template <typename T>
+class TOutOfLine {
+ public:
+  TOutOfLine() = default;
+  TOutOfLine(const TOutOfLine& other) : FValue(other.FValue ? std::make_unique<T>(*other.FValue) : nullptr) {}
+  TOutOfLine(TOutOfLine&&) noexcept = default;
+  TOutOfLine& operator=(const TOutOfLine& other) {
+    if (this != &other) FValue = other.FValue ? std::make_unique<T>(*other.FValue) : nullptr;
+    return *this;
+  }
+  TOutOfLine& operator=(TOutOfLine&&) noexcept = default;
+
+  const T* Get() const { return FValue.get(); }
+  // The value, made when it is not there yet.
+  T& Make() {
+    if (!FValue) FValue = std::make_unique<T>();
+    return *FValue;
+  }
+
+ private:
+  std::unique_ptr<T> FValue;
+};
+
+// One entry: the central header fields (inherited, so item.crc32 reads as the
+// record does) followed by everything the engine keeps about it. A directory
+// may hold millions of entries, so an entry holds inline only what every
+// entry needs; the rest lives in a TDirItemExtra made on first use.
+struct TDirItem : TZEZipCentralDir {
+  String Name;            // "/" separators, trailing "/" for a directory
+  bool bHugeFile = false;
+  bool Modified = false;
   bool Tagged = false;
-  String SrcFileName;     // file source; empty for streams and directories
-  std::uint16_t CompressionMethod = kZipMethodDeflate;
-  std::uint8_t CompressionMode = 1;
-  TZEProcessOperation Operation = poAdd;
   // Set on an entry rebuilt from its local header whose data descriptor
   // could not be found: its CRC and sizes are not known, so its data can
   // never be shown to be whole.
@@ -70,8 +96,42 @@ struct TDirItem : TZEZipCentralDir {
   // Set on an entry read from an archive whose bytes it shares with another
   // entry, or with the central directory: its data is never extracted.
   bool Overlaps = false;
+  std::uint16_t CompressionMethod = kZipMethodDeflate;
+  std::uint8_t CompressionMode = 1;
+  TZEProcessOperation Operation = poAdd;
 
-  bool bDestroyStream() const { return OwnedStream != nullptr; }
+  // The name as the archive holds it, for an entry read from an archive:
+  // written back byte for byte (flags untouched) as long as the entry keeps
+  // its name, so that its central and local names keep agreeing whatever
+  // tool wrote them. Empty for entries of this engine's own making, and for
+  // names of printable ASCII, whose bytes are the name itself.
+  const Bytes& StoredName() const;
+  void SetStoredName(const Bytes& bytes);
+  void ClearStoredName();
+
+  const AnsiText& Comment() const;
+  void SetComment(AnsiText comment);
+  const std::vector<TZEExtraFieldDataBlock>& ExtraFields() const;
+  void SetExtraFields(std::vector<TZEExtraFieldDataBlock> fields);
+  const TZEZip64ExtendedInfo& Zip64ExtInfo() const;
+  const TDirItemExtra* Extra() const { return FExtra.Get(); }
+
+  // Source of the data to store: a caller's stream (not owned) or the
+  // engine's own copy (owned is then set and bDestroyStream() true), read
+  // from position.
+  TStream* Stream() const { return FExtra.Get() ? FExtra.Get()->Stream : nullptr; }
+  std::int64_t Position() const { return FExtra.Get() ? FExtra.Get()->Position : 0; }
+  bool bDestroyStream() const { return FExtra.Get() && FExtra.Get()->OwnedStream != nullptr; }
+  void SetStream(TStream* stream, std::shared_ptr<TStream> owned, std::int64_t position);
+  void ReleaseStream();
+
+  // File source; empty for streams and directories. Most sources are one
+  // directory followed by the entry's name: such an entry holds only a
+  // pointer to that directory, shared with its neighbours through
+  // sharedDir (the directory the last source went to).
+  String SrcFileName() const;
+  bool HasSrcFile() const { return FSrcDir != nullptr || (FExtra.Get() && !FExtra.Get()->SrcFileName.empty()); }
+  void SetSrcFileName(const String& path, std::shared_ptr<const String>& sharedDir);
 
   // The entry's time as one DOS stamp (zip/ZipFormat.h): date high, time low.
   std::uint32_t DosStamp() const { return static_cast<std::uint32_t>(lastModDate) << 16 | lastModTime; }
@@ -90,7 +150,14 @@ struct TDirItem : TZEZipCentralDir {
   void SetUncompressedSize(std::uint64_t value, bool forceZip64 = false);
   void SetCompressedSize(std::uint64_t value, bool forceZip64 = false);
   void SetLocalHeaderOffset(std::uint64_t value, bool forceZip64 = false);
+  // The Zip64 block's values for a reader filling them in.
+  TZEZip64ExtendedInfo& Zip64ExtInfoForWrite() { return FExtra.Make().Zip64ExtInfo; }
+  void ResetZip64ExtInfo();
   bool IsDirectory() const;   // attribute bit 0x10 or a name ending in "/"
+
+ private:
+  TOutOfLine<TDirItemExtra> FExtra;
+  std::shared_ptr<const String> FSrcDir;
 };
 
 // The entry array with an index of names in which ASCII letters count without
@@ -118,11 +185,15 @@ class TZEDirArray {
   int IndexOf(StringView name) const;
   // The first entry with exactly this name, or -1.
   int IndexOfExact(StringView name) const;
+  // Gives entry index its file source, sharing the directory part with the
+  // entries registered before it where it is the same.
+  void SetSrcFileName(int index, const String& path);
   // Gives entry index a new name; native 59 when another entry has it.
   void Rename(int index, const String& newName);
 
   // Growth step: starts at 500, doubles with each growth, at most MaxAllocBy.
-  // The array grows by the step or by half its size, whichever is more.
+  // The array grows by the step or by half its size, whichever is more. The
+  // entries sit in blocks, so a growth reserves nothing but counts the room.
   static constexpr int kMaxAllocBy = 10000;
   int AllocBy() const { return FAllocBy; }
 
@@ -134,20 +205,29 @@ class TZEDirArray {
  private:
   // The index does not bucket by NameHash: names that collide under it are
   // easy to make, and an archive full of them would turn every lookup into a
-  // walk along one bucket. The table hashes the key with a keyed hash whose
-  // key is drawn once per process (ZipDirectory.cpp), so no archive can be
-  // built to collide in it.
-  struct KeyHash {
-    std::size_t operator()(const String& key) const;
-  };
-  void Reserve();
+  // walk along one bucket. The table hashes the name, ASCII letters lowered,
+  // with a keyed hash whose key is drawn once per process (ZipDirectory.cpp),
+  // so no archive can be built to collide in it.
+  //
+  // It is an open-addressing table of entry numbers (index + 1; 0 free,
+  // kRemoved a slot whose entry left), probed linearly, at most half full:
+  // a few bytes per entry, with the names themselves only in the entries.
+  static constexpr std::uint32_t kRemoved = 0xFFFFFFFF;
+  static std::uint64_t KeyHash(StringView name);
+  static bool SameKey(StringView a, StringView b);
   void IndexName(int index);
+  void UnindexName(int index);
   void RebuildIndex();
+  template <typename Match>
+  int FirstIndexWhere(StringView name, Match match) const;
 
-  std::vector<TDirItem> FItems;
-  // Name key -> indices in ascending order (archives written elsewhere may
-  // hold one name twice).
-  std::unordered_map<String, std::vector<int>, KeyHash> FItemNamesList;
+  // Entries in blocks: growing never moves an entry, nor needs room for the
+  // old array and the new at once.
+  std::deque<TDirItem> FItems;
+  std::vector<std::uint32_t> FSlots;
+  std::size_t FUsedSlots = 0;   // entries and removed slots
+  std::size_t FRoom = 0;        // what the growth steps have made room for
+  std::shared_ptr<const String> FSourceDir;   // the directory the last source went to
   int FAllocBy = 500;
 };
 
@@ -199,7 +279,8 @@ class TZEDirManager {
 
   // Writes the central directory of CDir and the end records (Zip64 ones
   // when the count reaches 65,535 or an offset 4 GiB) at the end of stream,
-  // in one write of the directory and one of the end records. Errors go to
+  // the directory in writes of about a mebibyte (one for most archives), the
+  // end records in one. Errors go to
   // the caller. RecreateCDirEnd: recompute the end record (always true here).
   void SaveDir(bool RecreateCDirEnd, TStream& stream, const TZEDirSettings& settings);
 

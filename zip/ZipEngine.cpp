@@ -255,13 +255,11 @@ void TZEBaseArchiver::AddFromStream(const String& FileName, TStream& Stream, boo
           left -= n;
         }
         Stream.SetPosition(saved);
-        item.OwnedStream = copy;
-        item.Stream = copy.get();
+        item.SetStream(copy.get(), copy, Position);
       } else {
-        item.Stream = &Stream;
+        item.SetStream(&Stream, nullptr, Position);
       }
-      item.Position = Position;
-      item.SetUncompressedSize(static_cast<std::uint64_t>(item.Stream->Size()), FZip64Mode == zmAlways);
+      item.SetUncompressedSize(static_cast<std::uint64_t>(item.Stream()->Size()), FZip64Mode == zmAlways);
     }
     EndUpdate();
   } catch (...) {
@@ -344,8 +342,8 @@ int TZEBaseArchiver::RegisterItem(String Name, const String& SrcFileName, std::u
   item.nameLength = static_cast<std::uint16_t>(item.Name.size());
   item.externalAttr = Attr;
   item.Modified = true;
-  item.SrcFileName = SrcFileName;
-  item.Comment = comment;
+  dir.SetSrcFileName(index, SrcFileName);
+  item.SetComment(comment);
   item.Operation = operation;
   if (IsDirectory) {
     item.compMethod = kZipMethodStored;

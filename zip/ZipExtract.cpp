@@ -225,7 +225,7 @@ void FillItem(const TDirItem& entry, TZEArchiveItem& item) {
   item.LastModFileTime = entry.lastModTime;
   item.CRC = entry.crc32;
   item.ExternalFileAttributes = entry.externalAttr;
-  item.Comment = entry.Comment;
+  item.Comment = entry.Comment();
 }
 
 // Searches from the handle's position on; fills Item with the first match.
@@ -321,7 +321,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> LocalSizes(TStream& archi
 String LocalHeaderMismatch(TStream& archive, std::int64_t headerAt, const TZELocalFileHeader& local,
                            const TDirItem& item, bool oemFileNames) {
   if (local.compMethod != item.compMethod) return u"compression method";
-  const bool namedByExtra = std::any_of(item.ExtraFields.begin(), item.ExtraFields.end(),
+  const bool namedByExtra = std::any_of(item.ExtraFields().begin(), item.ExtraFields().end(),
                                         [](const TZEExtraFieldDataBlock& b) { return b.headerID == kUnicodeNameExtraId; });
   const std::int64_t nameAt = headerAt + static_cast<std::int64_t>(kZipLocalHeaderSize);
   if (!namedByExtra) {
@@ -551,7 +551,7 @@ std::optional<TFileJob> PrepareExtraction(TZEBaseArchiver& engine, const TDirIte
 
   String name = item.Name;
   std::uint32_t attr = item.externalAttr;
-  if (engine.OnExtractFile) engine.OnExtractFile(engine, name, attr, item.Comment);
+  if (engine.OnExtractFile) engine.OnExtractFile(engine, name, attr, item.Comment());
   name = SlashedPath(name);
   if (IsUnsafeEntryName(name)) {
     throw EZERefused(kZENativeCannotCreateFile,

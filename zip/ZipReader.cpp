@@ -121,12 +121,11 @@ class CentralReader {
 void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_t* extra,
                        std::size_t extraLength, bool oemFileNames) {
   item.Name = DecodeEntryName(nameBytes, oemFileNames, item.genPurposeFlag);
-  item.StoredName = nameBytes;
-  item.ExtraFields = ParseExtraFields(extra, extraLength);
+  item.SetExtraFields(ParseExtraFields(extra, extraLength));
   const bool marked = item.unCompSize == kZip64Marker32 || item.compSize == kZip64Marker32 ||
                       item.relOffsetLH == kZip64Marker32;
   bool supplied = false;
-  for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+  for (const TZEExtraFieldDataBlock& block : item.ExtraFields()) {
     if (block.headerID == kZip64ExtraId) {
       supplied = ApplyZip64Extra(item, block);
     } else if (block.headerID == kUnicodeNameExtraId) {
@@ -134,6 +133,9 @@ void ApplyNameAndExtra(TDirItem& item, const Bytes& nameBytes, const std::uint8_
     }
   }
   if (marked && !supplied) item.SizesUnknown = true;
+  // Set once the name is final: bytes that are the name itself need no copy.
+  item.Name.shrink_to_fit();
+  item.SetStoredName(nameBytes);
 }
 
 // One central header with its name, extra field and comment; the raw name
@@ -148,7 +150,7 @@ TDirItem ReadCentralHeader(CentralReader& reader, bool oemFileNames, Bytes& name
   const std::uint8_t* extra = reader.Take(item.extraLength);
   ApplyNameAndExtra(item, nameBytes, extra, item.extraLength, oemFileNames);
   const std::uint8_t* comment = reader.Take(item.commentLength);
-  item.Comment.assign(reinterpret_cast<const char*>(comment), item.commentLength);
+  item.SetComment(AnsiText(reinterpret_cast<const char*>(comment), item.commentLength));
   item.Modified = false;
   item.Operation = poExtract;
   return item;
@@ -242,7 +244,7 @@ bool LocalHeaderAgrees(const std::uint8_t* p, std::size_t available, const TDirI
 
 void AddToOffset(TDirItem& item, std::int64_t delta) {
   if (item.relOffsetLH == kZip64Marker32) {
-    item.Zip64ExtInfo.relOffsetLH += static_cast<std::uint64_t>(delta);
+    item.Zip64ExtInfoForWrite().relOffsetLH += static_cast<std::uint64_t>(delta);
     return;
   }
   item.SetLocalHeaderOffset(static_cast<std::uint64_t>(item.relOffsetLH) + static_cast<std::uint64_t>(delta));
@@ -253,7 +255,7 @@ void AddToOffset(TDirItem& item, std::int64_t delta) {
 bool LocalHeaderNames(TStream& stream, std::int64_t position, const TDirItem& item, bool oemFileNames) {
   const std::optional<TZELocalFileHeader> local = ReadLocalHeader(stream, position);
   if (!local || local->compMethod != item.compMethod) return false;
-  for (const TZEExtraFieldDataBlock& block : item.ExtraFields) {
+  for (const TZEExtraFieldDataBlock& block : item.ExtraFields()) {
     if (block.headerID == kUnicodeNameExtraId) return true;
   }
   Bytes name(local->nameLength);
@@ -880,7 +882,7 @@ class Recovery {
         item.versionMadeBy = central.versionMadeBy;
         item.internalAttr = central.internalAttr;
         item.externalAttr = central.externalAttr;
-        item.Comment = central.Comment;
+        item.SetComment(central.Comment());
       }
     } catch (const EZEException&) {
       // The directory ends in damage; what was read is kept.
@@ -937,11 +939,12 @@ bool ApplyZip64Extra(TDirItem& item, const TZEExtraFieldDataBlock& block) {
     target = GetLE64(d.data() + pos);
     pos += 8;
   };
-  if (item.unCompSize == kZip64Marker32) take64(item.Zip64ExtInfo.uncompSize);
-  if (item.compSize == kZip64Marker32) take64(item.Zip64ExtInfo.compSize);
-  if (item.relOffsetLH == kZip64Marker32) take64(item.Zip64ExtInfo.relOffsetLH);
+  TZEZip64ExtendedInfo& wide = item.Zip64ExtInfoForWrite();
+  if (item.unCompSize == kZip64Marker32) take64(wide.uncompSize);
+  if (item.compSize == kZip64Marker32) take64(wide.compSize);
+  if (item.relOffsetLH == kZip64Marker32) take64(wide.relOffsetLH);
   if (item.diskNumberStart == kZip64Marker16 && d.size() - pos >= 4) {
-    item.Zip64ExtInfo.diskNumberStart = GetLE32(d.data() + pos);
+    wide.diskNumberStart = GetLE32(d.data() + pos);
   }
   item.bHugeFile = true;
   return complete;

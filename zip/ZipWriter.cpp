@@ -44,7 +44,7 @@ bool IsStored(const TDirItem& item) {
          item.Operation != poChangeComment;
 }
 
-const String& SourceNameOf(const TDirItem& item) { return item.SrcFileName.empty() ? item.Name : item.SrcFileName; }
+String SourceNameOf(const TDirItem& item) { return item.HasSrcFile() ? item.SrcFileName() : item.Name; }
 
 }  // namespace
 
@@ -130,9 +130,9 @@ class TEntryStorer {
       const TDirItem& item = FEngine.FDir.CDir[i];
       if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
       ++FWork.FilesTotal;
-      if (item.Stream != nullptr) {
-        FWork.BytesTotal += item.Stream->Size();
-      } else if (const std::optional<std::int64_t> size = FileGetSize(item.SrcFileName)) {
+      if (item.Stream() != nullptr) {
+        FWork.BytesTotal += item.Stream()->Size();
+      } else if (const std::optional<std::int64_t> size = FileGetSize(item.SrcFileName())) {
         FWork.BytesTotal += *size;
       }
     }
@@ -197,20 +197,19 @@ class TEntryStorer {
   // error where that failure is the caller's). A directory has no source.
   void OpenSource(TPendingEntry& entry, const TDirItem& item) {
     if (entry.IsDirectory) return;
-    if (item.Stream != nullptr) {
-      entry.Source = item.Stream;
-      entry.SavedPosition = item.Stream->Position();
-    } else if (!item.SrcFileName.empty()) {
+    if (item.Stream() != nullptr) {
+      entry.Source = item.Stream();
+      entry.SavedPosition = item.Stream()->Position();
+    } else if (item.HasSrcFile()) {
+      const String source = item.SrcFileName();
       // A source path longer than the system opens is refused up front with
       // its own message rather than as an open failure.
-      if (IsPathTooLong(item.SrcFileName))
-        throw EZEException(kZENativeNameTooLong, {item.SrcFileName}, &FEngine);
+      if (IsPathTooLong(source)) throw EZEException(kZENativeNameTooLong, {source}, &FEngine);
       try {
-        entry.File = std::make_unique<TFileStream>(item.SrcFileName,
-                                                   fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
+        entry.File = std::make_unique<TFileStream>(source, fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
       } catch (const EFileError&) {
         if (item.OpenFailureIsCallers) throw;
-        throw EZEException(kZENativeCannotOpenSource, {item.SrcFileName}, &FEngine);
+        throw EZEException(kZENativeCannotOpenSource, {source}, &FEngine);
       }
       entry.Source = entry.File.get();
     }
@@ -344,7 +343,7 @@ class TEntryStorer {
     entry.Started = true;
     const bool always = FEngine.FZip64Mode == zmAlways;
     item.bHugeFile = false;
-    item.Zip64ExtInfo = TZEZip64ExtendedInfo{};
+    item.ResetZip64ExtInfo();
     item.SetLocalHeaderOffset(static_cast<std::uint64_t>(entry.Start), always);
     // Sizes go into a Zip64 extra field of the local header when the source
     // is that large (or always, when asked); both size fields then hold the
@@ -446,8 +445,7 @@ class TEntryStorer {
     Release(entry);
     Progress(entry, ppEnd, 100);
     // The source is no longer needed: the engine's own copy goes now.
-    item.Stream = nullptr;
-    item.OwnedStream.reset();
+    item.ReleaseStream();
   }
 
   // --- Gathering the front entry's bytes ----------------------------------------
@@ -557,7 +555,7 @@ bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tail
   for (int i = first; i < FDir.CDir.Count() && blocks < 2; ++i) {
     const TDirItem& item = FDir.CDir[i];
     if (!IsStored(item) || (item.externalAttr & 0x10) != 0) continue;
-    const bool large = item.Stream == nullptr || item.Stream->Size() > DeflateBlockSize(item.CompressionMode);
+    const bool large = item.Stream() == nullptr || item.Stream()->Size() > DeflateBlockSize(item.CompressionMode);
     blocks += large ? 2 : 1;
   }
   // The shelf outlives the pool: the pool's end runs what is still queued.

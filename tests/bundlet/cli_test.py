@@ -532,26 +532,9 @@ class Output(BundletTest):
 
 
 def run_on_a_terminal(*args):
-    """Runs bundlet with standard error on a pseudo-terminal; returns its
-    standard output and what reached the terminal."""
-    master, slave = pty.openpty()
-    proc = subprocess.Popen(bundlet_run.command(BUNDLET, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave,
-                            start_new_session=True)
-    os.close(slave)
-    out = proc.stdout.read()
-    proc.wait(timeout=300)
-    seen = b""
-    while True:
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:   # the terminal's other end is gone: all is read
-            break
-        if not chunk:
-            break
-        seen += chunk
-    os.close(master)
-    assert proc.returncode == 0, proc.returncode
-    return out, seen.decode()
+    """Runs bundlet on a pseudo-terminal, as a person at a console starts it;
+    returns its standard output and what reached the terminal."""
+    return bundlet_run.run_on_a_terminal(BUNDLET, *args)
 
 
 class Progress(BundletTest):
@@ -675,36 +658,6 @@ class Unpack(BundletTest):
         self.assertEqual(read(os.path.join(dest, "3-after.txt")), b"after")
 
 
-def answer_on_a_terminal(answer, *args, env=None):
-    """Runs bundlet with a pseudo-terminal as its controlling terminal, which
-    is given answer (a line) to every question; returns its standard output
-    and what reached the terminal."""
-    import fcntl
-    import termios
-    master, slave = pty.openpty()
-
-    def own_terminal():
-        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-
-    proc = subprocess.Popen(bundlet_run.command(BUNDLET, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=slave, start_new_session=True, preexec_fn=own_terminal, env=env)
-    os.close(slave)
-    os.write(master, ((answer + "\n") * 8).encode())
-    with proc.stdout:
-        out = proc.stdout.read()
-    proc.wait(timeout=300)
-    seen = b""
-    while True:
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:   # the terminal's other end is gone: all is read
-            break
-        if not chunk:
-            break
-        seen += chunk
-    os.close(master)
-    return proc.returncode, out, seen.decode(errors="replace")
-
 
 class AbortWithWorkers(BundletTest):
     """An Abort answered on the terminal ends an unpack at the same entry,
@@ -730,8 +683,8 @@ class AbortWithWorkers(BundletTest):
             dest = self.path("out-" + threads)
             write(os.path.join(dest, "4-existing.txt"), b"was there")
             env = dict(os.environ, BUNDLET_THREADS=threads)
-            code, out, seen = answer_on_a_terminal("a", "-Aua", "-D" + dest, "-Z" + archive, env=env)
-            self.assertEqual(code, 0, seen)
+            out, seen = bundlet_run.run_on_a_terminal(BUNDLET, "-Aua", "-D" + dest, "-Z" + archive, env=env,
+                                                      typed=b"a\n" * 8)
             self.assertIn("[a] Abort", seen)
             outcomes[threads] = (out, sorted((rel, None if os.path.isdir(p) else read(p)) for rel, p in walk(dest)))
         out, tree = outcomes["1"]

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/StringUtils.h"
 #include "platform/CodePage.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
@@ -148,6 +149,98 @@ TEST(ZipNames, DirectoryArrayGrowsInDoublingSteps) {
   }
   EXPECT_EQ(dir.AllocBy(), TZEDirArray::kMaxAllocBy);
   EXPECT_EQ(dir.IndexOf(u"F19999"), 19999);
+}
+
+// The index against a plain scan of the entries, through additions of names
+// that differ only in case or not at all, renames and deletions: the first
+// entry of a name is found, whatever was removed from the table before it.
+TEST(ZipNames, NameIndexAgreesWithAScanThroughRenamesAndDeletions) {
+  TZEDirArray dir;
+  auto nameOf = [](int i) { return u"d" + AsciiToString(std::to_string(i % 700)) + u"/F.txt"; };
+  for (int i = 0; i < 3000; ++i) {
+    TDirItem item;
+    item.Name = nameOf(i);
+    if (i % 3 == 1) item.Name[0] = u'D';   // the same name in other case
+    dir.Add(std::move(item));
+  }
+  for (int i = 0; i < 3000; i += 7) {
+    if (dir.IndexOf(u"r" + AsciiToString(std::to_string(i))) < 0) dir.Rename(i, u"r" + AsciiToString(std::to_string(i)));
+  }
+  for (int i = 2990; i > 0; i -= 97) dir.Delete(i);
+  auto scan = [&](StringView name, bool exact) {
+    for (int i = 0; i < dir.Count(); ++i) {
+      if (exact ? dir[i].Name == name : SameTextAscii(dir[i].Name, name)) return i;
+    }
+    return -1;
+  };
+  for (int i = 0; i < 3000; i += 11) {
+    for (const String& name : {nameOf(i), u"D" + nameOf(i).substr(1), u"R" + AsciiToString(std::to_string(i))}) {
+      EXPECT_EQ(dir.IndexOf(name), scan(name, false)) << ToUtf8(name);
+      EXPECT_EQ(dir.IndexOfExact(name), scan(name, true)) << ToUtf8(name);
+    }
+  }
+}
+
+// What an entry holds out of line (comment, extra fields, a name's stored
+// bytes, a source path) is its own after a copy, as the rollback copy of a
+// transaction needs.
+TEST(ZipNames, EntryCopiesOwnWhatTheyHoldOutOfLine) {
+  TDirItem item;
+  item.Name = u"caf\u00E9.txt";
+  item.SetComment("first");
+  item.SetStoredName(B("caf\x82.txt"));
+  item.SetExtraFields({TZEExtraFieldDataBlock{0x5455, 1, Bytes{1}}});
+  item.SetUncompressedSize(std::uint64_t{5} << 32);
+  TDirItem copy = item;
+  copy.SetComment("second");
+  copy.ClearStoredName();
+  copy.SetExtraFields({});
+  copy.SetUncompressedSize(7);
+  EXPECT_EQ(item.Comment(), "first");
+  EXPECT_EQ(item.StoredName(), B("caf\x82.txt"));
+  EXPECT_EQ(item.ExtraFields().size(), 1u);
+  EXPECT_EQ(item.UncompressedSize(), std::uint64_t{5} << 32);
+  EXPECT_EQ(copy.UncompressedSize(), 7u);
+  // Bytes that are the name itself are not kept: the name gives them back.
+  TDirItem plain;
+  plain.Name = u"a b~.txt";
+  plain.SetStoredName(B("a b~.txt"));
+  EXPECT_TRUE(plain.StoredName().empty());
+  plain.SetStoredName(B("A b~.txt"));   // bytes that are not the name are
+  EXPECT_EQ(plain.StoredName(), B("A b~.txt"));
+}
+
+// Source paths are held as a shared directory and the entry's name where
+// they are that; every path comes back whole, a renamed entry's too.
+TEST(ZipNames, SourcePathsComeBackWholeHoweverTheyAreHeld) {
+  TZEDirArray dir;
+  struct Case {
+    String name, source;
+  };
+  const std::vector<Case> cases = {
+      {u"a.txt", u"/base/a.txt"},
+      {u"sub/b.txt", u"/base/sub/b.txt"},
+      {u"sub/", u"/base/sub"},             // a directory's path has no '/'
+      {u"c.txt", u"/elsewhere/c.txt"},     // another directory
+      {u"d.txt", u"/base/renamed-on-disk"},
+      {u"e.txt", u""},                      // a stream: no source
+      {u"f.txt", u"f.txt"},                 // the name alone
+  };
+  for (const Case& c : cases) {
+    TDirItem item;
+    item.Name = c.name;
+    dir.SetSrcFileName(dir.Add(std::move(item)), c.source);
+  }
+  for (int i = 0; i < dir.Count(); ++i) {
+    EXPECT_EQ(dir[i].SrcFileName(), cases[static_cast<std::size_t>(i)].source) << i;
+    EXPECT_EQ(dir[i].HasSrcFile(), !cases[static_cast<std::size_t>(i)].source.empty()) << i;
+  }
+  const TZEDirArray copy = dir;
+  dir.Rename(1, u"moved.txt");
+  EXPECT_EQ(dir[1].SrcFileName(), u"/base/sub/b.txt");
+  EXPECT_EQ(copy[1].SrcFileName(), u"/base/sub/b.txt");
+  EXPECT_EQ(dir.IndexOf(u"MOVED.TXT"), 1);
+  EXPECT_EQ(dir.IndexOf(u"sub/b.txt"), -1);
 }
 
 TEST(ZipNames, TempFilesAreNewUniqueAndWhereAsked) {

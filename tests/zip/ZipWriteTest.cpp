@@ -213,6 +213,53 @@ TEST_F(ZipWrite, SixtyFiveThousandFiveHundredThirtyFiveEntriesGetZip64EndRecords
   EXPECT_EQ(counted.output, "65535 b'1'\n");
 }
 
+// The central directory goes out in pieces of a mebibyte: a directory of one
+// byte less, exactly that and one byte more reads back whole, every name in
+// its place, with the end record's size and offset right.
+TEST_F(ZipWrite, CentralDirectoryAroundItsWritePieceReadsBackWhole) {
+  ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  constexpr std::size_t kNameSize = 100;
+  constexpr std::size_t kEntrySize = kZipCentralHeaderSize + kNameSize;
+  for (const std::size_t dirSize : {kPiece - 1, kPiece, kPiece + 1}) {
+    // Entries of a 100-byte name, the last one's name making up the rest.
+    std::size_t count = dirSize / kEntrySize;
+    std::size_t rest = dirSize - count * kEntrySize;
+    if (rest < kZipCentralHeaderSize + 6) {
+      --count;
+      rest += kEntrySize;
+    }
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string head = "e" + std::to_string(i) + "_";
+      names.push_back(head + std::string(kNameSize - head.size(), 'n'));
+    }
+    names.push_back("last_" + std::string(rest - kZipCentralHeaderSize - 5, 'n'));
+    {
+      TZipEngine engine;
+      OpenNew(engine);
+      auto empty = StreamOf("");
+      engine.BeginUpdate();
+      for (const std::string& name : names) {
+        engine.AddFromStream(String(name.begin(), name.end()), *empty, false, 0, 0, 0x20, kStamp);
+      }
+      engine.EndUpdate();
+    }
+    const std::string archive = ReadAll(Archive());
+    const auto* end = reinterpret_cast<const std::uint8_t*>(archive.data()) + archive.size() - 22;
+    ASSERT_EQ(GetLE32(end), kZipEndRecordSignature);
+    EXPECT_EQ(GetLE32(end + 12), dirSize);
+    EXPECT_EQ(GetLE32(end + 16) + dirSize, archive.size() - 22);
+    std::string expected;
+    for (const std::string& name : names) expected += name + "\n";
+    const auto listed = test::RunCommand(
+        "python3 -c 'import sys, zipfile; print(\"\\n\".join(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
+        test::Quoted(Archive()));
+    EXPECT_EQ(listed.output, expected) << dirSize;
+    EXPECT_EQ(test::RunCommand("unzip -tqq " + test::Quoted(Archive())).status, 0) << dirSize;
+  }
+}
+
 TEST_F(ZipWrite, Zip64FieldsWhenAskedAlwaysAreReadByPeers) {
   ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());
   const std::string data = test::SampleData(200000, 5);
