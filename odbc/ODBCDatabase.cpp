@@ -34,30 +34,9 @@ SQLPOINTER AttrValue(SQLULEN Value) { return reinterpret_cast<SQLPOINTER>(Value)
 // every way out.
 class TBrowseHandles {
  public:
-  TBrowseHandles() {
-    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &FEnv);
-    if (rc != SQL_SUCCESS) {
-      String text = GetODBCErrorText(SQL_HANDLE_ENV, FEnv, rc);
-      Release();
-      throw Exception(text);
-    }
-    rc = SQLSetEnvAttr(FEnv, SQL_ATTR_ODBC_VERSION, AttrValue(SQL_OV_ODBC3), 0);
-    if (!Succeeded(rc)) {
-      Release();
-      throw Exception(kSSetEnvAttrFailed);
-    }
-    rc = SQLAllocHandle(SQL_HANDLE_DBC, FEnv, &FDBC);
-    if (rc != SQL_SUCCESS) {
-      String text = GetODBCErrorText(SQL_HANDLE_DBC, FDBC, rc);
-      Release();
-      throw Exception(text);
-    }
-  }
-  ~TBrowseHandles() { Release(); }
-  TBrowseHandles(const TBrowseHandles&) = delete;
-  TBrowseHandles& operator=(const TBrowseHandles&) = delete;
+  TBrowseHandles() { FHandles.Allocate(); }
 
-  SQLHDBC DBC() const { return FDBC; }
+  SQLHDBC DBC() const { return FHandles.DBC(); }
 
   // Sends BrowseString; returns the driver's answer, or raises its error text.
   // The browse is ended with SQLDisconnect when the driver accepted it.
@@ -65,32 +44,18 @@ class TBrowseHandles {
     String input = BrowseString;
     std::vector<char16_t> output(kBrowseBufferLength + 1, u'\0');
     SQLSMALLINT outLength = 0;
-    SQLRETURN rc = SQLBrowseConnectW(FDBC, ToSQLW(input.data()), static_cast<SQLSMALLINT>(input.size()),
+    SQLRETURN rc = SQLBrowseConnectW(FHandles.DBC(), ToSQLW(input.data()), static_cast<SQLSMALLINT>(input.size()),
                                      ToSQLW(output.data()), kBrowseBufferLength, &outLength);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NEED_DATA)
-      RaiseODBCError(SQL_HANDLE_DBC, FDBC, rc);
-    FBrowsing = true;
+      RaiseODBCError(SQL_HANDLE_DBC, FHandles.DBC(), rc);
+    FHandles.SetConnected();
     // A cut answer reports its full length; only what is in the buffer counts.
     std::size_t length = std::clamp<std::size_t>(outLength < 0 ? 0 : outLength, 0, kBrowseBufferLength - 1);
     return String(output.data(), length);
   }
 
  private:
-  void Release() {
-    if (FDBC) {
-      if (FBrowsing) SQLDisconnect(FDBC);
-      SQLFreeHandle(SQL_HANDLE_DBC, FDBC);
-      FDBC = nullptr;
-    }
-    if (FEnv) {
-      SQLFreeHandle(SQL_HANDLE_ENV, FEnv);
-      FEnv = nullptr;
-    }
-  }
-
-  SQLHENV FEnv = nullptr;
-  SQLHDBC FDBC = nullptr;
-  bool FBrowsing = false;
+  TODBCHandlePair FHandles;
 };
 
 }  // namespace
@@ -117,6 +82,43 @@ String GetODBCErrorText(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLRETURN RetC
 }
 
 // ---------------------------------------------------------------------------
+// TODBCHandlePair
+
+void TODBCHandlePair::Allocate() {
+  Free();
+  SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &FEnv);
+  if (rc != SQL_SUCCESS) {
+    const String text = GetODBCErrorText(SQL_HANDLE_ENV, FEnv, rc);
+    Free();
+    throw Exception(text);
+  }
+  rc = SQLSetEnvAttr(FEnv, SQL_ATTR_ODBC_VERSION, AttrValue(SQL_OV_ODBC3), 0);
+  if (!Succeeded(rc)) {
+    Free();
+    throw Exception(kSSetEnvAttrFailed);
+  }
+  rc = SQLAllocHandle(SQL_HANDLE_DBC, FEnv, &FDBC);
+  if (rc != SQL_SUCCESS) {
+    const String text = GetODBCErrorText(SQL_HANDLE_DBC, FDBC, rc);
+    Free();
+    throw Exception(text);
+  }
+}
+
+void TODBCHandlePair::Free() {
+  if (FDBC) {
+    if (FConnected) SQLDisconnect(FDBC);
+    SQLFreeHandle(SQL_HANDLE_DBC, FDBC);
+    FDBC = nullptr;
+  }
+  FConnected = false;
+  if (FEnv) {
+    SQLFreeHandle(SQL_HANDLE_ENV, FEnv);
+    FEnv = nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
 // TODBCDatabase
 
 TODBCDatabase::TODBCDatabase(TComponent* AOwner) : TComponent(AOwner) {}
@@ -136,48 +138,32 @@ void TODBCDatabase::SetConnectionString(const String& Value) {
 
 void TODBCDatabase::CheckResult(SQLRETURN RetCode) {
   if (Succeeded(RetCode)) return;
-  RaiseODBCError(SQL_HANDLE_DBC, hDBC, RetCode);
+  RaiseODBCError(SQL_HANDLE_DBC, FHandles.DBC(), RetCode);
 }
 
 void TODBCDatabase::Connect() {
   if (FActive) return;
-  bool connected = false;
   try {
-    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &hEnv);
-    if (rc != SQL_SUCCESS) RaiseODBCError(SQL_HANDLE_ENV, hEnv, rc);
-
-    rc = SQLSetEnvAttr(hEnv, SQL_ATTR_ODBC_VERSION, AttrValue(SQL_OV_ODBC3), 0);
-    if (!Succeeded(rc)) throw Exception(kSSetEnvAttrFailed);
-
-    rc = SQLAllocHandle(SQL_HANDLE_DBC, hEnv, &hDBC);
-    if (rc != SQL_SUCCESS) RaiseODBCError(SQL_HANDLE_DBC, hDBC, rc);
-
+    FHandles.Allocate();
+    const SQLHDBC dbc = FHandles.DBC();
     // Only settable before the connection exists.
-    CheckResult(SQLSetConnectAttrW(hDBC, SQL_ATTR_ODBC_CURSORS, AttrValue(FODBCCursor), SQL_IS_INTEGER));
+    CheckResult(SQLSetConnectAttrW(dbc, SQL_ATTR_ODBC_CURSORS, AttrValue(FODBCCursor), SQL_IS_INTEGER));
 
     String input = FConnectionString;
     SQLWCHAR completed[1024] = {};
     SQLSMALLINT completedLength = 0;
-    rc = SQLDriverConnectW(hDBC, nullptr, ToSQLW(input.data()), static_cast<SQLSMALLINT>(input.size()),
-                           completed, 1024, &completedLength, FDriverCompletion);
-    if (!Succeeded(rc)) RaiseODBCError(SQL_HANDLE_DBC, hDBC, rc);
-    connected = true;
+    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, ToSQLW(input.data()), static_cast<SQLSMALLINT>(input.size()),
+                                           completed, 1024, &completedLength, FDriverCompletion);
+    if (!Succeeded(rc)) RaiseODBCError(SQL_HANDLE_DBC, dbc, rc);
+    FHandles.SetConnected();
 
     FTXNCapable = 0;
-    CheckResult(SQLGetInfoW(hDBC, SQL_TXN_CAPABLE, &FTXNCapable, sizeof(FTXNCapable), nullptr));
+    CheckResult(SQLGetInfoW(dbc, SQL_TXN_CAPABLE, &FTXNCapable, sizeof(FTXNCapable), nullptr));
     if (FTXNCapable != SQL_TC_NONE)
-      CheckResult(SQLSetConnectAttrW(hDBC, SQL_ATTR_TXN_ISOLATION, AttrValue(FIsolationLevel), SQL_IS_INTEGER));
+      CheckResult(SQLSetConnectAttrW(dbc, SQL_ATTR_TXN_ISOLATION, AttrValue(FIsolationLevel), SQL_IS_INTEGER));
     FActive = true;
   } catch (...) {
-    if (connected) SQLDisconnect(hDBC);
-    if (hDBC) {
-      SQLFreeHandle(SQL_HANDLE_DBC, hDBC);
-      hDBC = nullptr;
-    }
-    if (hEnv) {
-      SQLFreeHandle(SQL_HANDLE_ENV, hEnv);
-      hEnv = nullptr;
-    }
+    FHandles.Free();
     throw;
   }
 }
@@ -185,15 +171,7 @@ void TODBCDatabase::Connect() {
 void TODBCDatabase::Disconnect() {
   if (!FActive) return;
   FActive = false;
-  if (hDBC) {
-    SQLDisconnect(hDBC);
-    SQLFreeHandle(SQL_HANDLE_DBC, hDBC);
-    hDBC = nullptr;
-  }
-  if (hEnv) {
-    SQLFreeHandle(SQL_HANDLE_ENV, hEnv);
-    hEnv = nullptr;
-  }
+  FHandles.Free();
 }
 
 void TODBCDatabase::CheckTransactionsSupported() const {
@@ -202,13 +180,13 @@ void TODBCDatabase::CheckTransactionsSupported() const {
 
 void TODBCDatabase::StartTransaction() {
   CheckTransactionsSupported();
-  CheckResult(SQLSetConnectAttrW(hDBC, SQL_ATTR_AUTOCOMMIT, AttrValue(SQL_AUTOCOMMIT_OFF), SQL_IS_INTEGER));
+  CheckResult(SQLSetConnectAttrW(DBCHandle(), SQL_ATTR_AUTOCOMMIT, AttrValue(SQL_AUTOCOMMIT_OFF), SQL_IS_INTEGER));
 }
 
 void TODBCDatabase::EndTransaction(SQLSMALLINT CompletionType) {
   CheckTransactionsSupported();
-  CheckResult(SQLEndTran(SQL_HANDLE_DBC, hDBC, CompletionType));
-  CheckResult(SQLSetConnectAttrW(hDBC, SQL_ATTR_AUTOCOMMIT, AttrValue(SQL_AUTOCOMMIT_ON), SQL_IS_INTEGER));
+  CheckResult(SQLEndTran(SQL_HANDLE_DBC, DBCHandle(), CompletionType));
+  CheckResult(SQLSetConnectAttrW(DBCHandle(), SQL_ATTR_AUTOCOMMIT, AttrValue(SQL_AUTOCOMMIT_ON), SQL_IS_INTEGER));
 }
 
 void TODBCDatabase::Commit() { EndTransaction(SQL_COMMIT); }

@@ -28,6 +28,33 @@ inline const char16_t* FromSQLW(const SQLWCHAR* Text) { return reinterpret_cast<
 
 class TODBCStatement;
 
+// An ODBC 3 environment and one connection handle on it: allocated together,
+// freed together, the connection ended first when it was opened.
+class TODBCHandlePair {
+ public:
+  TODBCHandlePair() = default;
+  ~TODBCHandlePair() { Free(); }
+  TODBCHandlePair(const TODBCHandlePair&) = delete;
+  TODBCHandlePair& operator=(const TODBCHandlePair&) = delete;
+
+  // Allocates both handles; on failure raises the driver manager's error
+  // text ("Setting environment attr failed" when ODBC 3 is refused) with
+  // neither left allocated.
+  void Allocate();
+  // The connection is open (or browsing): Free ends it first.
+  void SetConnected() { FConnected = true; }
+  // Ends the connection when open and frees both handles; nothing when none.
+  void Free();
+
+  SQLHENV Env() const { return FEnv; }
+  SQLHDBC DBC() const { return FDBC; }
+
+ private:
+  SQLHENV FEnv = nullptr;
+  SQLHDBC FDBC = nullptr;
+  bool FConnected = false;
+};
+
 class TODBCDatabase : public TComponent {
  public:
   explicit TODBCDatabase(TComponent* AOwner = nullptr);
@@ -52,7 +79,7 @@ class TODBCDatabase : public TComponent {
   void SetConnectionString(const String& Value);
 
   // The connection handle statements allocate their handles on; null while inactive.
-  SQLHDBC DBCHandle() const { return hDBC; }
+  SQLHDBC DBCHandle() const { return FHandles.DBC(); }
   // The driver's SQL_TXN_CAPABLE answer; 0 means no transactions.
   SQLUSMALLINT TXNCapable() const { return FTXNCapable; }
 
@@ -67,8 +94,7 @@ class TODBCDatabase : public TComponent {
   SQLUINTEGER FIsolationLevel = SQL_TXN_READ_COMMITTED;
   SQLUINTEGER FODBCCursor = SQL_CUR_USE_DRIVER;
   String FConnectionString;
-  SQLHENV hEnv = nullptr;
-  SQLHDBC hDBC = nullptr;
+  TODBCHandlePair FHandles;
 
  private:
   void CheckTransactionsSupported() const;

@@ -211,12 +211,12 @@ void TODBCStatement::InitStatement(bool ForCursor) {
   if (FState.Contains(ossInitialized)) return;
   if (!FDataBase) throw Exception(kSNoDatabase);
   if (!FDataBase->Active()) FDataBase->Connect();
-  SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, FDataBase->hDBC, &hStmt);
+  SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, FDataBase->DBCHandle(), &hStmt);
   if (rc != SQL_SUCCESS) {
     // Nothing to free: a failed allocation leaves no statement handle, and
     // its diagnostics sit on the connection handle.
     String text = GetODBCErrorText(SQL_HANDLE_STMT, hStmt, rc);
-    if (text.empty()) text = GetODBCErrorText(SQL_HANDLE_DBC, FDataBase->hDBC, rc);
+    if (text.empty()) text = GetODBCErrorText(SQL_HANDLE_DBC, FDataBase->DBCHandle(), rc);
     hStmt = nullptr;
     throw Exception(text);
   }

@@ -1,10 +1,9 @@
-// Conversions between UTF-16 text and the single-byte code pages that ZIP
-// entry names use.
+// Conversions between UTF-16 text and the code pages that ZIP entry names
+// use: the system's ANSI and OEM code pages, and UTF-8.
 //
-// This platform has no "system ANSI/OEM code page", so the pair is fixed:
-// ANSI is Windows-1252 and OEM is CP437 (the tables come from iconv). UTF-8
-// is there for completeness. Bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D, which
-// Windows-1252 leaves undefined, read as U+0081 etc., as Windows reads them.
+// Which code pages cpAnsi and cpOem are is the system's fact, and each
+// body (posix/CodePage.cpp, win32/CodePage.cpp) says at its top where it
+// takes them from. UTF-8 is the same everywhere.
 #pragma once
 
 #include <cstdint>

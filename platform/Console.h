@@ -1,9 +1,11 @@
-// A question put to the person at the controlling terminal.
+// A question put to the person at the controlling terminal, and the console
+// program's standard streams.
 //
 // Used where the system would show a modal question box: the console program
-// has no window, so it asks on /dev/tty (not on standard input or output,
-// which may be redirected). Without a controlling terminal nobody can answer,
+// has no window, so it asks on the terminal itself (not on standard input or
+// output, which may be redirected). Without a terminal nobody can answer,
 // and the question reports that, so the caller falls back to its safe answer.
+// Each body says at its top what the terminal is there.
 #pragma once
 
 #include <string>

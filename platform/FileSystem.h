@@ -1,21 +1,19 @@
 // File attributes, times, listings and directories, in the terms the ZIP
-// engine and the console tool think in (Windows-style attribute bits, local
-// date and time), mapped onto POSIX.
+// engine and the console tool think in: DOS attribute bits, local date and
+// time, errno values for failures. Each system's body (posix/, win32/) says
+// at its top how its own facts map onto these.
 //
-// Attribute mapping: a directory is 0x10; 0x01 (read-only) when the owner may
-// not write; 0x02 (hidden) when the name starts with '.'; 0x20 (archive) for
-// every regular file; no other bit is ever reported. Attribute bits are DOS
-// attributes and nothing more: on Windows a regular file may well lack the
-// archive bit (backup tools clear it). What kind of object sits at a path is
-// a fact of its own, TEntryKind, which listings carry and FileKind answers.
-// Restoring attributes only honours read-only (it takes the write permissions away, or gives the owner's
-// back); the rest has no POSIX counterpart and is ignored.
+// Attribute bits are DOS attributes and nothing more: read-only, hidden,
+// system, directory, archive, as the system knows them; a system without
+// one never reports it, and restoring attributes sets what the system can
+// keep and ignores the rest. A regular file need not carry the archive bit.
+// What kind of object sits at a path is a fact of its own, TEntryKind, which
+// listings carry and FileKind answers.
 //
-// Paths are UTF-16 inside the system and bytes on the disk, UTF-8 where they
-// are well-formed; other bytes travel as escapes (platform/Utf.h, FromOsPath),
-// so every name listed here opens again. Functions that
-// take a path given by a user treat both '\' and '/' as separators; paths they
-// return use '/'.
+// Paths are UTF-16 inside the system; every name a listing gives opens the
+// same object again when given back, whatever bytes the system stores it as.
+// Functions that take a path given by a user treat both '\' and '/' as
+// separators; paths they return use '/'.
 #pragma once
 
 #include <cstdint>
@@ -143,9 +141,10 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask);
 
 // --- Paths and directories --------------------------------------------------
 
-// The longest path the system opens, in bytes of its own encoding (without
-// a terminating zero): a longer one could not be opened by anyone.
-inline constexpr std::size_t kMaxPathBytes = 4095;
+// True when path is longer than the system takes a path, in the system's
+// own terms: nothing at it could be opened or made by anyone, so callers
+// refuse it up front with a message of their own.
+bool IsPathTooLong(std::u16string_view path);
 
 // Both '\' and '/' separate the elements of a path given by a user.
 inline bool IsPathSeparator(char16_t c) { return c == u'/' || c == u'\\'; }

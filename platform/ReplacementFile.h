@@ -71,8 +71,19 @@ class TReplacementFile {
   void Abandon();
 
  private:
-  int CopyOverTarget();
   void Release();
+
+  // The system's steps (posix/, win32/ReplacementFile.cpp).
+  // Resolves target into FTarget and learns what the replacement keeps of
+  // it; returns what Begin refuses with, after playing back a journal.
+  int TakeTarget(const std::u16string& target);
+  // The stand-in, flushed and given the target's permissions (or those of a
+  // new file), renamed over the target. 0 or the errno.
+  int MoveIntoPlace();
+  // The copy in place under a journal. 0 or the errno.
+  int CopyOverTarget();
+  // Removes the stand-in (FWritePath).
+  void RemoveStandIn();
 
   std::u16string FTarget;      // the file to replace, links resolved
   std::u16string FWritePath;

@@ -1,6 +1,7 @@
 // Unique temporary files, made the way the system's "temporary file name"
 // service makes them: a new empty file whose name is a prefix and a unique
-// suffix, in a given directory or in the user's temporary directory.
+// suffix, in a given directory or in the user's temporary directory. Which
+// directory that is, and how the name is made, each body says at its top.
 #pragma once
 
 #include <string>
@@ -8,11 +9,13 @@
 
 namespace zo {
 
-// $TMPDIR when it is set and names a directory, else /tmp; no trailing '/'.
+// The user's temporary directory, as the system names it; no trailing
+// separator.
 std::u16string TempDirectory();
 
-// Creates the file (empty, closed again, readable and writable by the owner
-// only) in dir (empty: TempDirectory()) and returns its canonical path. On
+// Creates the file (empty, closed again, open to its owner as the system
+// keeps such files) in dir (empty: TempDirectory()) and returns its
+// canonical path. On
 // failure returns an empty text and sets *error (when given) to the errno.
 std::u16string CreateTempFile(std::u16string_view dir, std::u16string_view prefix,
                               int* error = nullptr);

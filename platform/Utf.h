@@ -1,8 +1,9 @@
-// UTF-8 <-> UTF-16 at the operating system's edges.
+// UTF-8 <-> UTF-16, and file names between the system's own form and ours.
 //
-// Inside the system all text is UTF-16 (zo::String); the POSIX side (file
-// names, the console, the environment, process arguments) speaks UTF-8.
-// Every crossing goes through these functions.
+// Inside the system all text is UTF-16 (zo::String). Where the other side
+// speaks UTF-8 (file names, the console, the environment and process
+// arguments on POSIX; UTF-8 text files and output everywhere) every crossing
+// goes through these functions.
 #pragma once
 
 #include <string>
@@ -17,7 +18,7 @@ std::string ToUtf8(std::u16string_view text);
 // surrogate, value above U+10FFFF) becomes one U+FFFD per bad byte.
 std::u16string FromUtf8(std::string_view text);
 
-// File names are bytes on this system and need not be UTF-8. These two keep
+// File names may be bytes that need not be UTF-8 (POSIX). These two keep
 // such a name whole on its way through the system: each byte that is not
 // part of well-formed UTF-8 becomes the lone surrogate U+DC80 + byte, and
 // such a surrogate becomes that byte again, so a name read from a directory

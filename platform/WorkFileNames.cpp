@@ -1,5 +1,8 @@
 #include "platform/WorkFileNames.h"
 
+#include <chrono>
+#include <random>
+
 namespace zo {
 
 namespace {
@@ -83,6 +86,15 @@ std::u16string UniqueLetters(std::uint64_t& state, std::size_t count) {
     letters += kLetters[(state >> 33) % (sizeof kLetters / sizeof kLetters[0] - 1)];
   }
   return letters;
+}
+
+// The system's random source tells processes apart, the clock one use from
+// the next, the object's address threads that start at the same moment.
+TUniqueLetters::TUniqueLetters() {
+  std::random_device source;
+  FState = (static_cast<std::uint64_t>(source()) << 32) ^ source() ^
+           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           reinterpret_cast<std::uintptr_t>(this);
 }
 
 }  // namespace zo

@@ -9,6 +9,7 @@
 // recognised here: the two cannot drift apart.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,5 +41,32 @@ bool IsWorkFileName(std::u16string_view name);
 
 // count random-looking letters and digits drawn from state, which moves on.
 std::u16string UniqueLetters(std::uint64_t& state, std::size_t count);
+
+// Where the unique letters of a new work file come from: a state seeded
+// apart in every process and every use, so that runs and threads working in
+// one directory draw different names.
+class TUniqueLetters {
+ public:
+  TUniqueLetters();
+  std::u16string Next(std::size_t count) { return UniqueLetters(FState, count); }
+
+ private:
+  std::uint64_t FState;
+};
+
+// Names tried for one new work file before giving up.
+constexpr int kUniqueNameAttempts = 100;
+
+// Makes a work file under fresh unique letters: create(letters) makes the
+// file and answers 0, EEXIST when the name is taken (the next one is tried)
+// or another errno, which ends the attempt. Returns create's last answer:
+// EEXIST when every name tried was taken.
+template <typename Create>
+int CreateUniquelyNamed(std::size_t count, Create create) {
+  TUniqueLetters letters;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kUniqueNameAttempts && error == EEXIST; ++attempt) error = create(letters.Next(count));
+  return error;
+}
 
 }  // namespace zo

@@ -29,7 +29,6 @@ constexpr TLanguage kLanguages[] = {
 };
 
 constexpr char16_t kSLanguageWithoutName[] = u"Language \"%s\" has no name";
-constexpr char16_t kSQuestionCaption[] = u"Question";
 
 // The lines of the confirmation: what will be inserted, what deleted.
 String ConfirmationText(const TLanguageChanges& Changes) {
@@ -55,9 +54,7 @@ String LanguageName(StringView Code) {
 }
 
 void TReinstallForm::BAlterLangsClick() {
-  FConnected = false;
-  UpdateControls();
-  InspectDatabase();
+  InspectAfresh();
 
   TIDList installedList;
   ReadDatabaseLanguages(ConnectionValues(), installedList);

@@ -14,8 +14,6 @@ namespace zo {
 
 namespace {
 
-constexpr char16_t kSQuestionCaption[] = u"Question";
-
 // What distinguishes the twins.
 struct TSupportKind {
   bool& State;                       // the support the database has
@@ -27,9 +25,7 @@ struct TSupportKind {
 };
 
 void AlterSupport(TReinstallForm& Form, TSupportKind&& A) {
-  Form.FConnected = false;
-  Form.UpdateControls();
-  Form.InspectDatabase();  // also reads the support in this mode
+  Form.InspectAfresh();  // also reads the support in this mode
 
   const bool present = A.State;
   if (!((A.Allowed.Contains(mtaInsert) && !present) || (A.Allowed.Contains(mtaDelete) && present))) return;

@@ -137,6 +137,12 @@ void TReinstallForm::InspectDatabase() {
   UpdateControls();
 }
 
+void TReinstallForm::InspectAfresh() {
+  FConnected = false;
+  UpdateControls();
+  InspectDatabase();
+}
+
 void TReinstallForm::BConnectClick() {
   try {
     InspectDatabase();

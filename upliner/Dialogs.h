@@ -16,6 +16,9 @@ namespace zo {
 enum class TMessageIcon : std::uint8_t { miNone, miInformation, miQuestion, miWarning, miError };
 using enum TMessageIcon;
 
+// The caption of the questions that confirm a change to the database.
+inline constexpr char16_t kSQuestionCaption[] = u"Question";
+
 class IFormDialogs {
  public:
   virtual ~IFormDialogs() = default;

@@ -206,6 +206,10 @@ class TReinstallForm {
 
   void BConnectClick();       // DatabaseReaders.cpp
   void InspectDatabase();     // DatabaseReaders.cpp
+  // Forgets the connection (the window shows it) and inspects the database
+  // again, so that an action starts from what the database holds now: a
+  // refusal escapes with the window disconnected.
+  void InspectAfresh();       // DatabaseReaders.cpp
   void BReinstallClick();     // ReinstallSequence.cpp
   void ShowVersionAfterFailedStep();  // ReinstallSequence.cpp
   void BAlterLangsClick();    // AlterLangs.cpp

@@ -43,9 +43,7 @@ void TReinstallForm::BReinstallClick() {
   // The stamp is checked again against the fields as they are now; a refusal
   // (and the two checks below) escapes to the standard error box with the
   // window untouched and nothing run.
-  FConnected = false;
-  UpdateControls();
-  InspectDatabase();
+  InspectAfresh();
 
   const String actual = EActualVersion.Text;
   if (IndexOfVersion(FVersionSL, actual) < 0) throw Exception(kSVersionNotSupported, {actual});

@@ -24,6 +24,7 @@
 #include "platform/TempFile.h"
 #include "platform/TextFile.h"
 #include "upliner/ReinstallForm.h"
+#include "upliner/UpgradeStep.h"
 
 namespace zo {
 
@@ -90,7 +91,93 @@ String PlainItem(StringView Item) {
   return String(Item);
 }
 
+// How far the program got, as the stamp tells after it ended.
+enum class Reach : std::uint8_t {
+  Unread,           // the stamp could not be read
+  Elsewhere,        // another version than the one asked for, the stamp sound
+  ElsewhereBroken,  // another version, its encrypted copy disagreeing
+  Reached,          // the version asked for
+};
+constexpr std::size_t kReaches = 4;
+
+constexpr char16_t kSCheckConsistency[] =
+    u"  Run new application server to check whether database is in consistent state.";
+constexpr char16_t kSFinishedWithErrors[] = u"Upgrade to version %s (licence %s) finished with following errors : ";
+
+// One report of a run: its heading (formatted with the version and the
+// licence), then the program's errors, then the verdict lines.
+struct StepReport {
+  const char16_t* heading;
+  std::vector<const char16_t*> verdict;
+  TStepResult result;
+};
+
+// The reports by reach, for a run that wrote no errors and for one that did.
+const StepReport& ReportOf(bool HasErrors, Reach AReach) {
+  static const StepReport kWithoutErrors[kReaches] = {
+      {u"Upgrade to version %s (licence %s) finished unexpectedly (new version read error)", {kSCheckConsistency},
+       srReachedWithErrors},
+      {u"Upgrade to version %s (licence %s) was canceled", {}, srNotReached},
+      {u"Upgrade to version %s (licence %s) was canceled", {}, srNotReached},
+      {u"Upgrade to version %s (licence %s) finished successfully", {}, srDone},
+  };
+  static const StepReport kWithErrors[kReaches] = {
+      {kSFinishedWithErrors, {u"Upgrade finished unexpectedly (new version read error)", kSCheckConsistency},
+       srReachedWithErrors},
+      {kSFinishedWithErrors, {u"Errors did not corrupt database. It do not have to be restored."}, srNotReached},
+      {kSFinishedWithErrors, {u"Errors corrupted database. Database must be restored!!"}, srNotReached},
+      {kSFinishedWithErrors,
+       {u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
+        u"before continuing!!"},
+       srReachedWithErrors},
+  };
+  return (HasErrors ? kWithErrors : kWithoutErrors)[static_cast<std::size_t>(AReach)];
+}
+
+Reach ReachOf(const String& Asked, const String& NewVersion, bool StampOK) {
+  if (NewVersion.empty()) return Reach::Unread;
+  if (NewVersion == Asked) return Reach::Reached;
+  return StampOK ? Reach::Elsewhere : Reach::ElsewhereBroken;
+}
+
+// Starts the program and waits for it to end.
+void RunLifter(const String& CommandLine, const String& Version, const String& Licence) {
+  std::optional<ChildProcess> program = StartProcess(CommandLine);
+  if (!program)
+    throw Exception(
+        u"Running Reinstall to version \"%s\" in licence %s failed. Probably corrupted or missing Lifter.Exe file.",
+        {Version, Licence});
+  program->Wait();
+}
+
 }  // namespace
+
+String LifterCommandLine(const TLifterCall& Call) {
+  const String programFolder = ToolFilePath(Call.AppDir, ProgramFolderName(Call.Version)) + PathDelimiter;
+  const String dataFolder = ToolFilePath(Call.AppDir, DataFolderName(Call.Version)) + PathDelimiter;
+  std::vector<String> items = {
+      programFolder + kProgramFileName,
+      u"-T" + String(kSQLServerType),
+      QuotedItem(u"-S" + Call.ServerName),
+      QuotedItem(u"-D" + Call.DatabaseName),
+      PlainItem(u"-u" + Call.UserName),
+      PlainItem(u"-p" + Call.Password),
+      Call.TrustedConnection ? u"-m1" : u"-m0",
+      QuotedItem(u"-e" + Call.ErrorsFile),
+      QuotedItem(u"-i" + dataFolder),
+      QuotedItem(u"-r" + programFolder),
+      u"-l" + IntToStr(ActionSetToInteger(Call.LangActions)),
+      u"-b" + IntToStr(static_cast<int>(Call.ArchiveAction)),
+      QuotedItem(u"-d" + Call.NewDir),
+      u"-x" + IntToStr(static_cast<int>(Call.ExtDBAction)),
+      PlainItem(u"-N" + Call.NewName),
+  };
+  if (!Call.ChangesFile.empty()) items.push_back(QuotedItem(u"-c" + Call.ChangesFile));
+  items.push_back(u"-h" + String(Call.CheckIntegrity ? u"1" : u"0"));
+  const String commandLine = JoinList(items, u" ");
+  if (!Call.WindowAt) return commandLine;
+  return Format(u"%s \"-n%s;%s\"", {commandLine, IntToStr(Call.WindowAt->Left), IntToStr(Call.WindowAt->Top)});
+}
 
 String TReinstallForm::LicenceNumber() const {
   const std::vector<String> lines = InstallationLines(FAppDir, kLicenceFileName);
@@ -109,42 +196,26 @@ TStepResult TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionTyp
   errorsFile.Create();
   if (checkChanges) changesFile.Create();
 
+  TLifterCall call;
+  call.AppDir = FAppDir;
+  call.Version = AVersion;
+  call.ServerName = CServerName.Text;
+  call.DatabaseName = CDatabaseName.Text;
+  call.UserName = EUserName.Text;
+  call.Password = EPassword.Text;
+  call.TrustedConnection = CBTrustedConnection.Checked;
+  call.ErrorsFile = errorsFile.Path();
+  if (checkChanges) call.ChangesFile = changesFile.Path();
+  call.LangActions = ALangActions;
+  call.ArchiveAction = AArchiveAction;
+  call.ExtDBAction = AExtDBAction;
+  call.NewDir = ENewDir.Text;
+  call.NewName = ENewName.Text;
   // "Only last version", "Always", "Never"; a typed text that is none of
   // them asks for no check.
-  int integrity = 0;
-  if (CCheckIntegrity.ItemIndex == 0) integrity = ALastStep ? 1 : 0;
-  else if (CCheckIntegrity.ItemIndex == 1) integrity = 1;
-
-  const String programFolder = ToolFilePath(FAppDir, ProgramFolderName(AVersion)) + PathDelimiter;
-  const String dataFolder = ToolFilePath(FAppDir, DataFolderName(AVersion)) + PathDelimiter;
-  std::vector<String> items = {
-      programFolder + kProgramFileName,
-      u"-T" + String(kSQLServerType),
-      QuotedItem(u"-S" + CServerName.Text),
-      QuotedItem(u"-D" + CDatabaseName.Text),
-      PlainItem(u"-u" + EUserName.Text),
-      PlainItem(u"-p" + EPassword.Text),
-      CBTrustedConnection.Checked ? u"-m1" : u"-m0",
-      QuotedItem(u"-e" + errorsFile.Path()),
-      QuotedItem(u"-i" + dataFolder),
-      QuotedItem(u"-r" + programFolder),
-      u"-l" + IntToStr(ActionSetToInteger(ALangActions)),
-      u"-b" + IntToStr(static_cast<int>(AArchiveAction)),
-      QuotedItem(u"-d" + ENewDir.Text),
-      u"-x" + IntToStr(static_cast<int>(AExtDBAction)),
-      PlainItem(u"-N" + ENewName.Text),
-  };
-  if (checkChanges) items.push_back(QuotedItem(u"-c" + changesFile.Path()));
-  items.push_back(u"-h" + IntToStr(integrity));
-  String commandLine = JoinList(items, u" ");
-  if (FInnosetupForm) commandLine = Format(u"%s \"-n%s;%s\"", {commandLine, IntToStr(Left), IntToStr(Top)});
-
-  std::optional<ChildProcess> program = StartProcess(commandLine);
-  if (!program)
-    throw Exception(
-        u"Running Reinstall to version \"%s\" in licence %s failed. Probably corrupted or missing Lifter.Exe file.",
-        {AVersion, licence});
-  program->Wait();
+  call.CheckIntegrity = CCheckIntegrity.ItemIndex == 1 || (CCheckIntegrity.ItemIndex == 0 && ALastStep);
+  if (FInnosetupForm) call.WindowAt = TLifterCall::TWindowAt{Left, Top};
+  RunLifter(LifterCommandLine(call), AVersion, licence);
 
   // The stamp tells how far the program got. A failed read is reported as
   // an unknown new version and raised once the report is written.
@@ -159,40 +230,12 @@ TStepResult TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionTyp
     newVersion.clear();
   }
 
-  TStepResult result = srNotReached;
   const std::vector<String> errors = errorsFile.ReadLines();
+  const StepReport& report = ReportOf(!errors.empty(), ReachOf(AVersion, newVersion, stampOK));
   AddLine(MState, u"");
-  if (errors.empty()) {
-    if (newVersion.empty()) {
-      AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished unexpectedly (new version read error)",
-                             {AVersion, licence}));
-      AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = srReachedWithErrors;
-    } else if (newVersion != AVersion) {
-      AddLine(MState, Format(u"Upgrade to version %s (licence %s) was canceled", {AVersion, licence}));
-      result = srNotReached;
-    } else {
-      AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished successfully", {AVersion, licence}));
-      result = srDone;
-    }
-  } else {
-    AddLine(MState, Format(u"Upgrade to version %s (licence %s) finished with following errors : ", {AVersion, licence}));
-    for (const String& line : errors) AddLine(MState, line);
-    if (newVersion.empty()) {
-      AddLine(MState, u"Upgrade finished unexpectedly (new version read error)");
-      AddLine(MState, u"  Run new application server to check whether database is in consistent state.");
-      result = srReachedWithErrors;
-    } else if (newVersion != AVersion) {
-      AddLine(MState, stampOK ? u"Errors did not corrupt database. It do not have to be restored."
-                              : u"Errors corrupted database. Database must be restored!!");
-      result = srNotReached;
-    } else {
-      AddLine(MState,
-              u"There are integrity errors or checking changes error in your database. These errors must be reviewed "
-              u"before continuing!!");
-      result = srReachedWithErrors;
-    }
-  }
+  AddLine(MState, Format(report.heading, {AVersion, licence}));
+  for (const String& line : errors) AddLine(MState, line);
+  for (const char16_t* line : report.verdict) AddLine(MState, line);
 
   if (checkChanges) {
     const std::vector<String> changes = changesFile.ReadLines();
@@ -207,7 +250,7 @@ TStepResult TReinstallForm::RunUpgradeStep(const String& AVersion, TMTSActionTyp
   }
 
   if (readError) std::rethrow_exception(readError);
-  return result;
+  return report.result;
 }
 
 }  // namespace zo

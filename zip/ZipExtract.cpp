@@ -124,7 +124,7 @@ TExtractionPlan PlanExtraction(const TZEOptions& Options, const TDirItem& item, 
   const String target = destination + name;
   // A target longer than the system's longest path could not be opened by
   // anyone afterwards, and other tools refuse it too.
-  if (ToUtf8(target).size() > kMaxPathBytes) {
+  if (IsPathTooLong(target)) {
     throw EZERefused(isDirectory ? kZENativeCannotCreateDir : kZENativeCannotCreateFile,
                      Format(isDirectory ? u"Cannot create directory \"%s\". %s" : u"Cannot create file \"%s\". %s",
                             {PrintableName(target), SystemErrorText(ENAMETOOLONG)}));

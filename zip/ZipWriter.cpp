@@ -40,8 +40,6 @@ constexpr std::size_t kMaxEntriesAhead = 64;
 // An entry's bytes gathered before they are written, at most.
 constexpr std::size_t kMaxGathered = 1 << 20;
 
-bool HasLongPathPrefix(const String& path) { return path.find(u"\\\\?\\") != String::npos; }
-
 bool IsStored(const TDirItem& item) {
   return item.Modified && item.Operation != poRename && item.Operation != poChangeAttr &&
          item.Operation != poChangeComment;
@@ -220,8 +218,7 @@ class TEntryStorer {
       const String source = item.SrcFileName();
       // A source path longer than the system opens is refused up front with
       // its own message rather than as an open failure.
-      if (source.size() > kMaxPathBytes && !HasLongPathPrefix(source))
-        throw EZEException(kZENativeNameTooLong, {source}, &FEngine);
+      if (IsPathTooLong(source)) throw EZEException(kZENativeNameTooLong, {source}, &FEngine);
       try {
         entry.File = std::make_unique<TFileStream>(source, fmOpenRead | ShareModeBits(FEngine.Options.ShareMode));
       } catch (const EFileError&) {

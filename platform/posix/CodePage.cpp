@@ -1,5 +1,7 @@
-// This system has no ANSI and OEM code page of its own: the pair is fixed,
-// Windows-1252 and CP437, and the tables come from iconv.
+// platform/CodePage.h on POSIX. This system has no ANSI and OEM code page of
+// its own: the pair is fixed, Windows-1252 and CP437, and the tables come
+// from iconv. Bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D, which Windows-1252 leaves
+// undefined, read as U+0081 etc., as Windows reads them.
 #include "platform/SystemCodePage.h"
 
 #include <iconv.h>

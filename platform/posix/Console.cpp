@@ -1,3 +1,8 @@
+// platform/Console.h on POSIX: the terminal is /dev/tty, the process's
+// controlling terminal; standard error is a terminal when isatty says so,
+// and its width is the terminal's window size. A closed pipe raises SIGPIPE,
+// which IgnoreClosedPipes turns into an EPIPE error. The streams take UTF-8
+// bytes as they are.
 #include "platform/Console.h"
 
 #include <cerrno>

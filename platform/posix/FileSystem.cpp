@@ -1,3 +1,16 @@
+// platform/FileSystem.h on POSIX.
+//
+// Attributes: a directory is 0x10; 0x01 (read-only) when the owner may not
+// write; 0x02 (hidden) when the name starts with '.'; 0x20 (archive) for every
+// regular file; no other bit is ever reported. Restoring attributes only
+// honours read-only (it takes the write permissions away, or gives the
+// owner's back); the rest has no POSIX counterpart and is ignored.
+//
+// Paths are bytes on the disk, UTF-8 where they are well-formed; other bytes
+// travel as escapes (platform/Utf.h, FromOsPath). Identity is the device and
+// the inode; times are the modification time in the local zone; a path is
+// too long past PATH_MAX - 1 bytes. A TDirHandle is an open directory
+// descriptor and works through the *at calls.
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
@@ -241,7 +254,9 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
 
 // --- Paths and directories ----------------------------------------------------
 
-static_assert(kMaxPathBytes == PATH_MAX - 1, "the system's longest path");
+// The kernel counts a path's bytes, without the terminating zero; escaped
+// bytes of a name that is not UTF-8 are one byte each on the disk.
+bool IsPathTooLong(std::u16string_view path) { return OsPath(path).size() > PATH_MAX - 1; }
 
 std::u16string GetCurrentDir() {
   std::string buffer(4096, '\0');
@@ -346,21 +361,15 @@ int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
 }
 
 int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
-  struct timespec now {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  std::uint64_t state = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(getpid()) << 32) ^
-                        reinterpret_cast<std::uintptr_t>(&name);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::u16string unique = PartFileName(UniqueLetters(state, kPartUniqueLength));
+  return CreateUniquelyNamed(kPartUniqueLength, [&](const std::u16string& letters) {
+    const std::u16string unique = PartFileName(letters);
     const int error = CreateFile(unique, file);
-    if (error == 0) {
-      // Held while the file is written, so another run knows it is alive.
-      flock(static_cast<int>(file.FFile.Get()), LOCK_EX);
-      name = unique;
-    }
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
+    if (error != 0) return error;
+    // Held while the file is written, so another run knows it is alive.
+    flock(static_cast<int>(file.FFile.Get()), LOCK_EX);
+    name = unique;
+    return 0;
+  });
 }
 
 void TDirHandle::RemoveLeftoverPartFiles() const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/ReplacementJournal.h"
+#include "platform/StandIn.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
 #include "platform/WorkFileNames.h"
@@ -70,38 +71,6 @@ std::string OsText(const std::u16string& text) { return ToOsPath(text); }
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
-
-// Removes the stand-ins for a file called name in dir that no living run
-// holds: those of runs that were killed before they could finish or clean up.
-void RemoveLeftoverStandIns(const Split& where) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(where.dir.c_str()));
-  if (!dir) return;
-  const std::string prefix = OsText(StandInPrefix(FromOsPath(where.name)));
-  while (dirent* entry = ::readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + kStandInUniqueLength || name.compare(0, prefix.size(), prefix) != 0) continue;
-    const int fd = ::openat(::dirfd(dir.get()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      ::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
-    }
-    ::close(fd);
-  }
-}
-
-// Makes a new stand-in for where.name in where.dir, locked; its path, or
-// empty with errno set.
-std::string CreateStandIn(const Split& where, TDescriptor& lock) {
-  std::string pattern = where.dir + OsText(StandInPrefix(FromOsPath(where.name))) + std::string(kStandInUniqueLength, 'X');
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  lock.Reset(fd);
-  ::flock(fd, LOCK_EX);
-  return buffer.data();
-}
 
 // The permissions a newly created file gets: 0666 less the umask.
 mode_t NewFileMode() {
@@ -267,8 +236,48 @@ void RestoreInterruptedCopy(const std::u16string& target) {
   if (PlayBackLeftover(journal, resolved, fd) == 0) journal.Drop();
 }
 
-int TReplacementFile::Begin(const std::u16string& target) {
-  Abandon();
+// --- The stand-ins (platform/StandIn.h) ------------------------------------------
+
+TStandInPlace StandInBeside(const std::u16string& target) {
+  const Split parts = SplitPath(OsText(target));
+  return {FromOsPath(parts.dir), FromOsPath(parts.name)};
+}
+
+// A stand-in is locked (flock) while its writer lives: one that can be
+// locked without waiting is a killed run's.
+void RemoveLeftoverStandIns(const TStandInPlace& place) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(OsText(place.Dir).c_str()));
+  if (!dir) return;
+  const std::string prefix = OsText(StandInPrefix(place.Name));
+  while (dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + kStandInUniqueLength || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const int fd = ::openat(::dirfd(dir.get()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
+    }
+    ::close(fd);
+  }
+}
+
+int CreateStandIn(const TStandInPlace& place, TDescriptor& lock, std::u16string& path) {
+  const std::string prefix = OsText(place.Dir + StandInPrefix(place.Name));
+  return CreateUniquelyNamed(kStandInUniqueLength, [&](const std::u16string& letters) {
+    const std::string candidate = prefix + OsText(letters);
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    lock.Reset(fd);
+    ::flock(fd, LOCK_EX);
+    path = FromOsPath(candidate);
+    return 0;
+  });
+}
+
+// --- The replacement's steps on this system ----------------------------------------
+
+int TReplacementFile::TakeTarget(const std::u16string& target) {
   int error = 0;
   const std::string resolved = ResolvedTarget(OsText(target), &error);
   if (resolved.empty()) return error;
@@ -288,33 +297,10 @@ int TReplacementFile::Begin(const std::u16string& target) {
     RestoreInterruptedCopy(FromOsPath(resolved));
   }
   FTarget = FromOsPath(resolved);
-
-  const Split beside = SplitPath(resolved);
-  const Split apart{OsText(TempDirectory()) + "/", beside.name};
-  RemoveLeftoverStandIns(beside);
-  RemoveLeftoverStandIns(apart);
-  std::string standIn = CreateStandIn(beside, FLock);
-  FInPlace = standIn.empty();
-  if (FInPlace) {
-    // Nothing can be made beside it. A file that is not there yet could not
-    // be made either; one that is there is copied over in the end.
-    error = errno;
-    if (!FTargetExisted) return error;
-    standIn = CreateStandIn(apart, FLock);
-    if (standIn.empty()) return errno;
-  }
-  FWritePath = FromOsPath(standIn);
-  FActive = true;
   return 0;
 }
 
-int TReplacementFile::Commit() {
-  if (!FActive) return 0;
-  if (FInPlace) {
-    const int error = CopyOverTarget();
-    Abandon();
-    return error;
-  }
+int TReplacementFile::MoveIntoPlace() {
   const std::string standIn = OsText(FWritePath);
   const std::string target = OsText(FTarget);
   int error = 0;
@@ -326,14 +312,13 @@ int TReplacementFile::Commit() {
     if (::fchown(FLock.Get(), FOwner, FGroup) != 0 && errno != EPERM) error = errno;
   }
   if (error == 0 && ::rename(standIn.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    Abandon();
-    return error;
-  }
-  SyncDirectory(SplitPath(target).dir);
-  Release();
-  return 0;
+  if (error == 0) SyncDirectory(SplitPath(target).dir);
+  return error;
 }
+
+// Removed while its lock is still held, so no other run takes it for a
+// leftover meanwhile.
+void TReplacementFile::RemoveStandIn() { ::unlink(OsText(FWritePath).c_str()); }
 
 // The copy in place: the target's old bytes into the journal, the new ones
 // over them, the target cut to its new length; the journal goes when all of
@@ -361,17 +346,6 @@ int TReplacementFile::CopyOverTarget() {
   if (error == 0 && ::ftruncate(fd, built.st_size) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   return SettleCopy(journal, target, fd, error);
-}
-
-void TReplacementFile::Abandon() {
-  if (!FActive) return;
-  ::unlink(OsText(FWritePath).c_str());
-  Release();
-}
-
-void TReplacementFile::Release() {
-  FLock.Reset();
-  FActive = false;
 }
 
 }  // namespace zo

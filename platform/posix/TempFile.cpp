@@ -1,3 +1,7 @@
+// platform/TempFile.h on POSIX: the temporary directory is $TMPDIR when it
+// is set and names a directory, else /tmp; files come from mkostemp (the
+// prefix and six letters, readable and writable by the owner only) in the
+// directory with its links resolved.
 #include "platform/TempFile.h"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
-// The system's own ANSI and OEM code pages (GetACP, GetOEMCP): the ones the
-// archive format's rules for entry names speak of.
+// platform/CodePage.h on Windows: the system's own ANSI and OEM code pages
+// (GetACP, GetOEMCP), the ones the archive format's rules for entry names
+// speak of, converted by the system's calls.
 #include "platform/SystemCodePage.h"
 
 #include "platform/win32/Win32.h"

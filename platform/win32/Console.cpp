@@ -1,3 +1,8 @@
+// platform/Console.h on Windows: the terminal is the process's console
+// (CONIN$ and CONOUT$); a standard stream is a terminal when it is a console
+// handle, and text goes onto a console as characters (WriteConsoleW), into a
+// file or a pipe as UTF-8 bytes. A closed pipe is an error of the write, no
+// signal.
 #include "platform/Console.h"
 
 #include "platform/Terminal.h"

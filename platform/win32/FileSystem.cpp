@@ -1,3 +1,13 @@
+// platform/FileSystem.h on Windows.
+//
+// Attributes are the DOS bits the system keeps (read-only, hidden, system,
+// directory, archive), reported and restored as they are. Paths go to the
+// wide-character calls absolute, with '\' and the \\?\ prefix, which lifts the
+// limit of MAX_PATH: a path is too long past 32,767 UTF-16 units in that form.
+// Identity is the volume serial number and the file index; times are
+// FILETIMEs turned into local time by the zone rules of their moment. A
+// TDirHandle holds the directory open without sharing its deletion and
+// works by its full path, since the system's calls name files by path.
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -112,6 +122,13 @@ std::u16string NativePath(std::u16string_view path) {
   std::replace(full.begin(), full.end(), u'/', u'\\');
   if (IsUnc(full)) return std::u16string(kLongUncPrefix) + full.substr(2);
   return std::u16string(kLongPrefix) + full;
+}
+
+// The wide-character calls take a path of at most 32,767 UTF-16 units, its
+// \\?\ prefix included (a counted string of 16-bit length in bytes).
+bool IsPathTooLong(std::u16string_view path) {
+  constexpr std::size_t kLongestNativePath = 32767;
+  return NativePath(path).size() > kLongestNativePath;
 }
 
 std::u16string FromNativePath(std::u16string_view path) {
@@ -426,18 +443,12 @@ int TDirHandle::CreateFile(std::u16string_view name, TFileHandle& file) const {
 }
 
 int TDirHandle::CreateUniqueFile(std::u16string& name, TFileHandle& file) const {
-  std::uint64_t state = ::GetTickCount64() ^ (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32) ^
-                        reinterpret_cast<std::uintptr_t>(&name);
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceCounter(&counter);
-  state ^= static_cast<std::uint64_t>(counter.QuadPart);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::u16string candidate = PartFileName(UniqueLetters(state, kPartUniqueLength));
+  return CreateUniquelyNamed(kPartUniqueLength, [&](const std::u16string& letters) {
+    const std::u16string candidate = PartFileName(letters);
     const int error = CreateFile(candidate, file);
     if (error == 0) name = candidate;
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
+    return error;
+  });
 }
 
 // A part file that its writer still holds open cannot be opened without

@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ReplacementJournal.h"
+#include "platform/StandIn.h"
 #include "platform/TempFile.h"
 #include "platform/Utf.h"
 #include "platform/WorkFileNames.h"
@@ -15,37 +16,6 @@
 namespace zo {
 
 namespace {
-
-// A stand-in's writer holds it open without sharing it for deletion: that is
-// the lock. Another run cannot remove it while the writer lives, and can once
-// the writer is gone (closed or killed). A journal is held open without any
-// sharing at all, for the same purpose.
-void RemoveLeftoverStandIns(const std::u16string& dir, const std::u16string& name) {
-  const std::u16string prefix = StandInPrefix(name);
-  for (const TSearchRec& rec : FindFiles(dir + prefix + u"*", faHidden | faSysFile | faReadOnly | faArchive)) {
-    if (rec.Name.size() == prefix.size() + kStandInUniqueLength) ::DeleteFileW(Wide(NativePath(dir + rec.Name)));
-  }
-}
-
-// Creates a new stand-in and holds it open as the lock; its name on success.
-std::u16string CreateStandIn(const std::u16string& dir, const std::u16string& name, TDescriptor& lock) {
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceCounter(&counter);
-  std::uint64_t state = static_cast<std::uint64_t>(counter.QuadPart) ^
-                        (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::u16string candidate = dir + StandInPrefix(name) + UniqueLetters(state, kStandInUniqueLength);
-    const HANDLE file = ::CreateFileW(Wide(NativePath(candidate)), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      lock.Reset(ValueOf(file));
-      return candidate;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS) return {};
-  }
-  return {};
-}
 
 // True when what sits at path is not a file on a disk (a device such as NUL,
 // a named pipe): nothing to be replaced by a file.
@@ -122,6 +92,7 @@ std::u16string JournalPath(const std::string& target, const TIdentity& id) {
   return TempDirectory() + u"/" + JournalFileName(JournalKey(target, id.Device, id.Number));
 }
 
+// A journal is held open without any sharing at all: that is its lock.
 class TJournal {
  public:
   ~TJournal() {
@@ -218,8 +189,37 @@ void RestoreInterruptedCopy(const std::u16string& target) {
   if (PlayBackLeftover(journal, key, file) == 0) journal.Drop();
 }
 
-int TReplacementFile::Begin(const std::u16string& target) {
-  Abandon();
+// --- The stand-ins (platform/StandIn.h) ------------------------------------------
+
+TStandInPlace StandInBeside(const std::u16string& target) { return {ExtractFilePath(target), ExtractFileName(target)}; }
+
+// A stand-in's writer holds it open without sharing it for deletion: that is
+// the lock. Another run cannot remove it while the writer lives, and can once
+// the writer is gone (closed or killed).
+void RemoveLeftoverStandIns(const TStandInPlace& place) {
+  const std::u16string prefix = StandInPrefix(place.Name);
+  for (const TSearchRec& rec : FindFiles(place.Dir + prefix + u"*", faHidden | faSysFile | faReadOnly | faArchive)) {
+    if (rec.Name.size() == prefix.size() + kStandInUniqueLength) ::DeleteFileW(Wide(NativePath(place.Dir + rec.Name)));
+  }
+}
+
+int CreateStandIn(const TStandInPlace& place, TDescriptor& lock, std::u16string& path) {
+  const std::u16string prefix = place.Dir + StandInPrefix(place.Name);
+  return CreateUniquelyNamed(kStandInUniqueLength, [&](const std::u16string& letters) {
+    const std::u16string candidate = prefix + letters;
+    const HANDLE file = ::CreateFileW(Wide(NativePath(candidate)), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LastErrno();
+    lock.Reset(ValueOf(file));
+    path = candidate;
+    return 0;
+  });
+}
+
+// --- The replacement's steps on this system ----------------------------------------
+
+int TReplacementFile::TakeTarget(const std::u16string& target) {
   const std::u16string resolved = ExpandFileName(target);
   if (IsNotAFile(resolved)) return ENOTSUP;
   const DWORD attributes = ::GetFileAttributesW(Wide(NativePath(resolved)));
@@ -233,34 +233,10 @@ int TReplacementFile::Begin(const std::u16string& target) {
     RestoreInterruptedCopy(resolved);
   }
   FTarget = resolved;
-
-  const std::u16string dir = ExtractFilePath(resolved);
-  const std::u16string name = ExtractFileName(resolved);
-  const std::u16string apart = TempDirectory() + u"/";
-  RemoveLeftoverStandIns(dir, name);
-  RemoveLeftoverStandIns(apart, name);
-  std::u16string standIn = CreateStandIn(dir, name, FLock);
-  FInPlace = standIn.empty();
-  if (FInPlace) {
-    // Nothing can be made beside it. A file that is not there yet could not
-    // be made either; one that is there is copied over in the end.
-    const int error = LastErrno();
-    if (!FTargetExisted) return error;
-    standIn = CreateStandIn(apart, name, FLock);
-    if (standIn.empty()) return LastErrno();
-  }
-  FWritePath = standIn;
-  FActive = true;
   return 0;
 }
 
-int TReplacementFile::Commit() {
-  if (!FActive) return 0;
-  if (FInPlace) {
-    const int error = CopyOverTarget();
-    Abandon();
-    return error;
-  }
+int TReplacementFile::MoveIntoPlace() {
   int error = ::FlushFileBuffers(HandleOf(FLock)) ? 0 : LastErrno();
   // The move needs the stand-in unlocked (no handle that refuses deletion).
   FLock.Reset();
@@ -271,12 +247,14 @@ int TReplacementFile::Commit() {
   if (error == 0 &&
       !::MoveFileExW(Wide(standIn), Wide(NativePath(FTarget)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     error = LastErrno();
-  if (error != 0) {
-    Abandon();
-    return error;
-  }
-  Release();
-  return 0;
+  return error;
+}
+
+// Closed first: the system deletes no file that is still open without
+// sharing its deletion.
+void TReplacementFile::RemoveStandIn() {
+  FLock.Reset();
+  ::DeleteFileW(Wide(NativePath(FWritePath)));
 }
 
 // The copy in place, as on POSIX: old bytes into the journal, new ones over
@@ -302,18 +280,6 @@ int TReplacementFile::CopyOverTarget() {
   if (error == 0) error = Truncate(file, built.Size);
   if (error == 0) error = Flush(file);
   return SettleCopy(journal, key, file, error);
-}
-
-void TReplacementFile::Abandon() {
-  if (!FActive) return;
-  FLock.Reset();
-  ::DeleteFileW(Wide(NativePath(FWritePath)));
-  Release();
-}
-
-void TReplacementFile::Release() {
-  FLock.Reset();
-  FActive = false;
 }
 
 }  // namespace zo

@@ -1,3 +1,7 @@
+// platform/TempFile.h on Windows: the temporary directory is GetTempPathW's
+// (TMP, TEMP, USERPROFILE, the Windows directory); files come from
+// GetTempFileNameW (the first three characters of the prefix and a
+// hexadecimal number, ".tmp"), their path given in its long form.
 #include "platform/TempFile.h"
 
 #include <algorithm>

@@ -12,6 +12,7 @@
 #include "core/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/MessageOf.h"
 #include "tests/ScratchDir.h"
 
@@ -333,10 +334,7 @@ TEST_F(ZipArchiveTest, UnpackRestoresTreeTimesAndAttributes) {
   zip.Open(Path("x.zip"), omUnzip);
   zip.Unpack(Path("out"), umSkip, false);
   EXPECT_EQ(zip.AbortedFailure(), nullptr);
-  auto read = [&](const std::string& rel) {
-    std::ifstream in(FRoot + "/" + rel, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  auto read = [&](const std::string& rel) { return test::ReadAll(FRoot + "/" + rel); };
   EXPECT_EQ(read("out/a.txt"), "alpha");
   EXPECT_EQ(read("out/sub/deep/b.txt"), std::string(100000, 'b'));
   EXPECT_TRUE(fs::is_regular_file(FRoot + "/out/empty.txt"));

@@ -16,16 +16,14 @@
 #include "core/Exception.h"
 #include "platform/Process.h"
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/MessageOf.h"
 #include "tests/ScratchDir.h"
 
 namespace zo {
 namespace {
 
-std::string ReadAll(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadAll;
 
 TEST(LifterOptionsTest, ReadsTheToolsCommandLine) {
   const TLifterOptions o = ParseLifterOptions(

@@ -183,6 +183,26 @@ TEST_F(FileSystemTest, ForceDirectoriesMakesEveryMissingLevel) {
   EXPECT_FALSE(ForceDirectories(Path(std::string(5000, 'l'))));   // longer than any path may be
 }
 
+// The system's own limit, in its own units: bytes on POSIX (a character
+// outside ASCII counts as its UTF-8 bytes), UTF-16 units of the \\?\ path
+// on Windows.
+TEST(IsPathTooLongTest, CountsInTheSystemsOwnUnits) {
+#ifdef _WIN32
+  const std::u16string root = u"C:/";
+  const std::size_t longest = 32767 - std::u16string_view(u"\\\\?\\C:\\").size();
+  EXPECT_FALSE(IsPathTooLong(root + std::u16string(longest, u'a')));
+  EXPECT_TRUE(IsPathTooLong(root + std::u16string(longest + 1, u'a')));
+  EXPECT_FALSE(IsPathTooLong(root + std::u16string(5000, u'\u00e9')));
+#else
+  const std::u16string root = u"/";
+  EXPECT_FALSE(IsPathTooLong(root + std::u16string(4094, u'a')));
+  EXPECT_TRUE(IsPathTooLong(root + std::u16string(4095, u'a')));
+  EXPECT_FALSE(IsPathTooLong(root + std::u16string(2047, u'\u00e9')));   // 4094 bytes
+  EXPECT_TRUE(IsPathTooLong(root + std::u16string(2048, u'\u00e9')));
+  EXPECT_TRUE(IsPathTooLong(u"\\\\?\\" + std::u16string(4095, u'a')));   // no prefix lifts the limit here
+#endif
+}
+
 TEST_F(FileSystemTest, DirHandleWorksBelowItsDirectoryWithoutFollowingLinks) {
 #ifdef _WIN32
   GTEST_SKIP() << "Wine creates no symbolic links";

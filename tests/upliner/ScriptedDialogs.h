@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/ScratchDir.h"
 #include "upliner/Dialogs.h"
 #include "upliner/ReinstallForm.h"
@@ -65,10 +66,7 @@ class AppDirFixture : public ::testing::Test {
   void WriteFile(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
   }
-  std::string ReadFile(const std::filesystem::path& path) const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadFile(const std::filesystem::path& path) const { return test::ReadAll(path); }
   void WriteVersions(const std::string& bytes) const { WriteFile("Versions.sl", bytes); }
 
   // A window created from Args and activated, as the program shows it.

@@ -27,34 +27,16 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/ScopedEnv.h"
 #include "tests/ScratchDir.h"
 #include "tests/odbc/TestDatabase.h"
+#include "tests/upliner/StampCipher.h"
 #include "upliner/ReinstallForm.h"
 
 namespace zo::testing {
 
-// The stamp's encrypted copy of any text, a malformed one included, without
-// the pause of the program's own enciphering.
-inline Bytes EncryptedStamp(const String& Text) {
-  return TCryptUtils::Encode(caAES, SystemKey, Utf16LEBytes(Text));
-}
-
-// A bytea literal of the bytes.
-inline String ByteaLiteral(const Bytes& Value) {
-  static const char16_t digits[] = u"0123456789abcdef";
-  String text = u"decode('";
-  for (std::uint8_t b : Value) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text + u"','hex')";
-}
-
-inline std::string ReadAll(const std::filesystem::path& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadAll;
 
 inline std::vector<std::string> ReadLines(const std::filesystem::path& Path) {
   std::vector<std::string> lines;

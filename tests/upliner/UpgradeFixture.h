@@ -21,6 +21,7 @@
 #include "odbc/ODBCDatabase.h"
 #include "odbc/ODBCStatement.h"
 #include "tests/DatabaseSuite.h"
+#include "tests/upliner/StampCipher.h"
 
 namespace zo::testing {
 
@@ -66,17 +67,8 @@ inline std::string RunSql(const std::string& database, const std::string& sql) {
   return output;
 }
 
-// The encrypted copy of a stamp, as bytea literal text.
-inline std::string EncryptedStamp(const String& text) {
-  const Bytes cipher = TCryptUtils::Encode(caAES, SystemKey, Utf16LEBytes(text));
-  static const char digits[] = "0123456789abcdef";
-  std::string hex = "'\\x";
-  for (std::uint8_t b : cipher) {
-    hex += digits[b >> 4];
-    hex += digits[b & 15];
-  }
-  return hex + "'::bytea";
-}
+// The encrypted copy of a stamp, as SQL text.
+inline std::string EncryptedStampLiteral(const String& text) { return ToUtf8(ByteaLiteral(EncryptedStamp(text))); }
 
 class UpgradeFixture : public AppDirFixture {
  protected:
@@ -118,7 +110,7 @@ class UpgradeFixture : public AppDirFixture {
   // The stamp row: the plain version with its consistent encrypted copy.
   void SetStamp(const std::string& version, bool archive = false, bool extDB = false) const {
     Sql("DELETE FROM dbo.a15830u10; INSERT INTO dbo.a15830u10 VALUES ('" + version + "', " +
-        EncryptedStamp(FromUtf8(version) + u",0") + ", " + (archive ? "1" : "0") + ", " + (extDB ? "1" : "0") + ")");
+        EncryptedStampLiteral(FromUtf8(version) + u",0") + ", " + (archive ? "1" : "0") + ", " + (extDB ? "1" : "0") + ")");
   }
   std::string StampVersion() const { return Sql("SELECT a277u0 FROM dbo.a15830u10"); }
   void SetLanguages(const std::vector<std::string>& codes) const {

@@ -11,6 +11,7 @@
 
 #include "platform/Utf.h"
 #include "tests/MessageOf.h"
+#include "tests/zip/ZipEngineOnMemory.h"
 #include "tests/zip/ZipTestArchive.h"
 #include "zip/ZipEngine.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 using test::BuildArchive;
 using test::Crc;
-using test::PutLE;
+using test::LocalHeader;
 using test::TestEntry;
 
 std::string Text(size_t size, unsigned seed = 1) {
@@ -32,51 +33,23 @@ std::string Text(size_t size, unsigned seed = 1) {
   return s;
 }
 
-// A local header, as streaming writers leave it when flag bit 3 is set
-// (zeros for CRC and sizes), or with its sizes.
-std::string LocalHeader(const std::string& name, std::uint16_t method, std::uint16_t flags, std::uint32_t crc,
-                        std::uint32_t compressed, std::uint32_t uncompressed) {
-  std::string h;
-  PutLE(h, 0x04034B50, 4);
-  PutLE(h, 20, 2);
-  PutLE(h, flags, 2);
-  PutLE(h, method, 2);
-  PutLE(h, 0x6000, 2);
-  PutLE(h, 0x5821, 2);
-  PutLE(h, crc, 4);
-  PutLE(h, compressed, 4);
-  PutLE(h, uncompressed, 4);
-  PutLE(h, name.size(), 2);
-  PutLE(h, 0, 2);
-  return h + name;
-}
-
-class ZipDamageTest : public ::testing::Test {
+// The engine's errors as text, so that a table of damaged archives can say
+// what each one gives.
+class ZipDamageTest : public test::ZipEngineOnMemory {
  protected:
   // Opens bytes; returns the engine's error text, "" when it opened.
   std::string Open(const std::string& bytes) {
-    FStream.Clear();
-    FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    const auto error = test::ErrorOf<EZEException>([&] { FEngine.OpenArchive(FStream, false); });
+    const auto error = test::ErrorOf<EZEException>([&] { ZipEngineOnMemory::Open(bytes); });
     return error ? error->what() : "";
-  }
-
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (int i = 0; i < FEngine.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(FEngine.Dir().CDir[i].Name));
-    return names;
   }
 
   // The entry's content, or the engine's error text.
   std::string Extract(const String& name) {
-    TMemoryStream out;
-    if (const auto error = test::ErrorOf<EZEException>([&] { FEngine.ExtractToStream(name, out); }))
+    std::string content;
+    if (const auto error = test::ErrorOf<EZEException>([&] { content = ZipEngineOnMemory::Extract(name); }))
       return std::string("error: ") + error->what();
-    return std::string(out.Memory().begin(), out.Memory().end());
+    return content;
   }
-
-  TMemoryStream FStream;
-  TZipEngine FEngine;
 };
 
 const std::vector<TestEntry> kThree = {
@@ -161,10 +134,7 @@ TEST_F(ZipDamageTest, RecoveryFindsDescriptorsWithAndWithoutSignature) {
   for (const auto& f : forms) {
     const std::string packed = f.method == 8 ? test::RawDeflate(f.data) : f.data;
     body += LocalHeader(f.name, f.method, 8, 0, 0, 0) + packed;
-    if (f.signature) PutLE(body, 0x08074B50, 4);
-    PutLE(body, Crc(f.data), 4);
-    PutLE(body, packed.size(), 4);
-    PutLE(body, f.data.size(), 4);
+    body += test::DataDescriptor(Crc(f.data), packed.size(), f.data.size(), f.signature);
     expected.emplace_back(f.name, f.data);
   }
   ASSERT_EQ(Open(body), "");

@@ -12,6 +12,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/ScratchDir.h"
 #include "tests/zip/ZipTestSystem.h"
 #include "zip/ZipEngine.h"
@@ -21,12 +22,7 @@ namespace {
 
 const TLocalTime kStamp{2021, 3, 4, 5, 6, 8, 0};
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string ReadFile(const std::string& path) { return test::ReadAll(path); }
 
 // Peers run in a UTF-8 locale whatever the caller's (see ZipPeerTools.h).
 int Shell(const std::string& command) { return std::system(("export LC_ALL=C.UTF-8; " + command).c_str()); }

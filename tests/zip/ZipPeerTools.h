@@ -12,6 +12,7 @@
 
 #include "core/String.h"
 #include "platform/Utf.h"
+#include "tests/FileContents.h"
 #include "tests/ScratchDir.h"
 #include "tests/zip/ZipTestSystem.h"
 #include "zip/ZipEngine.h"
@@ -33,15 +34,6 @@ inline std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary);
-  out << data;
-}
 
 // A memory stream holding text.
 inline std::unique_ptr<TMemoryStream> StreamOf(const std::string& data) {

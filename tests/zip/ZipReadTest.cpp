@@ -7,6 +7,7 @@
 
 #include "platform/Utf.h"
 #include "tests/MessageOf.h"
+#include "tests/zip/ZipEngineOnMemory.h"
 #include "tests/zip/ZipTestArchive.h"
 #include "zip/ZipEngine.h"
 
@@ -28,30 +29,7 @@ std::string Pattern(size_t size) {
   return s;
 }
 
-class ZipReadTest : public ::testing::Test {
- protected:
-  void Open(const std::string& bytes) {
-    FStream.Clear();
-    FStream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    FStream.SetPosition(0);
-    FEngine.OpenArchive(FStream, false);
-  }
-
-  std::vector<std::string> Names() {
-    std::vector<std::string> names;
-    for (int i = 0; i < FEngine.Dir().CDir.Count(); ++i) names.push_back(ToUtf8(FEngine.Dir().CDir[i].Name));
-    return names;
-  }
-
-  std::string Extract(const String& name) {
-    TMemoryStream out;
-    FEngine.ExtractToStream(name, out);
-    return std::string(out.Memory().begin(), out.Memory().end());
-  }
-
-  TMemoryStream FStream;
-  TZipEngine FEngine;
-};
+using ZipReadTest = test::ZipEngineOnMemory;
 
 const std::vector<TestEntry> kSample = {
     {.name = "dir/", .data = "", .method = 0, .externalAttr = 0x10},
@@ -205,29 +183,8 @@ TEST_F(ZipReadTest, HostileZip64RecordsFailOrRecoverAtOnce) {
   const std::string central = BuildArchive(kSample).substr(body.size());
   const std::string centralOnly = central.substr(0, central.size() - 22);
   auto zip64 = [&](std::uint64_t count, std::uint64_t size, std::uint64_t locatorTarget) {
-    std::string a = body + centralOnly;
-    const std::uint64_t recordAt = a.size();
-    PutLE(a, 0x06064B50, 4);
-    PutLE(a, 44, 8);
-    PutLE(a, 45, 2);
-    PutLE(a, 45, 2);
-    PutLE(a, 0, 8);
-    PutLE(a, count, 8);
-    PutLE(a, count, 8);
-    PutLE(a, size, 8);
-    PutLE(a, body.size(), 8);
-    PutLE(a, 0x07064B50, 4);
-    PutLE(a, 0, 4);
-    PutLE(a, locatorTarget == 0 ? recordAt : locatorTarget, 8);
-    PutLE(a, 1, 4);
-    PutLE(a, 0x06054B50, 4);
-    PutLE(a, 0, 4);
-    PutLE(a, 0xFFFF, 2);
-    PutLE(a, 0xFFFF, 2);
-    PutLE(a, 0xFFFFFFFF, 4);
-    PutLE(a, 0xFFFFFFFF, 4);
-    PutLE(a, 0, 2);
-    return a;
+    const std::string a = body + centralOnly;
+    return a + test::Zip64End(a.size(), count, size, body.size(), locatorTarget);
   };
   Open(zip64(4, centralOnly.size(), 0));  // a sound Zip64 archive
   EXPECT_TRUE(FEngine.Dir().FZip64);

@@ -55,6 +55,67 @@ inline std::uint32_t Crc(const std::string& data) {
   return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+// A local header alone, name included, with the fields as given: what
+// streaming writers leave when flag bit 3 is set (zeros for CRC and sizes),
+// or a header whose sizes say what the test needs.
+inline std::string LocalHeader(const std::string& name, std::uint16_t method, std::uint16_t flags, std::uint32_t crc,
+                               std::uint32_t compressed, std::uint32_t uncompressed) {
+  std::string h;
+  PutLE(h, 0x04034B50, 4);
+  PutLE(h, 20, 2);
+  PutLE(h, flags, 2);
+  PutLE(h, method, 2);
+  PutLE(h, 0x6000, 2);
+  PutLE(h, 0x5821, 2);
+  PutLE(h, crc, 4);
+  PutLE(h, compressed, 4);
+  PutLE(h, uncompressed, 4);
+  PutLE(h, name.size(), 2);
+  PutLE(h, 0, 2);
+  return h + name;
+}
+
+// A data descriptor: with its optional signature or without.
+inline std::string DataDescriptor(std::uint32_t crc, std::uint32_t compressed, std::uint32_t uncompressed,
+                                  bool signature = true) {
+  std::string d;
+  if (signature) PutLE(d, 0x08074B50, 4);
+  PutLE(d, crc, 4);
+  PutLE(d, compressed, 4);
+  PutLE(d, uncompressed, 4);
+  return d;
+}
+
+// What ends a Zip64 archive, to be placed at recordAt: the Zip64 end record
+// (count entries, a directory of centralSize bytes at centralOffset), its
+// locator pointing at locatorTarget (recordAt when 0), and a classic end
+// record whose fields all say "see Zip64".
+inline std::string Zip64End(std::uint64_t recordAt, std::uint64_t count, std::uint64_t centralSize,
+                            std::uint64_t centralOffset, std::uint64_t locatorTarget = 0) {
+  std::string a;
+  PutLE(a, 0x06064B50, 4);
+  PutLE(a, 44, 8);
+  PutLE(a, 45, 2);
+  PutLE(a, 45, 2);
+  PutLE(a, 0, 8);
+  PutLE(a, count, 8);
+  PutLE(a, count, 8);
+  PutLE(a, centralSize, 8);
+  PutLE(a, centralOffset, 8);
+  PutLE(a, 0x07064B50, 4);
+  PutLE(a, 0, 4);
+  PutLE(a, locatorTarget == 0 ? recordAt : locatorTarget, 8);
+  PutLE(a, 1, 4);
+  PutLE(a, 0x06054B50, 4);
+  PutLE(a, 0, 4);
+  PutLE(a, 0xFFFF, 2);
+  PutLE(a, 0xFFFF, 2);
+  PutLE(a, 0xFFFFFFFF, 4);
+  PutLE(a, 0xFFFFFFFF, 4);
+  PutLE(a, 0, 2);
+  return a;
+}
+
 // The archive's bytes; offsets of the central directory are those of an
 // archive starting at 0, whatever the stub.
 inline std::string BuildArchive(const std::vector<TestEntry>& entries, const TestArchiveOptions& options = {}) {
@@ -91,12 +152,7 @@ inline std::string BuildArchive(const std::vector<TestEntry>& entries, const Tes
     };
     header(body, true);
     body += packed;
-    if (e.dataDescriptor) {
-      PutLE(body, 0x08074B50, 4);
-      PutLE(body, crc, 4);
-      PutLE(body, packed.size(), 4);
-      PutLE(body, e.data.size(), 4);
-    }
+    if (e.dataDescriptor) body += DataDescriptor(crc, packed.size(), e.data.size());
     header(central, false);
   }
   std::string archive = options.stub + body;
