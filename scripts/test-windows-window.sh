@@ -142,7 +142,7 @@ PY
   wine "$win/bundlet/bundlet.exe" -Aua '-DC:\' "-Z$(winpath "$archive")" </dev/null >/dev/null
   connect_to "$release_db"
   echo "== the release archive's upliner.exe"
-  wine "$driver" "C:\\$top\\upliner.exe" "" "Reinstall Database" check "${connect[@]}" \
+  ZO_EXPECTED_DPI=144 wine "$driver" "C:\\$top\\upliner.exe" "" "Reinstall Database" check "${connect[@]}" \
     expect "Actual version :" "$oldest" expect "Target version :" "$newest" \
     click Reinstall box Recommendation yes run expect "Actual version :" "$newest" close </dev/null
 )

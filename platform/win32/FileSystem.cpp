@@ -281,7 +281,19 @@ std::vector<TSearchRec> FindFiles(std::u16string_view pathWithMask, std::uint32_
   WIN32_FIND_DATAW found{};
   FindCloser search{::FindFirstFileExW(Wide(all), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0)};
   if (search.Handle == INVALID_HANDLE_VALUE) {
-    if (error != nullptr && ::GetLastError() != ERROR_FILE_NOT_FOUND) *error = LastErrno();
+    if (error == nullptr) return result;
+    const DWORD code = ::GetLastError();
+    const int reason = LastErrno();
+    // The system's answers for a missing dir, or a file in its place, differ
+    // (and Wine's from Windows'), so what dir is tells them apart: either is
+    // a failed listing, never an empty one. "dir\*" matches nothing only in
+    // an empty root.
+    std::u16string dirPath = all.substr(0, all.size() - 2);
+    while (dirPath.size() > 1 && dirPath.back() == u'\\' && dirPath[dirPath.size() - 2] != u':') dirPath.pop_back();
+    const DWORD attributes = ::GetFileAttributesW(Wide(dirPath));
+    if (attributes == INVALID_FILE_ATTRIBUTES) *error = ENOENT;
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) *error = ENOTDIR;
+    else if (code != ERROR_FILE_NOT_FOUND) *error = reason;
     return result;
   }
   do {

@@ -105,7 +105,7 @@ TEST(LifterScriptsTest, AFolderThatCannotBeListedIsAnErrorNeverNoScripts) {
                                              std::pair{folder + u"file/", true}}) {
     const std::string message = ToUtf8(test::MessageOf<Exception>([&] { ScriptsIn(path, missingIsEmpty); }));
     const std::string start = "The scripts in the folder \"" + ToUtf8(path) + "\" cannot be listed: ";
-    EXPECT_EQ(message.rfind(start, 0), 0u) << message;
+    EXPECT_EQ(message.rfind(start, 0), 0u) << message << " for " << ToUtf8(path) << (missingIsEmpty ? " (missing is empty)" : "");
     EXPECT_GT(message.size(), start.size()) << message;
   }
 }
