@@ -330,6 +330,17 @@ class Names(BundletTest):
             shutil.rmtree(dest)
         return result
 
+    def assert_packs_and_unpacks_as(self, expected):
+        """The tree src, packed both ways, holds the files expected (entry
+        name: data), and unpacks into the same."""
+        for archive in self.packed_both_ways(self.path("src")):
+            with zipfile.ZipFile(archive) as z:
+                self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
+            dest = self.path("out")
+            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
+            self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
+            shutil.rmtree(dest)
+
     def test_names_survive_the_round_trip(self):
         # Each name as zipfile reads it (CP437 without bit 11, UTF-8 with it)
         # and as our unpacking writes it: CP437 and Windows-1252 letters,
@@ -370,13 +381,7 @@ class Names(BundletTest):
             f.write(b"inside")
         expected = {"caf\u00e9.txt": b"caf\xe9.txt", "\u20acuro.txt": b"\x80uro.txt", "ok.txt": b"ok.txt",
                     "d\u00fcr/in.txt": b"inside"}
-        for archive in self.packed_both_ways(self.path("src")):
-            with zipfile.ZipFile(archive) as z:
-                self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
-            dest = self.path("out")
-            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
-            self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
-            shutil.rmtree(dest)
+        self.assert_packs_and_unpacks_as(expected)
 
     def test_names_that_read_alike_stay_apart(self):
         """A byte name read as Windows-1252 never takes the name of a sibling:
@@ -400,13 +405,7 @@ class Names(BundletTest):
                     "%81.txt": b"undefined byte", "\u0081.txt": b"control letter",
                     "d%FCr/in.txt": b"in the byte directory", "d%FCr/only.txt": b"only there",
                     "d\u00fcr/in.txt": b"in the utf-8 directory"}
-        for archive in self.packed_both_ways(self.path("src")):
-            with zipfile.ZipFile(archive) as z:
-                self.assertEqual({n: z.read(n) for n in z.namelist() if not n.endswith("/")}, expected)
-            dest = self.path("out")
-            self.assertEqual(run("-Aua", "-D" + dest, "-Z" + archive), b"")
-            self.assertEqual({k: v[0] for k, v in tree_of(dest).items() if v}, expected)
-            shutil.rmtree(dest)
+        self.assert_packs_and_unpacks_as(expected)
 
 
 class ChangedWhilePacked(BundletTest):
