@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   g++ cmake ninja-build pkg-config libgtest-dev
   # libraries the modules link
-  zlib1g-dev libssl-dev unixodbc unixodbc-dev qt6-base-dev qt6-qpa-plugins
+  zlib1g-dev libdeflate-dev libssl-dev unixodbc unixodbc-dev qt6-base-dev qt6-qpa-plugins
   # test database: PostgreSQL server and its ODBC driver
   postgresql-common postgresql-15 odbc-postgresql
   # peer zip tools and the checkers of what we write

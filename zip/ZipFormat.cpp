@@ -1,9 +1,8 @@
 #include "zip/ZipFormat.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <limits>
+
+#include "zip/WholeBufferCodec.h"
 
 namespace zo {
 
@@ -138,15 +137,7 @@ void TZEZip64CentralDirEndLocator::Write(std::uint8_t* p) const {
 }
 
 std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t size) {
-  const auto* p = static_cast<const Bytef*>(data);
-  // zlib takes a 32-bit length; feed larger pieces in parts.
-  while (size > 0) {
-    const uInt chunk = static_cast<uInt>(std::min<std::size_t>(size, std::numeric_limits<uInt>::max()));
-    crc = static_cast<std::uint32_t>(::crc32(crc, p, chunk));
-    p += chunk;
-    size -= chunk;
-  }
-  return crc;
+  return WholeBufferCrc32(crc, data, size);
 }
 
 std::uint32_t LocalTimeToDos(const TLocalTime& time) {
