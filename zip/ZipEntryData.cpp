@@ -1,27 +1,28 @@
 // Reading one entry's data: the checks of its headers before, of its size
-// and CRC after, stored and deflated data moved in bounded pieces (1 MiB of
-// input at a time, output written as it comes), so that no entry is ever
-// held whole in memory and none yields more bytes than its directory record
-// announces.
+// and CRC after. None yields more bytes than its directory record announces.
+// Stored and deflated data move in bounded pieces (1 MiB of input at a time,
+// output written as it comes), except that a deflated entry that fits a
+// memory budget is first inflated whole in one call, which is about twice as
+// fast; only a perfect result of that call is kept.
 
 #include "zip/ZipEntryData.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <new>
+#include <atomic>
 #include <utility>
 
 #include "core/StringUtils.h"
 #include "zip/ZipEngine.h"
+#include "zip/ZipInflate.h"
 #include "zip/ZipReadSupport.h"
+#include "zip/WholeBufferCodec.h"
 
 namespace zo {
 
 namespace {
 
-constexpr std::int64_t kInflateInputChunk = 1048576;
-constexpr std::int64_t kInflateOutputChunk = 262144;
+constexpr std::size_t kInflateInputChunk = 1048576;
+constexpr std::size_t kInflateOutputChunk = 262144;
 constexpr std::int64_t kStoredChunk = 65535;
 
 // The output of an entry: counts and checksums what passes, and refuses to
@@ -36,6 +37,14 @@ class CheckedOutput {
     FCrc = UpdateCrc32(FCrc, data, size);
     FTarget.WriteBuffer(data, static_cast<std::int64_t>(size));
     FWritten += size;
+    return true;
+  }
+  // The entry's whole data at once, its CRC already known.
+  bool WriteWhole(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
+    if (FWritten != 0 || size > FExpected) return false;
+    FTarget.WriteBuffer(data, static_cast<std::int64_t>(size));
+    FCrc = crc;
+    FWritten = size;
     return true;
   }
   std::uint64_t Written() const { return FWritten; }
@@ -62,50 +71,68 @@ bool CopyStored(TStream& archive, std::int64_t position, std::uint64_t size, Che
   return true;
 }
 
-struct InflateStream {
-  z_stream z{};
-  bool open = false;
-  ~InflateStream() {
-    if (open) inflateEnd(&z);
+// Inflates raw deflate data with zlib's stream; false when the data is
+// broken, ends before the deflate stream does, or would run past the
+// announced size. No entry can produce more than it announces, so a small
+// entry gets a small output buffer.
+bool InflateStreaming(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
+  const std::size_t outputChunk =
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(out.Expected(), 64, kInflateOutputChunk));
+  const TInflateResult result =
+      InflateAt(archive, position, size, kInflateInputChunk, outputChunk,
+                [&out](const std::uint8_t* data, std::size_t length) { return out.Write(data, length); });
+  return result.End == TInflateEnd::ieStreamEnd;
+}
+
+std::atomic<std::uint64_t> gWholeInflateInUse{0};
+
+// A share of kWholeInflateBudget, given back when it goes; empty when the
+// budget is spent.
+class WholeInflateShare {
+ public:
+  explicit WholeInflateShare(std::uint64_t bytes) {
+    std::uint64_t inUse = gWholeInflateInUse.load(std::memory_order_relaxed);
+    do {
+      if (bytes > kWholeInflateBudget - std::min(inUse, kWholeInflateBudget)) return;
+    } while (!gWholeInflateInUse.compare_exchange_weak(inUse, inUse + bytes, std::memory_order_relaxed));
+    FBytes = bytes;
   }
+  ~WholeInflateShare() {
+    if (FBytes != 0) gWholeInflateInUse.fetch_sub(FBytes, std::memory_order_relaxed);
+  }
+  WholeInflateShare(const WholeInflateShare&) = delete;
+  WholeInflateShare& operator=(const WholeInflateShare&) = delete;
+  explicit operator bool() const { return FBytes != 0; }
+
+ private:
+  std::uint64_t FBytes = 0;
 };
 
-// Inflates raw deflate data; false when the data is broken, ends before the
-// deflate stream does, or would run past the announced size.
-//
-// The end of the compressed input is not the end of the work: zlib may still
-// hold output that did not fit the output buffer, and the end-of-stream
-// marker may only be reported by a later call. So the loop ends on the
-// stream's end or on a call that can make no progress, never on input used up.
-bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, CheckedOutput& out) {
-  InflateStream s;
-  if (inflateInit2(&s.z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
-  s.open = true;
-  Bytes input(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(size, 1), kInflateInputChunk)));
-  // No entry can produce more than it announces, so a small entry gets a
-  // small buffer.
-  Bytes output(static_cast<std::size_t>(std::clamp<std::uint64_t>(out.Expected(), 64, kInflateOutputChunk)));
-  for (;;) {
-    if (s.z.avail_in == 0 && size > 0) {
-      const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(size, input.size()));
-      const std::int64_t got = ReadAt(archive, position, input.data(), want);
-      if (got <= 0) return false;  // the archive is shorter than its directory says
-      position += got;
-      size -= static_cast<std::uint64_t>(got);
-      s.z.next_in = input.data();
-      s.z.avail_in = static_cast<uInt>(got);
-    }
-    s.z.next_out = output.data();
-    s.z.avail_out = static_cast<uInt>(output.size());
-    const int rc = inflate(&s.z, Z_NO_FLUSH);
-    const std::size_t produced = output.size() - s.z.avail_out;
-    if (produced > 0 && !out.Write(output.data(), produced)) return false;
-    if (rc == Z_STREAM_END) return true;
-    // No progress was possible: fine while more input is waiting, the end
-    // of a truncated stream when none is.
-    if (rc == Z_BUF_ERROR && s.z.avail_in == 0 && size > 0) continue;
-    if (rc != Z_OK) return false;
+// Inflates an entry in one whole-buffer call when the codec is there and the
+// entry fits the budget. True only when it produced exactly the entry, size
+// and CRC right, and wrote it to out. Anything else (no codec, no room,
+// damage of any kind) writes nothing and leaves the entry to zlib's stream,
+// so that damage is found and reported by one reader alone.
+bool InflateWholeEntry(TStream& archive, std::int64_t position, std::uint64_t size, std::uint32_t crc,
+                       CheckedOutput& out) {
+  const std::uint64_t expected = out.Expected();
+  if (!HaveWholeBufferCodec() || expected == 0 || size > kWholeInflateLimit || expected > kWholeInflateLimit) {
+    return false;
   }
+  const WholeInflateShare share(size + expected);
+  if (!share) return false;
+  Bytes input(static_cast<std::size_t>(size));
+  if (ReadAt(archive, position, input.data(), static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size)) {
+    return false;
+  }
+  Bytes output(static_cast<std::size_t>(expected));
+  const std::optional<std::size_t> produced = InflateWhole(input.data(), input.size(), output.data(), output.size());
+  if (!produced || *produced != expected || UpdateCrc32(0, output.data(), output.size()) != crc) return false;
+  return out.WriteWhole(output.data(), output.size(), crc);
+}
+
+bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, std::uint32_t crc, CheckedOutput& out) {
+  return InflateWholeEntry(archive, position, size, crc, out) || InflateStreaming(archive, position, size, out);
 }
 
 // The file an entry is extracted into: a new file (TDirHandle::CreateFile or
@@ -228,7 +255,7 @@ void TEntryData::Extract(int index, const std::optional<TZELocalFileHeader>& loc
         good = CopyStored(archive, dataStart, compressed, out);
         break;
       case kZipMethodDeflate:
-        good = expected == 0 && compressed == 0 ? true : Inflate(archive, dataStart, compressed, out);
+        good = expected == 0 && compressed == 0 ? true : Inflate(archive, dataStart, compressed, item.crc32, out);
         break;
       case kZipMethodDeflate64:
         throw EZEException(kZENativeDeflate64);

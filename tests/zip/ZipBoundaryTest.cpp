@@ -15,6 +15,7 @@
 #include "tests/MessageOf.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/ZipEngine.h"
+#include "zip/ZipEntryData.h"
 
 namespace zo {
 namespace {
@@ -27,13 +28,16 @@ using test::ScratchDir;
 
 // The edges: the smallest inflate output buffer (64), the stored copy chunk
 // (65,535), the inflate output chunk (256 KiB), the deflate input blocks of
-// the fast, normal and best modes (512 KiB, 1 MiB, 1.5 MiB), and the inflate
+// the fast, normal and best modes (512 KiB, 1 MiB, 1.5 MiB), the inflate
 // input chunk and the bytes a writer gathers of one entry before it writes
-// them (1 MiB of compressed data each, reached by incompressible entries).
+// them (1 MiB of compressed data each, reached by incompressible entries),
+// and the largest entry inflated whole (past it, the entry streams).
 const std::vector<std::size_t>& SweepSizes() {
   static const std::vector<std::size_t> sizes = [] {
     std::vector<std::size_t> out = {0, 1};
-    for (const std::size_t edge : {64u, 65535u, 262144u, 524288u, 1048576u, 1572864u}) {
+    for (const std::size_t edge : {std::size_t{64}, std::size_t{65535}, std::size_t{262144}, std::size_t{524288},
+                                   std::size_t{1048576}, std::size_t{1572864},
+                                   static_cast<std::size_t>(kWholeInflateLimit)}) {
       out.insert(out.end(), {edge - 1, edge, edge + 1});
     }
     // Sizes met in the field: zlib holds back output past these.
@@ -160,42 +164,47 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ZipBoundarySweep, ::testing::Values(Kind::Zeros,
                          [](const auto& info) { return std::string(KindName(info.param)); });
 
 // Deflated entries whose compressed data is just below, at and just past
-// the inflate input chunk of 1 MiB: stored deflate blocks (level 0) make the
+// the inflate input chunk of 1 MiB, and the most compressed data an entry
+// inflated whole may have: stored deflate blocks (level 0) make the
 // compressed size exact, so the last chunk holds 1, 0 or a few bytes.
-TEST(ZipBoundary, CompressedSizesAroundTheInflateInputChunk) {
+TEST(ZipBoundary, CompressedSizesAroundTheInflateInputChunkAndTheWholeInflateLimit) {
   ZO_SKIP_UNLESS_SHOWN(test::WhyNoPeers());   // Python makes the archive
   ScratchDir scratch;
   const std::string archive = scratch.File("chunk.zip");
   const CommandResult result = RunCommand(
       "python3 -c 'import sys, zlib, zipfile, random\n"
       "rnd = random.Random(5)\n"
-      "data = bytes(rnd.getrandbits(8) for _ in range(1 << 21))\n"
+      "whole = int(sys.argv[2])\n"
+      "data = rnd.randbytes(whole + 65536)\n"
       "def packed(n):\n"
       "    c = zlib.compressobj(0, zlib.DEFLATED, -15)\n"
       "    return len(c.compress(data[:n]) + c.flush())\n"
       "with zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED, compresslevel=0) as z:\n"
-      "    for target in (1048575, 1048576, 1048577, 2097152):\n"
+      "    for target in (1048575, 1048576, 1048577, 2097152, whole - 1, whole, whole + 1):\n"
       "        lo, hi = 0, len(data)\n"
       "        while lo < hi:\n"
       "            mid = (lo + hi) // 2\n"
       "            if packed(mid) < target: lo = mid + 1\n"
       "            else: hi = mid\n"
       "        z.writestr(\"c%d\" % target, data[:lo])\n"
-      "' " + Quoted(archive));
+      "' " + Quoted(archive) + " " + std::to_string(kWholeInflateLimit));
   ASSERT_EQ(result.status, 0) << result.output;
   TZipEngine engine;
   engine.SetFileName(FromUtf8(archive));
   engine.OpenArchive(fmOpenRead | fmShareDenyWrite);
-  ASSERT_EQ(engine.Dir().CDir.Count(), 4);
+  ASSERT_EQ(engine.Dir().CDir.Count(), 7);
   bool exact = false;
+  bool wholeExact = false;
   for (int i = 0; i < engine.Dir().CDir.Count(); ++i) {
     const TDirItem& item = engine.Dir().CDir[i];
     exact = exact || item.CompressedSize() == 1048576;
+    wholeExact = wholeExact || item.CompressedSize() == kWholeInflateLimit;
     TMemoryStream out;
     EXPECT_NO_THROW(engine.ExtractToStream(item.Name, out)) << ToUtf8(item.Name);
     EXPECT_EQ(out.Size(), static_cast<std::int64_t>(item.UncompressedSize())) << ToUtf8(item.Name);
   }
   EXPECT_TRUE(exact) << "no entry's compressed data is exactly 1 MiB";
+  EXPECT_TRUE(wholeExact) << "no entry's compressed data is exactly the whole-inflate limit";
 }
 
 }  // namespace
