@@ -32,10 +32,38 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# libdeflate's source, for the Windows build, which compiles its C files
+# itself (zip/CMakeLists.txt): Debian's source package, unpacked once into
+# $LIBDEFLATE_SOURCE. Without it the Windows build uses zlib alone, so a
+# mirror that cannot be reached only costs speed there.
+LIBDEFLATE_SOURCE=/usr/local/src/zo-libdeflate
+fetch_libdeflate_source() {
+  [ -f "$LIBDEFLATE_SOURCE/lib/deflate_compress.c" ] && return 0
+  local list=/etc/apt/sources.list.d/zo-deb-src.sources
+  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+      $SUDO tee "$list" >/dev/null
+    $SUDO apt-get update -qq || return 1
+  fi
+  local scratch
+  scratch=$(mktemp -d)
+  (cd "$scratch" && apt-get source -qq libdeflate >/dev/null 2>&1) || { rm -rf "$scratch"; return 1; }
+  local tree
+  tree=$(find "$scratch" -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
+  [ -n "$tree" ] && [ -f "$tree/lib/deflate_compress.c" ] || { rm -rf "$scratch"; return 1; }
+  $SUDO mkdir -p "$(dirname "$LIBDEFLATE_SOURCE")"
+  $SUDO rm -rf "$LIBDEFLATE_SOURCE"
+  $SUDO cp -r "$tree" "$LIBDEFLATE_SOURCE"
+  rm -rf "$scratch"
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  fetch_libdeflate_source || echo "setup: libdeflate's source is not to be had; the Windows build uses zlib alone"
+  exit 0
+fi
 
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
@@ -56,3 +84,5 @@ if ! grep -qs '^create_main_cluster *= *false' /etc/postgresql-common/createclus
 fi
 
 $SUDO "${APT[@]}" "${missing[@]}" >/dev/null
+
+fetch_libdeflate_source || echo "setup: libdeflate's source is not to be had; the Windows build uses zlib alone"

@@ -85,9 +85,11 @@ mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 
-# No suite may hang the pass: each has ten minutes at most.
+# No suite may hang the pass: each has ten minutes at most. The suites'
+# second runs with zlib alone as the codec ("_zlib") ran natively; what they
+# reach does not depend on the system.
 start=$(date +%s)
-ctest --test-dir "$win" --output-on-failure -j "$(nproc)" --timeout 600 ${CTEST_ARGS:-}
+ctest --test-dir "$win" --output-on-failure -j "$(nproc)" --timeout 600 -E '_zlib$' ${CTEST_ARGS:-}
 echo "test-windows: the Windows suites took $(( $(date +%s) - start )) s"
 
 # The upgrade tool's window, driven as a user drives it.

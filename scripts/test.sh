@@ -39,14 +39,16 @@ ctest --test-dir "$build" --output-on-failure -j "$(nproc)" ${CTEST_ARGS:-}
 # included), against the same test server. ZO_SANITIZE_PASS=0 skips it.
 # LeakSanitizer's tracer now and then crashes at a process's exit with no
 # leak to report ("Tracer caught signal 11"), so a failed suite runs once more
-# before it counts; a real leak or error fails both runs.
+# before it counts; a real leak or error fails both runs. The suites' second
+# runs with zlib alone as the codec (the "_zlib" tests) ran in the first pass;
+# the code they reach is the same in both builds.
 if [ "${ZO_SANITIZE:-0}" != 1 ] && [ "${ZO_SANITIZE_PASS:-1}" = 1 ]; then
   asan=${ZO_ASAN_BUILD_DIR:-build-asan}
   cmake -S . -B "$asan" -G Ninja -DZO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build "$asan" -j "$(nproc)"
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
-    ctest --test-dir "$asan" --output-on-failure -j "$(nproc)" --repeat until-pass:2 ${CTEST_ARGS:-}
+    ctest --test-dir "$asan" --output-on-failure -j "$(nproc)" --repeat until-pass:2 -E '_zlib$' ${CTEST_ARGS:-}
 fi
 
 # Third pass: the engine's suites, whose workers compress and extract on

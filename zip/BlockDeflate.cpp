@@ -8,7 +8,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
+#include "zip/WholeBufferCodec.h"
 #include "zip/ZipFormat.h"
 
 namespace zo {
@@ -39,39 +41,59 @@ class TDeflater {
 TDeflaterShelf::TDeflaterShelf() = default;
 TDeflaterShelf::~TDeflaterShelf() = default;
 
-std::unique_ptr<TDeflater> TDeflaterShelf::Take(int level) {
+template <class T>
+std::unique_ptr<T> TDeflaterShelf::TakeFrom(std::vector<std::unique_ptr<T>>& idle, int level) {
   {
     std::lock_guard<std::mutex> lock(FMutex);
-    for (auto it = FIdle.begin(); it != FIdle.end(); ++it) {
+    for (auto it = idle.begin(); it != idle.end(); ++it) {
       if ((*it)->Level() != level) continue;
-      std::unique_ptr<TDeflater> deflater = std::move(*it);
-      FIdle.erase(it);
-      return deflater;
+      std::unique_ptr<T> taken = std::move(*it);
+      idle.erase(it);
+      return taken;
     }
   }
-  return std::make_unique<TDeflater>(level);
+  return std::make_unique<T>(level);
 }
+
+std::unique_ptr<TDeflater> TDeflaterShelf::Take(int level) { return TakeFrom(FIdle, level); }
+std::unique_ptr<TWholeDeflater> TDeflaterShelf::TakeWhole(int level) { return TakeFrom(FIdleWhole, level); }
 
 void TDeflaterShelf::PutBack(std::unique_ptr<TDeflater> deflater) {
   std::lock_guard<std::mutex> lock(FMutex);
   FIdle.push_back(std::move(deflater));
 }
 
+void TDeflaterShelf::PutBack(std::unique_ptr<TWholeDeflater> deflater) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FIdleWhole.push_back(std::move(deflater));
+}
+
 namespace {
 
-// A stream borrowed from a shelf for one block, put back however the block ends.
-class TBorrowedDeflater {
+// A stream or compressor borrowed from a shelf for one block, put back
+// however the block ends.
+template <class T>
+class TBorrowed {
  public:
-  TBorrowedDeflater(TDeflaterShelf& shelf, int level) : FShelf(shelf), FDeflater(shelf.Take(level)) {}
-  ~TBorrowedDeflater() { FShelf.PutBack(std::move(FDeflater)); }
-  TBorrowedDeflater(const TBorrowedDeflater&) = delete;
-  TBorrowedDeflater& operator=(const TBorrowedDeflater&) = delete;
+  TBorrowed(TDeflaterShelf& shelf, int level) : FShelf(shelf), FDeflater(Take(shelf, level)) {}
+  ~TBorrowed() { FShelf.PutBack(std::move(FDeflater)); }
+  TBorrowed(const TBorrowed&) = delete;
+  TBorrowed& operator=(const TBorrowed&) = delete;
 
-  z_stream& Reset() { return FDeflater->Reset(); }
+  T& operator*() { return *FDeflater; }
+  T* operator->() { return FDeflater.get(); }
 
  private:
+  static std::unique_ptr<T> Take(TDeflaterShelf& shelf, int level) {
+    if constexpr (std::is_same_v<T, TWholeDeflater>) {
+      return shelf.TakeWhole(level);
+    } else {
+      return shelf.Take(level);
+    }
+  }
+
   TDeflaterShelf& FShelf;
-  std::unique_ptr<TDeflater> FDeflater;
+  std::unique_ptr<T> FDeflater;
 };
 
 // Data that does not compress (already compressed or encrypted files) finds
@@ -236,6 +258,19 @@ bool LooksIncompressible(const std::uint8_t* input, std::size_t size, const std:
   return scan.GainBits(enough - literalGain) <= enough - literalGain;
 }
 
+// An entry that is this one block alone, deflated in one call into a
+// complete stream. False, with nothing in block.Data, should the output not
+// fit the codec's own bound (it always should).
+bool DeflateWhole(TDeflaterShelf& shelf, const std::uint8_t* input, std::size_t size, int level, TDeflatedBlock& block) {
+  TBorrowed<TWholeDeflater> deflater(shelf, level);
+  block.Data.resize(deflater->Bound(size));
+  const std::size_t length = deflater->Deflate(input, size, block.Data.data(), block.Data.size());
+  block.Data.resize(length);
+  if (length == 0) return false;
+  if (block.Data.size() < block.Data.capacity() / 4 * 3) block.Data.shrink_to_fit();
+  return true;
+}
+
 }  // namespace
 
 std::int64_t DeflateBlockSize(int mode) {
@@ -254,8 +289,11 @@ TDeflatedBlock DeflateBlock(TDeflaterShelf& shelf, const std::uint8_t* input, st
     return block;
   }
   const int level = LooksIncompressible(input, size, dictionary, dictionaryLength) ? 0 : mode;
-  TBorrowedDeflater deflater(shelf, level);
-  z_stream& z = deflater.Reset();
+  if (level > 0 && dictionaryLength == 0 && last && HaveWholeBufferCodec() && DeflateWhole(shelf, input, size, level, block)) {
+    return block;
+  }
+  TBorrowed<TDeflater> deflater(shelf, level);
+  z_stream& z = deflater->Reset();
   if (level > 0 && dictionaryLength > 0 &&
       deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength)) != Z_OK) {
     throw std::bad_alloc();

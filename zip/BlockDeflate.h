@@ -11,6 +11,11 @@
 // the stream. Joined in order, the blocks are one valid deflate stream, and
 // the bytes depend only on the data and the mode, never on which thread
 // compressed which block.
+//
+// An entry that is one block alone (no dictionary before it, and the last)
+// is deflated whole by the whole-buffer codec where the build has one
+// (zip/WholeBufferCodec.h), at a level that compresses at least as well as
+// zlib's and several times faster; that too depends on the data alone.
 #pragma once
 
 #include <cstddef>
@@ -41,11 +46,12 @@ struct TDeflatedBlock {
 };
 
 class TDeflater;
+class TWholeDeflater;
 
-// The deflate streams of one pack, kept from block to block: setting one up
-// costs more than a small file takes to compress. A block borrows a stream of
-// its level and puts it back, so the shelf holds as many as were in use at
-// once. It belongs to the pack and outlives its workers; a thread_local
+// The deflate streams and whole-buffer compressors of one pack, kept from
+// block to block: setting one up costs more than a small file takes to
+// compress. A block borrows one of its level and puts it back, so the shelf
+// holds as many as were in use at once (at most one of each kind a worker). It belongs to the pack and outlives its workers; a thread_local
 // cache instead would be destroyed at thread exit, which MinGW's emulated
 // thread storage does after it has already freed that storage.
 class TDeflaterShelf {
@@ -55,13 +61,19 @@ class TDeflaterShelf {
   TDeflaterShelf(const TDeflaterShelf&) = delete;
   TDeflaterShelf& operator=(const TDeflaterShelf&) = delete;
 
-  // A stream of the level, reset; another thread never gets the same one.
+  // One of the level; another thread never gets the same one.
   std::unique_ptr<TDeflater> Take(int level);
   void PutBack(std::unique_ptr<TDeflater> deflater);
+  std::unique_ptr<TWholeDeflater> TakeWhole(int level);
+  void PutBack(std::unique_ptr<TWholeDeflater> deflater);
 
  private:
+  template <class T>
+  std::unique_ptr<T> TakeFrom(std::vector<std::unique_ptr<T>>& idle, int level);
+
   std::mutex FMutex;
   std::vector<std::unique_ptr<TDeflater>> FIdle;
+  std::vector<std::unique_ptr<TWholeDeflater>> FIdleWhole;
 };
 
 // Compresses input[0, size) at mode (0: stored unchanged), with a stream

@@ -7,6 +7,7 @@
 #include "tests/MessageOf.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/BlockDeflate.h"
+#include "zip/WholeBufferCodec.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -168,7 +169,11 @@ TEST_F(ZipWrite, LevelNineDeflatesInBlocksOfOneAndAHalfMebibytes) {
     }
     const std::string archive = ReadAll(Archive());
     const std::string entry = FirstEntryData(archive);
-    EXPECT_EQ(entry, ReferenceDeflate(data));
+    // An entry of one block alone goes to the whole-buffer codec where there
+    // is one (its bytes are that codec's); blocks are zlib's own.
+    if (size > 1572864 || !HaveWholeBufferCodec()) {
+      EXPECT_EQ(entry, ReferenceDeflate(data));
+    }
     // One block ends without a sync-flush marker; two have one between them.
     const bool marker = entry.find(std::string("\x00\x00\xFF\xFF", 4)) != std::string::npos;
     EXPECT_EQ(marker, size > 1572864);
