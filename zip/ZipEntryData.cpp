@@ -8,10 +8,14 @@
 #include "zip/ZipEntryData.h"
 
 #include <algorithm>
-#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 #include <utility>
 
 #include "core/StringUtils.h"
+#include "platform/LargeBuffer.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipInflate.h"
 #include "zip/ZipReadSupport.h"
@@ -84,28 +88,83 @@ bool InflateStreaming(TStream& archive, std::int64_t position, std::uint64_t siz
   return result.End == TInflateEnd::ieStreamEnd;
 }
 
-std::atomic<std::uint64_t> gWholeInflateInUse{0};
-
-// A share of kWholeInflateBudget, given back when it goes; empty when the
-// budget is spent.
-class WholeInflateShare {
+// Buffers for inflating whole entries, kept from entry to entry. Memory the
+// system hands out fresh costs a page fault on first touch for every page,
+// which on the machines measured took longer than inflating into it; a kept
+// buffer is already there, and a new one asks for large pages
+// (platform/LargeBuffer.h). Everything the pool holds, lent or idle, stays
+// within kWholeInflateBudget: an idle buffer is freed when a new one needs
+// its room.
+class TWholeInflatePool {
  public:
-  explicit WholeInflateShare(std::uint64_t bytes) {
-    std::uint64_t inUse = gWholeInflateInUse.load(std::memory_order_relaxed);
-    do {
-      if (bytes > kWholeInflateBudget - std::min(inUse, kWholeInflateBudget)) return;
-    } while (!gWholeInflateInUse.compare_exchange_weak(inUse, inUse + bytes, std::memory_order_relaxed));
-    FBytes = bytes;
+  using TBuffer = TLargeBuffer;
+
+  // A buffer of at least size bytes (not cleared), or none when the budget
+  // has no room for it now.
+  std::optional<TBuffer> Take(std::uint64_t size) {
+    const std::uint64_t rounded = std::min(kWholeInflateBudget, (size + kGranule - 1) / kGranule * kGranule);
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      auto best = FIdle.end();
+      for (auto it = FIdle.begin(); it != FIdle.end(); ++it) {
+        if (it->Size() >= size && (best == FIdle.end() || it->Size() < best->Size())) best = it;
+      }
+      if (best != FIdle.end()) {
+        TBuffer buffer = std::move(*best);
+        FIdle.erase(best);
+        return buffer;
+      }
+      while (FHeld + rounded > kWholeInflateBudget && !FIdle.empty()) {
+        FHeld -= FIdle.back().Size();
+        FIdle.pop_back();
+      }
+      if (FHeld + rounded > kWholeInflateBudget) return std::nullopt;
+      FHeld += rounded;
+    }
+    try {
+      return TBuffer(static_cast<std::size_t>(rounded));
+    } catch (const std::bad_alloc&) {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FHeld -= rounded;
+      return std::nullopt;   // zlib's stream needs far less
+    }
   }
-  ~WholeInflateShare() {
-    if (FBytes != 0) gWholeInflateInUse.fetch_sub(FBytes, std::memory_order_relaxed);
+
+  void PutBack(TBuffer buffer) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FIdle.push_back(std::move(buffer));
   }
-  WholeInflateShare(const WholeInflateShare&) = delete;
-  WholeInflateShare& operator=(const WholeInflateShare&) = delete;
-  explicit operator bool() const { return FBytes != 0; }
 
  private:
-  std::uint64_t FBytes = 0;
+  // Buffers come in whole large pages, so that entries of similar sizes
+  // share them.
+  static constexpr std::uint64_t kGranule = 2 * 1048576;
+
+  std::mutex FMutex;
+  std::uint64_t FHeld = 0;   // bytes of all buffers, lent and idle
+  std::vector<TBuffer> FIdle;
+};
+
+TWholeInflatePool& WholeInflatePool() {
+  static TWholeInflatePool pool;
+  return pool;
+}
+
+// A buffer lent by the pool for one entry, given back however the entry ends.
+class TWholeInflateBuffer {
+ public:
+  explicit TWholeInflateBuffer(std::uint64_t size) : FBuffer(WholeInflatePool().Take(size)) {}
+  ~TWholeInflateBuffer() {
+    if (FBuffer) WholeInflatePool().PutBack(std::move(*FBuffer));
+  }
+  TWholeInflateBuffer(const TWholeInflateBuffer&) = delete;
+  TWholeInflateBuffer& operator=(const TWholeInflateBuffer&) = delete;
+
+  explicit operator bool() const { return FBuffer.has_value(); }
+  std::uint8_t* Data() { return FBuffer->Data(); }
+
+ private:
+  std::optional<TWholeInflatePool::TBuffer> FBuffer;
 };
 
 // Inflates an entry in one whole-buffer call when the codec is there and the
@@ -119,16 +178,18 @@ bool InflateWholeEntry(TStream& archive, std::int64_t position, std::uint64_t si
   if (!HaveWholeBufferCodec() || expected == 0 || size > kWholeInflateLimit || expected > kWholeInflateLimit) {
     return false;
   }
-  const WholeInflateShare share(size + expected);
-  if (!share) return false;
-  Bytes input(static_cast<std::size_t>(size));
-  if (ReadAt(archive, position, input.data(), static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size)) {
+  // One buffer: the output, then the compressed data.
+  TWholeInflateBuffer buffer(expected + size);
+  if (!buffer) return false;
+  std::uint8_t* output = buffer.Data();
+  std::uint8_t* input = output + expected;
+  if (ReadAt(archive, position, input, static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size)) {
     return false;
   }
-  Bytes output(static_cast<std::size_t>(expected));
-  const std::optional<std::size_t> produced = InflateWhole(input.data(), input.size(), output.data(), output.size());
-  if (!produced || *produced != expected || UpdateCrc32(0, output.data(), output.size()) != crc) return false;
-  return out.WriteWhole(output.data(), output.size(), crc);
+  const std::optional<std::size_t> produced =
+      InflateWhole(input, static_cast<std::size_t>(size), output, static_cast<std::size_t>(expected));
+  if (!produced || *produced != expected || UpdateCrc32(0, output, *produced) != crc) return false;
+  return out.WriteWhole(output, *produced, crc);
 }
 
 bool Inflate(TStream& archive, std::int64_t position, std::uint64_t size, std::uint32_t crc, CheckedOutput& out) {

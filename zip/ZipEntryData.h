@@ -20,12 +20,13 @@
 namespace zo {
 
 // A deflated entry whose data and output are each at most kWholeInflateLimit
-// bytes is inflated whole, in one call, while all such calls of the process
-// hold at most kWholeInflateBudget bytes of input and output together; any
-// other entry, or one that finds the budget spent, streams through zlib in
-// pieces. With 16 workers the pass then holds at most the budget beside the
-// streaming workers' buffers, however large the entries are.
-inline constexpr std::uint64_t kWholeInflateLimit = 8 * 1048576;
+// bytes is inflated whole, in one call, while the buffers of all such calls
+// of the process (kept from entry to entry) hold at most kWholeInflateBudget
+// bytes of input and output together; any other entry, or one that finds the
+// budget spent, streams through zlib in pieces. With 16 workers the pass then
+// holds at most the budget beside the streaming workers' buffers, however
+// large the entries are.
+inline constexpr std::uint64_t kWholeInflateLimit = 16 * 1048576;
 inline constexpr std::uint64_t kWholeInflateBudget = 24 * 1048576;
 
 class TEntryData {

@@ -17,6 +17,7 @@
 #include "platform/FileSystem.h"
 #include "tests/zip/ZipPeerTools.h"
 #include "zip/BlockDeflate.h"
+#include "zip/ZipEntryData.h"
 #include "zip/ZipEngine.h"
 
 namespace zo {
@@ -444,6 +445,31 @@ TEST(ZipParallel, ExtractionWithWorkersDecidesAndRestoresAsWithout) {
   EXPECT_EQ(stoppedParallel.decisions, stopped.decisions);
   EXPECT_EQ(stoppedParallel.files, stopped.files);
   EXPECT_EQ(stoppedParallel.unrestored, stopped.unrestored);
+}
+
+// Entries that each take most of the memory for inflating whole entries, more
+// of them than it holds at once, of sizes that share its buffers and sizes
+// that do not: 16 workers unpack them all exactly, whichever way each went
+// (whole or, with the budget spent, zlib's stream).
+TEST(ZipParallel, EntriesBeyondTheWholeInflateBudgetUnpackExactlyOnManyWorkers) {
+  ScratchDir scratch;
+  const std::string root = scratch.File("src");
+  ASSERT_TRUE(ForceDirectories(FromUtf8(root)));
+  const std::size_t large = static_cast<std::size_t>(kWholeInflateLimit) - 1;
+  const std::size_t sizes[] = {large, large, 3 << 20, large / 2, large, 3 << 20, 7 << 20};
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    test::WriteAll(root + "/f" + std::to_string(i), WordText(sizes[i], static_cast<unsigned>(i)));
+  }
+  PackTree(root, scratch.File("big.zip"), 6, 2);
+  const ExtractionOutcome alone = ExtractWith(scratch.File("big.zip"), scratch.File("alone"), 0, fxaAbort);
+  const ExtractionOutcome parallel = ExtractWith(scratch.File("big.zip"), scratch.File("with-16"), 16, fxaAbort);
+  EXPECT_TRUE(alone.decisions.empty());
+  EXPECT_TRUE(parallel.decisions.empty());
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    const std::string name = "f" + std::to_string(i);
+    EXPECT_EQ(alone.files.at(name), test::Sha1Hex(ReadAll(root + "/" + name))) << name;
+  }
+  EXPECT_EQ(parallel.files, alone.files);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// TLargeBuffer on Windows: committed pages from VirtualAlloc. Large pages
+// there need a privilege that ordinary users lack, so the buffer does not ask
+// for them.
+#include "platform/LargeBuffer.h"
+
+#include <new>
+#include <utility>
+
+#include "platform/win32/Win32.h"
+
+namespace zo {
+
+TLargeBuffer::TLargeBuffer(std::size_t size) : FSize(size) {
+  FMappingSize = size == 0 ? 1 : size;
+  FMapping = VirtualAlloc(nullptr, FMappingSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (FMapping == nullptr) throw std::bad_alloc();
+  FData = static_cast<std::uint8_t*>(FMapping);
+}
+
+TLargeBuffer::~TLargeBuffer() { Release(); }
+
+TLargeBuffer::TLargeBuffer(TLargeBuffer&& other) noexcept
+    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)),
+      FMapping(std::exchange(other.FMapping, nullptr)), FMappingSize(std::exchange(other.FMappingSize, 0)) {}
+
+TLargeBuffer& TLargeBuffer::operator=(TLargeBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    FData = std::exchange(other.FData, nullptr);
+    FSize = std::exchange(other.FSize, 0);
+    FMapping = std::exchange(other.FMapping, nullptr);
+    FMappingSize = std::exchange(other.FMappingSize, 0);
+  }
+  return *this;
+}
+
+void TLargeBuffer::Release() {
+  if (FMapping != nullptr) VirtualFree(FMapping, 0, MEM_RELEASE);
+  FMapping = nullptr;
+  FData = nullptr;
+}
+
+}  // namespace zo
