@@ -157,7 +157,7 @@ class Packages(unittest.TestCase):
         # Library dependencies are dpkg-shlibdeps' findings; the platform
         # plugin is the one Qt loads at run time.
         bundlet_depends = field("bundlet", "Depends")
-        for library in ("libc6 (>=", "zlib1g (>="):
+        for library in ("libc6 (>=", "zlib1g (>=", "libdeflate0 (>="):
             self.assertIn(library, bundlet_depends)
         upliner_depends = field("upliner", "Depends")
         for library in ("qt6-qpa-plugins", "libqt6widgets6 (>=", "libodbc2 (>=", "libssl3 (>="):
