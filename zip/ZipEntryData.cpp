@@ -102,6 +102,7 @@ class TWholeInflatePool {
   // A buffer of at least size bytes (not cleared), or none when the budget
   // has no room for it now.
   std::optional<TBuffer> Take(std::uint64_t size) {
+    if (size > kWholeInflateBudget) return std::nullopt;
     const std::uint64_t rounded = std::min(kWholeInflateBudget, (size + kGranule - 1) / kGranule * kGranule);
     {
       std::lock_guard<std::mutex> lock(FMutex);

@@ -1,19 +1,15 @@
-// TLargeBuffer on Windows: committed pages from VirtualAlloc. Large pages
-// there need a privilege that ordinary users lack, so the buffer does not ask
-// for them.
+// TLargeBuffer on Windows: memory from the heap. Large pages there need a
+// privilege that ordinary users lack, so the buffer does not ask for them.
 #include "platform/LargeBuffer.h"
 
 #include <new>
 #include <utility>
 
-#include "platform/win32/Win32.h"
-
 namespace zo {
 
 TLargeBuffer::TLargeBuffer(std::size_t size) : FSize(size) {
   FMappingSize = size == 0 ? 1 : size;
-  FMapping = VirtualAlloc(nullptr, FMappingSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (FMapping == nullptr) throw std::bad_alloc();
+  FMapping = ::operator new(FMappingSize);
   FData = static_cast<std::uint8_t*>(FMapping);
 }
 
@@ -35,7 +31,7 @@ TLargeBuffer& TLargeBuffer::operator=(TLargeBuffer&& other) noexcept {
 }
 
 void TLargeBuffer::Release() {
-  if (FMapping != nullptr) VirtualFree(FMapping, 0, MEM_RELEASE);
+  ::operator delete(FMapping);
   FMapping = nullptr;
   FData = nullptr;
 }
