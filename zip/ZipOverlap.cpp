@@ -1,14 +1,12 @@
 // The check of a loaded directory for entries that share their bytes: how a
 // small archive is made to expand to an enormous size.
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <new>
 #include <optional>
 #include <vector>
 
 #include "core/Format.h"
+#include "zip/ZipInflate.h"
 #include "zip/ZipLoad.h"
 #include "zip/ZipReadSupport.h"
 
@@ -21,35 +19,19 @@ namespace {
 // maxOutput bytes; nothing otherwise.
 std::optional<std::uint64_t> DeflateLength(TStream& stream, std::int64_t position, std::uint64_t limit,
                                            std::uint64_t maxOutput) {
-  struct Inflater {
-    z_stream z{};
-    Inflater() {
-      if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
-    }
-    ~Inflater() { inflateEnd(&z); }
-  } s;
-  constexpr std::uint64_t kChunk = 65536;
-  Bytes input(static_cast<std::size_t>(std::clamp<std::uint64_t>(limit, 1, kChunk)));
-  Bytes output(static_cast<std::size_t>(kChunk));
+  constexpr std::size_t kChunk = 65536;
+  // The output is only counted. The piece that takes it past maxOutput is
+  // still taken, so a stream that ends with that very piece is measured;
+  // any piece after it stops the stream.
   std::uint64_t produced = 0;
-  for (;;) {
-    if (s.z.avail_in == 0 && limit > 0) {
-      const std::int64_t got =
-          ReadAt(stream, position, input.data(), static_cast<std::int64_t>(std::min<std::uint64_t>(limit, input.size())));
-      if (got <= 0) return std::nullopt;
-      position += got;
-      limit -= static_cast<std::uint64_t>(got);
-      s.z.next_in = input.data();
-      s.z.avail_in = static_cast<uInt>(got);
-    }
-    s.z.next_out = output.data();
-    s.z.avail_out = static_cast<uInt>(output.size());
-    const int rc = inflate(&s.z, Z_NO_FLUSH);
-    produced += output.size() - s.z.avail_out;
-    if (rc == Z_STREAM_END) return static_cast<std::uint64_t>(s.z.total_in);
-    // Out of input (Z_BUF_ERROR), or broken data: it does not end here.
-    if (rc != Z_OK || produced > maxOutput) return std::nullopt;
-  }
+  const TInflateResult result =
+      InflateAt(stream, position, limit, kChunk, kChunk, [&](const std::uint8_t*, std::size_t size) {
+        if (produced > maxOutput) return false;
+        produced += size;
+        return true;
+      });
+  if (result.End != TInflateEnd::ieStreamEnd) return std::nullopt;
+  return result.Consumed;
 }
 
 // The bytes one entry takes in the archive: from its local header to where
