@@ -55,7 +55,7 @@
 //   TZipEngine engine;
 //   engine.SetFileName(u"/tmp/a.zip");
 //   engine.OpenArchive(fmCreate);
-//   engine.AddFromStream(u"dir\\a.txt", source, false, 0, 0, 0x20, 0);
+//   engine.AddFromStream(u"dir\\a.txt", source, false, 0, 0, faArchive, 0);
 //   engine.CloseArchive();
 #pragma once
 
