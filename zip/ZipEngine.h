@@ -76,7 +76,6 @@
 namespace zo {
 
 class TReplacementFile;
-class TEntryStorer;
 class TEntryData;
 
 enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
@@ -326,14 +325,13 @@ class TZEBaseArchiver {
   // False when the transaction was aborted or cancelled (and rolled back).
   bool Commit();   // ZipCommit.cpp
   // The commit's loop over the entries from first on: stores the changed
-  // ones, copies the others; false when aborted (ZipWriter.cpp).
+  // ones, copies the others; false when aborted (ZipWriter.cpp). It runs on
+  // the calling thread; its workers only deflate blocks of bytes it hands
+  // them.
   bool RewriteEntries(int first, TStream* tail, std::int64_t tailStart);
   // Frees the archive stream and the directory; the engine becomes inactive.
   void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
-  // The commit's storing loop (ZipWriter.cpp), on the calling thread: its
-  // workers only deflate blocks of bytes it hands them.
-  friend class TEntryStorer;
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
   // The decision itself: the hook, or the default by native number.
