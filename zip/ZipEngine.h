@@ -19,12 +19,22 @@
 //   zip/ZipWriter.cpp     the commit's storing loop (local header, deflate, CRC)
 //   zip/BlockDeflate.*    deflating one block on a worker
 //   zip/WorkerPool.*      the worker threads
-//   zip/ZipReader.cpp     loading the directory of an existing archive,
-//                         recovery, stub detection (LoadDir)
+//   zip/ZipLoad.cpp       loading the directory of an existing archive
+//                         (LoadDir): end record, Zip64 records, central
+//                         directory, stub detection, a foreign directory
+//   zip/ZipRecovery.cpp   rebuilding a damaged archive's directory from its
+//                         local headers; the scan window
+//   zip/ZipOverlap.cpp    entries that share their bytes, refused
+//   zip/ZipLoad.h         what those three share (internal to zip/)
 //   zip/ZipReadSupport.*  bounded readers of the archive's records, shared by
 //                         loading, search and extraction
 //   zip/ZipSearch.cpp     FindFirst, FindNext
 //   zip/ZipEntryData.*    one entry's checked data (TEntryData), ExtractToStream
+//   zip/ZipInflate.*      InflateAt, the one zlib inflate loop (extraction and
+//                         the overlap check)
+//   zip/WholeBufferCodec.h  deflate, inflate and CRC-32 of a whole buffer in
+//                         one call, beside zlib's streams; its bodies in
+//                         zip/codec/ (libdeflate, or none: zlib alone)
 //   zip/ZipExtract.cpp    ExtractFiles: each entry's plan, the pass's
 //                         directories, the pass on worker threads
 //
@@ -203,7 +213,7 @@ class TZEBaseArchiver {
   const EZEException* AbortedFailure() const { return FAbortedFailure.get(); }
   void ClearAbortedFailure() { FAbortedFailure.reset(); }
 
-  // --- Opening and closing (ZipEngine.cpp; loading in ZipReader.cpp) -------
+  // --- Opening and closing (ZipEngine.cpp; loading in ZipLoad.cpp) ---------
   // Mode fmCreate (0xFF00) creates a new archive that replaces FileName when
   // it is closed: until then it is built beside FileName, which keeps its old
   // content (see platform/ReplacementFile.h). 2 opens FileName for reading
@@ -338,7 +348,7 @@ class TZEBaseArchiver {
   TZEAction DecideFileFailure(const String& FileName, TZEProcessOperation Operation,
                               const EZEException& E);
 
-  // --- Reading side (ZipReader.cpp) -------------------------
+  // --- Reading side (ZipLoad.cpp) ---------------------------
   // Loads the directory of FStream into FDir (recovery included).
   void LoadDir();
 

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/FileSystem.h"
 #include "zip/ZipEngine.h"
 #include "zip/ZipLoad.h"
 #include "zip/ZipReadSupport.h"
