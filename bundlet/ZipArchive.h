@@ -47,8 +47,8 @@ TZECompressionLevel ZipEngineLevel(TZipMethod Method, TZipLevel Level);
 // Attribute masks of the engine's searches: everything, and everything but
 // directories.
 inline constexpr std::uint32_t kZipAttrWithDirs = kZEDefaultSearchAttr;
-inline constexpr std::uint32_t kZipAttrWithoutDirs = 0x28AF;
-inline constexpr std::uint32_t kZipAttrNormal = 0x80;
+inline constexpr std::uint32_t kZipAttrWithoutDirs = kZEDefaultSearchAttr & ~faDirectory;
+inline constexpr std::uint32_t kZipAttrNormal = faNormal;
 
 class TZipArchive {
  public:
@@ -88,7 +88,7 @@ class TZipArchive {
   // is EZipError -201. Comment is not stored.
   void WriteFile(const String& Filename, TZipMethod Method, TZipLevel Level, const String& Comment);
   // Stores the whole of Stream (from its start, whatever its position) under
-  // Filename, with the attributes 0x80 and the current time.
+  // Filename, with the attributes faNormal and the current time.
   void WriteFile(const String& Filename, TStream& Stream, TZipMethod Method, TZipLevel Level,
                  const String& Comment);
   // Adds the files below Path in one transaction:
@@ -108,7 +108,7 @@ class TZipArchive {
   // Stores the file MainDirPath/PartFilePath under the relative name
   // PartFilePath ('/' separators, no leading separator; bytes that are not
   // UTF-8 read as Windows-1252), deflated at the best
-  // level, with the attributes 0x80 and the time of storing. The file is read
+  // level, with the attributes faNormal and the time of storing. The file is read
   // when the transaction commits (its own, or the one BeginUpdate opened). The
   // open archive itself is never stored into itself.
   void PackFile(const String& MainDirPath, const String& PartFilePath);

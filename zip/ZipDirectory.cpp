@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 
 namespace zo {
 
@@ -143,7 +144,7 @@ void TDirItem::SetSrcFileName(const String& path, std::shared_ptr<const String>&
 }
 
 bool TDirItem::IsDirectory() const {
-  return (externalAttr & 0x10) != 0 || (!Name.empty() && Name.back() == u'/');
+  return (externalAttr & faDirectory) != 0 || (!Name.empty() && Name.back() == u'/');
 }
 
 // --- TZEDirArray -------------------------------------------------------------------

@@ -153,7 +153,7 @@ struct TDirItem : TZEZipCentralDir {
   // The Zip64 block's values for a reader filling them in.
   TZEZip64ExtendedInfo& Zip64ExtInfoForWrite() { return FExtra.Make().Zip64ExtInfo; }
   void ResetZip64ExtInfo();
-  bool IsDirectory() const;   // attribute bit 0x10 or a name ending in "/"
+  bool IsDirectory() const;   // attribute faDirectory or a name ending in "/"
 
  private:
   TOutOfLine<TDirItemExtra> FExtra;

@@ -19,12 +19,22 @@
 //   zip/ZipWriter.cpp     the commit's storing loop (local header, deflate, CRC)
 //   zip/BlockDeflate.*    deflating one block on a worker
 //   zip/WorkerPool.*      the worker threads
-//   zip/ZipReader.cpp     loading the directory of an existing archive,
-//                         recovery, stub detection (LoadDir)
+//   zip/ZipLoad.cpp       loading the directory of an existing archive
+//                         (LoadDir): end record, Zip64 records, central
+//                         directory, stub detection, a foreign directory
+//   zip/ZipRecovery.cpp   rebuilding a damaged archive's directory from its
+//                         local headers; the scan window
+//   zip/ZipOverlap.cpp    entries that share their bytes, refused
+//   zip/ZipLoad.h         what those three share (internal to zip/)
 //   zip/ZipReadSupport.*  bounded readers of the archive's records, shared by
 //                         loading, search and extraction
 //   zip/ZipSearch.cpp     FindFirst, FindNext
 //   zip/ZipEntryData.*    one entry's checked data (TEntryData), ExtractToStream
+//   zip/ZipInflate.*      InflateAt, the one zlib inflate loop (extraction and
+//                         the overlap check)
+//   zip/WholeBufferCodec.h  deflate, inflate and CRC-32 of a whole buffer in
+//                         one call, beside zlib's streams; its bodies in
+//                         zip/codec/ (libdeflate, or none: zlib alone)
 //   zip/ZipExtract.cpp    ExtractFiles: each entry's plan, the pass's
 //                         directories, the pass on worker threads
 //
@@ -55,7 +65,7 @@
 //   TZipEngine engine;
 //   engine.SetFileName(u"/tmp/a.zip");
 //   engine.OpenArchive(fmCreate);
-//   engine.AddFromStream(u"dir\\a.txt", source, false, 0, 0, 0x20, 0);
+//   engine.AddFromStream(u"dir\\a.txt", source, false, 0, 0, faArchive, 0);
 //   engine.CloseArchive();
 #pragma once
 
@@ -76,7 +86,6 @@
 namespace zo {
 
 class TReplacementFile;
-class TEntryStorer;
 class TEntryData;
 
 enum class TZECompressionLevel : std::uint8_t { clNone, clFastest, clNormal, clMax };
@@ -204,7 +213,7 @@ class TZEBaseArchiver {
   const EZEException* AbortedFailure() const { return FAbortedFailure.get(); }
   void ClearAbortedFailure() { FAbortedFailure.reset(); }
 
-  // --- Opening and closing (ZipEngine.cpp; loading in ZipReader.cpp) -------
+  // --- Opening and closing (ZipEngine.cpp; loading in ZipLoad.cpp) ---------
   // Mode fmCreate (0xFF00) creates a new archive that replaces FileName when
   // it is closed: until then it is built beside FileName, which keeps its old
   // content (see platform/ReplacementFile.h). 2 opens FileName for reading
@@ -326,21 +335,20 @@ class TZEBaseArchiver {
   // False when the transaction was aborted or cancelled (and rolled back).
   bool Commit();   // ZipCommit.cpp
   // The commit's loop over the entries from first on: stores the changed
-  // ones, copies the others; false when aborted (ZipWriter.cpp).
+  // ones, copies the others; false when aborted (ZipWriter.cpp). It runs on
+  // the calling thread; its workers only deflate blocks of bytes it hands
+  // them.
   bool RewriteEntries(int first, TStream* tail, std::int64_t tailStart);
   // Frees the archive stream and the directory; the engine becomes inactive.
   void ReleaseArchive();
   void CopyItemUnchanged(int index, TStream* tail, std::int64_t tailStart);
-  // The commit's storing loop (ZipWriter.cpp), on the calling thread: its
-  // workers only deflate blocks of bytes it hands them.
-  friend class TEntryStorer;
   void WriteToArchive(const void* data, std::int64_t count);   // disk-full retries
   TZEUserPrompt& UserPrompt() const;
   // The decision itself: the hook, or the default by native number.
   TZEAction DecideFileFailure(const String& FileName, TZEProcessOperation Operation,
                               const EZEException& E);
 
-  // --- Reading side (ZipReader.cpp) -------------------------
+  // --- Reading side (ZipLoad.cpp) ---------------------------
   // Loads the directory of FStream into FDir (recovery included).
   void LoadDir();
 

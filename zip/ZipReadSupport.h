@@ -1,5 +1,5 @@
-// Small pieces shared by the loading of a directory (zip/ZipReader.cpp),
-// the search (zip/ZipSearch.cpp) and extraction
+// Small pieces shared by the loading of a directory (zip/ZipLoad.cpp, with
+// its recovery and overlap check), the search (zip/ZipSearch.cpp) and extraction
 // (zip/ZipEntryData.cpp, zip/ZipExtract.cpp); implemented in
 // zip/ZipReadSupport.cpp. Each one is careful with lengths that
 // come from the archive: none reads past the bytes it was given.

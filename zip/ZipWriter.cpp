@@ -21,6 +21,7 @@
 // workers.
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <optional>
 
@@ -95,12 +96,20 @@ struct TWriteResult {
   std::optional<EZEException> Failure;   // with wsFailed
 };
 
+// What the commit's loop may do to the engine beyond its public face: write
+// to the archive (with the engine's disk-full retries), copy an entry that
+// stays as it was, and record the sources that changed size.
+struct TStorerAccess {
+  std::function<void(const void* data, std::int64_t count)> WriteToArchive;
+  std::function<void(int index)> CopyItemUnchanged;
+  TZEBaseArchiver::TZEChangedSources& ChangedSources;
+};
+
 // Runs the commit's loop; see the top of this file.
 class TEntryStorer {
  public:
-  TEntryStorer(TZEBaseArchiver& engine, TWorkerPool& pool, TDeflaterShelf& deflaters, TStream* tail,
-               std::int64_t tailStart)
-      : FEngine(engine), FPool(pool), FDeflaters(deflaters), FTail(tail), FTailStart(tailStart),
+  TEntryStorer(TZEBaseArchiver& engine, TStorerAccess access, TWorkerPool& pool, TDeflaterShelf& deflaters)
+      : FEngine(engine), FAccess(std::move(access)), FPool(pool), FDeflaters(deflaters),
         FBudget(pool.Threads() * kLargestDeflateBlock) {}
 
   bool Run(int first) {
@@ -111,7 +120,7 @@ class TEntryStorer {
       if (FPending.empty()) return true;
       TPendingEntry& entry = FPending.front();
       if (entry.Copy) {
-        FEngine.CopyItemUnchanged(entry.Index, FTail, FTailStart);
+        FAccess.CopyItemUnchanged(entry.Index);
         FPending.pop_front();
         continue;
       }
@@ -133,7 +142,7 @@ class TEntryStorer {
   }
 
  private:
-  TDirItem& Item(const TPendingEntry& entry) { return FEngine.FDir.CDir[entry.Index]; }
+  TDirItem& Item(const TPendingEntry& entry) { return FEngine.Dir().CDir[entry.Index]; }
 
   // --- Progress --------------------------------------------------------------------
 
@@ -141,7 +150,7 @@ class TEntryStorer {
   // and their sizes (a file's as it is now).
   void CountWork(int first) {
     for (int i = first; i < Count(); ++i) {
-      const TDirItem& item = FEngine.FDir.CDir[i];
+      const TDirItem& item = FEngine.Dir().CDir[i];
       if (!IsStored(item) || (item.externalAttr & faDirectory) != 0) continue;
       ++FWork.FilesTotal;
       if (item.Stream() != nullptr) {
@@ -155,7 +164,7 @@ class TEntryStorer {
   void ReportWork() {
     if (FEngine.OnWorkProgress) FEngine.OnWorkProgress(FEngine, poAdd, FWork);
   }
-  int Count() const { return FEngine.FDir.CDir.Count(); }
+  int Count() const { return FEngine.Dir().CDir.Count(); }
 
   // --- Reading ahead -----------------------------------------------------------
 
@@ -232,7 +241,7 @@ class TEntryStorer {
     const bool freshlyOpened = entry.File != nullptr;
     // Known before a byte is read: a source that needs Zip64 sizes when they
     // may not be written.
-    if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && FEngine.FZip64Mode == zmDisabled)
+    if (static_cast<std::uint64_t>(entry.Size) >= kZip64Marker32 && FEngine.Zip64Mode() == zmDisabled)
       throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &FEngine);
     // Read from the start, whatever the position of a caller's stream was.
     if (!freshlyOpened) entry.Source->SetPosition(0);
@@ -354,7 +363,7 @@ class TEntryStorer {
   bool WriteHeader(TPendingEntry& entry) {
     if (entry.Failure && entry.Blocks.empty() && entry.Read == 0) std::rethrow_exception(entry.Failure);
     TDirItem& item = Item(entry);
-    TStream& archive = *FEngine.FStream;
+    TStream& archive = *FEngine.ArchiveStream();
     entry.Name = EncodeEntryName(item.Name, FEngine.Options.OEMFileNames, item.genPurposeFlag);
     if (entry.Name.size() > 0xFFFF) throw EZEException(kZENativeNameTooLong, {item.Name}, &FEngine);
     entry.NameExtra = UnicodePathExtra(item.Name, entry.Name);
@@ -362,7 +371,7 @@ class TEntryStorer {
     entry.Start = archive.Position();
     FGatheredFrom = entry.Start;
     entry.Started = true;
-    const bool always = FEngine.FZip64Mode == zmAlways;
+    const bool always = FEngine.Zip64Mode() == zmAlways;
     item.bHugeFile = false;
     item.ResetZip64ExtInfo();
     item.SetLocalHeaderOffset(static_cast<std::uint64_t>(entry.Start), always);
@@ -375,7 +384,7 @@ class TEntryStorer {
                                                  : (FEngine.Options.OEMFileNames ? kZipVersion20 : kZipVersionAnsiNames);
     item.extractVersion = version;
     item.versionMadeBy = version;
-    if (item.bHugeFile && FEngine.FZip64Mode == zmDisabled)
+    if (item.bHugeFile && FEngine.Zip64Mode() == zmDisabled)
       throw EZEException(kZENativeZip64Needed, {SourceNameOf(item)}, &FEngine);
 
     std::uint8_t head[kZipLocalHeaderSize + kZip64LocalExtraSize] = {};
@@ -418,9 +427,9 @@ class TEntryStorer {
       WriteGathered();
       return;
     }
-    TStream& archive = *FEngine.FStream;
+    TStream& archive = *FEngine.ArchiveStream();
     if (static_cast<std::uint64_t>(entry.Written) >= kZip64Marker32 &&
-        (FEngine.FZip64Mode == zmDisabled || !entry.LocalZip64))
+        (FEngine.Zip64Mode() == zmDisabled || !entry.LocalZip64))
       throw EZEException(kZENativeZip64CompSize, {SourceNameOf(item)}, &FEngine);
     if (entry.Size == 0) {
       // An empty source is stored, whatever the level asked for.
@@ -449,10 +458,10 @@ class TEntryStorer {
       WriteGathered();
       const std::int64_t end = archive.Position();
       archive.SetPosition(entry.Start);
-      FEngine.WriteToArchive(head, kZipLocalHeaderSize);
+      FAccess.WriteToArchive(head, kZipLocalHeaderSize);
       if (entry.LocalZip64) {
         archive.SetPosition(entry.Start + static_cast<std::int64_t>(extraAt));
-        FEngine.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
+        FAccess.WriteToArchive(head + kZipLocalHeaderSize, kZip64LocalExtraSize);
       }
       archive.SetPosition(end);
     }
@@ -460,7 +469,7 @@ class TEntryStorer {
     // here, while it is still open.
     if (entry.File != nullptr && entry.File->Size() != entry.Size) entry.Changed = true;
     if (entry.Changed) {
-      TZEBaseArchiver::TZEChangedSources& changed = FEngine.FChangedSources;
+      TZEBaseArchiver::TZEChangedSources& changed = FAccess.ChangedSources;
       if (changed.Count++ == 0) changed.FirstPath = SourceNameOf(item);
     }
     Release(entry);
@@ -475,21 +484,21 @@ class TEntryStorer {
   // goes out at once, after what was gathered before it, without a copy.
   void Gather(const void* data, std::size_t size) {
     if (FGathered.size() + size < kMaxGathered) {
-      if (FGatheredFrom < 0) FGatheredFrom = FEngine.FStream->Position();
+      if (FGatheredFrom < 0) FGatheredFrom = FEngine.ArchiveStream()->Position();
       const auto* bytes = static_cast<const std::uint8_t*>(data);
       FGathered.insert(FGathered.end(), bytes, bytes + size);
       return;
     }
     WriteGathered();
     FGatheredFrom = -1;   // what follows is no longer in memory
-    FEngine.WriteToArchive(data, static_cast<std::int64_t>(size));
+    FAccess.WriteToArchive(data, static_cast<std::int64_t>(size));
   }
 
   // Writes what was gathered. Only the front entry's bytes are ever held, so
   // a failure here is that entry's (and its decision drops them).
   void WriteGathered() {
     if (FGathered.empty()) return;
-    FEngine.WriteToArchive(FGathered.data(), static_cast<std::int64_t>(FGathered.size()));
+    FAccess.WriteToArchive(FGathered.data(), static_cast<std::int64_t>(FGathered.size()));
     DropGathered();   // the buffer's room is kept for the next entry
   }
 
@@ -526,15 +535,15 @@ class TEntryStorer {
     TPendingEntry& entry = FPending.front();
     const int index = entry.Index;
     FWork.BytesDone -= entry.Done;   // written again, or not at all
-    TStream& archive = *FEngine.FStream;
+    TStream& archive = *FEngine.ArchiveStream();
     // Whatever part of the entry was written goes again.
     if (entry.Started) {
       archive.SetSize(entry.Start);
       archive.SetPosition(entry.Start);
     }
     Drop();
-    TZEDirArray& dir = FEngine.FDir.CDir;
-    const TZEDirArray& old = FEngine.FDir.RBCDir;
+    TZEDirArray& dir = FEngine.Dir().CDir;
+    const TZEDirArray& old = FEngine.Dir().RBCDir;
     const TZEAction action = FEngine.ProcessFileFailure(SourceNameOf(dir[index]), dir[index].Operation, failure);
     if (action == fxaAbort) return false;
     FNext = index;
@@ -546,7 +555,7 @@ class TEntryStorer {
     --FWork.FilesTotal;
     if (hadOld) {
       dir[index] = old[index];
-      FEngine.CopyItemUnchanged(index, FTail, FTailStart);
+      FAccess.CopyItemUnchanged(index);
       FNext = index + 1;
     } else {
       dir.Delete(index);
@@ -555,10 +564,9 @@ class TEntryStorer {
   }
 
   TZEBaseArchiver& FEngine;
+  const TStorerAccess FAccess;
   TWorkerPool& FPool;
   TDeflaterShelf& FDeflaters;
-  TStream* FTail;
-  std::int64_t FTailStart;
   const std::int64_t FBudget;  // bytes handed on and not yet written, about at most
   int FInFlight = 0;           // blocks handed on and not yet written
   std::int64_t FInFlightBytes = 0;
@@ -582,7 +590,12 @@ bool TZEBaseArchiver::RewriteEntries(int first, TStream* tail, std::int64_t tail
   // The shelf outlives the pool: the pool's end runs what is still queued.
   TDeflaterShelf deflaters;
   TWorkerPool pool(blocks > 1 ? FThreadCount : 0);
-  TEntryStorer storer(*this, pool, deflaters, tail, tailStart);
+  TStorerAccess access{
+      .WriteToArchive = [this](const void* data, std::int64_t count) { WriteToArchive(data, count); },
+      .CopyItemUnchanged = [this, tail, tailStart](int index) { CopyItemUnchanged(index, tail, tailStart); },
+      .ChangedSources = FChangedSources,
+  };
+  TEntryStorer storer(*this, std::move(access), pool, deflaters);
   return storer.Run(first);
 }
 

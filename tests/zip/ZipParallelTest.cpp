@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -385,19 +386,19 @@ struct ExtractionOutcome {
   int unrestored = 0;
 };
 
-void CollectFilesBelow(const std::string& root, const std::string& rel, std::map<std::string, std::string>& files) {
+// Calls visit(name, isDirectory) for each file and directory below root,
+// named by its path below root.
+void ForEachBelow(const std::string& root, const std::function<void(const std::string&, bool)>& visit,
+                  const std::string& rel = "") {
   // A folder that cannot be listed would compare as empty.
   int error = 0;
   const std::vector<TSearchRec> listing = FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF, &error);
   if (error != 0) ADD_FAILURE() << "cannot list " << root << "/" << rel << ": errno " << error;
   for (const TSearchRec& rec : listing) {
     const std::string name = rel + ToUtf8(rec.Name);
-    if (rec.Attr & faDirectory) {
-      files[name + "/"] = "";
-      CollectFilesBelow(root, name + "/", files);
-    } else {
-      files[name] = test::Sha1Hex(ReadAll(root + "/" + name));
-    }
+    const bool isDirectory = (rec.Attr & faDirectory) != 0;
+    visit(name, isDirectory);
+    if (isDirectory) ForEachBelow(root, visit, name + "/");
   }
 }
 
@@ -415,7 +416,13 @@ ExtractionOutcome ExtractWith(const std::string& archive, const std::string& des
   };
   engine.ExtractFiles(u"*.*", 0x28BF, u"");
   outcome.unrestored = engine.Unrestored().Count;
-  CollectFilesBelow(dest, "", outcome.files);
+  ForEachBelow(dest, [&](const std::string& name, bool isDirectory) {
+    if (isDirectory) {
+      outcome.files[name + "/"] = "";
+    } else {
+      outcome.files[name] = test::Sha1Hex(ReadAll(dest + "/" + name));
+    }
+  });
   return outcome;
 }
 
@@ -572,23 +579,6 @@ void FillDestination(const std::string& dest) {
   test::WriteAll(dest + "/blocked", "a file");
 }
 
-// A file's content, or "/" for a directory, by path below the destination.
-void ContentBelow(const std::string& root, const std::string& rel, std::map<std::string, std::string>& tree) {
-  // A folder that cannot be listed would compare as empty.
-  int error = 0;
-  const std::vector<TSearchRec> listing = FindFiles(FromUtf8(root + "/" + rel) + u"*", 0xFF, &error);
-  if (error != 0) ADD_FAILURE() << "cannot list " << root << "/" << rel << ": errno " << error;
-  for (const TSearchRec& rec : listing) {
-    const std::string name = rel + ToUtf8(rec.Name);
-    if (rec.Attr & faDirectory) {
-      tree[name] = "/";
-      ContentBelow(root, name + "/", tree);
-    } else {
-      tree[name] = ReadAll(root + "/" + name);
-    }
-  }
-}
-
 struct TDecisionCase {
   const char* Title;
   std::vector<TZEAction> Answers;   // to the failures in turn; the last one stays
@@ -633,7 +623,10 @@ TPassOutcome ExtractDeciding(const std::string& archive, const std::string& dest
   const TZEBaseArchiver::TZEUnrestored& unrestored = engine.Unrestored();
   outcome.Unrestored = unrestored.Count;
   if (unrestored.FirstFailure) outcome.FirstFailure = ToUtf8(unrestored.FirstName + u": " + unrestored.FirstFailure->Message());
-  ContentBelow(dest, "", outcome.Tree);
+  // A file's content, or "/" for a directory, by path below the destination.
+  ForEachBelow(dest, [&](const std::string& name, bool isDirectory) {
+    outcome.Tree[name] = isDirectory ? "/" : ReadAll(dest + "/" + name);
+  });
   return outcome;
 }
 

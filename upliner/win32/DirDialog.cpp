@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "upliner/win32/WideText.h"
+#include "upliner/win32/WindowProcedure.h"
 
 namespace zo {
 
@@ -70,14 +71,7 @@ HTREEITEM ChildNamed(HWND Tree, HTREEITEM Parent, const std::wstring& Name) {
 
 TIDirDialog::TIDirDialog(HWND Owner) : FOwner(Owner) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kDialogClass;
-  RegisterClassExW(&windowClass);
+  RegisterWindowClass(instance, kDialogClass, WindowProc);
 
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_TREEVIEW_CLASSES};
   InitCommonControlsEx(&controls);
@@ -250,14 +244,7 @@ void TIDirDialog::ShowModal() {
 }
 
 LRESULT CALLBACK TIDirDialog::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
-  auto* self = reinterpret_cast<TIDirDialog*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
-  if (Message == WM_NCCREATE) {
-    self = static_cast<TIDirDialog*>(reinterpret_cast<CREATESTRUCTW*>(LParam)->lpCreateParams);
-    self->FHandle = Window;
-    SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (self == nullptr) return DefWindowProcW(Window, Message, WParam, LParam);
-  return self->HandleMessage(Message, WParam, LParam);
+  return ForwardWindowMessage(Window, Message, WParam, LParam, &TIDirDialog::FHandle, &TIDirDialog::HandleMessage);
 }
 
 LRESULT TIDirDialog::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam) {

@@ -7,6 +7,7 @@
 #include "core/StringUtils.h"
 #include "upliner/win32/Win32Dialogs.h"
 #include "upliner/win32/WideText.h"
+#include "upliner/win32/WindowProcedure.h"
 
 namespace zo {
 
@@ -108,15 +109,7 @@ HFONT MessageFont(UINT Dpi, bool Bold) {
 
 TReinstallWindow::TReinstallWindow(TReinstallForm& Form) : FForm(Form) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
+  RegisterWindowClass(instance, kWindowClass, WindowProc, LoadIconW(nullptr, IDI_APPLICATION));
 
   FBannerBrush = GetSysColorBrush(COLOR_WINDOW);
   FDpi = DpiOf(nullptr);
@@ -396,14 +389,7 @@ void TReinstallWindow::DrawBannerImage(const DRAWITEMSTRUCT& Item) const {
 }
 
 LRESULT CALLBACK TReinstallWindow::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
-  auto* self = reinterpret_cast<TReinstallWindow*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
-  if (Message == WM_NCCREATE) {
-    self = static_cast<TReinstallWindow*>(reinterpret_cast<CREATESTRUCTW*>(LParam)->lpCreateParams);
-    self->FHandle = Window;
-    SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (self == nullptr) return DefWindowProcW(Window, Message, WParam, LParam);
-  return self->HandleMessage(Message, WParam, LParam);
+  return ForwardWindowMessage(Window, Message, WParam, LParam, &TReinstallWindow::FHandle, &TReinstallWindow::HandleMessage);
 }
 
 LRESULT TReinstallWindow::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam) {
