@@ -200,7 +200,7 @@ std::string WordText(std::size_t size, unsigned seed) {
   return text;
 }
 
-// zlib's raw deflate of data at level, whole.
+// zlib's raw deflate of data at level, whole, with the engine's settings.
 std::size_t ZlibDeflatedSize(const std::string& data, int level) {
   z_stream z{};
   EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
