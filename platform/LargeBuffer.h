@@ -25,6 +25,9 @@ class TLargeBuffer {
 
  private:
   void Release();
+  // The system's own half (posix/, win32/): the constructor above, and
+  // giving back what it took.
+  static void FreeMapping(void* mapping, std::size_t size);
 
   std::uint8_t* FData = nullptr;   // the buffer, within the mapping
   std::size_t FSize = 0;

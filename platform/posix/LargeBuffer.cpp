@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <new>
-#include <utility>
 
 namespace zo {
 
@@ -36,27 +35,6 @@ TLargeBuffer::TLargeBuffer(std::size_t size) : FSize(size) {
   madvise(FMapping, length, MADV_HUGEPAGE);   // advice only: small pages do as well
 }
 
-TLargeBuffer::~TLargeBuffer() { Release(); }
-
-TLargeBuffer::TLargeBuffer(TLargeBuffer&& other) noexcept
-    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)),
-      FMapping(std::exchange(other.FMapping, nullptr)), FMappingSize(std::exchange(other.FMappingSize, 0)) {}
-
-TLargeBuffer& TLargeBuffer::operator=(TLargeBuffer&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FData = std::exchange(other.FData, nullptr);
-    FSize = std::exchange(other.FSize, 0);
-    FMapping = std::exchange(other.FMapping, nullptr);
-    FMappingSize = std::exchange(other.FMappingSize, 0);
-  }
-  return *this;
-}
-
-void TLargeBuffer::Release() {
-  if (FMapping != nullptr) munmap(FMapping, FMappingSize);
-  FMapping = nullptr;
-  FData = nullptr;
-}
+void TLargeBuffer::FreeMapping(void* mapping, std::size_t size) { munmap(mapping, size); }
 
 }  // namespace zo

@@ -3,7 +3,6 @@
 #include "platform/LargeBuffer.h"
 
 #include <new>
-#include <utility>
 
 namespace zo {
 
@@ -13,27 +12,6 @@ TLargeBuffer::TLargeBuffer(std::size_t size) : FSize(size) {
   FData = static_cast<std::uint8_t*>(FMapping);
 }
 
-TLargeBuffer::~TLargeBuffer() { Release(); }
-
-TLargeBuffer::TLargeBuffer(TLargeBuffer&& other) noexcept
-    : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)),
-      FMapping(std::exchange(other.FMapping, nullptr)), FMappingSize(std::exchange(other.FMappingSize, 0)) {}
-
-TLargeBuffer& TLargeBuffer::operator=(TLargeBuffer&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FData = std::exchange(other.FData, nullptr);
-    FSize = std::exchange(other.FSize, 0);
-    FMapping = std::exchange(other.FMapping, nullptr);
-    FMappingSize = std::exchange(other.FMappingSize, 0);
-  }
-  return *this;
-}
-
-void TLargeBuffer::Release() {
-  ::operator delete(FMapping);
-  FMapping = nullptr;
-  FData = nullptr;
-}
+void TLargeBuffer::FreeMapping(void* mapping, std::size_t) { ::operator delete(mapping); }
 
 }  // namespace zo
