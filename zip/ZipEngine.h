@@ -44,7 +44,8 @@
 // EndUpdate commits: the entries before the first changed one stay, the
 // others are written again in order (ZipWriter.cpp), each source read on
 // this thread in blocks that workers deflate while this thread writes the
-// blocks back in order, then the central directory. A failed entry goes to
+// blocks back in order, then the central directory (an entry of one block
+// alone is deflated whole by the whole-buffer codec). A failed entry goes to
 // the failure decision (retry, ignore, abort); an abort rolls the archive
 // back. CloseArchive puts a created archive in place of FileName.
 //
@@ -53,8 +54,10 @@
 // pass over them in directory order: on this thread each entry's hooks, its
 // plan (names checked), the checks of its headers, its directory and the
 // overwrite question; then a worker writes its data into a file beside the
-// target, through TEntryData alone, and this thread gives the file its name
-// once every entry before is settled. Failures are decided in that order.
+// target, through TEntryData alone (inflated in one call when the entry fits
+// the whole-inflate budget, through zlib's stream otherwise), and this thread
+// gives the file its name once every entry before is settled. Failures are
+// decided in that order.
 //
 // Threads: the hooks, the failure decisions and every change to the engine
 // run on the calling thread. Workers compress blocks of bytes (packing) and
