@@ -8,7 +8,6 @@
 #include "zip/ZipEntryData.h"
 
 #include <algorithm>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
